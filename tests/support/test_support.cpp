@@ -1,0 +1,43 @@
+// Helpers shared by the test suites.
+#include "support/test_support.h"
+
+#include <mpi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tavro::test {
+
+int Rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+int ProcessCount() {
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  return size;
+}
+
+void WriteFixture(const std::string &name, const std::string &content) {
+  if (Rank() == 0) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
+
+std::string ReadWholeFile(const std::string &name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool FileExists(const std::string &name) { return std::filesystem::exists(name); }
+
+std::string WorkDirectory() { return std::filesystem::current_path().string(); }
+
+} // namespace tavro::test
