@@ -1,0 +1,71 @@
+// Reading of a module's section in the substituted control-file copy: section
+// search, positional values with the rest of the line as a free label, and the
+// documented error entries (exit codes 17, 18, 19). Built on C stdio so that
+// values may stand across lines exactly as fscanf reads them.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tavro {
+
+class DiagnosticsLog;
+
+class ControlFileReader {
+public:
+  // moduleName is named in value errors ("time interval for ; snow_model...").
+  ControlFileReader(DiagnosticsLog &log, std::string moduleName);
+  ~ControlFileReader();
+  ControlFileReader(const ControlFileReader &) = delete;
+  ControlFileReader &operator=(const ControlFileReader &) = delete;
+
+  // Opens the file for reading; false when it cannot be opened.
+  bool Open(const std::string &fileName);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  std::FILE *Handle() { return file_; }
+  const std::string &FileName() const { return fileName_; }
+  const std::string &ModuleName() const { return moduleName_; }
+  DiagnosticsLog &Log() { return log_; }
+
+  // Rewinds and positions the file after the line whose first word is key.
+  // Missing key: ControlFileError(key, "(EOF)") when fatal, else false.
+  bool FindControlKey(std::string_view key, bool fatal);
+
+  // One positional value; on failure the "--> In ." entry, the next word and
+  // ControlFileError(label, module name). The rest of the line is kept.
+  int ReadInt(std::string_view label);
+  long ReadLong(std::string_view label);
+  double ReadDouble(std::string_view label);
+  std::string ReadWord(std::string_view label); // "%s"
+  // A word followed by an int on the same read ("%s %d"), as ReadControlValues2.
+  std::pair<std::string, int> ReadWordAndInt(std::string_view label);
+
+  // The rest of the line after the last value read (line break included).
+  const std::string &LastRest() const { return rest_; }
+
+  // Next whitespace-separated word without error handling; empty at end of file.
+  std::string NextWord();
+
+  [[noreturn]] void ControlFileError(std::string_view what, std::string_view where);
+  [[noreturn]] void WriteError(std::string_view fileName, int code);
+  [[noreturn]] void ReadError(std::string_view fileName, int code);
+
+  // Longest line, key and word the reader accepts (longer input is refused
+  // with a FATAL entry and exit code 17).
+  static constexpr std::size_t MaxLineLength = 1200;
+
+private:
+  void ReadRestOfLine();
+  [[noreturn]] void ValueError(std::string_view label);
+
+  DiagnosticsLog &log_;
+  std::string moduleName_;
+  std::string fileName_;
+  std::FILE *file_ = nullptr;
+  std::string rest_;
+};
+
+} // namespace tavro
