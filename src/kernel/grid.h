@@ -6,18 +6,24 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace tavro {
 
 class DiagnosticsLog;
 
+// Logs "FATAL: memory allocation error in <moduleName> (<code>)" and throws 81.
+[[noreturn]] void memory_error(DiagnosticsLog &log, std::string_view moduleName, int code);
+
 // Number of halvings until value is at most 1: 0 up to 1, else ceil(log2(value)).
 double log2_steps(double value);
 
 // Rows per block for rows firstRow..lastRow of lastColumn + 1 doubles, in the
-// documented halving sequence. Logs "FATAL: too long matrix rows" and throws 1
-// when a single row does not fit in a block.
+// documented halving sequence (empty when lastRow < firstRow). Logs "FATAL:
+// too long matrix rows" and throws 1 when a single row does not fit in a block;
+// invalid bounds and a grid whose byte count does not fit in size_t are fatal
+// with exit code 1 as well.
 std::vector<long> MatrixBlockRows(long firstRow, long lastRow, long lastColumn,
                                   DiagnosticsLog &log);
 
@@ -93,6 +99,8 @@ public:
   // Start of a present row's block of (lastColumn + 1) x (lastLevel + 1) doubles.
   double *RowData(long row) { return blocks_[static_cast<std::size_t>(row)].get(); }
   const double *RowData(long row) const { return blocks_[static_cast<std::size_t>(row)].get(); }
+
+  void Fill(double value); // every level of every present cell, column 0 included
 
 private:
   std::vector<std::vector<double *>> rows_;
