@@ -23,8 +23,9 @@ constexpr int kControlFileExitCode = 17;
 constexpr int kWriteErrorExitCode = 18;
 constexpr int kReadErrorExitCode = 19;
 
-// "%1200s": the widest word the reader takes in one piece.
-const std::string kBoundedWordFormat = "%" + std::to_string(ControlFileReader::MaxLineLength) + "s";
+// The widest word the reader takes in one piece.
+constexpr const char *kBoundedWordFormat = "%1200s";
+static_assert(ControlFileReader::MaxLineLength == 1200, "keep the scan width in step");
 
 bool IsSpace(int c) { return c != EOF && std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -47,7 +48,7 @@ struct BoundedWord {
 BoundedWord ReadBoundedWord(std::FILE *file) {
   std::vector<char> buffer(ControlFileReader::MaxLineLength + 1, '\0');
   BoundedWord word;
-  if (std::fscanf(file, kBoundedWordFormat.c_str(), buffer.data()) != 1)
+  if (std::fscanf(file, kBoundedWordFormat, buffer.data()) != 1)
     return word;
   word.text = buffer.data();
   if (word.text.size() == ControlFileReader::MaxLineLength) {
@@ -115,10 +116,12 @@ bool ControlFileReader::Open(const std::string &fileName) {
   return file_ != nullptr;
 }
 
-void ControlFileReader::Close() {
-  if (file_ != nullptr)
-    std::fclose(file_);
+bool ControlFileReader::Close() {
+  if (file_ == nullptr)
+    return true;
+  const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
+  return closed;
 }
 
 void ControlFileReader::ReadRestOfLine() {

@@ -22,8 +22,10 @@ public:
   ControlFileReader &operator=(const ControlFileReader &) = delete;
 
   // Opens the file for reading; false when it cannot be opened.
+  // A name longer than MaxLineLength is fatal (17).
   bool Open(const std::string &fileName);
-  void Close();
+  // Closes the file; false when closing it failed (true when none was open).
+  bool Close();
   bool IsOpen() const { return file_ != nullptr; }
   std::FILE *Handle() { return file_; }
   const std::string &FileName() const { return fileName_; }
