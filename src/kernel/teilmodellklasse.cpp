@@ -1,0 +1,246 @@
+// Sub-model base: construction from the common settings, the module's
+// section, the base step, the floating-point-error report and the solar
+// geometry at the module's position.
+#include "kernel/teilmodellklasse.h"
+
+#include "kernel/diagnostics_log.h"
+#include "kernel/fatal_error.h"
+#include "kernel/grid_registry.h"
+
+#include <iomanip>
+#include <mutex>
+#include <stdexcept>
+
+namespace tavro {
+namespace {
+
+DiagnosticsLog &RequiredLog(const ModuleSettings &settings) {
+  if (settings.Log == nullptr)
+    throw std::invalid_argument("module settings without a log");
+  return *settings.Log;
+}
+
+ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
+  ModelObjectOptions options;
+  options.WriteAsciiGrids = settings.WriteAsciiGrids;
+  options.WriteDoubleGrids = settings.WriteDoubleGrids;
+  options.InitialStateDirectory = settings.InitialStateDirectory;
+  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
+  options.Halo = settings.Halo;
+  return options;
+}
+
+} // namespace
+
+teilmodellklasse::teilmodellklasse(const ModuleSettings &settings, bool sectionMandatory)
+    : modelobject(RequiredLog(settings), settings.ModuleName, settings.ControlFileName,
+                  OptionsOf(settings)),
+      SubstepCount(settings.SubstepCount) {
+  // Without a zone table the module stays off and reads nothing.
+  if (settings.ZoneIndex == nullptr)
+    return;
+  StoreSettings(settings);
+
+  Log->Entry(Concat("DEBUG: initializing module ", ModuleName, DiagnosticsLog::EndToken));
+  if (!OpenControlFile())
+    ThrowFatal(*Log, OpenErrorExitCode, "error opening " + ControlFileName);
+  if (!ReadSection(sectionMandatory))
+    return;
+  CheckTimeStep();
+  StepsPerDay = 1440.0 / TimeStep;
+
+  // An active module's own constructor reads on from the next line.
+  if (FlowControl != 0)
+    return;
+  if (!CloseControlFile())
+    ThrowFatal(*Log, CloseErrorExitCode, "error closing " + ControlFileName);
+}
+
+teilmodellklasse::~teilmodellklasse() = default;
+
+void teilmodellklasse::StoreSettings(const ModuleSettings &settings) {
+  Statistics = settings.Statistics;
+  StatisticsCapacity = settings.StatisticsCapacity;
+  OutputListCount = settings.OutputListCount;
+  OutputList = settings.OutputList;
+  MinToIntEnd = settings.MinToIntEnd;
+  HourDivisor = settings.HourDivisor;
+  SetActualDate(settings.EndDate.Year, settings.EndDate.Month, settings.EndDate.Day,
+                settings.EndDate.Hour);
+  ZoneTable = settings.ZoneTable;
+  ZoneIndex = settings.ZoneIndex;
+  RowRanges = settings.RowRanges;
+  ZoneCount = settings.ZoneCount;
+  MaxZoneCode = settings.MaxZoneCode;
+  NCols = settings.NCols;
+  NRows = settings.NRows;
+  FirstRow = settings.FirstRow;
+  LastRow = settings.LastRow;
+  XllCorner = settings.XllCorner;
+  YllCorner = settings.YllCorner;
+  CellSize = settings.CellSize;
+  NoData = settings.NoData;
+  Registry = settings.Registry;
+  TimeShift = settings.TimeShift;
+  LanduseTable = settings.LanduseTable;
+  SoilTable = settings.SoilTable;
+  MultilayerTable = settings.MultilayerTable;
+  CellCounts = settings.CellCounts;
+  SpinUpSwitch = settings.SpinUpSwitch;
+  HydrologicResponseUnits = settings.HydrologicResponseUnits;
+
+  if (Registry != nullptr) {
+    BaseZoneGrid = (*Registry)[1].Data;
+    const int weights = Registry->FindGrid("RelCellArea", false);
+    CellWeights = weights > 0 ? (*Registry)[weights].Data : nullptr;
+  }
+
+  Pi = solar::Pi;
+  DegreesPerRadian = solar::DegreesPerRadian;
+  EquationOfTimeTable = solar::EquationOfTimeTable;
+  Latitude = settings.Latitude;
+  Longitude = settings.Longitude;
+  ReferenceMeridian = settings.ReferenceMeridian;
+}
+
+bool teilmodellklasse::ReadSection(bool sectionMandatory) {
+  const std::string key = "[" + ModuleName + "]";
+  if (sectionMandatory) {
+    FindControlKey(key, true);
+  } else {
+    try {
+      FindControlKey(key, true); // logs the control-file error
+    } catch (int) {
+      FlowControl = 0;
+      CloseControlFile();
+      return false;
+    }
+  }
+  ReadControlValue(FlowControl, "flow control parameter for ");
+  ReadControlValue(TimeStep, "time interval for ");
+  return true;
+}
+
+void teilmodellklasse::CheckTimeStep() {
+  // Refused here, as every step per day and step length divides by it.
+  if (!(TimeStep > 0.0))
+    ThrowFatal(*Log, ControlFileExitCode,
+               Concat("error in control file, time interval for ", ModuleName, " is ", TimeStep,
+                      " minutes; it must be above 0"));
+  HoursToIntervalEnd = MinToIntEnd / 60.0;
+  if (HoursToIntervalEnd > TimeStep / 60.0 + 0.00001)
+    ThrowFatal(
+        *Log, TimeStepExitCode,
+        Concat("\n-------- error --------\n\nthe time step ", TimeStep,
+               " minutes as given in the section for the module ", ModuleName,
+               " \nis shorter than the parameter min_to_int_end with ", MinToIntEnd,
+               " minutes\nfrom the [program_output]-section which gives the shift from \nthe hour "
+               "entry of meteo-data to the time step end\nthis parameter (the 4-th in the section "
+               "[program_output])\nshould be set to 0 if the hour markes the end of the time "
+               "step\ne.g. like in \"1984 01 01 24\" for daily time steps -> parameter set to "
+               "0\nand it should set to the variable $time, if the hour marks the time step "
+               "start\ne.g. like in \"1984 01 01 00\" for daily time steps -> parameter set to "
+               "1440 or $time\n\n-------- error --------"));
+}
+
+void teilmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
+  if (FlowControl == 0)
+    return;
+  ActualHour = hour;
+  ActualDay = day;
+  ActualMonth = month;
+  ActualYear = year;
+  // A divisor below 1 would divide by zero; it announces every step.
+  if (HourDivisor > 1) {
+    const long k = static_cast<long>(static_cast<double>(hour) + HoursToIntervalEnd);
+    if (k % HourDivisor != 0)
+      return;
+  }
+  std::lock_guard lock(Log->Mutex());
+  *Log << std::setw(20) << ModuleName << " " << day << "." << month << "." << year << " " << hour
+       << ". h "
+       << "(time of meteo data)"
+       << "[end-entry]";
+}
+
+void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3,
+                                 double a4, double a5) {
+  if (FpeFlag.load() != 1) {
+    FpeFlag.store(0);
+    return;
+  }
+  std::lock_guard lock(Log->Mutex());
+  *Log << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4
+       << "\na1: " << a1 << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5 << " "
+       << "[end-entry]";
+  FpeFlag.store(2);
+}
+
+void teilmodellklasse::InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
+                                       StatisticsRegistry * /*registry*/, int /*capacity*/) {
+  error = 0;
+  TracerCount = tracerCount;
+  TracerInfoTable = info;
+  if (tracerCount < 1)
+    return;
+  // The per-tracer grids and statistics are not part of this base yet; a run
+  // with tracers must not go on as if they existed.
+  Log->Entry(Concat("FATAL: tracer grids of module ", ModuleName,
+                    " are not available in this build[end-entry]"));
+  error = 103;
+}
+
+void teilmodellklasse::FinishTracerGrids() {
+  TracerCount = 0;
+  TracerInfoTable = nullptr;
+}
+
+double teilmodellklasse::SolarDeclination(long day, long month) const {
+  return solar::SolarDeclination(day, month);
+}
+
+double teilmodellklasse::EquationOfTime(long day, long month) const {
+  return solar::EquationOfTime(day, month);
+}
+
+double teilmodellklasse::SunElevation(long day, long month, double latitude, double longitude,
+                                      double hour) const {
+  return solar::SunElevation(day, month, latitude, longitude, hour, ReferenceMeridian);
+}
+
+void teilmodellklasse::SunAzimuth(long day, long month, double &azimuth, double &elevation,
+                                  double latitude, double longitude, double hour) const {
+  const solar::SunDirection sun =
+      solar::SunAzimuth(day, month, latitude, longitude, hour, ReferenceMeridian);
+  azimuth = sun.azimuth;
+  elevation = sun.elevation;
+}
+
+double teilmodellklasse::CosIncidence(double azimuth1, double polar1, double azimuth2,
+                                      double polar2) const {
+  return solar::CosIncidence(azimuth1, polar1, azimuth2, polar2);
+}
+
+void teilmodellklasse::SunriseSunset(long day, long month, double &sunrise, double &sunset,
+                                     double latitude, double longitude) const {
+  const solar::SunTimes times =
+      solar::SunriseSunset(day, month, latitude, longitude, ReferenceMeridian);
+  sunrise = times.sunrise;
+  sunset = times.sunset;
+}
+
+void teilmodellklasse::DaylightFraction() {
+  const solar::DaylightStep step{ActualDay, ActualMonth, static_cast<double>(ActualHour),
+                                 HoursToIntervalEnd, TimeStep};
+  const solar::Daylight light =
+      solar::DaylightFraction(step, {Latitude, Longitude, ReferenceMeridian});
+  Sunrise = light.sunrise;
+  Sunset = light.sunset;
+  NightBeforeSunrise = light.nightBeforeSunrise;
+  NightAfterSunset = light.nightAfterSunset;
+  NightFraction = light.nightFraction;
+  DayFraction = light.dayFraction;
+  IsNight = light.isNight;
+}
+
+} // namespace tavro

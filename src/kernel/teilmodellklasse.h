@@ -1,0 +1,115 @@
+// Base of every sub-model (module). Its constructor does what every module's
+// construction shares: store the common settings, find the module's section
+// "[<module name>]" in the substituted control-file copy, read "flow control
+// parameter" (0 = module off) and "time interval" (minutes), check the time
+// step against min_to_int_end, and leave the copy open at the module's next
+// value when the module is on. It also provides the base step with its
+// progress line, the floating-point-error report, the accessors of the time
+// loop and the solar geometry of the module's position.
+//
+// Failures throw the exit code (module constructors store it in their error
+// out-parameter): copy not opened 28, section or values missing 17, time
+// interval not above 0 minutes 17, min_to_int_end longer than the step 63,
+// copy of an inactive module not closed 11.
+#pragma once
+
+#include "kernel/modelobject.h"
+#include "kernel/module_settings.h"
+#include "kernel/solar_geometry.h"
+
+#include <array>
+#include <atomic>
+#include <string>
+
+namespace tavro {
+
+class StatisticsRegistry;
+struct TracerInfo;
+
+class teilmodellklasse : public modelobject {
+public:
+  static constexpr int OpenErrorExitCode = 28;
+  static constexpr int ControlFileExitCode = 17;
+  static constexpr int TimeStepExitCode = 63;
+  static constexpr int CloseErrorExitCode = 11;
+
+  // sectionMandatory false (the special output): a missing section logs the
+  // control-file error and leaves the module off instead of ending the run.
+  explicit teilmodellklasse(const ModuleSettings &settings, bool sectionMandatory = true);
+  ~teilmodellklasse() override;
+
+  int IsActive() const { return FlowControl; }
+  int GetTimeStep() const { return static_cast<int>(TimeStep); } // whole minutes
+  int GetSubstepCount() const { return SubstepCount; }
+  virtual void SetSubstepCount(int count) { SubstepCount = count; }
+
+  // Logs one INFO entry with the values when a floating-point error was
+  // signalled since the last report (FpeFlag 1 -> 2); otherwise re-arms
+  // the flag (-> 0).
+  void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,
+                 double a5);
+
+  // The base step: stores the date and writes the progress line in the steps
+  // whose hour plus the whole hours to the interval end is a multiple of
+  // HourDivisor. Does nothing for an inactive module.
+  virtual void ComputeTimeStep(long hour, long day, long month, long year);
+
+  // Tracer grids of the module; the error out-parameter takes the exit code.
+  virtual void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
+                               StatisticsRegistry *registry, int capacity);
+  virtual void FinishTracerGrids();
+
+  // --- Solar geometry at the module's constants ----------------------------
+  double SolarDeclination(long day, long month) const;
+  double EquationOfTime(long day, long month) const; // hours
+  double SunElevation(long day, long month, double latitude, double longitude, double hour) const;
+  // Azimuth and elevation in radians.
+  void SunAzimuth(long day, long month, double &azimuth, double &elevation, double latitude,
+                  double longitude, double hour) const;
+  double CosIncidence(double azimuth1, double polar1, double azimuth2, double polar2) const;
+  void SunriseSunset(long day, long month, double &sunrise, double &sunset, double latitude,
+                     double longitude) const;
+  // Day and night of the current step (ActualDay, ActualMonth, ActualHour)
+  // into DayFraction, NightFraction, NightBeforeSunrise, NightAfterSunset,
+  // IsNight, Sunrise and Sunset.
+  void DaylightFraction();
+
+  // --- Fields -----------------------------------------------------------
+  int TracerCount = 0;
+  OneBasedArray<TracerInfo> *TracerInfoTable = nullptr; // not owned
+  int FlowControl = 0;
+  int GridReadParameter = 0; // read by the module's own constructor
+  // 0 none, 1 signalled by the SIGFPE handler, 2 reported.
+  std::atomic<int> FpeFlag{0};
+  double TimeStep = 0.0; // minutes
+  double StepsPerDay = 0.0;
+  int SubstepCount = 1;
+  double Latitude = 0.0;
+  double Longitude = 0.0;
+  double ReferenceMeridian = 0.0;
+  double DayFraction = 0.0;
+  double NightFraction = 0.0;
+  double NightBeforeSunrise = 0.0;
+  double NightAfterSunset = 0.0;
+  int IsNight = 0;
+  double Sunrise = 0.0;
+  double Sunset = 0.0;
+  double Pi = 0.0;
+  double DegreesPerRadian = 0.0;
+  std::array<double, 14> EquationOfTimeTable{};
+  const Grid *BaseZoneGrid = nullptr; // data of registry entry 1
+  double TimeShift = 0.0;
+  StatisticsRegistry *Statistics = nullptr; // for the module's tables
+  int StatisticsCapacity = 0;
+  const std::vector<std::int64_t> *CellCounts = nullptr;
+  int SpinUpSwitch = 0;
+  const std::vector<HydrologicResponseUnit> *HydrologicResponseUnits = nullptr;
+
+private:
+  void StoreSettings(const ModuleSettings &settings);
+  // Returns false when the section is missing and not mandatory.
+  bool ReadSection(bool sectionMandatory);
+  void CheckTimeStep();
+};
+
+} // namespace tavro
