@@ -22,6 +22,7 @@ struct HydrologicResponseUnit;
 class landuse_class;
 class soil_class;
 class multilayer_landuse_class;
+struct IrrigationTableEntry;
 
 struct ModuleSettings {
   DiagnosticsLog *Log = nullptr; // required
@@ -59,6 +60,8 @@ struct ModuleSettings {
   const OneBasedArray<landuse_class> *LanduseTable = nullptr;
   const OneBasedArray<soil_class> *SoilTable = nullptr;
   const OneBasedArray<multilayer_landuse_class> *MultilayerTable = nullptr;
+  // None when the "[irrigation]" switch is off.
+  const OneBasedArray<IrrigationTableEntry> *IrrigationTable = nullptr;
   bool WriteAsciiGrids = false;
   bool WriteDoubleGrids = false;
   std::string InitialStateDirectory;
