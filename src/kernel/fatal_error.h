@@ -28,7 +28,11 @@ class ParallelErrors {
 public:
   // Thread-safe; only the first error is kept.
   void Record(int exitCode, std::string message) noexcept;
+  // For an exit code thrown inside the region whose FATAL entry is already
+  // logged: after the region it is thrown again without a second entry.
+  void RecordLogged(int exitCode) noexcept;
   bool Any() const;
+  int ExitCode() const; // of the recorded error, 0 when none
   // Throws through ThrowFatal when an error was recorded.
   void ThrowIfAny(DiagnosticsLog &log) const;
 
@@ -37,6 +41,7 @@ private:
   bool any_ = false;
   int exitCode_ = 0;
   std::string message_;
+  bool logged_ = false;
 };
 
 } // namespace tavro
