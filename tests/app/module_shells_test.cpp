@@ -1,0 +1,479 @@
+// The module shells: each reads its section's flow control parameter and
+// time interval (off / on), a missing section ends the run with 17 and the
+// documented entry (the special output stays off instead), the construction
+// error convention, and the documented wiring and state-file effects.
+#include "kernel/diagnostics_log.h"
+#include "kernel/grid_registry.h"
+#include "kernel/module_settings.h"
+#include "landsurface/evapotranspiration_model.h"
+#include "landsurface/interception_model.h"
+#include "landsurface/radiation_correction.h"
+#include "landsurface/silting_up_model.h"
+#include "landsurface/snow_model.h"
+#include "lateral/groundwater_flow.h"
+#include "lateral/irrigation_model.h"
+#include "lateral/surface_routing.h"
+#include "meteo/precipitation_correction.h"
+#include "meteo/regional_superposition.h"
+#include "raster/special_output.h"
+#include "routing/routing_model.h"
+#include "setup/tracer_ini_class.h"
+#include "soil/unsatzon_model.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+constexpr const char *kControl = "control.txt_0.$$$";
+
+class ModuleShellsTest : public testing::Test {
+protected:
+  ModuleShellsTest() {
+    zoneTable_[1].zonenwert = 1;
+    settings_.Log = &log_;
+    settings_.ControlFileName = kControl;
+    settings_.Registry = &registry_;
+    settings_.ZoneIndex = &zoneIndex_;
+    settings_.ZoneTable = &zoneTable_;
+    settings_.ZoneCount = 2;
+    settings_.MaxZoneCode = 2;
+    settings_.NCols = 4;
+    settings_.NRows = 3;
+    settings_.FirstRow = 1;
+    settings_.LastRow = 3;
+    settings_.EndDate = ModelDate{23, 31, 12, 2001};
+  }
+
+  std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
+  // The entry (or a fragment of one) in the diagnostics file, where the level
+  // word is the level attribute and line breaks are written as ';'.
+  bool Logged(const std::string &text) const {
+    const std::string xml = Diagnostics();
+    const std::pair<const char *, const char *> levels[] = {
+        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
+    for (const auto &[word, level] : levels) {
+      const std::string prefix = word;
+      if (text.rfind(prefix, 0) == 0)
+        return xml.find(std::string("level=\"") + level + "\" description= \"" +
+                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
+               std::string::npos;
+    }
+    return xml.find(DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
+  }
+
+  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  GridRegistry registry_;
+  OneBasedArray<int> zoneIndex_{2, 1};
+  OneBasedArray<ZoneRecord> zoneTable_{2};
+  ModuleSettings settings_;
+};
+
+using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const ModuleSettings &)>;
+
+struct ShellCase {
+  const char *section;
+  Factory make;
+};
+
+template <class T> Factory Plain() {
+  return [](int &error, const ModuleSettings &s) { return std::make_unique<T>(error, s); };
+}
+
+std::vector<ShellCase> Shells() {
+  return {
+      {"radiation_correction", Plain<expokorrklasse>()},
+      {"evapotranspiration", Plain<verdunstungsmodellklasse>()},
+      {"snow_model", Plain<schneemodellklasse>()},
+      {"interception_model", Plain<interzeptionsmodellklasse>()},
+      {"SiltingUpModel", Plain<siltingupclass>()},
+      {"unsatzon_model",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);
+       }},
+      {"SurfaceRoutingModel",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<surfaceroutingclass>(e, s, 2);
+       }},
+      {"irrigation",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<irrigationclass>(e, s, nullptr);
+       }},
+      {"groundwater_flow",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<gwflowclass>(e, s, nullptr, 2);
+       }},
+      {"routing_model",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<abflussmodellklasse>(e, s, 0, nullptr, 1);
+       }},
+      {"RegionalSuperposition",
+       [](int &e, const ModuleSettings &s) {
+         e = 0;
+         return std::make_unique<RegionalSuperposition>(s, RegionTableRef{});
+       }},
+      {"special_output",
+       [](int &e, const ModuleSettings &s) {
+         return std::make_unique<SpecialOutputClass>(e, s, 2);
+       }},
+  };
+}
+
+std::string Section(const std::string &name, int flowControl, double interval) {
+  return "[" + name + "]\n" + std::to_string(flowControl) + "  # flow control parameter\n" +
+         std::to_string(interval) + "  # time interval\n";
+}
+
+TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {
+  for (const ShellCase &shell : Shells()) {
+    SCOPED_TRACE(shell.section);
+    for (int flowControl : {0, 3}) {
+      test::WriteFixture(kControl,
+                         "[other]\n1\n" + Section(shell.section, flowControl, 60.0) + "[after]\n");
+      int error = -1;
+      auto module = shell.make(error, settings_);
+      EXPECT_EQ(error, 0);
+      EXPECT_EQ(module->ModuleName, shell.section);
+      EXPECT_EQ(module->IsActive(), flowControl);
+      EXPECT_EQ(module->GetTimeStep(), 60);
+      // The shell closes the section whether the module is on or off.
+      EXPECT_FALSE(module->ControlFile().IsOpen());
+      module->ReleaseMemory();
+    }
+  }
+}
+
+TEST_F(ModuleShellsTest, MissingSectionEndsTheRunWithItsEntry) {
+  test::WriteFixture(kControl, "[other]\n1\n60\n");
+  for (const ShellCase &shell : Shells()) {
+    if (std::string(shell.section) == "special_output")
+      continue;
+    SCOPED_TRACE(shell.section);
+    int error = -1;
+    int thrown = 0;
+    try {
+      shell.make(error, settings_);
+    } catch (int code) {
+      thrown = code;
+    }
+    EXPECT_EQ(thrown, 17);
+    if (std::string(shell.section) != "RegionalSuperposition") {
+      EXPECT_EQ(error, 17);
+    }
+    EXPECT_TRUE(Logged(std::string("FATAL: error in control file, [") + shell.section +
+                       "]; (EOF)not found!"));
+  }
+}
+
+TEST_F(ModuleShellsTest, MissingSpecialOutputSectionLeavesItOffWithoutFatal) {
+  test::WriteFixture(kControl, "[other]\n1\n60\n");
+  int error = -1;
+  SpecialOutputClass output(error, settings_, 2);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(output.IsActive(), 0);
+  output.SampleStep(0, 1, 1, 2000, true, 1);
+  output.FlushFiles();
+  output.ReleaseMemory();
+  EXPECT_EQ(Diagnostics().find("level=\"0\""), std::string::npos);
+  EXPECT_TRUE(Logged("INFO: no section [special_output]: special output is off"));
+}
+
+TEST_F(ModuleShellsTest, ConstructionFailuresThatAreNoExitCodeBecomeTheModulesCode) {
+  test::WriteFixture(kControl, Section("snow_model", 1, 60) + Section("special_output", 1, 60));
+  ModuleSettings withoutLog = settings_;
+  withoutLog.Log = nullptr; // the base refuses settings without a log
+  struct Case {
+    std::function<void(int &)> make;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {[&](int &e) { schneemodellklasse m(e, withoutLog); }, 103},
+      {[&](int &e) { SpecialOutputClass m(e, withoutLog, 1); }, 104},
+  };
+  for (const Case &c : cases) {
+    int error = -1;
+    int thrown = 0;
+    try {
+      c.make(error);
+    } catch (int code) {
+      thrown = code;
+    }
+    EXPECT_EQ(error, c.code);
+    EXPECT_EQ(thrown, c.code);
+  }
+}
+
+TEST_F(ModuleShellsTest, LandSurfaceHandOversFollowTheFlowControlParameter) {
+  test::WriteFixture(kControl,
+                     Section("radiation_correction", 1, 60) + Section("evapotranspiration", 1, 60) +
+                         Section("snow_model", 2, 60) + Section("interception_model", 11, 60) +
+                         Section("SiltingUpModel", 0, 60));
+  int error = 0;
+  expokorrklasse radiation(error, settings_);
+  verdunstungsmodellklasse evaporation(error, settings_);
+  schneemodellklasse snow(error, settings_);
+  interzeptionsmodellklasse interception(error, settings_);
+  siltingupclass silting(error, settings_);
+
+  Grid *correction = radiation.GetRadiationCorrectionGrid();
+  ASSERT_NE(correction, nullptr);
+  EXPECT_EQ((*correction)[2][3], 0.0);
+  evaporation.SetRadiationCorrectionGrid(correction);
+  snow.SetRadiationCorrectionGrid(correction);
+  evaporation.SetSnowStorage(snow.GetSnowStorage());
+  evaporation.SetSnowMethod(snow.GetMethod());
+  EXPECT_EQ(evaporation.RadiationCorrection(), correction);
+  EXPECT_EQ(snow.RadiationCorrection(), correction);
+  EXPECT_NE(snow.GetSnowStorage(), nullptr);
+  EXPECT_EQ(evaporation.SnowStorage(), snow.GetSnowStorage());
+  EXPECT_EQ(evaporation.SnowMethod(), 2);
+  EXPECT_EQ(interception.GetMethod(), 11);
+
+  snow.SelectWaterInput(true);
+  silting.SelectWaterInput(true); // inactive: keeps precipitation as input
+  EXPECT_TRUE(snow.WaterInputFromInterception());
+  EXPECT_FALSE(silting.WaterInputFromInterception());
+}
+
+TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
+  test::WriteFixture(kControl,
+                     Section("radiation_correction", 2, 60) + Section("snow_model", 0, 60) +
+                         Section("interception_model", 0, 60) + Section("unsatzon_model", 0, 60) +
+                         Section("SurfaceRoutingModel", 0, 60) + Section("irrigation", 0, 60) +
+                         Section("routing_model", 0, 60));
+  int error = 0;
+  expokorrklasse radiation(error, settings_);
+  schneemodellklasse snow(error, settings_);
+  interzeptionsmodellklasse interception(error, settings_);
+  unsatzonmodellklasse soil(error, settings_, nullptr, 1);
+  surfaceroutingclass surface(error, settings_, 1);
+  irrigationclass irrigation(error, settings_, nullptr);
+  abflussmodellklasse routing(error, settings_, 0, nullptr, 1);
+
+  EXPECT_EQ(radiation.GetRadiationCorrectionGrid(), nullptr); // only method 1 has one
+  EXPECT_EQ(snow.GetSnowStorage(), nullptr);
+  EXPECT_EQ(snow.GetMethod(), 0);
+  EXPECT_EQ(interception.GetMethod(), 0);
+  EXPECT_EQ(soil.GetQg(), nullptr);
+  EXPECT_EQ(soil.GetQBb(), nullptr);
+  EXPECT_EQ(soil.GetKelsqd(), nullptr);
+  EXPECT_EQ(soil.GetRiverflowTable(), nullptr);
+  EXPECT_EQ(surface.GetQg(), nullptr);
+  EXPECT_EQ(irrigation.GetIrrigationAmounts(), nullptr);
+  EXPECT_EQ(routing.GetMaxIrrig(), nullptr);
+  EXPECT_EQ(routing.GetAbfrel(), nullptr);
+  // An inactive irrigation accepts routing's missing arrays.
+  irrigation.SetMaxIrrig(routing.GetMaxIrrig(), routing.GetMaxIrrigFromReservoirs());
+  EXPECT_EQ(registry_.FindGrid("MeanThetaInRootZone", false), 0);
+}
+
+TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
+  test::WriteFixture(kControl,
+                     Section("unsatzon_model", 1, 60) + Section("SurfaceRoutingModel", 1, 60) +
+                         Section("irrigation", 1, 60) + Section("groundwater_flow", 1, 60) +
+                         Section("routing_model", 1, 60));
+  int error = 0;
+  unsatzonmodellklasse soil(error, settings_, nullptr, 2);
+  ModuleSettings soilZones = settings_;
+  soil.CopyZoneTableTo(soilZones);
+  surfaceroutingclass surface(error, settings_, 2);
+  irrigationclass irrigation(error, soilZones, nullptr);
+  gwflowclass groundwater(error, soilZones, nullptr, 2);
+  abflussmodellklasse routing(error, soilZones, 0, nullptr, 1);
+
+  EXPECT_EQ(soil.GetSubstepCount(), 2);
+  ASSERT_NE(soil.GetQg(), nullptr);
+  EXPECT_EQ(soil.GetQg()->SubbasinCount(), 2);
+  EXPECT_NE(soil.GetQg(), soil.GetQBb());
+  const int meanTheta = registry_.FindGrid("MeanThetaInRootZone", false);
+  ASSERT_GT(meanTheta, 0);
+  EXPECT_EQ((*registry_[meanTheta].Data)[3][4], 0.0);
+
+  surface.SetQBb(soil.GetQBb());
+  surface.SetKelsqd(soil.GetKelsqd());
+  surface.SetKelsqi(soil.GetKelsqi());
+  routing.SetQg(surface.GetQg());
+  EXPECT_EQ(surface.QBb(), soil.GetQBb());
+  EXPECT_EQ(surface.Kelsqi(), soil.GetKelsqi());
+  ASSERT_NE(surface.GetQg(), nullptr);
+  EXPECT_EQ(routing.Qg(), surface.GetQg());
+
+  routing.SetIrrigationAmounts(irrigation.GetIrrigationAmounts());
+  routing.SetRiverflowTable(soil.GetRiverflowTable());
+  groundwater.SetRiverflowTable(soil.GetRiverflowTable());
+  irrigation.SetMaxIrrig(routing.GetMaxIrrig(), routing.GetMaxIrrigFromReservoirs());
+  irrigation.SetRoutingTarget(routing.GetRoutingTarget());
+  irrigation.SetAbfrel(routing.GetAbfrel());
+  EXPECT_EQ(routing.Irrigation(), irrigation.GetIrrigationAmounts());
+  EXPECT_EQ(groundwater.RiverflowTable(), soil.GetRiverflowTable());
+  EXPECT_EQ(irrigation.MaxIrrig(), routing.GetMaxIrrig());
+  EXPECT_EQ(irrigation.Abfrel(), routing.GetAbfrel());
+
+  soil.ReleaseMemory();
+  EXPECT_EQ(registry_.FindGrid("MeanThetaInRootZone", true), 0); // entry released
+}
+
+TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
+  test::WriteFixture(kControl, Section("irrigation", 1, 60));
+  int error = 0;
+  irrigationclass irrigation(error, settings_, nullptr);
+  int thrown = 0;
+  try {
+    irrigation.SetMaxIrrig(nullptr, nullptr);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, 60);
+  EXPECT_TRUE(Logged("FATAL: if irrigation is modelled, also routing has to be "
+                     "modelled! (MaxIrrig missing)"));
+}
+
+TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
+  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60) +
+                                   Section("SurfaceRoutingModel", 1, 60) +
+                                   Section("snow_model", 1, 60) + Section("routing_model", 1, 60));
+  const std::string state = "state.ska";
+  test::WriteFixture(state, "left over from an earlier run\n");
+  int error = 0;
+  unsatzonmodellklasse soil(error, settings_, nullptr, 1);
+  soil.StorageFileName = state;
+  surfaceroutingclass surface(error, settings_, 1);
+  surface.StorageFileName = state;
+  schneemodellklasse snow(error, settings_);
+  abflussmodellklasse routing(error, settings_, 0, nullptr, 1);
+  routing.ReadStorage(soil.GetStorageFileName(), 2);
+  snow.SetQg(soil.GetQg()); // marks the snow module initialised
+  snow.ReadStorage(soil.GetStorageFileName(), 2);
+  EXPECT_EQ(snow.Initialized, 1);
+  for (modelobject *module : std::vector<modelobject *>{&soil, &surface, &routing})
+    module->SetInitialized(1);
+
+  routing.ReleaseMemory();
+  soil.FinishRun(true);
+  surface.FinishRun(true);
+  snow.ReleaseMemory();
+  snow.ReleaseMemory(); // a second release writes nothing more
+  EXPECT_EQ(test::ReadWholeFile(state),
+            "[routing_model]\n[unsatzon_model]\n[SurfaceRoutingModel]\n[snow_model]\n");
+}
+
+TEST_F(ModuleShellsTest, StateIsOnlyWrittenByModulesMarkedInitialised) {
+  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60) + Section("snow_model", 1, 60));
+  const std::string state = "state.ska";
+  int error = 0;
+  unsatzonmodellklasse soil(error, settings_, nullptr, 1);
+  soil.StorageFileName = state;
+  schneemodellklasse snow(error, settings_);
+  snow.ReadStorage(state, 1); // no file yet: a cold start with two warnings
+  soil.FinishRun(false);      // not marked: nothing written
+  snow.ReleaseMemory();       // never given Qg: nothing written
+  EXPECT_FALSE(test::FileExists(state));
+  EXPECT_TRUE(Logged("WARNING: in snow/glacier model: error opening storage content "
+                     "file state.ska"));
+}
+
+TEST_F(ModuleShellsTest, RoutingStateThatDoesNotOpenIsFatal) {
+  test::WriteFixture(kControl, Section("routing_model", 1, 60));
+  int error = 0;
+  abflussmodellklasse routing(error, settings_, 0, nullptr, 1);
+  for (int mode : {0, 2, 4})
+    routing.ReadStorage("missing.ska", mode); // these modes read no state
+  int thrown = 0;
+  try {
+    routing.ReadStorage("missing.ska", 1);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, 64);
+  EXPECT_TRUE(Logged("FATAL: error opening storage content file missing.ska"));
+}
+
+TEST_F(ModuleShellsTest, PreSpinUpNeedsTheHeatTransferModel) {
+  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  int error = 0;
+  unsatzonmodellklasse soil(error, settings_, nullptr, 1);
+  int thrown = 0;
+  try {
+    soil.PreSpinUpAccumulate(0, 1, 1, 2000);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, 1040);
+  EXPECT_TRUE(Logged("FATAL: heat transfer model not active in unsatzon_model. This is "
+                     "required for pre-SpinUp!"));
+}
+
+TEST_F(ModuleShellsTest, TracerDescriptionReadsTheNumberOfTracers) {
+  struct Case {
+    std::string section;
+    int code;
+    const char *entry;
+  };
+  const std::vector<Case> cases = {
+      {"[substance_transport]\n0  # number of tracers\n", 0, nullptr},
+      {"[substance_transport]\n10\n", 58,
+       "FATAL: not more than 9 tracer species are allowed at one time"},
+      {"[substance_transport]\n2\n", 103, "FATAL: substance transport of 2 tracers is not"},
+      {"[other]\n", 17, "FATAL: error in control file, [substance_transport]; (EOF)not found!"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.section);
+    test::WriteFixture(kControl, c.section);
+    int error = -1;
+    int thrown = 0;
+    try {
+      tracer_ini_class tracers(error, settings_);
+      EXPECT_EQ(tracers.GetTracerCount(), 0);
+      EXPECT_EQ(tracers.GetTracerInfo(), nullptr);
+      EXPECT_FALSE(tracers.ControlFile().IsOpen());
+    } catch (int code) {
+      thrown = code;
+    }
+    EXPECT_EQ(error, c.code);
+    EXPECT_EQ(thrown, c.code);
+    if (c.entry != nullptr) {
+      EXPECT_TRUE(Logged(c.entry));
+    }
+  }
+}
+
+TEST_F(ModuleShellsTest, PrecipitationCorrectionReadsItsSixValues) {
+  test::WriteFixture(kControl, "[precipitation_correction]\n1 do_it\n0.5\n1.1\n0.02\n1.3\n0.05\n");
+  int error = -1;
+  precicorrclass correction(error, settings_, {nullptr, nullptr, nullptr},
+                            {"temperature", "precipitation", "wind_speed"}, 0);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(correction.DoIt, 1);
+  EXPECT_DOUBLE_EQ(correction.ThresholdTemperature, 0.5);
+  EXPECT_DOUBLE_EQ(correction.RainConstant, 1.1);
+  EXPECT_DOUBLE_EQ(correction.RainSlope, 0.02);
+  EXPECT_DOUBLE_EQ(correction.SnowConstant, 1.3);
+  EXPECT_DOUBLE_EQ(correction.SnowSlope, 0.05);
+  EXPECT_EQ(correction.PrecipitationIndex, 2);
+  EXPECT_EQ(correction.TemperatureIndex, 1);
+  EXPECT_EQ(correction.WindIndex, 3);
+  EXPECT_EQ(correction.RegionCount, 1);
+  correction.SetMaxElevation(2500.0);
+  EXPECT_DOUBLE_EQ(correction.MaxElevation, 2500.0);
+
+  test::WriteFixture(kControl, "[precipitation_correction]\n1\n0.5\n1.1\n");
+  int thrown = 0;
+  try {
+    precicorrclass incomplete(error, settings_, {}, {}, 1);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, 17);
+  EXPECT_EQ(error, 17);
+  EXPECT_TRUE(Logged("Anstieg Regen fuer "));
+}
+
+} // namespace
+} // namespace tavro
