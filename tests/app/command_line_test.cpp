@@ -9,16 +9,17 @@ namespace tavro {
 namespace {
 
 TEST(CommandLine, LevelWords) {
-  const std::pair<const char*, int> cases[] = {{"FATAL", 0},   {"error", 1},   {"warning", 2},
-                                               {"Info", 3},    {"DEBUG", 4},   {"verbose", 4},
-                                               {"", 4},        {"WARNING ", 4}};
-  for (const auto& [word, level] : cases) EXPECT_EQ(DiagnosticsLevelFromWord(word), level) << word;
+  const std::pair<const char *, int> cases[] = {{"FATAL", 0}, {"error", 1},   {"warning", 2},
+                                                {"Info", 3},  {"DEBUG", 4},   {"verbose", 4},
+                                                {"", 4},      {"WARNING ", 4}};
+  for (const auto &[word, level] : cases)
+    EXPECT_EQ(DiagnosticsLevelFromWord(word), level) << word;
 }
 
 TEST(CommandLine, OptionsAndControlFiles) {
-  const char* argv[] = {"tavro",          "-diagfile:a.xml", "one.ctl",   "-dumpmode",
-                        "-diagfile:b.xml", "-dumpmodex",      "-diaglevel:warning",
-                        "-closeAfterDump", "two.ctl",         "-repairAfterDump"};
+  const char *argv[] = {
+      "tavro",      "-diagfile:a.xml",    "one.ctl",         "-dumpmode", "-diagfile:b.xml",
+      "-dumpmodex", "-diaglevel:warning", "-closeAfterDump", "two.ctl",   "-repairAfterDump"};
   const CommandLine line = ParseCommandLine(10, argv);
   EXPECT_EQ(line.DiagnosticsFile, "b.xml");
   EXPECT_EQ(line.DiagnosticsLevel, 2);
@@ -27,9 +28,9 @@ TEST(CommandLine, OptionsAndControlFiles) {
 }
 
 TEST(CommandLine, NoArgumentsAndOnlyOptions) {
-  const char* bare[] = {"tavro"};
+  const char *bare[] = {"tavro"};
   EXPECT_FALSE(ParseCommandLine(1, bare).HasArguments);
-  const char* options[] = {"tavro", "-dumpmode", "-diaglevel:info", "-diaglevel:"};
+  const char *options[] = {"tavro", "-dumpmode", "-diaglevel:info", "-diaglevel:"};
   const CommandLine line = ParseCommandLine(4, options);
   EXPECT_TRUE(line.HasArguments);
   EXPECT_TRUE(line.ControlFileArguments.empty());

@@ -16,7 +16,7 @@ namespace {
 using test::ReadWholeFile;
 
 // The description lines between the start and the finished line.
-std::vector<std::string> EntryLines(const std::string& xml) {
+std::vector<std::string> EntryLines(const std::string &xml) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < xml.size()) {
@@ -26,39 +26,43 @@ std::vector<std::string> EntryLines(const std::string& xml) {
         line.find("Tavro finished at") == std::string::npos) {
       lines.push_back(line);
     }
-    if (end == std::string::npos) break;
+    if (end == std::string::npos)
+      break;
     start = end + 1;
   }
   return lines;
 }
 
 struct LogCase {
-  const char* name;
+  const char *name;
   int threshold;
-  std::vector<const char*> items;
-  const char* console;                 // console bytes of the entries
-  std::vector<const char*> xmlLines;  // description lines, in order
+  std::vector<const char *> items;
+  const char *console;                // console bytes of the entries
+  std::vector<const char *> xmlLines; // description lines, in order
 };
 
 class DiagnosticsLogEntries : public testing::TestWithParam<LogCase> {};
 
 TEST_P(DiagnosticsLogEntries, ConsoleAndXml) {
-  const LogCase& c = GetParam();
+  const LogCase &c = GetParam();
   testing::internal::CaptureStdout();
   {
     DiagnosticsLog log("", c.threshold);
-    for (const char* item : c.items) log << item;
+    for (const char *item : c.items)
+      log << item;
   }
   const std::string console = testing::internal::GetCapturedStdout();
   const std::string xml = ReadWholeFile("Tavro_Diag_0.xml");
   EXPECT_EQ(console, c.console);
   std::vector<std::string> expected;
-  for (const char* line : c.xmlLines) expected.emplace_back(line);
+  for (const char *line : c.xmlLines)
+    expected.emplace_back(line);
   EXPECT_EQ(EntryLines(xml), expected);
 }
 
 const LogCase kCases[] = {
-    {"LevelWordsAndThreshold4", 4,
+    {"LevelWordsAndThreshold4",
+     4,
      {"FATAL: f[end-entry]", "ERROR: e[end-entry]", "WARNING: w[end-entry]", "INFO: i[end-entry]",
       "DEBUG: d[end-entry]", "plain[end-entry]"},
      "f\n(mpi-rank  0) e\n(mpi-rank  0) w\n(mpi-rank  0) i\n(mpi-rank  0) d\n(mpi-rank  0) "
@@ -66,42 +70,69 @@ const LogCase kCases[] = {
      {"\t<line level=\"0\" description= \"f\"/>", "\t<line level=\"1\" description= \"e\"/>",
       "\t<line level=\"2\" description= \"w\"/>", "\t<line level=\"3\" description= \"i\"/>",
       "\t<line level=\"4\" description= \"d\"/>", "\t<line level=\"4\" description= \"plain\"/>"}},
-    {"ThresholdZeroKeepsOnlyFatal", 0,
+    {"ThresholdZeroKeepsOnlyFatal",
+     0,
      {"WARNING: w[end-entry]", "FATAL: f[end-entry]", "plain[end-entry]"},
      "w\n(mpi-rank  0) f\n(mpi-rank  0) plain\n(mpi-rank  0) ",
      {"\t<line level=\"0\" description= \"f\"/>"}},
-    {"SkipIsConsoleOnly", 4, {"SKIP: s[end-entry]", "INFO: i[end-entry]"},
-     "s\n(mpi-rank  0) i\n(mpi-rank  0) ", {"\t<line level=\"3\" description= \"i\"/>"}},
-    {"Escaping", 4, {"INFO: a<b & c \"q\" 'a' x>y[end-entry]"},
+    {"SkipIsConsoleOnly",
+     4,
+     {"SKIP: s[end-entry]", "INFO: i[end-entry]"},
+     "s\n(mpi-rank  0) i\n(mpi-rank  0) ",
+     {"\t<line level=\"3\" description= \"i\"/>"}},
+    {"Escaping",
+     4,
+     {"INFO: a<b & c \"q\" 'a' x>y[end-entry]"},
      "a<b & c \"q\" 'a' x>y\n(mpi-rank  0) ",
      {"\t<line level=\"3\" description= \"a&lt;b &amp; c &quot;q&quot; &apos;a&apos; x&gt;y\"/>"}},
-    {"LineBreaksBecomeSemicolons", 4, {"INFO: one\ntwo\nthree[end-entry]"},
-     "one\ntwo\nthree\n(mpi-rank  0) ", {"\t<line level=\"3\" description= \"one;two;three\"/>"}},
-    {"DashRunsShortenInFileOnly", 4, {"INFO: a-----b--c---[end-entry]"},
-     "a-----b--c---\n(mpi-rank  0) ", {"\t<line level=\"3\" description= \"a--b--c--\"/>"}},
-    {"LevelWordInsideEntryStartsNewLine", 4, {"INFO: first ", "WARNING: second", "[end-entry]"},
+    {"LineBreaksBecomeSemicolons",
+     4,
+     {"INFO: one\ntwo\nthree[end-entry]"},
+     "one\ntwo\nthree\n(mpi-rank  0) ",
+     {"\t<line level=\"3\" description= \"one;two;three\"/>"}},
+    {"DashRunsShortenInFileOnly",
+     4,
+     {"INFO: a-----b--c---[end-entry]"},
+     "a-----b--c---\n(mpi-rank  0) ",
+     {"\t<line level=\"3\" description= \"a--b--c--\"/>"}},
+    {"LevelWordInsideEntryStartsNewLine",
+     4,
+     {"INFO: first ", "WARNING: second", "[end-entry]"},
      "first second\n(mpi-rank  0) ",
      {"\t<line level=\"3\" description= \"first \"/>",
       "\t<line level=\"2\" description= \"second\"/>"}},
-    {"EndTokenAloneMakesEmptyEntry", 4, {"[end-entry]"}, "\n(mpi-rank  0) ",
+    {"EndTokenAloneMakesEmptyEntry",
+     4,
+     {"[end-entry]"},
+     "\n(mpi-rank  0) ",
      {"\t<line level=\"4\" description= \"\"/>"}},
-    {"SkipInsideWrittenEntryClosesItsLine", 4, {"INFO: open ", "SKIP: hidden", "[end-entry]"},
-     "open hidden\n(mpi-rank  0) ", {"\t<line level=\"3\" description= \"open \"/>"}},
-    {"InvalidUtf8IsRecoded", 4, {"INFO: Gr\xfc\xdf" "e[end-entry]"},
-     "Gr\xfc\xdf" "e\n(mpi-rank  0) ",
-     {"\t<line level=\"3\" description= \"Gr\xc3\xbc\xc3\x9f" "e\"/>"}},
+    {"SkipInsideWrittenEntryClosesItsLine",
+     4,
+     {"INFO: open ", "SKIP: hidden", "[end-entry]"},
+     "open hidden\n(mpi-rank  0) ",
+     {"\t<line level=\"3\" description= \"open \"/>"}},
+    {"InvalidUtf8IsRecoded",
+     4,
+     {"INFO: Gr\xfc\xdf"
+      "e[end-entry]"},
+     "Gr\xfc\xdf"
+     "e\n(mpi-rank  0) ",
+     {"\t<line level=\"3\" description= \"Gr\xc3\xbc\xc3\x9f"
+      "e\"/>"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, DiagnosticsLogEntries, testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DiagnosticsLog, ValuesAndWidth) {
   testing::internal::CaptureStdout();
   {
     DiagnosticsLog log("", 4);
     log << "WARNING: value " << 5 << "[end-entry]";
-    log << std::setw(20) << "snow_model" << " " << 2.5 << ' ' << '<' << "[end-entry]";
-    log << 7L << " starts a level-4 entry" << "[end-entry]";
+    log << std::setw(20) << "snow_model"
+        << " " << 2.5 << ' ' << '<' << "[end-entry]";
+    log << 7L << " starts a level-4 entry"
+        << "[end-entry]";
   }
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(console, "value 5\n(mpi-rank  0)           snow_model 2.5 <\n(mpi-rank  0) 7 starts a "
@@ -114,10 +145,11 @@ TEST(DiagnosticsLog, ValuesAndWidth) {
 }
 
 TEST(DiagnosticsLog, FileNamesCarryTheRank) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"", "Tavro_Diag_0.xml"}, {"diag.xml", "diag_0.xml"}, {"out.d/diag", "out_0.xml"},
-      {"run", "run_0.xml"}};
-  for (const auto& [given, expected] : cases) {
+  const std::pair<const char *, const char *> cases[] = {{"", "Tavro_Diag_0.xml"},
+                                                         {"diag.xml", "diag_0.xml"},
+                                                         {"out.d/diag", "out_0.xml"},
+                                                         {"run", "run_0.xml"}};
+  for (const auto &[given, expected] : cases) {
     DiagnosticsLog log(given, 4);
     EXPECT_EQ(log.FileName(), expected) << given;
   }
@@ -159,7 +191,7 @@ TEST(DiagnosticsLog, EntriesFromThreadsAreWrittenWhole) {
   }
   const auto lines = EntryLines(ReadWholeFile("Tavro_Diag_0.xml"));
   ASSERT_EQ(lines.size(), 200u);
-  for (const auto& line : lines) {
+  for (const auto &line : lines) {
     EXPECT_EQ(line.rfind("\t<line level=\"3\" description= \"thread entry ", 0), 0u) << line;
     EXPECT_NE(line.find(" complete\"/>"), std::string::npos) << line;
   }
@@ -169,9 +201,13 @@ TEST(DiagnosticsLog, TrickyEntriesStayWellFormedXml) {
   testing::internal::CaptureStdout();
   {
     DiagnosticsLog log("", 4);
-    log << "INFO: <tag> & \"quotes\" 'apos' \x01\r control" << "[end-entry]";
-    log << "WARNING: Gr\xfc" "n \xc3" << '<' << '&' << "[end-entry]";
-    log << "INFO: open " << "SKIP: hidden" << 3 << "[end-entry]";
+    log << "INFO: <tag> & \"quotes\" 'apos' \x01\r control"
+        << "[end-entry]";
+    log << "WARNING: Gr\xfc"
+           "n \xc3"
+        << '<' << '&' << "[end-entry]";
+    log << "INFO: open "
+        << "SKIP: hidden" << 3 << "[end-entry]";
     log << "ERROR: left open";
   }
   testing::internal::GetCapturedStdout();
@@ -202,7 +238,8 @@ TEST(ParallelErrorsTest, KeepsTheFirstErrorOfARegion) {
   EXPECT_FALSE(errors.Any());
 #pragma omp parallel for num_threads(4)
   for (int i = 0; i < 100; ++i) {
-    if (i % 10 == 3) errors.Record(40 + i, "cell failed");
+    if (i % 10 == 3)
+      errors.Record(40 + i, "cell failed");
   }
   EXPECT_TRUE(errors.Any());
   testing::internal::CaptureStdout();
