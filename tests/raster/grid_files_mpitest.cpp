@@ -1,0 +1,350 @@
+// Grid and stack files over the real decomposition: what rank 0 writes is
+// read back by every process for its own cells, through both reading paths
+// (rank 0 with a scatter, MPI-IO at each process's offsets) with identical
+// results; binary stacks written by all processes together form the whole
+// file; truncated files stop every process with the read error; a stack file
+// that cannot be opened for writing is still read.
+#include "kernel/diagnostics_log.h"
+#include "kernel/grid.h"
+#include "raster/grid_file_context.h"
+#include "raster/grid_reader.h"
+#include "raster/grid_writer.h"
+#include "raster/mpi_decomposition.h"
+#include "raster/stack_files.h"
+#include "raster/strip_exchange.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+using test::ProcessCount;
+using test::Rank;
+
+constexpr int kCols = 7;
+constexpr int kRows = 6;
+constexpr double kNoData = -9999.0;
+constexpr int kLevels = 3;
+
+// Cells outside the zone grid: row 3 entirely, two cells of row 1, one of row 6.
+bool Valid(int r, int c) { return r != 3 && !(r == 1 && c <= 2) && !(r == 6 && c == 7); }
+// Exact in float and in six significant digits.
+double Value(int r, int c) { return r * 100.0 + c + 0.25; }
+double LevelValue(int r, int c, int k) { return r * 100.0 + c + k * 0.125; }
+
+// Exit code thrown by call on this process, or -1; the console text is dropped.
+int ExitCodeOf(const std::function<void()> &call) {
+  testing::internal::CaptureStdout();
+  int code = -1;
+  try {
+    call();
+  } catch (int thrown) {
+    code = thrown;
+  }
+  testing::internal::GetCapturedStdout();
+  return code;
+}
+
+enum class Format { Ascii, Float, Double };
+const char *NameOf(Format format) {
+  return format == Format::Ascii ? "ascii" : format == Format::Float ? "float" : "double";
+}
+
+class GridFilesMpiTest : public testing::Test {
+protected:
+  void SetUp() override {
+    test::WriteFixture("MpiSpeedFactor.dat", "1\n");
+    if (Rank() == 0) {
+      zone_ = Grid(1, kRows, kCols, kRows, log_);
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 1; c <= kCols; ++c)
+          zone_[r][c] = Valid(r, c) ? 1.0 : kNoData;
+    }
+    testing::internal::CaptureStdout(); // the decomposition's own report
+    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &zone_ : nullptr,
+                                          RasterShape{kCols, kRows, kNoData}, log_);
+    testing::internal::GetCapturedStdout();
+    context_.geometry = {kCols, kRows, 3512345.5, 5612345.0, 25, kNoData};
+    context_.firstRow = static_cast<int>(decomposition_.strip.first);
+    context_.lastRow = static_cast<int>(decomposition_.strip.last);
+    context_.rank = Rank();
+    context_.processCount = ProcessCount();
+    context_.moduleName = "test";
+    context_.zoneGridName = "zones.asc";
+    context_.zoneGrid = Rank() == 0 ? &zone_ : nullptr;
+    context_.mpiRegions = &decomposition_.regions;
+    context_.rowRange = [this](int row) -> std::pair<int, int> {
+      const auto &range = decomposition_.rowRanges[static_cast<std::size_t>(row)];
+      return {range.first, range.last};
+    };
+    context_.scatterGrid = [this](Grid &grid) { ScatterGrid(decomposition_, grid, log_); };
+    context_.exchangeHalo = [this](Grid &grid) { ExchangeHalo(decomposition_, grid, log_); };
+    context_.scatterStack = [this](Stack &stack, int) {
+      ScatterStack(decomposition_, stack, log_);
+    };
+  }
+
+  bool Owned(int r, int c) const { return decomposition_.regions[r][c] == Rank(); }
+
+  // Rank 0 writes the whole grid of Value(r, c) (nodata outside the zone).
+  void WriteWholeGrid(const std::string &name, Format format) {
+    if (Rank() == 0) {
+      Grid grid(1, kRows, kCols, kRows, log_);
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 1; c <= kCols; ++c)
+          grid[r][c] = Valid(r, c) ? Value(r, c) : kNoData;
+      ASSERT_EQ(ExitCodeOf([&] {
+                  WriteGrid(context_, name, grid, format == Format::Ascii,
+                            format == Format::Double);
+                }),
+                -1);
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
+
+  // This process's strip stack with LevelValue on its own cells, nodata elsewhere.
+  Stack StripStack() {
+    Stack stack(decomposition_.strip.first, decomposition_.strip.last, kCols, kLevels, kRows, log_);
+    for (int r = context_.firstRow; r <= context_.lastRow; ++r)
+      for (int c = 1; c <= kCols; ++c)
+        for (int k = 0; k <= kLevels; ++k)
+          stack[r][c][k] = Owned(r, c) ? LevelValue(r, c, k) : kNoData;
+    return stack;
+  }
+
+  void WriteStackFile(const std::string &name, Format format) {
+    Stack strip = StripStack();
+    if (format == Format::Ascii) {
+      Stack whole = GatherStackForOutput(decomposition_, strip, log_);
+      ASSERT_EQ(ExitCodeOf([&] { WriteStack(context_, name, whole, kLevels, true, false); }), -1);
+    } else {
+      ASSERT_EQ(ExitCodeOf([&] {
+                  WriteStack(context_, name, strip, kLevels, false, format == Format::Double);
+                }),
+                -1);
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
+
+  void Truncate(const std::string &name, int bytes) {
+    if (Rank() == 0)
+      std::filesystem::resize_file(name, std::filesystem::file_size(name) - bytes);
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
+
+  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  Grid zone_;
+  MpiDecomposition decomposition_;
+  GridFileContext context_{log_};
+};
+
+TEST_F(GridFilesMpiTest, GridsRoundTripThroughBothReadingPaths) {
+  for (const Format format : {Format::Ascii, Format::Float, Format::Double}) {
+    SCOPED_TRACE(NameOf(format));
+    const std::string name = std::string("grid.") + NameOf(format);
+    WriteWholeGrid(name, format);
+
+    Grid strip;
+    GridFileHeader header;
+    ASSERT_EQ(ExitCodeOf([&] { header = ReadGrid(context_, name, strip, {}); }), -1);
+    EXPECT_EQ(header.ncols, kCols);
+    EXPECT_EQ(header.xllcorner, 3512345.0); // read back exactly, kept rounded down
+    EXPECT_EQ(header.yllcorner, 5612345.0);
+
+    GridReadOptions whole;
+    whole.keepWholeOnRoot = true;
+    Grid kept;
+    ASSERT_EQ(ExitCodeOf([&] { ReadGrid(context_, name, kept, whole); }), -1);
+
+    for (int r = context_.firstRow; r <= context_.lastRow; ++r)
+      for (int c = 1; c <= kCols; ++c)
+        if (Owned(r, c)) {
+          EXPECT_EQ(strip[r][c], Value(r, c)) << r << "," << c;
+          EXPECT_EQ(std::memcmp(&strip[r][c], &kept[r][c], sizeof(double)), 0) << r << "," << c;
+        }
+    if (Rank() == 0) {
+      EXPECT_EQ(kept.FirstRow(), 1);
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 1; c <= kCols; ++c)
+          EXPECT_EQ(kept[r][c], Valid(r, c) ? Value(r, c) : kNoData) << r << "," << c;
+    } else {
+      EXPECT_FALSE(kept.HasRow(1) && context_.firstRow > 1);
+    }
+  }
+  if (Rank() == 0) {
+    const std::string text = test::ReadWholeFile("grid.ascii");
+    EXPECT_EQ(text.substr(0, 54), "ncols\t7\nnrows\t6\nxllcorner\t3512345.5\nyllcorner\t5612345\n");
+  }
+}
+
+TEST_F(GridFilesMpiTest, HaloRowsHoldTheNeighboursValues) {
+  WriteWholeGrid("halo.dbl", Format::Double);
+  for (const bool mpiIo : {true, false}) {
+    GridReadOptions options;
+    options.withHalo = true;
+    options.keepWholeOnRoot = !mpiIo;
+    Grid grid;
+    ASSERT_EQ(ExitCodeOf([&] { ReadGrid(context_, "halo.dbl", grid, options); }), -1);
+    for (const HaloRecord &record : decomposition_.haloReceive)
+      for (int c = record.firstColumn; c < record.firstColumn + record.count; ++c)
+        EXPECT_EQ(grid[record.row][c], Value(record.row, c)) << record.row << "," << c;
+  }
+}
+
+TEST_F(GridFilesMpiTest, TruncatedBinaryGridStopsEveryProcess) {
+  for (const Format format : {Format::Float, Format::Double}) {
+    SCOPED_TRACE(NameOf(format));
+    const std::string name = std::string("cut.") + NameOf(format);
+    WriteWholeGrid(name, format);
+    Truncate(name, 4);
+    for (const bool keepWhole : {false, true}) {
+      GridReadOptions options;
+      options.keepWholeOnRoot = keepWhole;
+      Grid grid;
+      EXPECT_EQ(ExitCodeOf([&] { ReadGrid(context_, name, grid, options); }), 22)
+          << "keepWholeOnRoot " << keepWhole;
+    }
+  }
+  if (Rank() == 0) {
+    EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml").find("error reading double grid cut.float"),
+              std::string::npos);
+  }
+}
+
+TEST_F(GridFilesMpiTest, StacksRoundTripInAllFormats) {
+  for (const Format format : {Format::Ascii, Format::Float, Format::Double}) {
+    SCOPED_TRACE(NameOf(format));
+    const std::string name = std::string("stack.") + NameOf(format);
+    if (format != Format::Ascii) // an older, longer file leaves nothing behind
+      test::WriteFixture(name, std::string(4096, 'x'));
+    WriteStackFile(name, format);
+
+    if (Rank() == 0 && format != Format::Ascii) {
+      const std::string bytes = test::ReadWholeFile(name);
+      const std::size_t size = format == Format::Double ? 8 : 4;
+      ASSERT_EQ(bytes.size(), (12 + kRows * kCols * (kLevels + 1)) * size);
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 1; c <= kCols; ++c)
+          for (int k = 0; k <= kLevels; ++k) {
+            const auto index = StackElementIndex(r, c, k, kCols, kLevels);
+            double value = 0;
+            if (size == 8) {
+              std::memcpy(&value, bytes.data() + index * 8, 8);
+            } else {
+              float single = 0;
+              std::memcpy(&single, bytes.data() + index * 4, 4);
+              value = single;
+            }
+            EXPECT_EQ(value, Valid(r, c) ? LevelValue(r, c, k) : kNoData) << r << "," << c;
+          }
+    }
+
+    for (const bool keepWhole : {false, true}) {
+      Stack stack;
+      StackReadResult result;
+      ASSERT_EQ(ExitCodeOf([&] { result = ReadStack(context_, name, stack, keepWhole); }), -1);
+      EXPECT_EQ(result.levels, kLevels);
+      for (int r = context_.firstRow; r <= context_.lastRow; ++r)
+        for (int c = 1; c <= kCols; ++c)
+          for (int k = 0; k <= kLevels; ++k) {
+            if (Owned(r, c)) {
+              EXPECT_EQ(stack[r][c][k], LevelValue(r, c, k)) << r << "," << c << "," << k;
+            } else if (keepWhole && Rank() != 0 && k > 0) {
+              EXPECT_EQ(stack[r][c][k], kNoData) << r << "," << c << "," << k;
+            }
+          }
+      if (keepWhole && Rank() == 0) {
+        ASSERT_TRUE(stack.HasRow(1) && stack.HasRow(kRows));
+        EXPECT_EQ(stack[1][3][2], LevelValue(1, 3, 2));
+        EXPECT_EQ(stack[3][1][0], kNoData);
+      }
+    }
+  }
+  if (Rank() == 0) {
+    const std::string text = test::ReadWholeFile("stack.ascii");
+    EXPECT_EQ(text.substr(0, 48), "stack_ncols\t7\nnrows\t6\nxll\t3512345.5\nyll\t5612345\n");
+  }
+}
+
+TEST_F(GridFilesMpiTest, TruncatedStackStopsEveryProcess) {
+  WriteStackFile("cut.stack", Format::Double);
+  Truncate("cut.stack", 8);
+  for (const bool keepWhole : {false, true}) {
+    Stack stack;
+    EXPECT_EQ(ExitCodeOf([&] { ReadStack(context_, "cut.stack", stack, keepWhole); }), 22)
+        << "keepWholeOnRoot " << keepWhole;
+  }
+  if (Rank() == 0) {
+    EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml")
+                  .find("error reading double stack cut.stackat row 6, column 7"),
+              std::string::npos);
+  }
+}
+
+// Makes a file impossible to open for writing, even for root, while it lives.
+class WriteProtection {
+public:
+  explicit WriteProtection(const std::string &name) : name_(name) {
+    if (Rank() == 0)
+      protected_ = Set(true);
+    MPI_Bcast(&protected_, 1, MPI_CXX_BOOL, 0, MPI_COMM_WORLD);
+  }
+  ~WriteProtection() {
+    MPI_Barrier(MPI_COMM_WORLD);
+    if (Rank() == 0 && protected_)
+      Set(false);
+  }
+  bool Active() const { return protected_; }
+
+private:
+  bool Set(bool on) {
+    if (geteuid() != 0) {
+      std::filesystem::permissions(name_, on ? std::filesystem::perms::owner_read
+                                             : std::filesystem::perms::owner_all);
+      return true;
+    }
+    const int fd = open(name_.c_str(), O_RDONLY);
+    if (fd < 0)
+      return false;
+    int flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return done;
+  }
+
+  std::string name_;
+  bool protected_ = false;
+};
+
+TEST_F(GridFilesMpiTest, ReadOnlyStackFileIsRead) {
+  WriteStackFile("readonly.stack", Format::Float);
+  const WriteProtection protection("readonly.stack");
+  if (!protection.Active())
+    GTEST_SKIP() << "cannot make a file read-only for this user here";
+  Stack stack;
+  ASSERT_EQ(ExitCodeOf([&] { ReadStack(context_, "readonly.stack", stack, false); }), -1);
+  for (int r = context_.firstRow; r <= context_.lastRow; ++r)
+    for (int c = 1; c <= kCols; ++c)
+      if (Owned(r, c)) {
+        EXPECT_EQ(stack[r][c][kLevels], LevelValue(r, c, kLevels));
+      }
+}
+
+} // namespace
+} // namespace tavro
