@@ -3,7 +3,7 @@
 # (only what is missing; apt-get needs root or sudo).
 set -euo pipefail
 packages=(build-essential cmake mpich libmpich-dev googletest libgtest-dev libbenchmark-dev
-          libxml2-utils clang-format)
+          libxml2-utils clang-format gdal-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
