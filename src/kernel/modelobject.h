@@ -34,10 +34,14 @@ class landuse_class;
 class soil_class;
 class multilayer_landuse_class;
 
-// The halo send and receive lists of the decomposition, as received (not owned).
+struct MpiDecomposition;
+
+// The halo send and receive lists of the decomposition, as received (not
+// owned), and the whole division that the strip exchanges work from.
 struct HaloLists {
   const std::vector<HaloRecord> *Send = nullptr;
   const std::vector<HaloRecord> *Receive = nullptr;
+  const MpiDecomposition *Decomposition = nullptr;
 };
 
 // Settings handed to every model object at construction.
