@@ -1,0 +1,250 @@
+// The set-up object of one model run. The application calls its staged set-up
+// (InitStep) once per step until it reports done: preprocessing of the control
+// file, the general sections, the zone grid, elevation model and standard
+// grids, the model time, the parameter tables, the division of the raster
+// among the MPI processes, the zone ranking and the variable grids. It then
+// hands the settings over (GetSettings) and lives on through the run: it
+// re-reads periodic grids, writes its grids and drives the standard-grid
+// statistics in every step, and owns every table and grid it handed over
+// until ReleaseMemory.
+//
+// Members are defined in defaultini.cpp (construction, steps, hand-over,
+// release), standard_grids.cpp (zone grid, standard grids, periodic
+// re-reading, writing), variable_grids.cpp (variable grids, statistics) and
+// zone_ranking.cpp (zone and region ranking).
+#pragma once
+
+#include "kernel/grid.h"
+#include "kernel/modelobject.h"
+#include "kernel/one_based_array.h"
+#include "kernel/zone_record.h"
+#include "raster/grid_file_context.h"
+#include "raster/mpi_decomposition.h"
+#include "setup/general_sections.h"
+#include "setup/standard_grids.h"
+#include "setup/zone_ranking.h"
+#include "tables/irrigation_table.h"
+#include "tables/landuse_class.h"
+#include "tables/landuse_table_reader.h"
+#include "tables/multilayer_landuse.h"
+#include "tables/soil_table_reader.h"
+
+#include <optional>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavro {
+
+class DiagnosticsLog;
+class GridRegistry;
+class StatisticsRegistry;
+class zonalstatistic;
+
+// Everything the set-up hands to the application. Pointers refer to data the
+// set-up object keeps owning until its ReleaseMemory; nothing here is freed by
+// the application or a module. A table that was not read is null.
+struct SetupHandOver {
+  std::string ControlFileName; // the substituted copy
+  // "[output_interval]"
+  int HourDivisor = 0;
+  int InterpolationWarnings = 0;
+  int FurtherSwitch = 0;
+  double MinToIntEnd = 0.0;
+  // Coordinates, meteorological variables and the output list.
+  int MeteoVariableCount = 0;
+  double Latitude = 0.0;
+  double Longitude = 0.0;
+  double ReferenceMeridian = 0.0;
+  double TimeShift = 0.0;
+  const OneBasedArray<std::string> *MeteoNames = nullptr;
+  int OutputListCount = 0;
+  const OneBasedArray<int> *OutputList = nullptr;
+  // Number of grids the set-up object registered after the elevation model.
+  int SetupGridCount = 0;
+  // Zone and region tables and the column ranges of the strip.
+  OneBasedArray<ZoneRecord> *ZoneTable = nullptr;
+  OneBasedArray<int> *ZoneIndex = nullptr;
+  int ZoneCount = 0;
+  int MaxZoneCode = 0;
+  const RegionRanking *Regions = nullptr; // empty until the region weights are built
+  const OneBasedArray<RowColumnRange> *RowRanges = nullptr;
+  // Raster and strip.
+  int NCols = 0;
+  int NRows = 0;
+  int FirstRow = 0;
+  int LastRow = 0;
+  double XllCorner = 0.0;
+  double YllCorner = 0.0;
+  double CellSize = 0.0;
+  double NoData = 0.0;
+  // Model time.
+  ModelDate Start;
+  ModelDate End;
+  // Parameter tables.
+  const OneBasedArray<landuse_class> *LanduseTable = nullptr;
+  const OneBasedArray<soil_class> *SoilTable = nullptr;
+  const IrrigationTable *Irrigation = nullptr; // null without the "[irrigation]" switch
+  const OneBasedArray<multilayer_landuse_class> *MultilayerTable = nullptr;
+  // Output switches and directories.
+  bool WriteAsciiGrids = false;
+  bool WriteDoubleGrids = false;
+  std::string InitialStateDirectory;
+  std::string DefaultOutputDirectory;
+  // The decomposition: cell counts, halo lists, and the whole record that the
+  // strip exchanges work from.
+  const MpiCellCounts *CellCounts = nullptr;
+  const HaloList *HaloSend = nullptr;
+  const HaloList *HaloReceive = nullptr;
+  const MpiDecomposition *Decomposition = nullptr;
+  int SubstepCount = 1;
+  int RadiationCorrection = 0;
+};
+
+class defaultini : public modelobject {
+public:
+  static constexpr int kLastStep = 23;
+  static constexpr int kSoilModelVariant = 2;
+  static constexpr std::size_t kPathBufferLength = 1201;
+
+  // Stores a thrown exit code in error (any other exception: 103) instead of
+  // throwing; the application throws it when it is not 0.
+  defaultini(int &error, DiagnosticsLog &log, const std::string &controlFileName,
+             StatisticsRegistry *statistics, int statisticsCapacity, int soilModelVariant,
+             GridRegistry *registry);
+  ~defaultini() override;
+
+  // Performs the next set-up step; done is set by the call that performs the
+  // last step (the 24th call); later calls do nothing.
+  void InitStep(bool &done);
+  // Number of steps performed so far (0..24).
+  int StepCounter() const { return step_; }
+
+  // Hand-over after the set-up (and after CreateStandardGridStatistics). The
+  // path buffer holding the copy's name is freed afterwards.
+  SetupHandOver GetSettings();
+
+  // Frees statistics, tables, grids and registry entries of the set-up.
+  void ReleaseMemory() override;
+
+  // --- Per-step operations of the time loop -----------------------------
+  void ReadPeriodicGrids(long hour, long day, long month, long year);
+  void WriteStandardGrids(long hour, long day, long month, long year);
+  void WriteVariableGrids(long hour, long day, long month, long year);
+  void CreateStandardGridStatistics();
+  void ResetStandardGridStatistics();
+  void AddStandardGridStatistics();
+  void EndStepStandardGridStatistics(long hour, long day, long month, long year);
+  void FlushStatistics();
+
+  // --- Operations of single steps ------------------------------------------
+  // Step 1: the three grid sections from the open control file into the registry.
+  void ReadStandardGrids();
+  // Step 6, rank 0: the zone grid's header (ncols, nrows, xll, yll, cellsize, nodata).
+  RasterGeometry ReadGridHeader();
+  // Step 7: ranks the zone grid (entry 1); collective.
+  void RankZones(GridRegistry &registry, const Grid *weights, int ncols, int nrows, double noData);
+  // Ranks the region grid at registry index regionGridIndex over the valid
+  // zone cells; collective.
+  void RankRegions(int regionGridIndex);
+  // Step 8: reads "[variable_grids]"; returns their number.
+  int ReadVariableGrids();
+
+  // --- State for the application and tests --------------------------------
+  const GeneralSettings &Settings() const { return settings_; }
+  const GridSections &Sections() const { return sections_; }
+  const MpiDecomposition &Decomposition() const { return decomposition_; }
+  const ZoneRanking &Zones() const { return zones_; }
+  const RegionRanking &Regions() const { return regions_; }
+  const OneBasedArray<RowColumnRange> &ColumnRanges() const { return rowRanges_; }
+  // Registry indexes of the set-up object's grids: the elevation model, then
+  // the standard, variable and derived grids in registration order.
+  const std::vector<int> &SetupGrids() const { return setupGrids_; }
+  // The set-up grid count of the hand-over (grids after the elevation model).
+  int SetupGridCount() const;
+  int VariableGridCount() const { return variableGridCount_; }
+  int FirstVariableGridIndex() const { return firstVariableGrid_; }
+  double MaxElevation() const { return maxElevation_; }
+  int LanduseLayerCount() const { return landuseLayerCount_; }
+  bool IrrigationSwitch() const { return irrigationSwitch_; }
+  const zonalstatistic *StandardGridStatistic(int registryIndex) const;
+  // The file context of this object's grid reads and writes.
+  GridFileContext FileContext();
+
+private:
+  void PerformStep(int step);
+  void StepPreprocess();
+  void StepOpenAndReadGridSections();
+  void StepModelTime();
+  void StepLanduseTables();
+  void StepSoilTable();
+  void StepIrrigationAndClose();
+  void StepZoneGridAndDecomposition();
+  void StepDistributeZoneGrid();
+  void StepStandardAndVariableGrids();
+  void StepCellWeights();
+  void StepMaxElevation();
+  void StepLanduseLayers();
+  void StepCouplingParameters();
+  void StepFinish();
+  // An INFO entry naming a set-up step whose work is not built yet.
+  void NotBuiltYet(int step, const char *what);
+  void Progress(const char *text);
+  void CloseControlFileOrFail();
+
+  // Grids of this object and their registration.
+  Grid &NewGrid(long firstRow, long lastRow);
+  StripRows HeldRows() const;
+  void RegisterDecompositionGrids();
+  void SetUpStandardGrids();
+  // Every held cell: nodata where the zone grid holds nodata (validAboveNodata:
+  // where it is not above nodata), value elsewhere.
+  void CreateGrid(Grid &grid, double value, bool validAboveNodata);
+  int WritecodeOfStandardGrid(int registryIndex) const;
+  void RestoreInitialValues(GridEntry &entry);
+  // One grid's output by its writecode. The grid output engine is not part of
+  // the program yet: this writes nothing until it is linked here.
+  void WriteOneGridOutput(int registryIndex);
+  bool OwnsCell(long row, long column) const;
+
+  StatisticsRegistry *statisticsRegistry_ = nullptr;
+  int statisticsCapacity_ = 0;
+  int soilModelVariant_ = kSoilModelVariant;
+  std::string pathBuffer_; // the original control-file name, then the copy's name
+  bool pathBufferFreed_ = false;
+  GeneralSettings settings_;
+  GridSections sections_;
+  MpiDecomposition decomposition_;
+  bool decomposed_ = false;
+  ZoneRanking zones_;
+  OneBasedArray<RowColumnRange> rowRanges_;
+  RegionRanking regions_;
+  std::vector<std::unique_ptr<Grid>> ownedGrids_;
+  std::vector<int> setupGrids_;    // registry indexes, elevation model first
+  std::vector<int> variableGrids_; // registry indexes of the variable grids
+  std::vector<int> decompositionGrids_;
+  int variableGridCount_ = 0;
+  int firstVariableGrid_ = 0;
+  OneBasedArray<int> variableReadFlags_;
+  double maxElevation_ = 0.0;
+  int landuseLayerCount_ = 0;
+  bool irrigationSwitch_ = false;
+  OneBasedArray<soil_class> soilTable_;
+  bool soilTableRead_ = false;
+  OneBasedArray<landuse_class> landuseTable_;
+  bool landuseTableRead_ = false;
+  std::optional<MultilayerLanduseTable> multilayerTable_;
+  IrrigationSettings irrigation_;
+  // Standard-grid statistics: per set-up grid with a statfile.
+  struct GridStatistic {
+    int registryIndex = 0;
+    std::vector<ZoneRecord> zones; // the table's own copy of the zone table
+    std::unique_ptr<zonalstatistic> statistic;
+  };
+  std::vector<GridStatistic> gridStatistics_;
+  int step_ = 0;
+  bool released_ = false;
+};
+
+} // namespace tavro

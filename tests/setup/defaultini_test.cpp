@@ -1,0 +1,174 @@
+// The staged set-up on variants of the fixture catchment: refusals with their
+// entries and exit codes, the land-use layer without a multilayer table, and
+// a run without variable grids.
+#include "setup/defaultini.h"
+
+#include "kernel/diagnostics_log.h"
+#include "kernel/grid_registry.h"
+#include "raster/statistics_registry.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+std::string FixtureDirectory() {
+  const std::string file = __FILE__;
+  return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
+}
+
+// Writes the catchment with each (from, to) replaced once in the control file.
+void WriteCatchment(const std::vector<std::pair<std::string, std::string>> &replacements = {}) {
+  for (const char *name :
+       {"zone.asc", "elevation.asc", "soil_depth.asc", "albedo.asc", "river.asc", "vg_read.asc"})
+    test::WriteFixture(name, test::ReadWholeFile(FixtureDirectory() + name));
+  std::string control = test::ReadWholeFile(FixtureDirectory() + "catchment.ctl");
+  for (const auto &[from, to] : replacements) {
+    const std::size_t at = control.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    control.replace(at, from.size(), to);
+  }
+  test::WriteFixture("catchment.ctl", control);
+  test::WriteFixture("MpiSpeedFactor.dat", "1\n");
+}
+
+struct Outcome {
+  int code = 0;
+  int calls = 0;
+  std::string console;
+};
+
+struct SetupRun {
+  DiagnosticsLog log{"Tavro_Diag.xml", 4};
+  GridRegistry registry;
+  StatisticsRegistry statistics{200};
+  std::unique_ptr<defaultini> setup;
+
+  Outcome Run() {
+    Outcome outcome;
+    testing::internal::CaptureStdout();
+    int error = 0;
+    setup =
+        std::make_unique<defaultini>(error, log, "catchment.ctl", &statistics, 200, 2, &registry);
+    outcome.code = error;
+    try {
+      bool done = false;
+      while (error == 0 && !done && outcome.calls < 100) {
+        ++outcome.calls;
+        setup->InitStep(done);
+      }
+    } catch (int code) {
+      outcome.code = code;
+    }
+    outcome.console = testing::internal::GetCapturedStdout();
+    return outcome;
+  }
+};
+
+TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
+  struct Case {
+    const char *name;
+    std::pair<std::string, std::string> replacement;
+    int code;
+    int step; // call on which the set-up stops
+    const char *entry;
+  };
+  const Case cases[] = {
+      {"definition without fillcode",
+       {"created_five readcode = 0 defaultValue = 5 fillcode = 0",
+        "created_five readcode = 0 defaultValue = 5"},
+       17,
+       2,
+       "error reading the fillcode for standard grid 2 (found neither in old nor in new style "
+       "standard grid definition)"},
+      {"missing zone grid", {"\nzone.asc", "\nnowhere.asc"}, 21, 7, "error opening nowhere.asc"},
+      {"missing section",
+       {"[elevation_model]", "[elevation]"},
+       17,
+       2,
+       "error in control file, [elevation_model]; (EOF)not found!"},
+      {"variable grid line",
+       {"vg_made.asc  vg_made  0  2.5", "vg_made.asc  vg_made"},
+       17,
+       9,
+       "file for vargrid 2 or the identifier or the fillcode or the defaultvalue"},
+      {"missing standard grid file",
+       {"soil_depth.asc   soil_depth", "absent.asc   soil_depth"},
+       21,
+       9,
+       "absent.asc"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteCatchment({c.replacement});
+    SetupRun run;
+    const Outcome outcome = run.Run();
+    EXPECT_EQ(outcome.code, c.code);
+    EXPECT_EQ(outcome.calls, c.step);
+    EXPECT_NE(outcome.console.find(c.entry), std::string::npos) << outcome.console;
+  }
+}
+
+TEST(DefaultiniErrors, RefusesAZoneGridOfUnknownFormat) {
+  WriteCatchment({{"\nzone.asc", "\nzone.bin"}});
+  // Twelve doubles whose sixth value is no -9999: neither binary form.
+  const double header[12] = {6, 5, 3400000, 5200000, 1000, -1, 0, 0, 0, 0, 0, 0};
+  if (test::Rank() == 0) {
+    std::FILE *file = std::fopen("zone.bin", "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(header, sizeof(double), 12, file);
+    std::fclose(file);
+  }
+  SetupRun run;
+  const Outcome outcome = run.Run();
+  EXPECT_EQ(outcome.code, 22);
+  EXPECT_NE(outcome.console.find(
+                "could not recognise file format (ascii, double or double) for zone.bin"),
+            std::string::npos)
+      << outcome.console;
+}
+
+TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
+  DiagnosticsLog log("Tavro_Diag.xml", 4);
+  StatisticsRegistry statistics(200);
+  int error = -1;
+  testing::internal::CaptureStdout();
+  defaultini setup(error, log, "catchment.ctl", &statistics, 200, 2, nullptr);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(error, 12);
+}
+
+TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
+  WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "}});
+  SetupRun run;
+  const Outcome outcome = run.Run();
+  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  EXPECT_EQ(run.registry.FindGrid("landuse", true), 0);
+  EXPECT_EQ(run.registry.FindGrid("landuse1", false), 5);
+  EXPECT_EQ(run.setup->LanduseLayerCount(), 1);
+  EXPECT_NE(outcome.console.find("generateMultiLayerParameterGrids..."), std::string::npos);
+}
+
+TEST(DefaultiniVariableGrids, NoVariableGridsRegisterNothing) {
+  WriteCatchment({{"2 number of variable grids", "0 number of variable grids"}});
+  SetupRun run;
+  const Outcome outcome = run.Run();
+  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  EXPECT_EQ(run.setup->VariableGridCount(), 0);
+  EXPECT_EQ(run.registry.FindGrid("vg_read", true), 0);
+  EXPECT_EQ(run.setup->SetupGridCount(), 4);
+  EXPECT_TRUE(run.registry[10].IsFree());
+  // Nothing to flush without statistics.
+  run.setup->CreateStandardGridStatistics();
+  run.setup->FlushStatistics();
+}
+
+} // namespace
+} // namespace tavro
