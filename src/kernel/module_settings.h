@@ -73,4 +73,22 @@ struct ModuleSettings {
   int SubstepCount = 1; // sub-steps of the soil, surface and groundwater modules
 };
 
+// The model-object part of the settings (output switches, directories and
+// the decomposition), for the objects that derive from modelobject directly.
+inline ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
+  ModelObjectOptions options;
+  options.WriteAsciiGrids = settings.WriteAsciiGrids;
+  options.WriteDoubleGrids = settings.WriteDoubleGrids;
+  options.InitialStateDirectory = settings.InitialStateDirectory;
+  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
+  options.Halo = settings.Halo;
+  return options;
+}
+
+// Clears a constructor's error out-parameter and gives the log to construct with.
+inline DiagnosticsLog &LogOf(int &error, const ModuleSettings &settings) {
+  error = 0;
+  return *settings.Log;
+}
+
 } // namespace tavro

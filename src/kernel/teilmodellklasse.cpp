@@ -20,16 +20,6 @@ DiagnosticsLog &RequiredLog(const ModuleSettings &settings) {
   return *settings.Log;
 }
 
-ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
-  ModelObjectOptions options;
-  options.WriteAsciiGrids = settings.WriteAsciiGrids;
-  options.WriteDoubleGrids = settings.WriteDoubleGrids;
-  options.InitialStateDirectory = settings.InitialStateDirectory;
-  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
-  options.Halo = settings.Halo;
-  return options;
-}
-
 } // namespace
 
 teilmodellklasse::teilmodellklasse(const ModuleSettings &settings, bool sectionMandatory)

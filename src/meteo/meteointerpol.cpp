@@ -12,21 +12,6 @@
 namespace tavro {
 namespace {
 
-ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
-  ModelObjectOptions options;
-  options.WriteAsciiGrids = settings.WriteAsciiGrids;
-  options.WriteDoubleGrids = settings.WriteDoubleGrids;
-  options.InitialStateDirectory = settings.InitialStateDirectory;
-  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
-  options.Halo = settings.Halo;
-  return options;
-}
-
-DiagnosticsLog &LogOf(int &error, const ModuleSettings &settings) {
-  error = 0;
-  return *settings.Log;
-}
-
 bool UsesStationFiles(int method) {
   return method == 1 || (method >= 3 && method <= 8) || method >= 10;
 }

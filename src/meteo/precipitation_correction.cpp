@@ -9,23 +9,6 @@
 
 namespace tavro {
 
-namespace {
-ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
-  ModelObjectOptions options;
-  options.WriteAsciiGrids = settings.WriteAsciiGrids;
-  options.WriteDoubleGrids = settings.WriteDoubleGrids;
-  options.InitialStateDirectory = settings.InitialStateDirectory;
-  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
-  options.Halo = settings.Halo;
-  return options;
-}
-
-DiagnosticsLog &LogOf(int &error, const ModuleSettings &settings) {
-  error = 0;
-  return *settings.Log;
-}
-} // namespace
-
 precicorrclass::precicorrclass(int &error, const ModuleSettings &settings,
                                std::vector<meteointerpol *> variables,
                                std::vector<std::string> names, int regionCount) try

@@ -6,23 +6,6 @@
 
 namespace tavro {
 
-namespace {
-ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
-  ModelObjectOptions options;
-  options.WriteAsciiGrids = settings.WriteAsciiGrids;
-  options.WriteDoubleGrids = settings.WriteDoubleGrids;
-  options.InitialStateDirectory = settings.InitialStateDirectory;
-  options.DefaultOutputDirectory = settings.DefaultOutputDirectory;
-  options.Halo = settings.Halo;
-  return options;
-}
-
-DiagnosticsLog &LogOf(int &error, const ModuleSettings &settings) {
-  error = 0;
-  return *settings.Log;
-}
-} // namespace
-
 tracer_ini_class::tracer_ini_class(int &error, const ModuleSettings &settings) try
     : modelobject(LogOf(error, settings), FixedName, settings.ControlFileName,
                   OptionsOf(settings)) {
