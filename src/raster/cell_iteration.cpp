@@ -63,7 +63,7 @@ bool CellIteration::MasterOf(long row, long column, long *masterRow, long *maste
   return true;
 }
 
-void CellIteration::CopyMasterResults(std::span<Grid *const> grids) const {
+template <class CopyCell> void CellIteration::ForEachUnitMember(CopyCell &&copy) const {
   if (!UsesUnits())
     return;
 #pragma omp parallel for schedule(runtime)
@@ -72,33 +72,28 @@ void CellIteration::CopyMasterResults(std::span<Grid *const> grids) const {
     for (long column = range.first; column <= range.last; ++column) {
       long masterRow = 0;
       long masterColumn = 0;
-      if (!MasterOf(row, column, &masterRow, &masterColumn))
-        continue;
-      for (Grid *grid : grids)
-        (*grid)[row][column] = (*grid)[masterRow][masterColumn];
+      if (MasterOf(row, column, &masterRow, &masterColumn))
+        copy(row, column, masterRow, masterColumn);
     }
   }
 }
 
+void CellIteration::CopyMasterResults(std::span<Grid *const> grids) const {
+  ForEachUnitMember([&](long row, long column, long masterRow, long masterColumn) {
+    for (Grid *grid : grids)
+      (*grid)[row][column] = (*grid)[masterRow][masterColumn];
+  });
+}
+
 void CellIteration::CopyMasterResults(std::span<Stack *const> stacks) const {
-  if (!UsesUnits())
-    return;
-#pragma omp parallel for schedule(runtime)
-  for (long row = setup_.FirstRow; row <= setup_.LastRow; ++row) {
-    const RowColumnRange range = Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      long masterRow = 0;
-      long masterColumn = 0;
-      if (!MasterOf(row, column, &masterRow, &masterColumn))
-        continue;
-      for (Stack *stack : stacks) {
-        const double *from = (*stack)[masterRow][masterColumn];
-        double *to = (*stack)[row][column];
-        for (long level = 0; level <= stack->LastLevel(); ++level)
-          to[level] = from[level];
-      }
+  ForEachUnitMember([&](long row, long column, long masterRow, long masterColumn) {
+    for (Stack *stack : stacks) {
+      const double *from = (*stack)[masterRow][masterColumn];
+      double *to = (*stack)[row][column];
+      for (long level = 0; level <= stack->LastLevel(); ++level)
+        to[level] = from[level];
     }
-  }
+  });
 }
 
 } // namespace tavro

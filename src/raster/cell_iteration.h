@@ -60,6 +60,9 @@ public:
 private:
   // Master cell of the unit a non-master cell belongs to, or false.
   bool MasterOf(long row, long column, long *masterRow, long *masterColumn) const;
+  // Calls copy(row, column, masterRow, masterColumn) for every owned cell
+  // that takes its values from its unit's master.
+  template <class CopyCell> void ForEachUnitMember(CopyCell &&copy) const;
 
   CellIterationSetup setup_;
 };
