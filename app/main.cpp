@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "interrupt_state.h"
 #include "kernel/diagnostics_log.h"
 #include "modell_application.h"
+#include "process_end.h"
 
 namespace {
 
@@ -88,9 +90,15 @@ void LogUsage(DiagnosticsLog &log) {
 }
 
 // Runs every control file; returns the exit code of the last run.
-int RunControlFiles(DiagnosticsLog &log, int argc, char **argv, const tavro::CommandLine &line) {
+int RunControlFiles(std::unique_ptr<DiagnosticsLog> &log, int argc, char **argv,
+                    const tavro::CommandLine &line) {
+  tavro::ApplicationServices services;
+  // Choice 2 of the Ctrl-C dialogue: close the diagnostics file and end the
+  // process at once, without flushing buffers or finalising MPI.
+  services.CancelNow = tavro::CancelClosingLog(log);
   for (const int argument : line.ControlFileArguments) {
-    auto application = std::make_unique<tavro::ModellApplication>(log, argc, argv, argument);
+    auto application =
+        std::make_unique<tavro::ModellApplication>(*log, argc, argv, argument, services);
     tavro::SetCurrentApplication(application.get());
     tavro::ExitCode = 0;
     tavro::InstallSignalHandlers();
@@ -137,7 +145,7 @@ int main(int argc, char **argv) {
       LogUsage(*log);
       throw 2;
     }
-    const int exitCode = RunControlFiles(*log, argc, argv, line);
+    const int exitCode = RunControlFiles(log, argc, argv, line);
     *log << "exitcode " << exitCode << "[end-entry]";
     *log << "o.k.\n\nthe end."
          << "[end-entry]";

@@ -1,1 +1,157 @@
-# Example catchment control file (filled in as the model set-up is built).
+# Example catchment: 12 x 10 cells of 1 km in three subbasins, four weeks of
+# daily weather (January 2012) at two stations. Run it from examples/run/
+# (scripts/run-example.sh does): every file name below is relative to there.
+
+[output_interval]
+1 hour divisor: progress line in every step
+1 warnings of the interpolation
+0 further switch
+1440 minutes from the time stamp of the data to the end of the step
+WriteAsciiGrids = 1
+WriteDoubleGrids = 0
+
+[output_list]
+3
+1 (the count's line holds only the count)
+2
+3
+
+[coordinates]
+47.6 geographic latitude
+-122.3 geographic longitude
+-120 reference meridian
+0 time shift of data time to local time
+
+[meteo_data_count]
+2
+
+[meteo_names]
+temperature
+precipitation
+
+[zone_grid]
+../zone.asc
+
+[elevation_model]
+../elevation.asc
+
+[standard_grids]
+0 number of standard grids
+
+[variable_grids]
+0 number of variable grids
+
+[model_time]
+0 starting hour
+1 starting day
+1 starting month
+2012 starting year
+0 end hour
+28 end day
+1 end month
+2012 end year
+
+[landuse_table]
+0 land-use types
+
+[soil_table]
+0 soil types
+
+[irrigation]
+0 flow control parameter (0: no irrigation)
+1440 time interval in minutes
+
+[radiation_correction]
+0 flow control parameter (0: no correction)
+1440 time interval in minutes
+
+[temperature]
+1 interpolation method (idw)
+../temperature.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+temperature grid write code below
+0 grid write code for result grid
+1.0 scaling factor
+temperature.stat 0 statistics file and code
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse
+1 anisotropy b/a
+-60 lower limit of results
+-60 lower replacement
+60 upper limit of results
+60 upper replacement
+0 SzenUse
+
+[precipitation]
+1 interpolation method (idw)
+../precipitation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+precipitation grid write code below
+0 grid write code for result grid
+1.0 scaling factor
+precipitation.stat 0 statistics file and code
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+500 upper limit of results
+500 upper replacement
+0 SzenUse
+
+[substance_transport]
+0 number of tracers
+
+[precipitation_correction]
+0 do_it (0: no correction)
+1.0 threshold temperature
+0.0 constant for rain
+0.0 slope for rain
+0.0 constant for snow
+0.0 slope for snow
+
+[RegionalSuperposition]
+0 flow control parameter
+1440 time interval in minutes
+
+[evapotranspiration]
+1 flow control parameter
+1440 time interval in minutes
+
+[snow_model]
+1 flow control parameter
+1440 time interval in minutes
+
+[interception_model]
+1 flow control parameter
+1440 time interval in minutes
+
+[SiltingUpModel]
+0 flow control parameter
+1440 time interval in minutes
+
+[unsatzon_model]
+1 flow control parameter
+1440 time interval in minutes
+
+[SurfaceRoutingModel]
+0 flow control parameter
+1440 time interval in minutes
+
+[groundwater_flow]
+0 flow control parameter
+1440 time interval in minutes
+
+[routing_model]
+1 flow control parameter
+1440 time interval in minutes
+
+[special_output]
+0 flow control parameter
+1440 time interval in minutes

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Runs the example catchment with the given tavro binary under mpiexec -n 2.
+# Runs the example catchment with the given tavro binary under mpiexec -n 2
+# (or -n NP when given as second argument) in examples/run/.
 set -euo pipefail
 tavro=$(realpath "$1")
+np=${2:-2}
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/run"
 rm -rf "$run" && mkdir -p "$run" && cd "$run"
+# The program writes its substituted copy next to the control file: run a copy.
+cp "$here/example.ctl" .
 set +e
-mpiexec -n 2 "$tavro" "$here/example.ctl"
+mpiexec -n "$np" "$tavro" example.ctl
 status=$?
 set -e
 echo "tavro finished with exit status $status; output in $run"

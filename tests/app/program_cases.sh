@@ -13,6 +13,28 @@ run() { # run NP ARGS...: sets status
   "$mpiexec" -n "$np" "$tavro" "$@" >out.txt 2>err.txt </dev/null
   status=$?
 }
+run_with_input() { # run_with_input NP TEXT ARGS...: the text is standard input
+  local np=$1 text=$2; shift 2
+  printf '%s' "$text" | "$mpiexec" -n "$np" "$tavro" "$@" >out.txt 2>err.txt
+  status=$?
+}
+examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
+# Copies the example catchment; the run directory is example/run (as the
+# example's script uses it). Optional: a section to drop from the control file.
+prepare_example() {
+  mkdir -p example/run && cp "$examples"/*.asc "$examples"/*.dat example/
+  if [ $# -gt 0 ]; then
+    awk -v drop="$1" '/^\[/ { skip = ($1 == drop) } !skip' "$examples/example.ctl" >example/run/example.ctl
+  else
+    cp "$examples/example.ctl" example/run/
+  fi
+  cd example/run || exit 1
+}
+expect_no_fatal() { grep -q 'level="0"' "$1" && fail "$1 holds a FATAL entry"; return 0; }
+expect_dialogue_once() {
+  [ "$(grep -c "choose one of the above options" out.txt)" -eq 1 ] || fail "dialogue not shown once"
+  [ "$(grep -c "Cntr-C pressed! please wait" out.txt)" -eq 1 ] || fail "Ctrl-C notice not shown once"
+}
 expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
 expect_console() { grep -q -F -- "$1" out.txt || fail "console lacks: $1"; }
 expect_wellformed() { "$xmllint" --noout "$1" || fail "$1 is not well-formed XML"; }
@@ -75,6 +97,74 @@ three_ranks_one_log)
   expect_console "here is instance 2 of 3"
   expect_console "here is instance 3 of 3"
   expect_console "OpenMP threads total for MPI process 2"
+  expect_wellformed Tavro_Diag_0.xml
+  ;;
+example_np1 | example_np3)
+  prepare_example
+  run "${case_name#example_np}" example.ctl
+  expect_status 0
+  expect_console "o.k."
+  expect_console "the end."
+  expect_console "exitcode 0"
+  [ "$(grep -c "routing_model .*time of meteo data" out.txt)" -eq 28 ] || fail "not 28 daily steps"
+  expect_console "routing_model 28.1.2012 0. h"
+  expect_wellformed Tavro_Diag_0.xml
+  expect_no_fatal Tavro_Diag_0.xml
+  ;;
+example_without_special_output)
+  prepare_example "[special_output]"
+  run 3 example.ctl
+  expect_status 0
+  expect_console "no section [special_output]: special output is off"
+  expect_console "the end."
+  expect_wellformed Tavro_Diag_0.xml
+  expect_no_fatal Tavro_Diag_0.xml
+  ;;
+example_missing_module_section)
+  prepare_example "[snow_model]"
+  # Under three processes every rank stops with the code; which rank's
+  # MPI_Abort ends the job first (and cuts the others' output) is open, so
+  # the entries are checked with one process.
+  run 3 example.ctl
+  expect_status 17
+  run 1 example.ctl
+  expect_status 17
+  expect_console "error in control file, [snow_model]; (EOF)not found!"
+  expect_console "exceptions in ModellApplication::init() caught!"
+  expect_console "Program aborted with exit code 17"
+  grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
+    fail "XML lacks the control-file error"
+  ;;
+ctrl_c_answer_0 | ctrl_c_answer_3 | ctrl_c_answer_x)
+  run_with_input 2 "${case_name#ctrl_c_answer_}
+"
+  expect_status 0
+  expect_dialogue_once
+  expect_console "rank 0: run returned 0 after 3 steps"
+  expect_console "rank 1: run returned 0 after 3 steps"
+  ;;
+ctrl_c_answer_eof)
+  run 2
+  expect_status 0
+  expect_dialogue_once
+  expect_console "rank 0: run returned 0 after 3 steps"
+  expect_console "rank 1: run returned 0 after 3 steps"
+  ;;
+ctrl_c_answer_1)
+  run_with_input 2 "1
+"
+  expect_status 99
+  expect_dialogue_once
+  expect_console "rank 0: run returned 99 after 1 steps"
+  expect_console "rank 1: run returned 99 after 1 steps"
+  ;;
+ctrl_c_answer_2)
+  run_with_input 2 "2
+"
+  expect_status 98
+  expect_dialogue_once
+  expect_console "program manually killed by pressing Ctrl-C and selecting 2!"
+  grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
   ;;
 *)

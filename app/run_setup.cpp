@@ -1,0 +1,11 @@
+// The real set-up object behind the application's set-up interface.
+#include "run_setup.h"
+
+namespace tavro {
+
+DefaultiniSetup::DefaultiniSetup(int &error, DiagnosticsLog &log,
+                                 const std::string &controlFileName, StatisticsRegistry *statistics,
+                                 int capacity, int soilModelVariant, GridRegistry *registry)
+    : setup_(error, log, controlFileName, statistics, capacity, soilModelVariant, registry) {}
+
+} // namespace tavro
