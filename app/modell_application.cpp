@@ -24,6 +24,7 @@
 #include "meteo/meteointerpol.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
+#include "raster/grid_output.h"
 #include "raster/special_output.h"
 #include "raster/statistics_registry.h"
 #include "routing/routing_model.h"
@@ -109,6 +110,9 @@ void ModellApplication::InitSteps(int argc, char **argv, int controlFileArgument
     throw kRegistryAllocationExitCode;
   }
   statistics_ = std::make_unique<StatisticsRegistry>(kStatisticsCapacity);
+  // Grids registered with output kind 8 are written at once, through the
+  // output engine and the registering object's gathers.
+  InstallGridOutputHook(*registry_);
 
   BuildSetup();
   BuildInterpolators();
@@ -188,6 +192,7 @@ ModuleSettings ModellApplication::CommonSettings(const std::string &moduleName) 
   s.CellCounts = settings_.CellCounts;
   s.Halo.Send = settings_.HaloSend;
   s.Halo.Receive = settings_.HaloReceive;
+  s.Halo.Decomposition = settings_.Decomposition;
   s.SpinUpSwitch = spinUp_.SpinUpSwitch;
   s.HydrologicResponseUnits = spinUp_.HydrologicResponseUnits;
   s.SubstepCount = substepCount_;

@@ -36,7 +36,9 @@ precipitation
 ../elevation.asc
 
 [standard_grids]
-0 number of standard grids
+2 number of standard grids
+../elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
+soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 
 [variable_grids]
 0 number of variable grids

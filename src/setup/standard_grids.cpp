@@ -734,12 +734,7 @@ void defaultini::ReadPeriodicGrids(long hour, long day, long month, long year) {
   }
 }
 
-void defaultini::WriteOneGridOutput(int registryIndex) {
-  // The grid output by writecode (aggregates, minimum, maximum, dated files)
-  // is called here for the grid at registryIndex once the output engine is
-  // part of the program. Until then the set-up grids are not written.
-  static_cast<void>(registryIndex);
-}
+void defaultini::WriteOneGridOutput(int registryIndex) { WriteGridOutput(registryIndex); }
 
 void defaultini::WriteStandardGrids(long hour, long day, long month, long year) {
   ActualHour = hour;

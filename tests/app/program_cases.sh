@@ -111,6 +111,26 @@ example_np1 | example_np3)
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
+example_same_output_np1_np3)
+  # The strongest end-to-end check: output files do not depend on the number
+  # of processes (the map of owning processes aside).
+  prepare_example
+  run 1 example.ctl
+  expect_status 0
+  mkdir ../np1 && mv -- * ../np1/
+  cp "$examples/example.ctl" .
+  run 3 example.ctl
+  expect_status 0
+  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit; do
+    [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
+  done
+  skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  np1_files=$(cd ../np1 && ls | grep -v -E "$skip")
+  np3_files=$(ls | grep -v -E "$skip")
+  [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
+  for f in $np1_files; do cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"; done
+  grep -q -P '^2012\t 1\t28\t 0\t' terrain_height.stat || fail "no statistics row for the last day"
+  ;;
 example_without_special_output)
   prepare_example "[special_output]"
   run 3 example.ctl
