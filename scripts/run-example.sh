@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tavro and runs the example catchment under
-# two MPI processes; its output lands in examples/<catchment>/run/.
+# two MPI processes; its output lands in examples/run/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
