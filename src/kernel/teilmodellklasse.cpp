@@ -98,9 +98,11 @@ bool teilmodellklasse::ReadSection(bool sectionMandatory) {
   if (sectionMandatory) {
     FindControlKey(key, true);
   } else {
-    try {
-      FindControlKey(key, true); // logs the control-file error
-    } catch (int) {
+    // An optional section that is absent switches the module off; that is
+    // no error, so a successful run keeps its diagnostics free of FATAL lines.
+    if (!FindControlKey(key, false)) {
+      Log->Entry(Concat("INFO: no section ", key, " in the control file: module ", ModuleName,
+                        " is off", DiagnosticsLog::EndToken));
       FlowControl = 0;
       CloseControlFile();
       return false;
