@@ -293,7 +293,7 @@ void ReadSoilBlock(DiagnosticsLog &log, std::string_view fullText, soil_class &s
   ReadGrainSizeDist(log, soil, text);
 
   for (int p = 0; p < static_cast<int>(soil.SU_PAR.size()); ++p) {
-    char key[16];
+    char key[32];
     std::snprintf(key, sizeof key, "SU_PAR%.02d", p);
     ReadScalarKey(log, soil, text, key, soil.SU_PAR[p]);
   }

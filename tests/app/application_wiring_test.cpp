@@ -268,9 +268,11 @@ TEST_F(ApplicationTest, ClearMemoryAfterAFailedSetUpFlushesNothing) {
     EXPECT_FALSE(call.ends_with(".FlushFiles")) << call;
   }
   EXPECT_NE(factory.calls.Find("defaults.SetInitialized(0)"), -1);
-  for (const auto &name : factory.constructed)
-    if (name != "groundwater_flow")
+  for (const auto &name : factory.constructed) {
+    if (name != "groundwater_flow") {
       EXPECT_EQ(factory.calls.Count(name + ".delete"), 1) << name;
+    }
+  }
   EXPECT_EQ(application.Modules().SoilWater, nullptr);
 }
 

@@ -62,10 +62,13 @@ TEST_F(ModelObjectExchange, ScatterByIndexThenGatherForOutput) {
   registry.AddGrid(5, "values", &values, nullptr, 1, "values", 0, rows.first, rows.last, kCols,
                    kRows, *log_);
   object.MPIScatterGrid(5, nullptr);
-  for (long r = decomposition_.strip.first; r <= decomposition_.strip.last; ++r)
-    for (long c = 1; c <= kCols; ++c)
-      if (decomposition_.regions[r][c] == test::Rank())
+  for (long r = decomposition_.strip.first; r <= decomposition_.strip.last; ++r) {
+    for (long c = 1; c <= kCols; ++c) {
+      if (decomposition_.regions[r][c] == test::Rank()) {
         ASSERT_EQ(values[r][c], Value(r, c)) << r << "," << c;
+      }
+    }
+  }
 
   object.MPIExchangeHalo(5, nullptr);
   const Grid whole = object.MPIGatherGridForOutput(5, nullptr);
