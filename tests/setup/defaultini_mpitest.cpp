@@ -331,7 +331,9 @@ TEST(DefaultiniSetup, StandardGridStatisticsMatchTheHandComputation) {
 
 TEST(DefaultiniSetup, RanksTheRegionsOnEveryProcess) {
   CopyCatchment();
-  std::string control = test::ReadWholeFile("catchment.ctl");
+  // From the fixture itself: the working copy is rewritten by rank 0 below,
+  // maybe before another rank has read it.
+  std::string control = test::ReadWholeFile(FixtureDirectory() + "catchment.ctl");
   const auto replace = [&control](const std::string &from, const std::string &to) {
     const std::size_t at = control.find(from);
     ASSERT_NE(at, std::string::npos) << from;

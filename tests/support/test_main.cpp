@@ -49,19 +49,25 @@ private:
 };
 
 // On ranks other than 0 only failed assertions are printed, with the rank.
+// The test's name is kept from its start: asking gtest for the current test
+// while it reports a result would take a lock it already holds.
 class FailurePrinter : public testing::EmptyTestEventListener {
 public:
+  void OnTestStart(const testing::TestInfo &info) override {
+    name_ = std::string(info.test_suite_name()) + "." + info.name();
+  }
   void OnTestPartResult(const testing::TestPartResult &result) override {
     if (!result.failed())
       return;
     int rank = 0;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    const auto *test = testing::UnitTest::GetInstance()->current_test_info();
-    std::fprintf(stderr, "[rank %d] %s.%s failed at %s:%d\n%s\n", rank,
-                 test ? test->test_suite_name() : "?", test ? test->name() : "?",
+    std::fprintf(stderr, "[rank %d] %s failed at %s:%d\n%s\n", rank, name_.c_str(),
                  result.file_name() ? result.file_name() : "?", result.line_number(),
                  result.summary());
   }
+
+private:
+  std::string name_;
 };
 
 } // namespace
