@@ -17,11 +17,13 @@ std::function<void(int)> CancelClosingLog(std::unique_ptr<DiagnosticsLog> &log) 
     log.reset();
     std::fflush(nullptr);
     // Every process chose this at the same agreement: wait until all have
-    // closed their files, then end the whole job with the status (a process
-    // that merely exited would let the launcher kill the others with a signal).
+    // closed their files, then leave MPI properly on every rank before exiting
+    // with the status. A process that merely exited would let the launcher
+    // kill the others with a signal, and an abort may cut off console output
+    // the launcher has not forwarded yet.
     MPI_Barrier(MPI_COMM_WORLD);
-    MPI_Abort(MPI_COMM_WORLD, status);
-    std::_Exit(status);
+    MPI_Finalize();
+    std::exit(status);
   };
 }
 
