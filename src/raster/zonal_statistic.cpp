@@ -161,6 +161,7 @@ void zonalstatistic::Construct() {
     zone.sx = 0.0;
     zone.RelCellSum = 0.0;
   }
+  sums_.assign(zones_.size(), ExactZoneSums());
   if (interval_ >= 2) {
     accN_.assign(n + 1, 0.0);
     accSx_.assign(n + 1, 0.0);
@@ -199,14 +200,16 @@ void zonalstatistic::CloseFile() {
 void zonalstatistic::AddValue(long row, long column, int zoneIndex, double value, double weight) {
   if (mode_ < 1)
     return;
-  if (zoneIndex < 0 || zoneIndex > zoneCount_) {
+  // (A table whose construction failed has no sums and refuses every index.)
+  if (zoneIndex < 0 || zoneIndex > zoneCount_ ||
+      static_cast<std::size_t>(zoneIndex) >= sums_.size()) {
     ++refusedZoneIndexes_;
     return;
   }
   // A hole in the grid would pull the zone's mean towards the no-data value.
   if (IsHole(value))
     return;
-  ZoneRecord &zone = zones_[static_cast<std::size_t>(zoneIndex)];
+  ExactZoneSums &zone = sums_[static_cast<std::size_t>(zoneIndex)];
   zone.n += weight;
   if (weights_ != nullptr && row >= 1 && row <= weightRows_ && column >= 1 &&
       column <= weightColumns_ && weights_->HasRow(row) && column <= weights_->LastColumn()) {
@@ -229,6 +232,33 @@ void zonalstatistic::ResetStep() {
     zone.n = 0.0;
     zone.sx = 0.0;
     zone.RelCellSum = 0.0;
+  }
+  for (ExactZoneSums &zone : sums_)
+    zone.Clear();
+}
+
+void zonalstatistic::PublishExactSums() {
+  const std::size_t count = std::min(sums_.size(), zones_.size());
+  long long invalid = 0;
+  double firstInvalidCode = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const ExactZoneSums &sum = sums_[k];
+    ZoneRecord &zone = zones_[k];
+    zone.n = sum.n.ToDouble();
+    zone.sx = sum.sx.ToDouble();
+    zone.RelCellSum = sum.RelCellSum.ToDouble();
+    if (!sum.n.Valid() || !sum.sx.Valid() || !sum.RelCellSum.Valid()) {
+      if (invalid == 0)
+        firstInvalidCode = zone.zonenwert;
+      ++invalid;
+    }
+  }
+  if (invalid > 0 && !invalidSumsReported_ && WorldRank() == 0) {
+    invalidSumsReported_ = true;
+    log_ << "WARNING: zonal statistics " << fileName_ << ": the sums of " << invalid
+         << " zones (the first with code " << firstInvalidCode
+         << ") are not finite or beyond 1.47e20 in magnitude and show as nan"
+         << "[end-entry]";
   }
 }
 
@@ -291,8 +321,10 @@ void zonalstatistic::EndOfStep(std::int64_t year, std::int64_t month, std::int64
                                std::int64_t hour, int reduce) {
   if (mode_ < 1)
     return;
+  // Integer sums: the same result for any process count and reduction order.
   if (reduce > 0)
-    MPIReduceZones(zones_, zoneCount_, true);
+    MPIReduceExactZones(sums_);
+  PublishExactSums();
   if (WorldRank() != 0)
     return;
   if (refusedZoneIndexes_ > 0) {
@@ -449,6 +481,7 @@ void zonalstatistic::ReleaseMemory() {
     FlushBuffer();
   rowDates_ = {};
   rowValues_ = {};
+  sums_ = {};
   accN_ = {};
   accSx_ = {};
   accRel_ = {};

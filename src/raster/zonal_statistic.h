@@ -5,6 +5,14 @@
 // StatisticsRegistry. After EndOfStep with reduction, rank 0's zone records
 // hold the global sums, which modules may read through Zones().
 //
+// The spatial sums of a step are held exactly (ExactSum, beside the zone
+// records) and reduced over the processes exactly, so the sums, rows and
+// files are bit-identical for any process count, thread count or order in
+// which cells are added. EndOfStep writes them, rounded once, into the zone
+// records; between ResetStep and EndOfStep the records' n, sx and RelCellSum
+// stay 0. A sum that is not finite or beyond about 1.47e20 in magnitude shows
+// as NaN (with a warning) rather than a wrong number.
+//
 // Statistics code: up to 1000 the table is off (every operation does nothing);
 // otherwise mode = code / 1000 and interval = code % 1000 (in steps):
 //   1 areal mean, average     2 every zone + areal mean, average
@@ -17,6 +25,7 @@
 
 #include "kernel/zone_record.h"
 #include "raster/statistics_registry.h"
+#include "raster/zone_reduction.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -65,13 +74,16 @@ public:
   // Appends the buffered rows to the file (rank 0 holds all rows).
   virtual void FlushBuffer();
   // Adds one cell value with its weight to zone zoneIndex (0..N). Not
-  // thread-safe: callers adding from several threads serialise the calls.
+  // thread-safe: callers adding from several threads serialise the calls
+  // (e.g. a critical section); the sums stay exact, so they do not depend on
+  // the order in which the threads get there.
   virtual void AddValue(long row, long column, int zoneIndex, double value, double weight);
   // Begins a step: counts it and clears the step sums of every zone.
   virtual void ResetStep();
   // Ends a step; reduce > 0 first sums the zones over all processes to rank 0
-  // (collective: every process calls it for the same table). Completes a row
-  // when the interval is reached.
+  // (collective: every process calls it for the same table; the other
+  // processes' records then hold 0), otherwise each process's records get its
+  // own sums. Completes a row when the interval is reached.
   virtual void EndOfStep(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour,
                          int reduce);
   // Writes the three header lines (rank 0) and registers the table in the
@@ -116,6 +128,9 @@ protected:
   void StoreAccumulators();
   void ClearAccumulators();
   void FlushIfFull();
+  // Writes the exact step sums, rounded once, into the zone records; warns
+  // (rank 0, once per table) about sums that became invalid.
+  void PublishExactSums();
 
   DiagnosticsLog &log_;
   std::span<ZoneRecord> zones_;
@@ -141,6 +156,10 @@ protected:
   int rowWidth_ = 0;
   std::vector<std::int64_t> rowDates_; // 4 per row
   std::vector<double> rowValues_;      // slotCount_ per row
+
+  // This step's exact sums per zone 0..N, beside zones_.
+  std::vector<ExactZoneSums> sums_;
+  bool invalidSumsReported_ = false;
 
   // Interval sums of n, sx and RelCellSum per zone 0..N (interval >= 2).
   std::vector<double> accN_;

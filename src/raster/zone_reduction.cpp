@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 namespace tavro {
 namespace {
@@ -17,6 +18,23 @@ public:
   ~ZoneRecordType() { MPI_Type_free(&type_); }
   ZoneRecordType(const ZoneRecordType &) = delete;
   ZoneRecordType &operator=(const ZoneRecordType &) = delete;
+  MPI_Datatype Get() const { return type_; }
+
+private:
+  MPI_Datatype type_ = MPI_DATATYPE_NULL;
+};
+
+// The contiguous type of one ExactZoneSums (nine 64-bit words).
+class ExactZoneSumsType {
+public:
+  ExactZoneSumsType() {
+    MPI_Type_contiguous(static_cast<int>(sizeof(ExactZoneSums) / sizeof(std::uint64_t)),
+                        MPI_UINT64_T, &type_);
+    MPI_Type_commit(&type_);
+  }
+  ~ExactZoneSumsType() { MPI_Type_free(&type_); }
+  ExactZoneSumsType(const ExactZoneSumsType &) = delete;
+  ExactZoneSumsType &operator=(const ExactZoneSumsType &) = delete;
   MPI_Datatype Get() const { return type_; }
 
 private:
@@ -76,6 +94,31 @@ void MPIReduceZones(std::span<ZoneRecord> zones, long highestIndex, bool copyWei
     records[k].sx = result[k].sx;
     if (copyWeights)
       records[k].RelCellSum = result[k].RelCellSum;
+  }
+}
+
+void MPISumExactZonesOp(void *in, void *inout, int *count, MPI_Datatype *) {
+  const auto *a = static_cast<const ExactZoneSums *>(in);
+  auto *b = static_cast<ExactZoneSums *>(inout);
+  for (int i = 0; i < *count; ++i) {
+    b[i].n += a[i].n;
+    b[i].sx += a[i].sx;
+    b[i].RelCellSum += a[i].RelCellSum;
+  }
+}
+
+void MPIReduceExactZones(std::span<ExactZoneSums> sums) {
+  const ExactZoneSumsType type;
+  const UserOperation sum(&MPISumExactZonesOp);
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  const int count = RecordCount(sums.size());
+  if (rank == 0) {
+    MPI_Reduce(MPI_IN_PLACE, sums.data(), count, type.Get(), sum.Get(), 0, MPI_COMM_WORLD);
+  } else {
+    MPI_Reduce(sums.data(), nullptr, count, type.Get(), sum.Get(), 0, MPI_COMM_WORLD);
+    for (ExactZoneSums &zone : sums)
+      zone.Clear();
   }
 }
 

@@ -1,8 +1,9 @@
 // Zonal statistics tables on small rasters whose cells are spread over the
 // processes. Every expected file is written out here by hand (or from a
 // direct weighted mean over the whole raster), so a run under -n 3 produces
-// files byte-identical to -n 1. Values are dyadic, so sums are exact in any
-// order.
+// files byte-identical to -n 1. Most values are dyadic, so sums are exact in
+// any order; the tests of exact sums use values whose double sums depend on
+// the order of addition, and their reference is the true sum rounded once.
 #include "raster/zonal_statistic.h"
 
 #include "kernel/diagnostics_log.h"
@@ -15,8 +16,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -523,6 +526,197 @@ TEST_F(ZonalStatisticTest, SixSignificantDigitsAndFixedDecimals) {
                       0.000123456, (1234.56789 + 0.000123456) / 2.0);
       EXPECT_EQ(ReadWholeFile(name), expected);
     }
+  }
+}
+
+// Cell values and weights that are not dyadic: the double sums of a zone
+// depend on the order in which cells are added and on how the cells are
+// grouped over processes.
+double AwkwardValue(long r, long c, int s) {
+  return 0.1 * static_cast<double>(r * 7 + c * 13 + s) + 1e-7 * static_cast<double>(r);
+}
+double AwkwardWeight(long r, long c) { return 0.3 + 0.01 * static_cast<double>(r + 2 * c); }
+
+struct AwkwardRaster {
+  Raster raster;
+  Grid weights;
+};
+
+AwkwardRaster MakeAwkward(DiagnosticsLog &log) {
+  AwkwardRaster a;
+  Raster &r = a.raster;
+  r.nrows = 6;
+  r.ncols = 5;
+  for (long row = 1; row <= r.nrows; ++row)
+    for (long col = 1; col <= r.ncols; ++col)
+      r.codes.push_back(row + col == 7 ? kNoData : 201.0 + static_cast<double>((row * col) % 3));
+  r.zones = {ZoneRecord{}, Zone(201, 0.25), Zone(202, 0.5), Zone(203, 0.25)};
+  a.weights = Grid(1, r.nrows, r.ncols, r.nrows, log);
+  for (long row = 1; row <= r.nrows; ++row)
+    for (long col = 1; col <= r.ncols; ++col)
+      a.weights[row][col] = AwkwardWeight(row, col);
+  return a;
+}
+
+// The zone sums of one step as the table must produce them: each product
+// value * weight is a double, and the sum over the zone's cells is the true
+// sum rounded once. The addends are doubles of magnitude 0.6 to 20 and the
+// sums stay below 2^10, so a long double (64-bit mantissa) holds every
+// partial sum exactly and the final conversion is the only rounding.
+struct StepSums {
+  std::vector<double> sx, weight;
+};
+
+StepSums ReferenceStepSums(const AwkwardRaster &a, int s) {
+  const Raster &r = a.raster;
+  static_assert(std::numeric_limits<long double>::digits >= 64, "exact reference");
+  std::vector<long double> sx(r.zones.size(), 0.0L), weight(r.zones.size(), 0.0L);
+  for (long row = 1; row <= r.nrows; ++row)
+    for (long col = 1; col <= r.ncols; ++col) {
+      const int k = r.ZoneOf(row, col);
+      if (k == 0)
+        continue;
+      const double g = a.weights[row][col];
+      sx[static_cast<std::size_t>(k)] += AwkwardValue(row, col, s) * g;
+      weight[static_cast<std::size_t>(k)] += g;
+    }
+  StepSums sums;
+  for (std::size_t k = 0; k < sx.size(); ++k) {
+    sums.sx.push_back(static_cast<double>(sx[k]));
+    sums.weight.push_back(static_cast<double>(weight[k]));
+  }
+  return sums;
+}
+
+// The row of an averaged interval of two steps: step sums added in time
+// order, zone means, and the areal mean over the zones in zone order.
+std::string ReferenceIntervalRow(const AwkwardRaster &a, int lastStep) {
+  const StepSums first = ReferenceStepSums(a, lastStep - 1);
+  const StepSums second = ReferenceStepSums(a, lastStep);
+  char text[64];
+  std::snprintf(text, sizeof text, "2021\t 3\t 1\t%2d", lastStep);
+  std::string row = text;
+  double total = 0.0, totalWeight = 0.0;
+  for (std::size_t k = 1; k < first.sx.size(); ++k) {
+    const double sx = second.sx[k] + first.sx[k];
+    const double weight = second.weight[k] + first.weight[k];
+    std::snprintf(text, sizeof text, "\t%.15f", sx / weight);
+    row += text;
+    total += sx;
+    totalWeight += weight;
+  }
+  std::snprintf(text, sizeof text, "\t%.15f\n", total / totalWeight);
+  return row + text;
+}
+
+TEST_F(ZonalStatisticTest, SumsThatAreNotExactInDoublesGiveTheSameFileForAnyProcessCount) {
+  AwkwardRaster a = MakeAwkward(log);
+  const Raster &raster = a.raster;
+
+  // The values are awkward indeed: adding a zone's products in row order, as
+  // a single process would with plain doubles, misses the true sum.
+  bool plainDiffers = false;
+  const StepSums reference = ReferenceStepSums(a, 1);
+  for (std::size_t k = 1; k < raster.zones.size(); ++k) {
+    double plain = 0.0;
+    for (long r = 1; r <= raster.nrows; ++r)
+      for (long c = 1; c <= raster.ncols; ++c)
+        if (raster.ZoneOf(r, c) == static_cast<int>(k))
+          plain += AwkwardValue(r, c, 1) * a.weights[r][c];
+    plainDiffers = plainDiffers || plain != reference.sx[k];
+  }
+  ASSERT_TRUE(plainDiffers);
+
+  int error = -1;
+  zonalstatistic table(error, log, nullptr, 0, &a.weights, raster.nrows, raster.ncols,
+                       a.raster.zones, 2002, 15, "awkward.sta", "", {});
+  ASSERT_EQ(error, 0);
+  table.WriteHeader("runoff", "snow_model", nullptr, 0);
+  for (int s = 1; s <= 4; ++s)
+    Step(table, raster, s, AwkwardValue);
+  table.ReleaseMemory();
+  ExpectFile("awkward.sta",
+             Header("\t\"201\"\t\"202\"\t\"203\"", "\t0.2500000\t0.5000000\t0.2500000") +
+                 ReferenceIntervalRow(a, 2) + ReferenceIntervalRow(a, 4));
+}
+
+TEST_F(ZonalStatisticTest, OrderOfAddingCellsDoesNotChangeTheSums) {
+  // As threads taking turns in a critical section would: the same cells of
+  // this process in row order and in reverse order give the same bits, and
+  // rank 0 holds the true sums rounded once.
+  AwkwardRaster a = MakeAwkward(log);
+  const Raster &raster = a.raster;
+  std::vector<ZoneRecord> forwardZones = raster.zones, backwardZones = raster.zones;
+  int error = -1;
+  zonalstatistic forward(error, log, nullptr, 0, &a.weights, raster.nrows, raster.ncols,
+                         forwardZones, 2001, 15, "forward.sta", "", {});
+  ASSERT_EQ(error, 0);
+  zonalstatistic backward(error, log, nullptr, 0, &a.weights, raster.nrows, raster.ncols,
+                          backwardZones, 2001, 15, "backward.sta", "", {});
+  ASSERT_EQ(error, 0);
+  forward.ResetStep();
+  backward.ResetStep();
+  for (long i = 0; i < raster.nrows * raster.ncols; ++i) {
+    const long j = raster.nrows * raster.ncols - 1 - i;
+    const long r1 = i / raster.ncols + 1, c1 = i % raster.ncols + 1;
+    const long r2 = j / raster.ncols + 1, c2 = j % raster.ncols + 1;
+    if (raster.Code(r1, c1) != kNoData && raster.Owned(r1, c1))
+      forward.AddValue(r1, c1, raster.ZoneOf(r1, c1), AwkwardValue(r1, c1, 1), 1.0);
+    if (raster.Code(r2, c2) != kNoData && raster.Owned(r2, c2))
+      backward.AddValue(r2, c2, raster.ZoneOf(r2, c2), AwkwardValue(r2, c2, 1), 1.0);
+  }
+  forward.EndOfStep(2021, 3, 1, 1, 1);
+  backward.EndOfStep(2021, 3, 1, 1, 1);
+  const StepSums reference = ReferenceStepSums(a, 1);
+  for (std::size_t k = 1; k < raster.zones.size(); ++k) {
+    EXPECT_EQ(std::memcmp(&forwardZones[k], &backwardZones[k], sizeof(ZoneRecord)), 0) << k;
+    if (Rank() == 0) {
+      EXPECT_EQ(forwardZones[k].sx, reference.sx[k]) << k;
+      EXPECT_EQ(forwardZones[k].RelCellSum, reference.weight[k]) << k;
+    }
+  }
+  forward.ReleaseMemory();
+  backward.ReleaseMemory();
+}
+
+TEST_F(ZonalStatisticTest, NonFiniteOrHugeSumsShowAsNanWithOneWarning) {
+  Raster raster = TwoZones();
+  int error = -1;
+  zonalstatistic table(error, log, nullptr, 0, nullptr, 1, 2, raster.zones, 2001, 2, "nan.sta", "",
+                       {});
+  ASSERT_EQ(error, 0);
+  table.WriteHeader("runoff", "snow_model", nullptr, 0);
+  // Zone 101 gets an infinite value in step 1 and two values that overflow
+  // the exact range in step 2; zone 102 stays normal.
+  const CellValue value = [](long, long c, int s) {
+    if (c == 2)
+      return 2.5;
+    return s == 1 ? std::numeric_limits<double>::infinity() : 1.4e20;
+  };
+  for (int s = 1; s <= 2; ++s) {
+    table.ResetStep();
+    if (raster.Owned(1, 1)) {
+      table.AddValue(1, 1, 1, value(1, 1, s), 1.0);
+      if (s == 2)
+        table.AddValue(1, 1, 1, value(1, 1, s), 1.0);
+    }
+    if (raster.Owned(1, 2))
+      table.AddValue(1, 2, 2, value(1, 2, s), 1.0);
+    table.EndOfStep(2021, 3, 1, s, 1);
+  }
+  table.ReleaseMemory();
+  ExpectFile("nan.sta", Header("\t\"101\"\t\"102\"", "\t0.2500000\t0.7500000") +
+                            "2021\t 3\t 1\t 1\tnan\t2.50\tnan\n"
+                            "2021\t 3\t 1\t 2\tnan\t2.50\tnan\n");
+  if (Rank() == 0) {
+    const std::string text = LogText();
+    // A warning (level 2), once per table.
+    const std::string warning =
+        "level=\"2\" description= \"zonal statistics nan.sta: the sums of 1 zones (the first "
+        "with code 101) are not finite or beyond 1.47e20 in magnitude and show as nan\"";
+    const auto first = text.find(warning);
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find(warning, first + 1), std::string::npos); // once per table
   }
 }
 
