@@ -14,18 +14,7 @@
 namespace tavro {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
-// Exit code thrown by the call, or -1 when it returned normally.
-int ExitCodeOf(const std::function<void()> &call) {
-  try {
-    call();
-  } catch (int code) {
-    return code;
-  }
-  return -1;
-}
+using test::RunCapturingConsole;
 
 class ControlFileReaderTest : public testing::Test {
 protected:
@@ -33,13 +22,6 @@ protected:
     test::WriteFixture("control.txt", content);
     EXPECT_TRUE(reader_.Open("control.txt"));
     return reader_;
-  }
-
-  // Console text of the entries written by call, and its exit code.
-  std::pair<std::string, int> Run(const std::function<void()> &call) {
-    CaptureStdout();
-    const int code = ExitCodeOf(call);
-    return {GetCapturedStdout(), code};
   }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
@@ -57,7 +39,8 @@ TEST_F(ControlFileReaderTest, KeyMatchesOnlyAsExactFirstWordOfALine) {
   auto &reader = OpenFixture(kDecoys);
   EXPECT_FALSE(reader.FindControlKey("[snow_model]", false));
 
-  const auto [console, code] = Run([&] { reader.FindControlKey("[snow_model]", true); });
+  const auto [code, console] =
+      RunCapturingConsole([&] { reader.FindControlKey("[snow_model]", true); });
   EXPECT_EQ(code, 17);
   EXPECT_NE(console.find("error in control file, [snow_model]; (EOF)not found!"), std::string::npos)
       << console;
@@ -123,7 +106,7 @@ TEST_F(ControlFileReaderTest, UnreadableValueLogsPromptWordAndLabel) {
   auto &reader = OpenFixture("[snow_model]\n1 flow control parameter\n\nabc time interval\n");
   ASSERT_TRUE(reader.FindControlKey("[snow_model]", true));
   reader.ReadInt("flow control parameter");
-  const auto [console, code] = Run([&] { reader.ReadInt("time interval for "); });
+  const auto [code, console] = RunCapturingConsole([&] { reader.ReadInt("time interval for "); });
   EXPECT_EQ(code, 17);
   const std::string expected = "--> In .\n  Next line in Tavro control file: \n(mpi-rank  0) "
                                "abc\n(mpi-rank  0) "
@@ -153,7 +136,7 @@ TEST_F(ControlFileReaderTest, ValuesThatCannotBeReadAreFatal) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     OpenFixture(c.content);
-    const auto [console, code] = Run([&] { c.read(reader_); });
+    const auto [code, console] = RunCapturingConsole([&] { c.read(reader_); });
     EXPECT_EQ(code, 17);
     EXPECT_NE(console.find("error in control file, v; snow_modelnot found!"), std::string::npos)
         << console;
@@ -195,7 +178,7 @@ TEST_F(ControlFileReaderTest, OverlongWordsKeysAndLinesAreRefused) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     OpenFixture(c.content);
-    const auto [console, code] = Run([&] { c.read(reader_); });
+    const auto [code, console] = RunCapturingConsole([&] { c.read(reader_); });
     EXPECT_EQ(code, 17);
     EXPECT_NE(console.find("longer than 1200 characters"), std::string::npos) << console;
   }
@@ -209,10 +192,10 @@ TEST_F(ControlFileReaderTest, HeaderOnALastLineWithoutLineBreakIsNotFound) {
 }
 
 TEST_F(ControlFileReaderTest, FileErrorsCarryNameCodeAndExitCode) {
-  auto [written, writeCode] = Run([&] { reader_.WriteError("out.asc", 3); });
+  auto [writeCode, written] = RunCapturingConsole([&] { reader_.WriteError("out.asc", 3); });
   EXPECT_EQ(writeCode, 18);
   EXPECT_NE(written.find("write error out.asc ! (3)"), std::string::npos) << written;
-  auto [read, readCode] = Run([&] { reader_.ReadError("in.asc", 4); });
+  auto [readCode, read] = RunCapturingConsole([&] { reader_.ReadError("in.asc", 4); });
   EXPECT_EQ(readCode, 19);
   EXPECT_NE(read.find("read error in.asc ! (4)"), std::string::npos) << read;
   EXPECT_FALSE(reader_.Open("missing.txt"));

@@ -5,31 +5,19 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_statistics.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 
 namespace tavro {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
-// Exit code thrown by the call (-1: none) and the console text it wrote.
-std::pair<int, std::string> RunCapturing(const std::function<void()> &call) {
-  CaptureStdout();
-  int code = -1;
-  try {
-    call();
-  } catch (int thrown) {
-    code = thrown;
-  }
-  return {code, GetCapturedStdout()};
-}
+using test::CallOutcome;
+using test::RunCapturingConsole;
 
 class GridRegistryTest : public testing::Test {
 protected:
@@ -125,12 +113,12 @@ TEST_F(GridRegistryTest, EveryGridCarriesAFileName) {
 
 TEST_F(GridRegistryTest, IndexesOutside1To999AreRefused) {
   for (const int index : {1000, 1001, 5000}) {
-    const auto [code, console] = RunCapturing([&] { Add(index, "g"); });
+    const auto [code, console] = RunCapturingConsole([&] { Add(index, "g"); });
     EXPECT_EQ(code, 12) << index;
     EXPECT_NE(console.find("no free grid in memory,(max. 1000)!"), std::string::npos) << console;
   }
   for (const int index : {0, -1}) {
-    const auto [code, console] = RunCapturing([&] { Add(index, "g"); });
+    const auto [code, console] = RunCapturingConsole([&] { Add(index, "g"); });
     EXPECT_EQ(code, 12) << index;
     EXPECT_NE(console.find("outside 1 to 999"), std::string::npos) << console;
   }
@@ -139,10 +127,10 @@ TEST_F(GridRegistryTest, IndexesOutside1To999AreRefused) {
 }
 
 TEST_F(GridRegistryTest, MalformedRegistrationsAreRefused) {
-  EXPECT_EQ(RunCapturing([&] { Add(3, ""); }).first, 12);
-  EXPECT_EQ(RunCapturing([&] { Add(3, std::string(101, 'i')); }).first, 12);
-  EXPECT_EQ(RunCapturing([&] { Add(3, "g", 0, nullptr, std::string(1201, 'f')); }).first, 12);
-  EXPECT_EQ(RunCapturing([&] { Add(3, "g", -1); }).first, 12);
+  EXPECT_EQ(RunCapturingConsole([&] { Add(3, ""); }).code, 12);
+  EXPECT_EQ(RunCapturingConsole([&] { Add(3, std::string(101, 'i')); }).code, 12);
+  EXPECT_EQ(RunCapturingConsole([&] { Add(3, "g", 0, nullptr, std::string(1201, 'f')); }).code, 12);
+  EXPECT_EQ(RunCapturingConsole([&] { Add(3, "g", -1); }).code, 12);
   EXPECT_TRUE(registry_[3].IsFree());
   Add(3, std::string(100, 'i'), 0, nullptr, std::string(1200, 'f'));
   EXPECT_EQ(registry_.Find(std::string(100, 'i')), 3);
@@ -200,33 +188,38 @@ TEST_F(GridRegistryTest, MissingGridsAreFatalWithTheDocumentedEntries) {
   EXPECT_EQ(registry_.GetGridIndexOf3("x", "c", "b", log_, "snow"), 3); // first present wins
   EXPECT_EQ(registry_.GetGridIndexOf4("x", "y", "z", "a", log_, "snow"), 1);
 
-  auto [code, console] = RunCapturing([&] { registry_.GetGridIndex("tempr", log_, "snow_model"); });
-  EXPECT_EQ(code, 33);
-  EXPECT_NE(console.find("\n---------------- !!! ERROR !!!  --------------------------\n"
-                         "tempr not found in memory,\nThese data are needed within snow_model \n"
-                         "if they are interpolated data, please specify an interpolator for\n"
-                         "tempr in the control file or read it in as a standardfile,\n"
-                         "-----------------------------------------------------------\n"),
-            std::string::npos)
-      << console;
+  CallOutcome outcome =
+      RunCapturingConsole([&] { registry_.GetGridIndex("tempr", log_, "snow_model"); });
+  EXPECT_EQ(outcome.code, 33);
+  EXPECT_NE(
+      outcome.console.find("\n---------------- !!! ERROR !!!  --------------------------\n"
+                           "tempr not found in memory,\nThese data are needed within snow_model \n"
+                           "if they are interpolated data, please specify an interpolator for\n"
+                           "tempr in the control file or read it in as a standardfile,\n"
+                           "-----------------------------------------------------------\n"),
+      std::string::npos)
+      << outcome.console;
 
   const std::string dashes71(71, '-');
-  std::tie(code, console) =
-      RunCapturing([&] { registry_.GetGridIndexOf3("p", "q", "r", log_, "snow_model"); });
-  EXPECT_EQ(code, 33);
-  EXPECT_NE(console.find("Wether p, q or r \nwhere found in memory,\n"
-                         "One of these data sets has to be present within snow_model \n"
-                         "If the data are to be interpolated, please specify an interpolatior "
-                         "for\np, q or r in the control file,\nor read it as a standard grid \n" +
-                         dashes71 + "\n"),
-            std::string::npos)
-      << console;
+  outcome =
+      RunCapturingConsole([&] { registry_.GetGridIndexOf3("p", "q", "r", log_, "snow_model"); });
+  EXPECT_EQ(outcome.code, 33);
+  EXPECT_NE(
+      outcome.console.find("Wether p, q or r \nwhere found in memory,\n"
+                           "One of these data sets has to be present within snow_model \n"
+                           "If the data are to be interpolated, please specify an interpolatior "
+                           "for\np, q or r in the control file,\nor read it as a standard grid \n" +
+                           dashes71 + "\n"),
+      std::string::npos)
+      << outcome.console;
 
-  std::tie(code, console) =
-      RunCapturing([&] { registry_.GetGridIndexOf4("p", "q", "r", "s", log_, "snow_model"); });
-  EXPECT_EQ(code, 33);
-  EXPECT_NE(console.find("Wether p, q, r or s \nwhere"), std::string::npos) << console;
-  EXPECT_NE(console.find("for\np, q, r or s in the control file"), std::string::npos) << console;
+  outcome = RunCapturingConsole(
+      [&] { registry_.GetGridIndexOf4("p", "q", "r", "s", log_, "snow_model"); });
+  EXPECT_EQ(outcome.code, 33);
+  EXPECT_NE(outcome.console.find("Wether p, q, r or s \nwhere"), std::string::npos)
+      << outcome.console;
+  EXPECT_NE(outcome.console.find("for\np, q, r or s in the control file"), std::string::npos)
+      << outcome.console;
 }
 
 TEST(GridStatisticsTest, WeightedValuesAsDocumented) {

@@ -23,22 +23,14 @@ struct FatalOutcome {
   std::string xml;
 };
 
-// Runs an action with a fresh log and returns the thrown exit code and the
-// diagnostics file written meanwhile.
+// Runs an action with a fresh log (console dropped) and returns the thrown
+// exit code and the diagnostics file written meanwhile.
 template <class Action> FatalOutcome RunExpectingFatal(Action action) {
-  FatalOutcome outcome;
-  testing::internal::CaptureStdout();
-  {
-    DiagnosticsLog log("", 4);
-    try {
-      action(log);
-    } catch (int code) {
-      outcome.code = code;
-    }
-  }
-  testing::internal::GetCapturedStdout();
-  outcome.xml = test::ReadWholeFile("Tavro_Diag_0.xml");
-  return outcome;
+  const int code = test::RunCapturingConsole([&] {
+                     DiagnosticsLog log("", 4);
+                     action(log);
+                   }).code;
+  return {code, test::ReadWholeFile("Tavro_Diag_0.xml")};
 }
 
 std::string FatalLine(const std::string &text) {

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <regex>
 #include <string>
 
@@ -17,14 +16,7 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-int ExitCodeOf(const std::function<void()> &call) {
-  try {
-    call();
-  } catch (int code) {
-    return code;
-  }
-  return -1;
-}
+using test::ExitCodeOf;
 
 class ModelObjectTest : public testing::Test {
 protected:
@@ -175,9 +167,7 @@ TEST_F(ModelObjectTest, RegistryOperationsGoToTheLinkedRegistry) {
   EXPECT_EQ(object.GetGridIndexOf3("a", "later", "now"), 4);
   EXPECT_EQ(object.GetGridIndexOf4("a", "b", "c", "now"), 3);
   object.ReleaseGrid(3);
-  CaptureStdout();
-  const int code = ExitCodeOf([&] { object.GetGridIndex("now"); });
-  const std::string console = GetCapturedStdout();
+  const auto [code, console] = test::RunCapturingConsole([&] { object.GetGridIndex("now"); });
   EXPECT_EQ(code, 33);
   EXPECT_NE(console.find("These data are needed within snow_model \n"), std::string::npos)
       << console;

@@ -10,26 +10,17 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace tavro {
 namespace {
 
+using test::ExitCodeOf;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 const std::string kControlCopy = "run.ctl_0.$$$";
-
-int ExitCodeOf(const std::function<void()> &call) {
-  try {
-    call();
-  } catch (int code) {
-    return code;
-  }
-  return -1;
-}
 
 std::size_t Occurrences(const std::string &text, const std::string &what) {
   std::size_t count = 0;

@@ -47,16 +47,8 @@ double Value(int r, int c) { return r * 100.0 + c + 0.25; }
 double LevelValue(int r, int c, int k) { return r * 100.0 + c + k * 0.125; }
 
 // Exit code thrown by call on this process, or -1; the console text is dropped.
-int ExitCodeOf(const std::function<void()> &call) {
-  testing::internal::CaptureStdout();
-  int code = -1;
-  try {
-    call();
-  } catch (int thrown) {
-    code = thrown;
-  }
-  testing::internal::GetCapturedStdout();
-  return code;
+int QuietExitCodeOf(const std::function<void()> &call) {
+  return test::RunCapturingConsole(call).code;
 }
 
 enum class Format { Ascii, Float, Double };
@@ -107,7 +99,7 @@ protected:
       for (int r = 1; r <= kRows; ++r)
         for (int c = 1; c <= kCols; ++c)
           grid[r][c] = Valid(r, c) ? Value(r, c) : kNoData;
-      ASSERT_EQ(ExitCodeOf([&] {
+      ASSERT_EQ(QuietExitCodeOf([&] {
                   WriteGrid(context_, name, grid, format == Format::Ascii,
                             format == Format::Double);
                 }),
@@ -130,9 +122,10 @@ protected:
     Stack strip = StripStack();
     if (format == Format::Ascii) {
       Stack whole = GatherStackForOutput(decomposition_, strip, log_);
-      ASSERT_EQ(ExitCodeOf([&] { WriteStack(context_, name, whole, kLevels, true, false); }), -1);
+      ASSERT_EQ(QuietExitCodeOf([&] { WriteStack(context_, name, whole, kLevels, true, false); }),
+                -1);
     } else {
-      ASSERT_EQ(ExitCodeOf([&] {
+      ASSERT_EQ(QuietExitCodeOf([&] {
                   WriteStack(context_, name, strip, kLevels, false, format == Format::Double);
                 }),
                 -1);
@@ -160,7 +153,7 @@ TEST_F(GridFilesMpiTest, GridsRoundTripThroughBothReadingPaths) {
 
     Grid strip;
     GridFileHeader header;
-    ASSERT_EQ(ExitCodeOf([&] { header = ReadGrid(context_, name, strip, {}); }), -1);
+    ASSERT_EQ(QuietExitCodeOf([&] { header = ReadGrid(context_, name, strip, {}); }), -1);
     EXPECT_EQ(header.ncols, kCols);
     EXPECT_EQ(header.xllcorner, 3512345.0); // read back exactly, kept rounded down
     EXPECT_EQ(header.yllcorner, 5612345.0);
@@ -168,7 +161,7 @@ TEST_F(GridFilesMpiTest, GridsRoundTripThroughBothReadingPaths) {
     GridReadOptions whole;
     whole.keepWholeOnRoot = true;
     Grid kept;
-    ASSERT_EQ(ExitCodeOf([&] { ReadGrid(context_, name, kept, whole); }), -1);
+    ASSERT_EQ(QuietExitCodeOf([&] { ReadGrid(context_, name, kept, whole); }), -1);
 
     for (int r = context_.firstRow; r <= context_.lastRow; ++r)
       for (int c = 1; c <= kCols; ++c)
@@ -198,7 +191,7 @@ TEST_F(GridFilesMpiTest, HaloRowsHoldTheNeighboursValues) {
     options.withHalo = true;
     options.keepWholeOnRoot = !mpiIo;
     Grid grid;
-    ASSERT_EQ(ExitCodeOf([&] { ReadGrid(context_, "halo.dbl", grid, options); }), -1);
+    ASSERT_EQ(QuietExitCodeOf([&] { ReadGrid(context_, "halo.dbl", grid, options); }), -1);
     for (const HaloRecord &record : decomposition_.haloReceive)
       for (int c = record.firstColumn; c < record.firstColumn + record.count; ++c)
         EXPECT_EQ(grid[record.row][c], Value(record.row, c)) << record.row << "," << c;
@@ -215,7 +208,7 @@ TEST_F(GridFilesMpiTest, TruncatedBinaryGridStopsEveryProcess) {
       GridReadOptions options;
       options.keepWholeOnRoot = keepWhole;
       Grid grid;
-      EXPECT_EQ(ExitCodeOf([&] { ReadGrid(context_, name, grid, options); }), 22)
+      EXPECT_EQ(QuietExitCodeOf([&] { ReadGrid(context_, name, grid, options); }), 22)
           << "keepWholeOnRoot " << keepWhole;
     }
   }
@@ -256,7 +249,7 @@ TEST_F(GridFilesMpiTest, StacksRoundTripInAllFormats) {
     for (const bool keepWhole : {false, true}) {
       Stack stack;
       StackReadResult result;
-      ASSERT_EQ(ExitCodeOf([&] { result = ReadStack(context_, name, stack, keepWhole); }), -1);
+      ASSERT_EQ(QuietExitCodeOf([&] { result = ReadStack(context_, name, stack, keepWhole); }), -1);
       EXPECT_EQ(result.levels, kLevels);
       for (int r = context_.firstRow; r <= context_.lastRow; ++r)
         for (int c = 1; c <= kCols; ++c)
@@ -285,7 +278,7 @@ TEST_F(GridFilesMpiTest, TruncatedStackStopsEveryProcess) {
   Truncate("cut.stack", 8);
   for (const bool keepWhole : {false, true}) {
     Stack stack;
-    EXPECT_EQ(ExitCodeOf([&] { ReadStack(context_, "cut.stack", stack, keepWhole); }), 22)
+    EXPECT_EQ(QuietExitCodeOf([&] { ReadStack(context_, "cut.stack", stack, keepWhole); }), 22)
         << "keepWholeOnRoot " << keepWhole;
   }
   if (Rank() == 0) {
@@ -338,7 +331,7 @@ TEST_F(GridFilesMpiTest, ReadOnlyStackFileIsRead) {
   if (!protection.Active())
     GTEST_SKIP() << "cannot make a file read-only for this user here";
   Stack stack;
-  ASSERT_EQ(ExitCodeOf([&] { ReadStack(context_, "readonly.stack", stack, false); }), -1);
+  ASSERT_EQ(QuietExitCodeOf([&] { ReadStack(context_, "readonly.stack", stack, false); }), -1);
   for (int r = context_.firstRow; r <= context_.lastRow; ++r)
     for (int c = 1; c <= kCols; ++c)
       if (Owned(r, c)) {

@@ -13,35 +13,20 @@
 namespace tavro {
 namespace {
 
+using test::CallOutcome;
 using test::ReadWholeFile;
+using test::RunCapturingConsole;
 using test::WriteFixture;
 
 const std::string kRule = "-----------------------------------------------------------";
-
-struct Outcome {
-  int code = 0; // 0 when nothing was thrown
-  std::string console;
-};
-
-template <class Work> Outcome RunCapturing(Work &&work) {
-  Outcome outcome;
-  testing::internal::CaptureStdout();
-  try {
-    work();
-  } catch (int code) {
-    outcome.code = code;
-  }
-  outcome.console = testing::internal::GetCapturedStdout();
-  return outcome;
-}
 
 class PreprocessorTest : public testing::Test {
 protected:
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
 
-  Outcome Compile(const std::string &content) {
+  CallOutcome Compile(const std::string &content) {
     WriteFixture("ctl.txt", content);
-    return RunCapturing([&] { copyName_ = CompileSymbols(log_, "ctl.txt", 0); });
+    return RunCapturingConsole([&] { copyName_ = CompileSymbols(log_, "ctl.txt", 0); });
   }
 
   std::string copyName_;
@@ -66,8 +51,8 @@ TEST_F(PreprocessorTest, GoldenCopyWithNestedRepeatedSymbolsCommentsAndJoins) {
                               "$indented $n\n"
                               "\n"
                               "last line without break $m";
-  const Outcome outcome = Compile(control);
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  const CallOutcome outcome = Compile(control);
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(copyName_, "ctl.txt_0.$$$");
   EXPECT_EQ(ReadWholeFile(copyName_), "[paths]\n"
                                       "/data/catchment/file_a.txt   used above its definition\n"
@@ -93,8 +78,8 @@ TEST_F(PreprocessorTest, GoldenCopyWithNestedRepeatedSymbolsCommentsAndJoins) {
 }
 
 TEST_F(PreprocessorTest, FileWithoutSymbolsLosesOnlyCommentsAndJoins) {
-  const Outcome outcome = Compile("[a]\n1 label // x\n#gone\nb/c\n");
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  const CallOutcome outcome = Compile("[a]\n1 label // x\n#gone\nb/c\n");
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(ReadWholeFile(copyName_), "[a]\n1 label  x\nb/c\n");
 }
 
@@ -133,7 +118,7 @@ TEST_F(PreprocessorTest, UndefinedSymbolNamesItsLine) {
       {"[a]\nno symbols defined $z\n", "undefined symbol at line 2:\n no symbols defined $z\n"},
   };
   for (const Case &c : cases) {
-    const Outcome outcome = Compile(c.control);
+    const CallOutcome outcome = Compile(c.control);
     EXPECT_EQ(outcome.code, 17) << c.control;
     const std::string entry =
         "\n" + kRule + "\npossible error in control file!\n" + c.entry + "\n\n" + kRule + "\n";
@@ -165,7 +150,7 @@ TEST_F(PreprocessorTest, RefusesMalformedInputWithExitCode17) {
   };
   for (const Case &c : cases) {
     std::filesystem::remove("ctl.txt_0.$$$");
-    const Outcome outcome = Compile(c.control);
+    const CallOutcome outcome = Compile(c.control);
     EXPECT_EQ(outcome.code, 17) << c.message;
     EXPECT_NE(outcome.console.find(c.message), std::string::npos) << outcome.console;
   }
@@ -173,13 +158,13 @@ TEST_F(PreprocessorTest, RefusesMalformedInputWithExitCode17) {
 
 TEST_F(PreprocessorTest, LongestAcceptedLineIsCopiedWhole) {
   const std::string longest(1198, 'x'); // with its line break 1199 characters
-  const Outcome outcome = Compile("[a]\n" + longest + "\nnext\n");
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  const CallOutcome outcome = Compile("[a]\n" + longest + "\nnext\n");
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(ReadWholeFile(copyName_), "[a]\n" + longest + "\nnext\n");
 }
 
 TEST_F(PreprocessorTest, FileErrorsGiveTheirExitCodes) {
-  Outcome outcome = RunCapturing([&] { CompileSymbols(log_, "missing.txt", 0); });
+  CallOutcome outcome = RunCapturingConsole([&] { CompileSymbols(log_, "missing.txt", 0); });
   EXPECT_EQ(outcome.code, 28);
   EXPECT_NE(outcome.console.find("error opening missing.txt"), std::string::npos);
 
@@ -194,8 +179,9 @@ TEST_F(PreprocessorTest, CopyNameKeepsDirectoryAndRank) {
   EXPECT_EQ(SubstitutedControlFileName("run/ctl.ini", 12), "run/ctl.ini_12.$$$");
   std::filesystem::create_directory("run");
   WriteFixture("run/ctl.ini", "[a]\n");
-  const Outcome outcome = RunCapturing([&] { copyName_ = CompileSymbols(log_, "run/ctl.ini", 3); });
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  const CallOutcome outcome =
+      RunCapturingConsole([&] { copyName_ = CompileSymbols(log_, "run/ctl.ini", 3); });
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(copyName_, "run/ctl.ini_3.$$$");
   EXPECT_EQ(ReadWholeFile("run/ctl.ini_3.$$$"), "[a]\n");
 }

@@ -17,24 +17,9 @@
 namespace tavro {
 namespace {
 
+using test::CallOutcome;
+using test::RunCapturingConsole;
 using test::WriteFixture;
-
-struct Outcome {
-  int code = 0; // 0 when nothing was thrown
-  std::string console;
-};
-
-template <class Work> Outcome RunCapturing(Work &&work) {
-  Outcome outcome;
-  testing::internal::CaptureStdout();
-  try {
-    work();
-  } catch (int code) {
-    outcome.code = code;
-  }
-  outcome.console = testing::internal::GetCapturedStdout();
-  return outcome;
-}
 
 // Section bodies of a complete control file; a test replaces or drops one.
 using Sections = std::vector<std::pair<std::string, std::string>>;
@@ -84,29 +69,29 @@ protected:
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GeneralSettings settings_;
 
-  Outcome ReadOutputControlFrom(const Sections &sections) {
+  CallOutcome ReadOutputControlFrom(const Sections &sections) {
     WriteFixture("ctl.txt", Render(sections));
-    return RunCapturing([&] { ReadOutputControl(log_, "ctl.txt", settings_); });
+    return RunCapturingConsole([&] { ReadOutputControl(log_, "ctl.txt", settings_); });
   }
 
-  Outcome ReadModelTimeFrom(const Sections &sections) {
+  CallOutcome ReadModelTimeFrom(const Sections &sections) {
     WriteFixture("ctl.txt", Render(sections));
-    return RunCapturing([&] {
+    return RunCapturingConsole([&] {
       ControlFileReader reader(log_, kSetupModuleName);
       ASSERT_TRUE(reader.Open("ctl.txt"));
       ReadModelTime(reader, settings_.Time);
     });
   }
 
-  Outcome ReadSubstepsFrom(const Sections &sections) {
+  CallOutcome ReadSubstepsFrom(const Sections &sections) {
     WriteFixture("ctl.txt", Render(sections));
-    return RunCapturing([&] { ReadSubsteps(log_, "ctl.txt", settings_); });
+    return RunCapturingConsole([&] { ReadSubsteps(log_, "ctl.txt", settings_); });
   }
 };
 
 TEST_F(GeneralSectionsTest, ReadsCompleteFixture) {
-  const Outcome outcome = ReadOutputControlFrom(CompleteSections());
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  const CallOutcome outcome = ReadOutputControlFrom(CompleteSections());
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(settings_.HourDivisor, 24);
   EXPECT_EQ(settings_.InterpolationWarnings, 1);
   EXPECT_EQ(settings_.FurtherSwitch, 1);
@@ -146,9 +131,9 @@ TEST_F(GeneralSectionsTest, OutputIntervalValueRules) {
   };
   for (const Case &c : cases) {
     settings_ = GeneralSettings();
-    const Outcome outcome =
+    const CallOutcome outcome =
         ReadOutputControlFrom(With(CompleteSections(), "[output_interval]", c.body));
-    ASSERT_EQ(outcome.code, 0) << c.body << outcome.console;
+    ASSERT_EQ(outcome.code, -1) << c.body << outcome.console;
     EXPECT_EQ(settings_.HourDivisor, 1) << c.body;
     EXPECT_EQ(settings_.InterpolationWarnings, c.warnings) << c.body;
     EXPECT_EQ(settings_.FurtherSwitch, c.further) << c.body;
@@ -159,7 +144,7 @@ TEST_F(GeneralSectionsTest, OutputIntervalValueRules) {
 }
 
 TEST_F(GeneralSectionsTest, OutputListOrderAndCount) {
-  Outcome outcome =
+  CallOutcome outcome =
       ReadOutputControlFrom(With(CompleteSections(), "[output_list]", "3\n10\n20\n20\n"));
   EXPECT_EQ(outcome.code, 97);
   EXPECT_NE(outcome.console.find(
@@ -171,12 +156,12 @@ TEST_F(GeneralSectionsTest, OutputListOrderAndCount) {
       << outcome.console;
 
   outcome = ReadOutputControlFrom(With(CompleteSections(), "[output_list]", "1\n-7\n"));
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   ASSERT_EQ(settings_.OutputListCodes.Count(), 1u);
   EXPECT_EQ(settings_.OutputListCodes[1], -7);
 
   outcome = ReadOutputControlFrom(With(CompleteSections(), "[output_list]", "-2 10\n"));
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(settings_.OutputListCodes.Count(), 0u);
 }
 
@@ -199,7 +184,7 @@ TEST_F(GeneralSectionsTest, UnreadableValueIsReportedByItsLabel) {
        "value of WriteAsciiGrids in [output_interval]"},
   };
   for (const Case &c : cases) {
-    const Outcome outcome = ReadOutputControlFrom(With(CompleteSections(), c.header, c.body));
+    const CallOutcome outcome = ReadOutputControlFrom(With(CompleteSections(), c.header, c.body));
     EXPECT_EQ(outcome.code, 17) << c.label;
     const std::string entry = "error in control file, " + c.label + "; defaultsnot found!";
     EXPECT_NE(outcome.console.find(entry), std::string::npos) << c.label << outcome.console;
@@ -214,7 +199,7 @@ TEST_F(GeneralSectionsTest, ModelTimeValuesAreReportedByTheirLabels) {
     std::string body;
     for (int i = 0; i < 8; ++i)
       body += i == broken ? "x\n" : "1\n";
-    const Outcome outcome = ReadModelTimeFrom(With(CompleteSections(), "[model_time]", body));
+    const CallOutcome outcome = ReadModelTimeFrom(With(CompleteSections(), "[model_time]", body));
     EXPECT_EQ(outcome.code, 17) << labels[broken];
     const std::string entry = "error in control file, " + labels[broken] + "; defaultsnot found!";
     EXPECT_NE(outcome.console.find(entry), std::string::npos) << outcome.console;
@@ -224,13 +209,13 @@ TEST_F(GeneralSectionsTest, ModelTimeValuesAreReportedByTheirLabels) {
 TEST_F(GeneralSectionsTest, MissingMandatorySectionsAreControlFileErrors) {
   for (const std::string header : {"[output_interval]", "[output_list]", "[coordinates]",
                                    "[meteo_data_count]", "[meteo_names]"}) {
-    const Outcome outcome = ReadOutputControlFrom(Without(CompleteSections(), header));
+    const CallOutcome outcome = ReadOutputControlFrom(Without(CompleteSections(), header));
     EXPECT_EQ(outcome.code, 17) << header;
     EXPECT_NE(outcome.console.find("error in control file, " + header + "; (EOF)not found!"),
               std::string::npos)
         << outcome.console;
   }
-  const Outcome outcome = ReadModelTimeFrom(Without(CompleteSections(), "[model_time]"));
+  const CallOutcome outcome = ReadModelTimeFrom(Without(CompleteSections(), "[model_time]"));
   EXPECT_EQ(outcome.code, 17);
   EXPECT_NE(outcome.console.find("error in control file, [model_time]; (EOF)not found!"),
             std::string::npos);
@@ -249,20 +234,21 @@ TEST_F(GeneralSectionsTest, RefusesOutOfRangeValuesAndUnopenableFile) {
       {"[output_interval]", "1\n1\n1\n1\nWriteAsciiGrids 1\n", "WriteAsciiGrids needs \"=\""},
   };
   for (const Case &c : cases) {
-    const Outcome outcome = ReadOutputControlFrom(With(CompleteSections(), c.header, c.body));
+    const CallOutcome outcome = ReadOutputControlFrom(With(CompleteSections(), c.header, c.body));
     EXPECT_EQ(outcome.code, 17) << c.message;
     EXPECT_NE(outcome.console.find(c.message), std::string::npos) << outcome.console;
   }
 
-  const Outcome outcome = RunCapturing([&] { ReadOutputControl(log_, "missing.txt", settings_); });
+  const CallOutcome outcome =
+      RunCapturingConsole([&] { ReadOutputControl(log_, "missing.txt", settings_); });
   EXPECT_EQ(outcome.code, 28);
   EXPECT_NE(outcome.console.find("Error opening missing.txt"), std::string::npos);
 }
 
 TEST_F(GeneralSectionsTest, ModelTimeIsReadAndCorrected) {
-  const Outcome outcome = ReadModelTimeFrom(
+  const CallOutcome outcome = ReadModelTimeFrom(
       With(CompleteSections(), "[model_time]", "6 h\n31 d\n4 m\n95 y\n18\n29\n2\n96\n"));
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   const ModelTime &t = settings_.Time;
   EXPECT_EQ(t.StartHour, 6);
   EXPECT_EQ(t.StartDay, 30);
@@ -311,12 +297,12 @@ TEST(ModelTimeCorrectionTest, LeapYearsAndRanges) {
 }
 
 TEST_F(GeneralSectionsTest, SubstepCount) {
-  Outcome outcome = ReadSubstepsFrom(CompleteSections());
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  CallOutcome outcome = ReadSubstepsFrom(CompleteSections());
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(settings_.SubstepCount, 4);
 
   outcome = ReadSubstepsFrom(Without(CompleteSections(), "[soil_surface_groundwater_substeps]"));
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(settings_.SubstepCount, 1);
 
   outcome =
@@ -335,7 +321,7 @@ TEST_F(GeneralSectionsTest, SubstepCount) {
     EXPECT_NE(outcome.console.find("must be at least 1"), std::string::npos) << outcome.console;
   }
 
-  outcome = RunCapturing([&] { ReadSubsteps(log_, "missing.txt", settings_); });
+  outcome = RunCapturingConsole([&] { ReadSubsteps(log_, "missing.txt", settings_); });
   EXPECT_EQ(outcome.code, 28);
   EXPECT_NE(outcome.console.find("Error opening missing.txt"), std::string::npos);
 }
@@ -343,20 +329,20 @@ TEST_F(GeneralSectionsTest, SubstepCount) {
 TEST_F(GeneralSectionsTest, RadiationCorrection) {
   const auto read = [&](const Sections &sections, int &value) {
     WriteFixture("ctl.txt", Render(sections));
-    return RunCapturing([&] {
+    return RunCapturingConsole([&] {
       ControlFileReader reader(log_, kSetupModuleName);
       ASSERT_TRUE(reader.Open("ctl.txt"));
       ReadRadiationCorrection(reader, value);
     });
   };
   int value = -5;
-  Outcome outcome = read(CompleteSections(), value);
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  CallOutcome outcome = read(CompleteSections(), value);
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(value, 3);
 
   value = -5; // an unreadable value is ignored
   outcome = read(With(CompleteSections(), "[radiation_correction]", "none\n"), value);
-  ASSERT_EQ(outcome.code, 0) << outcome.console;
+  ASSERT_EQ(outcome.code, -1) << outcome.console;
   EXPECT_EQ(value, -5);
 
   outcome = read(Without(CompleteSections(), "[radiation_correction]"), value);

@@ -1,6 +1,7 @@
 // Helpers shared by the test suites.
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <mpi.h>
 
 #include <filesystem>
@@ -39,5 +40,22 @@ std::string ReadWholeFile(const std::string &name) {
 bool FileExists(const std::string &name) { return std::filesystem::exists(name); }
 
 std::string WorkDirectory() { return std::filesystem::current_path().string(); }
+
+CallOutcome RunCapturingConsole(const std::function<void()> &call) {
+  CallOutcome outcome;
+  testing::internal::CaptureStdout();
+  outcome.code = ExitCodeOf(call);
+  outcome.console = testing::internal::GetCapturedStdout();
+  return outcome;
+}
+
+int ExitCodeOf(const std::function<void()> &call) {
+  try {
+    call();
+  } catch (int code) {
+    return code;
+  }
+  return -1;
+}
 
 } // namespace tavro::test

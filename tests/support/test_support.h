@@ -1,7 +1,9 @@
 // Small helpers shared by the test suites: fixture files written once per job,
-// file contents, and the MPI rank of the test process.
+// file contents, the MPI rank of the test process, and calls that may stop
+// with a thrown exit code.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tavro::test {
@@ -19,5 +21,18 @@ bool FileExists(const std::string &name);
 
 // The working directory of the running test (each test has its own).
 std::string WorkDirectory();
+
+// What a call that may fail did: the exit code it threw and the console text
+// it wrote on this process.
+struct CallOutcome {
+  int code = -1; // the int thrown, -1 when the call returned
+  std::string console;
+};
+
+// Runs call while capturing standard output; a thrown int is caught.
+CallOutcome RunCapturingConsole(const std::function<void()> &call);
+
+// Exit code thrown by call, or -1 when it returned; the console is not captured.
+int ExitCodeOf(const std::function<void()> &call);
 
 } // namespace tavro::test

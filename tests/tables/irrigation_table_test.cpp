@@ -9,22 +9,16 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace tavro {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using test::CallOutcome;
+using test::RunCapturingConsole;
 
 const MonthLengthTable kCommonYear = MonthLengthsWithFebruary(28);
-
-struct Outcome {
-  std::string console; // text of the entries written
-  int code = -1;       // exit code thrown, -1 when none
-};
 
 bool Has(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
@@ -32,26 +26,14 @@ bool Has(const std::string &text, const std::string &part) {
 
 class IrrigationTableTest : public testing::Test {
 protected:
-  Outcome Run(const std::function<void()> &call) {
-    Outcome outcome;
-    CaptureStdout();
-    try {
-      call();
-    } catch (int code) {
-      outcome.code = code;
-    }
-    outcome.console = GetCapturedStdout();
-    return outcome;
-  }
-
   IrrigationSettings ReadFile(const std::string &content, int variant = 2) {
     test::WriteFixture("control.txt", content);
     EXPECT_TRUE(reader_.Open("control.txt"));
     return ReadIrrigationTable(reader_, log_, kCommonYear, variant);
   }
 
-  Outcome ReadRows(const std::string &rows) {
-    return Run([&] { ReadFile("[irrigation]\n1\n[irrigation_table]\n" + rows); });
+  CallOutcome ReadRows(const std::string &rows) {
+    return RunCapturingConsole([&] { ReadFile("[irrigation]\n1\n[irrigation_table]\n" + rows); });
   }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
@@ -161,18 +143,19 @@ TEST_F(IrrigationTableTest, CountBelowOneGivesAnEmptyTable) {
 }
 
 TEST_F(IrrigationTableTest, MissingSectionsAreControlFileErrors) {
-  const Outcome noSwitch = Run([&] { ReadFile("[irrigation_table]\n0\n"); });
+  const CallOutcome noSwitch = RunCapturingConsole([&] { ReadFile("[irrigation_table]\n0\n"); });
   EXPECT_EQ(noSwitch.code, 17);
   EXPECT_TRUE(Has(noSwitch.console, "[irrigation]")) << noSwitch.console;
 
-  const Outcome noTable = Run([&] { ReadFile("[irrigation]\n1\n"); });
+  const CallOutcome noTable = RunCapturingConsole([&] { ReadFile("[irrigation]\n1\n"); });
   EXPECT_EQ(noTable.code, 17);
   EXPECT_TRUE(Has(noTable.console, "[irrigation_table]")) << noTable.console;
 }
 
 TEST_F(IrrigationTableTest, RuleErrorLogsTheHelpText) {
-  const Outcome outcome = ReadRows("2\n1 ok 3 1 20 3\n"
-                                   "2 wrong 2 1 20 3 from 05 01 with 4 mm 3 times every 5 days\n");
+  const CallOutcome outcome =
+      ReadRows("2\n1 ok 3 1 20 3\n"
+               "2 wrong 2 1 20 3 from 05 01 with 4 mm 3 times every 5 days\n");
   EXPECT_EQ(outcome.code, 29);
   const std::string expected =
       "irrigation description for irrigation type 2 is wrong "
@@ -199,7 +182,7 @@ TEST_F(IrrigationTableTest, RuleErrorLogsTheHelpText) {
 }
 
 TEST_F(IrrigationTableTest, RuleWithoutFormKeywordExplainsBeforeTheHelpText) {
-  const Outcome outcome =
+  const CallOutcome outcome =
       ReadRows("1\n3 mixed 2 1 0 0 starting from 05 01 with 4 mm every 5 days; starting from 06 "
                "01 with 4 mm 2 times every 5 days\n");
   EXPECT_EQ(outcome.code, 29);
@@ -255,7 +238,7 @@ TEST_F(IrrigationTableTest, RowErrors) {
        "the interval after \"every\" must be at least 1 day, not 0\n"},
   };
   for (const Case &c : cases) {
-    const Outcome outcome = ReadRows(c.Rows);
+    const CallOutcome outcome = ReadRows(c.Rows);
     EXPECT_EQ(outcome.code, 29) << c.Name;
     EXPECT_TRUE(Has(outcome.console, c.Message)) << c.Name << ":\n" << outcome.console;
   }

@@ -22,26 +22,13 @@ OneBasedArray<landuse_class> ReadSection(DiagnosticsLog &log, const std::string 
   return ReadLanduseTable(reader, log, variant);
 }
 
-struct Outcome {
-  int code = 0;
-  std::string console;
-};
-
-// Reads a section under a fresh log and returns its exit code (0 when it
+// Reads a section under a fresh log and returns its exit code (-1 when it
 // was read) and console text.
-Outcome TryRead(const std::string &content, int variant = 2) {
-  Outcome outcome;
-  testing::internal::CaptureStdout();
-  {
+test::CallOutcome TryRead(const std::string &content, int variant = 2) {
+  return test::RunCapturingConsole([&] {
     DiagnosticsLog log("", 4);
-    try {
-      ReadSection(log, content, variant);
-    } catch (int code) {
-      outcome.code = code;
-    }
-  }
-  outcome.console = testing::internal::GetCapturedStdout();
-  return outcome;
+    ReadSection(log, content, variant);
+  });
 }
 
 bool Contains(const std::string &text, const std::string &part) {
@@ -447,7 +434,7 @@ TEST(LanduseTableErrors, UnreadableEntries) {
        {"error in control file, [landuse_table]; (EOF)not found!"}},
   };
   for (const ErrorCase &c : cases) {
-    const Outcome outcome = TryRead(c.section);
+    const test::CallOutcome outcome = TryRead(c.section);
     EXPECT_EQ(outcome.code, c.code) << c.name;
     std::size_t at = 0;
     for (const std::string &message : c.messages) {

@@ -9,20 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace tavro {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
-struct Outcome {
-  std::string console; // text of the entries written
-  int code = -1;       // exit code thrown, -1 when none
-};
+using test::CallOutcome;
+using test::RunCapturingConsole;
 
 bool Has(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
@@ -37,26 +31,15 @@ std::vector<int> Codes(const OneBasedArray<int> &codes) {
 
 class MultilayerLanduseTest : public testing::Test {
 protected:
-  Outcome Run(const std::function<void()> &call) {
-    Outcome outcome;
-    CaptureStdout();
-    try {
-      call();
-    } catch (int code) {
-      outcome.code = code;
-    }
-    outcome.console = GetCapturedStdout();
-    return outcome;
-  }
-
   std::optional<MultilayerLanduseTable> ReadFile(const std::string &content) {
     test::WriteFixture("control.txt", content);
     EXPECT_TRUE(reader_.Open("control.txt"));
     return ReadMultilayerLanduseTable(reader_, log_, 2);
   }
 
-  Outcome ReadTypes(const std::string &types) {
-    return Run([&] { ReadFile("[landuse_table]\n1\n[multilayer_landuse]\n" + types); });
+  CallOutcome ReadTypes(const std::string &types) {
+    return RunCapturingConsole(
+        [&] { ReadFile("[landuse_table]\n1\n[multilayer_landuse]\n" + types); });
   }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
@@ -120,9 +103,9 @@ TEST_F(MultilayerLanduseTest, CountBelowOneGivesAnEmptyTable) {
 }
 
 TEST_F(MultilayerLanduseTest, DifferingLayerCountsStop) {
-  const Outcome outcome = ReadTypes("2\n"
-                                    "31 three Landuse_Layers = 3, 5, 7; }\n"
-                                    "32 two Landuse_Layers = 3, 5; }\n");
+  const CallOutcome outcome = ReadTypes("2\n"
+                                        "31 three Landuse_Layers = 3, 5, 7; }\n"
+                                        "32 two Landuse_Layers = 3, 5; }\n");
   EXPECT_EQ(outcome.code, 111);
   EXPECT_TRUE(Has(outcome.console,
                   "\nThe numbers of landuse layers has to be equal for all multilayer-landuse "
@@ -132,7 +115,7 @@ TEST_F(MultilayerLanduseTest, DifferingLayerCountsStop) {
 }
 
 TEST_F(MultilayerLanduseTest, FirstLineWithoutLayersKeyStops) {
-  const Outcome outcome = ReadTypes("1\n5 meadow {\n Landuse_Layers = 3; }\n");
+  const CallOutcome outcome = ReadTypes("1\n5 meadow {\n Landuse_Layers = 3; }\n");
   EXPECT_EQ(outcome.code, 112);
   EXPECT_TRUE(
       Has(outcome.console, "multiple landuse table: parameter Landuse_Layers not found 5 meadow {"))
@@ -172,7 +155,7 @@ TEST_F(MultilayerLanduseTest, UnreadableTypesStopWith110) {
        "the name is longer than 199 characters"},
   };
   for (const Case &c : cases) {
-    const Outcome outcome = ReadTypes(c.Types);
+    const CallOutcome outcome = ReadTypes(c.Types);
     EXPECT_EQ(outcome.code, 110) << c.Name;
     EXPECT_TRUE(Has(outcome.console, c.Message)) << c.Name << ":\n" << outcome.console;
   }
@@ -186,7 +169,8 @@ TEST_F(MultilayerLanduseTest, ParseTypeDirectly) {
   EXPECT_EQ(Codes(record.LayerCodes), (std::vector<int>{1, 2}));
 
   multilayer_landuse_class missing(3);
-  const Outcome outcome = Run([&] { ParseMultilayerType(log_, "9 x k_extinct = 1;\n", missing); });
+  const CallOutcome outcome =
+      RunCapturingConsole([&] { ParseMultilayerType(log_, "9 x k_extinct = 1;\n", missing); });
   EXPECT_EQ(outcome.code, 112);
 }
 

@@ -11,35 +11,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace tavro {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
-struct Outcome {
-  std::string console; // text of the entries written
-  int code = -1;       // exit code thrown, -1 when none
-};
+using test::CallOutcome;
+using test::RunCapturingConsole;
 
 class SoilTableTest : public testing::Test {
 protected:
-  Outcome Run(const std::function<void()> &call) {
-    Outcome outcome;
-    CaptureStdout();
-    try {
-      call();
-    } catch (int code) {
-      outcome.code = code;
-    }
-    outcome.console = GetCapturedStdout();
-    return outcome;
-  }
-
   soil_class Block(const std::string &text) {
     soil_class soil(1);
     ReadSoilBlock(log_, text, soil);
@@ -160,7 +142,7 @@ TEST_F(SoilTableTest, BlockReadsEveryKeyAsAWholeIdentifier) {
 }
 
 TEST_F(SoilTableTest, ThicknessScalingLeavesEvapMaxDepthAndLogsOnlyARealFactor) {
-  const Outcome scaled = Run([&] {
+  const CallOutcome scaled = RunCapturingConsole([&] {
     const soil_class soil = Block(Loam("ThicknessScaling = 2;"));
     EXPECT_EQ(soil.thickness, (std::vector<double>{0.2, 0.2, 0.2, 0.6, 0.6, 0.6}));
     EXPECT_DOUBLE_EQ(soil.TotalDepth, 2.2);
@@ -171,7 +153,7 @@ TEST_F(SoilTableTest, ThicknessScalingLeavesEvapMaxDepthAndLogsOnlyARealFactor) 
   EXPECT_TRUE(Has(scaled.console, "Soil layers for landuse 3 will be scaled by a factor of 2"))
       << scaled.console;
 
-  const Outcome unscaled = Run([&] { Block(Loam("ThicknessScaling = 1;")); });
+  const CallOutcome unscaled = RunCapturingConsole([&] { Block(Loam("ThicknessScaling = 1;")); });
   EXPECT_FALSE(Has(unscaled.console, "will be scaled")) << unscaled.console;
 }
 
@@ -221,7 +203,8 @@ TEST_F(SoilTableTest, GrainSizeChecks) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.values);
-    const Outcome out = Run([&] { Block(Loam("GrainSizeDist = " + c.values + ";")); });
+    const CallOutcome out =
+        RunCapturingConsole([&] { Block(Loam("GrainSizeDist = " + c.values + ";")); });
     EXPECT_EQ(out.code, 29);
     EXPECT_TRUE(Has(out.console, c.entry)) << out.console;
     EXPECT_TRUE(Has(out.console, "Soil table code 3: some values could not be read\n{"))
@@ -259,7 +242,7 @@ TEST_F(SoilTableTest, BlockErrors) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome out = Run([&] { Block(c.text); });
+    const CallOutcome out = RunCapturingConsole([&] { Block(c.text); });
     EXPECT_EQ(out.code, 29);
     EXPECT_TRUE(Has(out.console, c.entry)) << out.console;
   }
@@ -345,7 +328,7 @@ TEST_F(SoilTableTest, OldFormatErrors) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome out = Run([&] { OldFormat(c.line); });
+    const CallOutcome out = RunCapturingConsole([&] { OldFormat(c.line); });
     EXPECT_EQ(out.code, c.code);
     EXPECT_TRUE(Has(out.console, c.detail)) << out.console;
     if (c.code == 30) {
@@ -412,7 +395,7 @@ TEST_F(SoilTableTest, SectionErrors) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome out = Run([&] { ReadFile(c.content); });
+    const CallOutcome out = RunCapturingConsole([&] { ReadFile(c.content); });
     EXPECT_EQ(out.code, c.code);
     EXPECT_TRUE(Has(out.console, c.entry)) << out.console;
   }
