@@ -61,9 +61,7 @@ BoundedWord ReadBoundedWord(std::FILE *file) {
   return word;
 }
 
-// The characters of an integer as fscanf "%d" takes them: an optional sign
-// and decimal digits. The sign is consumed even when no digit follows.
-std::string ScanIntegerText(std::FILE *file) {
+std::string ScanIntegerCharacters(std::FILE *file) {
   SkipWhiteSpace(file);
   std::string text;
   int c = std::getc(file);
@@ -99,6 +97,8 @@ template <class Integer> NumberState ParseInteger(const std::string &text, Integ
 }
 
 } // namespace
+
+std::string ScanIntegerText(std::FILE *file) { return ScanIntegerCharacters(file); }
 
 ControlFileReader::ControlFileReader(DiagnosticsLog &log, std::string moduleName)
     : log_(log), moduleName_(std::move(moduleName)) {}

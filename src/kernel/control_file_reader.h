@@ -13,6 +13,12 @@ namespace tavro {
 
 class DiagnosticsLog;
 
+// The characters of an integer as fscanf "%d" takes them (white space and
+// line breaks skipped, an optional sign, decimal digits); the sign is
+// consumed even when no digit follows. Overlong digit runs are cut at the
+// line limit so that the value is refused as a whole.
+std::string ScanIntegerText(std::FILE *file);
+
 class ControlFileReader {
 public:
   // moduleName is named in value errors ("time interval for ; snow_model...").

@@ -1,6 +1,8 @@
 // Pattern position, in-place cut, tokenizer and directory prefix.
 #include "kernel/string_helpers.h"
 
+#include <cctype>
+
 #include <climits>
 
 #include "kernel/diagnostics_log.h"
@@ -26,6 +28,16 @@ std::size_t QuotedTokenEnd(std::string_view text, std::size_t open) {
 }
 
 } // namespace
+
+std::string_view NextWord(std::string_view text, std::size_t &pos) {
+  const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (pos < text.size() && blank(text[pos]))
+    ++pos;
+  const std::size_t start = pos;
+  while (pos < text.size() && !blank(text[pos]))
+    ++pos;
+  return text.substr(start, pos - start);
+}
 
 int GetStringPosition(std::string_view text, std::string_view pattern) {
   const std::size_t position = text.find(pattern);

@@ -22,6 +22,10 @@ inline constexpr std::size_t kMaxPathLength = 1200;
 // never stands at 0 and 0 can mean "not found".
 int GetStringPosition(std::string_view text, std::string_view pattern);
 
+// The white-space separated word at or after pos; pos moves past it. An empty
+// view when only white space is left.
+std::string_view NextWord(std::string_view text, std::size_t &pos);
+
 // Keeps the span + 1 characters from position first on (fewer where the text
 // ends earlier; none when first lies past the end) and returns the text. A
 // negative first or span leaves the text unchanged.

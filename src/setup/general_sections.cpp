@@ -29,14 +29,6 @@ constexpr std::string_view kSubstepSection = "[soil_surface_groundwater_substeps
 
 bool IsSpace(int c) { return c != EOF && std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-void SkipWhiteSpace(std::FILE *file) {
-  int c = 0;
-  while (IsSpace(c = std::getc(file))) {
-  }
-  if (c != EOF)
-    std::ungetc(c, file);
-}
-
 std::optional<int> ParseInt(std::string_view text) {
   if (!text.empty() && text.front() == '+')
     text.remove_prefix(1);
@@ -49,23 +41,7 @@ std::optional<int> ParseInt(std::string_view text) {
 
 // An integer the way "%d" takes it (white space and line breaks skipped, an
 // optional sign, digits); nothing when there is none or it is out of range.
-std::optional<int> ScanInt(std::FILE *file) {
-  SkipWhiteSpace(file);
-  std::string text;
-  int c = std::getc(file);
-  if (c == '+' || c == '-') {
-    text += static_cast<char>(c);
-    c = std::getc(file);
-  }
-  while (c != EOF && std::isdigit(static_cast<unsigned char>(c)) != 0) {
-    if (text.size() <= ControlFileReader::MaxLineLength)
-      text += static_cast<char>(c);
-    c = std::getc(file);
-  }
-  if (c != EOF)
-    std::ungetc(c, file);
-  return ParseInt(text);
-}
+std::optional<int> ScanInt(std::FILE *file) { return ParseInt(ScanIntegerText(file)); }
 
 // A finite real the way "%lf" takes it; nothing when it cannot be read.
 std::optional<double> ScanDouble(std::FILE *file) {

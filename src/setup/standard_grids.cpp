@@ -6,6 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
+#include "kernel/string_helpers.h"
 #include "raster/collective_failure.h"
 #include "raster/grid_reader.h"
 #include "raster/grid_writer.h"
@@ -28,16 +29,6 @@ namespace tavro {
 namespace {
 
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-// Whitespace-separated word starting at or after pos; pos moves past it.
-std::string_view NextWord(std::string_view text, std::size_t &pos) {
-  while (pos < text.size() && IsBlank(text[pos]))
-    ++pos;
-  const std::size_t start = pos;
-  while (pos < text.size() && !IsBlank(text[pos]))
-    ++pos;
-  return text.substr(start, pos - start);
-}
 
 // An integer at the start of text as "%d" reads it (sign and digits, the rest
 // ignored); length receives the characters taken.

@@ -5,6 +5,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
+#include "kernel/string_helpers.h"
 #include "raster/grid_reader.h"
 #include "raster/strip_exchange.h"
 #include "raster/zonal_statistic.h"
@@ -23,15 +24,6 @@ namespace {
 
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-std::string_view NextItem(std::string_view text, std::size_t &pos) {
-  while (pos < text.size() && IsBlank(text[pos]))
-    ++pos;
-  const std::size_t start = pos;
-  while (pos < text.size() && !IsBlank(text[pos]))
-    ++pos;
-  return text.substr(start, pos - start);
-}
-
 constexpr int kOpenErrorExitCode = 28;
 constexpr int kCloseErrorExitCode = 11;
 
@@ -40,10 +32,10 @@ constexpr int kCloseErrorExitCode = 11;
 std::optional<VariableGridDefinition> ParseVariableGridLine(std::string_view line) {
   std::size_t pos = 0;
   VariableGridDefinition definition;
-  const std::string_view fileName = NextItem(line, pos);
-  const std::string_view identifier = NextItem(line, pos);
-  const std::string fillcode(NextItem(line, pos));
-  const std::string defaultValue(NextItem(line, pos));
+  const std::string_view fileName = NextWord(line, pos);
+  const std::string_view identifier = NextWord(line, pos);
+  const std::string fillcode(NextWord(line, pos));
+  const std::string defaultValue(NextWord(line, pos));
   if (defaultValue.empty() || fileName.size() > GridRegistry::MaxFileNameLength ||
       identifier.size() > GridRegistry::MaxIdentifierLength)
     return std::nullopt;
