@@ -100,6 +100,22 @@ template <class Integer> NumberState ParseInteger(const std::string &text, Integ
 
 std::string ScanIntegerText(std::FILE *file) { return ScanIntegerCharacters(file); }
 
+WholeLine ReadWholeLine(std::FILE *file, std::size_t limit) {
+  WholeLine line;
+  int c = 0;
+  while ((c = std::getc(file)) != EOF) {
+    line.text += static_cast<char>(c);
+    if (c == '\n')
+      return line;
+    if (line.text.size() > limit) {
+      line.tooLong = true;
+      return line;
+    }
+  }
+  line.atEnd = line.text.empty();
+  return line;
+}
+
 ControlFileReader::ControlFileReader(DiagnosticsLog &log, std::string moduleName)
     : log_(log), moduleName_(std::move(moduleName)) {}
 
@@ -186,11 +202,11 @@ void ControlFileReader::ValueError(std::string_view label) {
   ControlFileError(label, moduleName_);
 }
 
-int ControlFileReader::ReadInt(std::string_view label) {
+template <class Integer> Integer ControlFileReader::ReadInteger(std::string_view label) {
   if (file_ == nullptr)
     ValueError(label);
   const std::string text = ScanIntegerText(file_);
-  int value = 0;
+  Integer value = 0;
   const NumberState state = ParseInteger(text, value);
   if (state == NumberState::OutOfRange) {
     // The offending number has been consumed; report it in the word's place.
@@ -204,22 +220,9 @@ int ControlFileReader::ReadInt(std::string_view label) {
   return value;
 }
 
-long ControlFileReader::ReadLong(std::string_view label) {
-  if (file_ == nullptr)
-    ValueError(label);
-  const std::string text = ScanIntegerText(file_);
-  long value = 0;
-  const NumberState state = ParseInteger(text, value);
-  if (state == NumberState::OutOfRange) {
-    log_.Entry("--> In .\n  Next line in Tavro control file: [end-entry]");
-    log_.Entry(text.substr(0, 80) + " (out of range)" + std::string(DiagnosticsLog::EndToken));
-    ControlFileError(label, moduleName_);
-  }
-  if (state != NumberState::Ok)
-    ValueError(label);
-  ReadRestOfLine();
-  return value;
-}
+int ControlFileReader::ReadInt(std::string_view label) { return ReadInteger<int>(label); }
+
+long ControlFileReader::ReadLong(std::string_view label) { return ReadInteger<long>(label); }
 
 double ControlFileReader::ReadDouble(std::string_view label) {
   double value = 0.0;

@@ -19,6 +19,17 @@ class DiagnosticsLog;
 // line limit so that the value is refused as a whole.
 std::string ScanIntegerText(std::FILE *file);
 
+// The next line of a file with its line break, read whole. At the end of the
+// file the text is empty and atEnd is set. A line longer than limit (line
+// break not counted) is not split: reading stops, tooLong is set and text
+// holds the part read, for the caller's refusal.
+struct WholeLine {
+  std::string text;
+  bool atEnd = false;
+  bool tooLong = false;
+};
+WholeLine ReadWholeLine(std::FILE *file, std::size_t limit);
+
 class ControlFileReader {
 public:
   // moduleName is named in value errors ("time interval for ; snow_model...").
@@ -68,6 +79,7 @@ public:
 private:
   void ReadRestOfLine();
   [[noreturn]] void ValueError(std::string_view label);
+  template <class Integer> Integer ReadInteger(std::string_view label);
 
   DiagnosticsLog &log_;
   std::string moduleName_;

@@ -407,20 +407,14 @@ void CheckName(DiagnosticsLog &log, int code, const std::string &name, std::stri
 // The next line with its line break, whole however long it is; nothing at
 // the end of the file.
 std::optional<std::string> ReadLine(DiagnosticsLog &log, std::FILE *file) {
-  std::string line;
-  int c = 0;
-  while ((c = std::getc(file)) != EOF) {
-    line += static_cast<char>(c);
-    if (c == '\n')
-      break;
-    if (line.size() > landuse::MaxEntryLength)
-      ThrowFatal(log, TableExitCode,
-                 Concat("landuse table: a line longer than ", landuse::MaxEntryLength,
-                        " characters: ", line.substr(0, 80), "..."));
-  }
-  if (line.empty())
+  WholeLine line = ReadWholeLine(file, landuse::MaxEntryLength);
+  if (line.tooLong)
+    ThrowFatal(log, TableExitCode,
+               Concat("landuse table: a line longer than ", landuse::MaxEntryLength,
+                      " characters: ", line.text.substr(0, 80), "..."));
+  if (line.atEnd)
     return std::nullopt;
-  return line;
+  return std::move(line.text);
 }
 
 bool IsBlank(std::string_view line) {

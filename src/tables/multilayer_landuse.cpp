@@ -139,20 +139,14 @@ void ReadLayerCodes(DiagnosticsLog &log, std::string_view text, std::size_t from
 // One line, line break included; nullopt at the end of the file.
 std::optional<std::string> ReadLine(std::FILE *file, DiagnosticsLog &log,
                                     const multilayer_landuse_class &record) {
-  std::string line;
-  int c = 0;
-  while ((c = std::getc(file)) != EOF) {
-    line += static_cast<char>(c);
-    if (c == '\n')
-      break;
-    if (line.size() > ControlFileReader::MaxLineLength)
-      TypeError(log, record,
-                Concat("line longer than ", ControlFileReader::MaxLineLength,
-                       " characters: ", line.substr(0, 80), "..."));
-  }
-  if (line.empty())
+  WholeLine line = ReadWholeLine(file, ControlFileReader::MaxLineLength);
+  if (line.tooLong)
+    TypeError(log, record,
+              Concat("line longer than ", ControlFileReader::MaxLineLength,
+                     " characters: ", line.text.substr(0, 80), "..."));
+  if (line.atEnd)
     return std::nullopt;
-  return line;
+  return std::move(line.text);
 }
 
 // The text of type `index` of `count`: its first line (blank lines before it

@@ -451,22 +451,15 @@ namespace {
 // One whole line of the section, its line end included; nullopt at the end
 // of the file. Lines are never split: a longer one is refused.
 std::optional<std::string> ReadLine(ControlFileReader &reader, DiagnosticsLog &log) {
-  std::FILE *file = reader.Handle();
-  std::string line;
-  int c = 0;
-  while ((c = std::getc(file)) != EOF) {
-    line += static_cast<char>(c);
-    if (c == '\n')
-      break;
-    if (line.size() > ControlFileReader::MaxLineLength)
-      ThrowFatal(log, kControlFileError,
-                 Concat("error in control file ", reader.FileName(), ", line longer than ",
-                        ControlFileReader::MaxLineLength,
-                        " characters in section [soil_table]: ", line.substr(0, 80), "..."));
-  }
-  if (line.empty())
+  WholeLine line = ReadWholeLine(reader.Handle(), ControlFileReader::MaxLineLength);
+  if (line.tooLong)
+    ThrowFatal(log, kControlFileError,
+               Concat("error in control file ", reader.FileName(), ", line longer than ",
+                      ControlFileReader::MaxLineLength,
+                      " characters in section [soil_table]: ", line.text.substr(0, 80), "..."));
+  if (line.atEnd)
     return std::nullopt;
-  return line;
+  return std::move(line.text);
 }
 
 } // namespace
