@@ -96,6 +96,9 @@ void defaultini::CheckCodeGrid(int registryIndex, CodeGridKind kind) {
     BroadcastLayerCodes();
   ScatterGrid(decomposition_, *entry.Data, *Log);
   ExchangeHalo(decomposition_, *entry.Data, *Log);
+  // Values that a periodic grid returns to later are record numbers too.
+  if (entry.Periodic.InitialValues)
+    CodeRenumbering(TableCodesOf(kind)).Apply(*entry.Periodic.InitialValues, NCols);
   checkedCodeGrids_.push_back({registryIndex, kind});
 }
 
@@ -116,11 +119,22 @@ void defaultini::BroadcastLayerCodes() {
   }
 }
 
-void defaultini::RenumberRereadCodeGrid(int registryIndex) {
+const defaultini::CheckedCodeGrid *defaultini::CheckedCodeGridAt(int registryIndex) const {
   const auto checked = std::find_if(
       checkedCodeGrids_.begin(), checkedCodeGrids_.end(),
       [registryIndex](const CheckedCodeGrid &c) { return c.registryIndex == registryIndex; });
-  if (checked == checkedCodeGrids_.end())
+  return checked == checkedCodeGrids_.end() ? nullptr : &*checked;
+}
+
+void defaultini::FollowRestoredCodeGrid(int registryIndex) {
+  const CheckedCodeGrid *checked = CheckedCodeGridAt(registryIndex);
+  if (checked != nullptr && checked->kind == CodeGridKind::MultilayerLanduse)
+    FillLanduseLayerGrids();
+}
+
+void defaultini::RenumberRereadCodeGrid(int registryIndex) {
+  const CheckedCodeGrid *checked = CheckedCodeGridAt(registryIndex);
+  if (checked == nullptr)
     return;
   GridEntry &entry = (*Registry)[registryIndex];
   // Rank 0 holds every row of a re-read grid, so it finds every missing code;

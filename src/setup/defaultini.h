@@ -240,6 +240,9 @@ private:
   // row), renumbered on every process; a re-read "landuse" with a multilayer
   // table also rebuilds the layer grids. Collective.
   void RenumberRereadCodeGrid(int registryIndex);
+  // A code grid whose initial values came back: the layer grids follow a
+  // restored "landuse" of a multilayer land use.
+  void FollowRestoredCodeGrid(int registryIndex);
   // Every held cell of each layer grid: the layer code of the cell's
   // multilayer type in the own valid cells, nodata elsewhere; then the halo.
   void FillLanduseLayerGrids();
@@ -272,6 +275,7 @@ private:
     CodeGridKind kind = CodeGridKind::Soil;
   };
   std::vector<CheckedCodeGrid> checkedCodeGrids_;
+  const CheckedCodeGrid *CheckedCodeGridAt(int registryIndex) const; // none when not checked
   bool irrigationSwitch_ = false;
   OneBasedArray<soil_class> soilTable_;
   bool soilTableRead_ = false;

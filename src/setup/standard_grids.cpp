@@ -721,6 +721,7 @@ void defaultini::ReadPeriodicGrids(long hour, long day, long month, long year) {
     }
     case PeriodicAction::Restore:
       RestoreInitialValues(entry);
+      FollowRestoredCodeGrid(index);
       break;
     }
   }

@@ -2,8 +2,8 @@
 // multilayer land use, a soil grid and an irrigation grid, under one and
 // three processes: the renumbered grids on every process's cells, the
 // land-use layer grids with a missing second layer, the renumbered layer
-// codes on every process, a periodic re-read of "landuse" with new codes,
-// and failures that end every process with their exit code.
+// codes on every process, a periodic re-read of "landuse" with new codes and
+// the return of its initial values, and failures that end every process with their exit code.
 #include "setup/catchment_fixture.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ void WriteCodeCatchment(const std::function<double(long, long)> &soil,
   test::WriteCatchment(
       {{"4 number of standard grids", "6 number of standard grids"},
        {"albedo.asc       albedo       fillcode = 0 periodicity = 1 D 1 persistent = 0 2",
-        "landuse.asc landuse fillcode = 0 periodicity = 1 D 1"},
+        "landuse.asc landuse fillcode = 0 periodicity = 1 D 1 persistent = 0 1"},
        {"river_links  0\n",
         "river_links  0\nsoil.asc soil_types 0\nirrigation.asc irrigation_codes 0\n"},
        {"[landuse_table]\n0 land-use types\n", multilayer + "[landuse_table]\n2 land-use types\n" +
@@ -182,6 +182,10 @@ TEST(CodeChecks, AReReadLanduseGridIsRenumberedAndItsLayersRebuilt) {
   if (test::Rank() == 0) {
     EXPECT_EQ(run.GridOf("landuse")[1][1], 999.0);
   }
+  // One step later the initial types return, as record numbers, and the
+  // layers follow them.
+  run.setup->ReadPeriodicGrids(1, 2, 1, 2001);
+  run.ExpectLanduseLayers(false);
 }
 
 TEST(CodeChecks, AReReadCodeMissingFromTheTableEndsEveryProcess) {
