@@ -35,7 +35,8 @@ void teilmodellklasse::RankZones(const Grid *&zoneGrid, OneBasedArray<ZoneRecord
   zoneIndex = {};
   zoneCount = 0;
   maxZoneCode = 0;
-  const GridEntry &entry = (*Registry)[GetGridIndex(kSoilModelZoneGridName)];
+  const int gridIndex = GetGridIndex(kSoilModelZoneGridName);
+  const GridEntry &entry = (*Registry)[gridIndex];
   zoneGrid = entry.Data;
 
   ModuleZoneRanking ranking;
