@@ -36,9 +36,12 @@ precipitation
 ../elevation.asc
 
 [standard_grids]
-2 number of standard grids
+5 number of standard grids
 ../elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
+../landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
+../soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
+../zone.asc zonegrid_soilmodel fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -53,11 +56,20 @@ soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode
 1 end month
 2012 end year
 
+[multilayer_landuse]
+2 multilayer land-use types (codes of the grid landuse)
+100 forest_over_grass { Landuse_Layers = 30, 10; k_extinct = 0.5; LAI_scale = 8; }
+200 grass_alone { Landuse_Layers = 10, -9999; }
+
 [landuse_table]
-0 land-use types
+2 land-use types, one line each: code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry
+10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
+30 deciduous_forest 0.15 150 150 120 90 70 60 60 60 70 90 120 150 110 140 270 320 0.5 4.0 5.0 1.0 1.0 1.5 1.5 1.0 0.7 0.9 0.9 0.7 0.8 1.0 1.0 0.8 1.0 4.5
 
 [soil_table]
-0 soil types
+2 soil types, one line each: code, name, FCap, mSB, ksat, suction, method, theta_sat, theta_res, alpha, n, layers, layer thickness, maxratio, k reduction
+5 loam 25 38 2.9e-6 250 1 0.43 0.078 3.6 1.56 5 0.3 40 0.5
+9 silt_loam 30 42 1.25e-6 300 1 0.45 0.067 2.0 1.41 5 0.3 40 0.5
 
 [irrigation]
 0 flow control parameter (0: no irrigation)

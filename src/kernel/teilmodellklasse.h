@@ -59,6 +59,18 @@ public:
                                StatisticsRegistry *registry, int capacity);
   virtual void FinishTracerGrids();
 
+  // The module's own subbasins: ranks the grid "zonegrid_soilmodel" into
+  // zones 1..n ascending by code (the code of a cell is its value rounded to
+  // the nearest whole number) with the module's CellWeights. The outputs are
+  // reset first, then hold the grid's data, the zone records 0..n, the zone
+  // number of every code 0..highest code, n and the highest code. Collective:
+  // rank 0 ranks the whole raster and the tables are broadcast. Fatal on
+  // every process: 33 when the grid is not registered, 3 for a code outside
+  // 0..32767, 4 for more than 16000 codes or 10000 zones, 7 when every cell
+  // is no data. Defined with the raster code.
+  void RankZones(const Grid *&zoneGrid, OneBasedArray<ZoneRecord> &zoneTable,
+                 OneBasedArray<int> &zoneIndex, int &zoneCount, int &maxZoneCode);
+
   // --- Solar geometry at the module's constants ----------------------------
   double SolarDeclination(long day, long month) const;
   double EquationOfTime(long day, long month) const; // hours

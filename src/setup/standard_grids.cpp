@@ -714,12 +714,14 @@ void defaultini::ReadPeriodicGrids(long hour, long day, long month, long year) {
       const GridReadOptions options{entry.fillcode, false, true,  entry.defaultValue,
                                     true,           true,  false, true};
       tavro::ReadGrid(FileContext(), entry.Periodic.DatedFileName, *entry.Data, options);
-      // The land-use layers follow a re-read "landuse" grid once multilayer
-      // land-use tables are part of the set-up.
+      // Raw codes would be taken for record numbers: a re-read code grid is
+      // checked and renumbered before anything uses it.
+      RenumberRereadCodeGrid(index);
       break;
     }
     case PeriodicAction::Restore:
       RestoreInitialValues(entry);
+      FollowRestoredCodeGrid(index);
       break;
     }
   }

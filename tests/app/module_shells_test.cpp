@@ -50,6 +50,12 @@ protected:
     settings_.FirstRow = 1;
     settings_.LastRow = 3;
     settings_.EndDate = ModelDate{23, 31, 12, 2001};
+    // The soil-water module ranks its subbasins 4 and 9 from this grid.
+    subbasins_.Fill(9.0);
+    subbasins_[1][1] = 4.0;
+    subbasins_[3][4] = -9999.0;
+    registry_.AddGrid(3, "subbasins.asc", &subbasins_, nullptr, 1, "zonegrid_soilmodel", 0, 1, 3, 4,
+                      3, log_);
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
@@ -73,6 +79,7 @@ protected:
   GridRegistry registry_;
   OneBasedArray<int> zoneIndex_{2, 1};
   OneBasedArray<ZoneRecord> zoneTable_{2};
+  Grid subbasins_{1, 3, 4, 3, log_};
   ModuleSettings settings_;
 };
 
@@ -289,6 +296,14 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   abflussmodellklasse routing(error, soilZones, 0, nullptr, 1);
 
   EXPECT_EQ(soil.GetSubstepCount(), 2);
+  // The soil module's own subbasins, not the set-up's zones, go to the others.
+  ASSERT_EQ(soilZones.ZoneCount, 2);
+  EXPECT_EQ(soilZones.MaxZoneCode, 9);
+  EXPECT_EQ((*soilZones.ZoneIndex)[4], 1);
+  EXPECT_EQ((*soilZones.ZoneIndex)[9], 2);
+  EXPECT_EQ((*soilZones.ZoneTable)[2].zonenwert, 9.0);
+  EXPECT_EQ((*soilZones.ZoneTable)[2].sx, 10.0);
+  EXPECT_NE(soilZones.ZoneTable, settings_.ZoneTable);
   ASSERT_NE(soil.GetQg(), nullptr);
   EXPECT_EQ(soil.GetQg()->SubbasinCount(), 2);
   EXPECT_NE(soil.GetQg(), soil.GetQBb());
@@ -318,6 +333,16 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
 
   soil.ReleaseMemory();
   EXPECT_EQ(registry_.FindGrid("MeanThetaInRootZone", true), 0); // entry released
+}
+
+TEST_F(ModuleShellsTest, ActiveSoilWaterNeedsItsZoneGrid) {
+  registry_.ReleaseGrid(3);
+  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  int error = 0;
+  EXPECT_EQ(test::ExitCodeOf([&] { unsatzonmodellklasse soil(error, settings_, nullptr, 1); }), 33);
+  EXPECT_EQ(error, 33);
+  EXPECT_TRUE(Logged("zonegrid_soilmodel not found in memory,;These data are needed within "
+                     "unsatzon_model"));
 }
 
 TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {

@@ -108,6 +108,10 @@ example_np1 | example_np3)
   expect_console "exitcode 0"
   [ "$(grep -c "routing_model .*time of meteo data" out.txt)" -eq 28 ] || fail "not 28 daily steps"
   expect_console "routing_model 28.1.2012 0. h"
+  # The code grids are renumbered to the records of their tables.
+  expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
+  expect_console "9 replaced by 2 ..."
+  expect_console "ranking zones from ../zone.asc for unsatzon_model"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -121,9 +125,13 @@ example_same_output_np1_np3)
   cp "$examples/example.ctl" .
   run 3 example.ctl
   expect_status 0
-  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit; do
+  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
+    landuse_records.asc soil_records.asc; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
+  # Record numbers, no land-use or soil codes, in the renumbered grids.
+  grep -q -P '(^|\t)(100|200|5|9)(\t|$)' ../np1/landuse_records.asc ../np1/soil_records.asc &&
+    fail "a renumbered grid holds a code of its table"
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
   np1_files=$(cd ../np1 && ls | grep -v -E "$skip")
   np3_files=$(ls | grep -v -E "$skip")

@@ -104,7 +104,6 @@ TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
                                             "before reading variable grids 0",
                                             "set-up step 10 (cell-size grids) is not built yet",
                                             "set-up step 11 (coordinate grids) is not built yet",
-                                            "set-up step 13 (land-use code check) is not built yet",
                                             "check_SOIL_Codes...",
                                             "make_Slope_and_Aspect...",
                                             "check_ice_firn_grid...",

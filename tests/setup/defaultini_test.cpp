@@ -1,12 +1,7 @@
 // The staged set-up on variants of the fixture catchment: refusals with their
 // entries and exit codes, the land-use layer without a multilayer table, and
 // a run without variable grids.
-#include "setup/defaultini.h"
-
-#include "kernel/diagnostics_log.h"
-#include "kernel/grid_registry.h"
-#include "raster/statistics_registry.h"
-#include "support/test_support.h"
+#include "setup/catchment_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,58 +14,9 @@
 namespace tavro {
 namespace {
 
-std::string FixtureDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
-}
-
-// Writes the catchment with each (from, to) replaced once in the control file.
-void WriteCatchment(const std::vector<std::pair<std::string, std::string>> &replacements = {}) {
-  for (const char *name :
-       {"zone.asc", "elevation.asc", "soil_depth.asc", "albedo.asc", "river.asc", "vg_read.asc"})
-    test::WriteFixture(name, test::ReadWholeFile(FixtureDirectory() + name));
-  std::string control = test::ReadWholeFile(FixtureDirectory() + "catchment.ctl");
-  for (const auto &[from, to] : replacements) {
-    const std::size_t at = control.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    control.replace(at, from.size(), to);
-  }
-  test::WriteFixture("catchment.ctl", control);
-  test::WriteFixture("MpiSpeedFactor.dat", "1\n");
-}
-
-struct Outcome {
-  int code = 0;
-  int calls = 0;
-  std::string console;
-};
-
-struct SetupRun {
-  DiagnosticsLog log{"Tavro_Diag.xml", 4};
-  GridRegistry registry;
-  StatisticsRegistry statistics{200};
-  std::unique_ptr<defaultini> setup;
-
-  Outcome Run() {
-    Outcome outcome;
-    testing::internal::CaptureStdout();
-    int error = 0;
-    setup =
-        std::make_unique<defaultini>(error, log, "catchment.ctl", &statistics, 200, 2, &registry);
-    outcome.code = error;
-    try {
-      bool done = false;
-      while (error == 0 && !done && outcome.calls < 100) {
-        ++outcome.calls;
-        setup->InitStep(done);
-      }
-    } catch (int code) {
-      outcome.code = code;
-    }
-    outcome.console = testing::internal::GetCapturedStdout();
-    return outcome;
-  }
-};
+using test::WriteCatchment;
+using Outcome = test::SetupOutcome;
+using SetupRun = test::CatchmentSetup;
 
 TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
   struct Case {
@@ -146,7 +92,8 @@ TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
 }
 
 TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
-  WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "}});
+  WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "},
+                  {"0 land-use types\n", "1 land-use type\n" + test::LanduseLine(1, "grass")}});
   SetupRun run;
   const Outcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;
