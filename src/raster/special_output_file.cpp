@@ -129,8 +129,9 @@ void SpecialOutputFile::WriteHeader() const {
   failed |= std::fprintf(file, "\n%s\nYY\tMM\tDD\tHH", header_.c_str()) < 0;
   for (const SpecialOutputEntity &entity : entities_)
     for (std::size_t i = 0; i < entity.PointCount(); ++i) {
-      failed |= std::fprintf(file, "\t%s/%lg/%lg", entity.Definition().Symbol.c_str(),
-                             entity.Definition().Xcoords[i], entity.Definition().Ycoords[i]) < 0;
+      failed |= std::fprintf(file, "\t%s/%s/%s", entity.Definition().Symbol.c_str(),
+                             FormatCoordinate(entity.Definition().Xcoords[i]).c_str(),
+                             FormatCoordinate(entity.Definition().Ycoords[i]).c_str()) < 0;
       if (entity.HasLevels())
         failed |= std::fprintf(file, "/%d", entity.Definition().Level[i]) < 0;
     }

@@ -3,6 +3,7 @@
 
 #include "kernel/string_helpers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -35,13 +36,6 @@ bool IsKeyAt(std::string_view text, std::size_t p, std::size_t keyLength) {
   while (q < text.size() && std::isspace(static_cast<unsigned char>(text[q])) != 0)
     ++q;
   return q < text.size() && text[q] == '=';
-}
-
-// Coordinates in messages with enough digits to find the point again.
-std::string FormatCoordinate(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.15g", value);
-  return text;
 }
 
 // floor or ceil of a quotient as a long, clamped; NaN gives 0.
@@ -260,6 +254,22 @@ std::variant<std::vector<PointCell>, PointProblem> PointCells(const EntityDefini
                               entity.ID + ", is located outside the actual grid."};
   }
   return cells;
+}
+
+std::string FormatCoordinate(double value) {
+  char text[64];
+  // At least the digits before the decimal point, so that map coordinates
+  // are not written with an exponent.
+  int first = 6;
+  if (std::isfinite(value) && std::fabs(value) >= 1.0)
+    first = std::max(first, static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1);
+  for (int digits = first; digits < 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value)
+      return text;
+  }
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
 }
 
 bool IsFluxIdentifier(std::string_view identifier) {

@@ -120,6 +120,12 @@ inline constexpr int kPointOutsideExitCode = 1008;
 std::variant<std::vector<PointCell>, PointProblem> PointCells(const EntityDefinition &entity,
                                                               const PointRaster &raster);
 
+// A coordinate as "%g" with as many significant digits as it takes to read
+// back the same number, and at least six and all digits before the decimal
+// point: 1250 stays "1250", 5205500 becomes "5205500" rather than
+// "5.2055e+06", whose six digits stand for 5205501 as well.
+std::string FormatCoordinate(double value);
+
 // Whether values of this identifier are fluxes, summed over the sub-steps of
 // a step (only when a step has more than one sub-step).
 bool IsFluxIdentifier(std::string_view identifier);

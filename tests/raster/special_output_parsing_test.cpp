@@ -212,6 +212,20 @@ TEST(SpecialOutputParsingTest, PointCellsAndTheirErrors) {
   }
 }
 
+TEST(SpecialOutputParsingTest, CoordinatesInLabelsReadBackAsTheSameNumber) {
+  const std::pair<double, const char *> cases[] = {
+      {1250.0, "1250"},
+      {5205500.0, "5205500"},
+      {5205520.0, "5205520"},
+      {0.1, "0.1"},
+      {-3.5e-7, "-3.5e-07"},
+      {1234567.125, "1234567.125"},
+      {2.0 / 3.0, "0.6666666666666666"},
+  };
+  for (const auto &[value, text] : cases)
+    EXPECT_EQ(FormatCoordinate(value), text);
+}
+
 TEST(SpecialOutputParsingTest, FluxIdentifiers) {
   for (const char *flux : {"groundwater_recharge", "gw_flow_x_2", "SurfaceRoutingQOut", "q_down"})
     EXPECT_TRUE(IsFluxIdentifier(flux)) << flux;
