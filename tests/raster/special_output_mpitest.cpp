@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -229,6 +230,29 @@ TEST_F(SpecialOutputTest, InactiveModuleWritesNothing) {
   output.ReleaseMemory();
   MPI_Barrier(MPI_COMM_WORLD);
   EXPECT_FALSE(test::FileExists("points.txt"));
+}
+
+TEST_F(SpecialOutputTest, AFileThatCannotBeAppendedToEndsTheRunOnRankZero) {
+  if (Rank() == 0)
+    std::filesystem::create_directory("gone");
+  test::WriteFixture(kControl, Section(1, "numfiles = 1;\n{\nheader=h; filename=gone/p.txt;\n"
+                                          "entity = { ID = terrain_height; Symbol = H; "
+                                          "Xcoords = 1250; Ycoords = 2450; };\n}\n"));
+  int error = -1;
+  SpecialOutputClass output(error, settings_, 1);
+  ASSERT_EQ(error, 0);
+  if (Rank() == 0)
+    std::filesystem::remove_all("gone");
+  MPI_Barrier(MPI_COMM_WORLD);
+  output.SampleStep(0, 1, 1, 2012, false, 0);
+  // Every process takes part in the reduction; only rank 0 opens the file.
+  const test::CallOutcome outcome = test::RunCapturingConsole([&] { output.FlushFiles(); });
+  EXPECT_EQ(outcome.code, Rank() == 0 ? 65 : -1);
+  if (Rank() == 0) {
+    EXPECT_NE(Diagnostics().find("level=\"0\" description= \";error opening file gone/p.txt"),
+              std::string::npos);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
 }
 
 TEST_F(SpecialOutputTest, SectionErrorsEndTheRunWithTheirCodeAndEntry) {
