@@ -167,5 +167,12 @@ precipitation.stat 0 statistics file and code
 1440 time interval in minutes
 
 [special_output]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+numfiles = 1;
+{
+  header = terrain_height_and_precipitation_at_three_points;
+  filename = points.txt;
+  entity = { ID = terrain_height; Symbol = H; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+  entity = { ID = precipitation; Symbol = P; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+}

@@ -11,6 +11,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
+#include "kernel/modelobject.h"
 
 namespace tavro {
 namespace {
@@ -290,6 +291,23 @@ std::string RegionsOutputFileName() {
 void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer) {
   if (decomposition.rank == 0 && writer)
     writer(decomposition.regions, RegionsOutputFileName());
+}
+
+void LinkDecompositionGrids(modelobject &object) {
+  if (object.Registry != nullptr) {
+    if (object.MPIRegions == nullptr)
+      if (const int index = object.FindGrid(kRegionsGridName, false); index > 0)
+        object.MPIRegions = (*object.Registry)[index].Data;
+    if (object.MPIHelper == nullptr)
+      if (const int index = object.FindGrid(kHelperGridName, false); index > 0)
+        object.MPIHelper = (*object.Registry)[index].Data;
+  }
+  if (const MpiDecomposition *decomposition = object.Halo.Decomposition) {
+    if (object.MPIRegions == nullptr)
+      object.MPIRegions = &decomposition->regions;
+    if (object.MPIHelper == nullptr)
+      object.MPIHelper = &decomposition->helper;
+  }
 }
 
 } // namespace tavro

@@ -16,6 +16,7 @@
 namespace tavro {
 
 class DiagnosticsLog;
+class modelobject;
 
 inline constexpr const char *kSpeedFactorFileName = "MpiSpeedFactor.dat";
 inline constexpr const char *kRegionsGridName = "MPIRegions";
@@ -82,5 +83,9 @@ std::string RegionsOutputFileName();
 // output file name to the writer; does nothing on the other processes.
 using GridFileWriter = std::function<void(const Grid &grid, const std::string &fileName)>;
 void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer);
+
+// Gives a model object that has none yet its "MPIRegions" and "MPIHelper"
+// grids: from its grid registry, else from its decomposition.
+void LinkDecompositionGrids(modelobject &object);
 
 } // namespace tavro

@@ -88,6 +88,7 @@ using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const Mod
 struct ShellCase {
   const char *section;
   Factory make;
+  const char *ownValues = ""; // what the module reads after the two head values
 };
 
 template <class T> Factory Plain() {
@@ -129,7 +130,8 @@ std::vector<ShellCase> Shells() {
       {"special_output",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<SpecialOutputClass>(e, s, 2);
-       }},
+       },
+       "numfiles = 0;\n"},
   };
 }
 
@@ -142,8 +144,8 @@ TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {
   for (const ShellCase &shell : Shells()) {
     SCOPED_TRACE(shell.section);
     for (int flowControl : {0, 3}) {
-      test::WriteFixture(kControl,
-                         "[other]\n1\n" + Section(shell.section, flowControl, 60.0) + "[after]\n");
+      test::WriteFixture(kControl, "[other]\n1\n" + Section(shell.section, flowControl, 60.0) +
+                                       shell.ownValues + "[after]\n");
       int error = -1;
       auto module = shell.make(error, settings_);
       EXPECT_EQ(error, 0);

@@ -126,7 +126,7 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc; do
+    landuse_records.asc soil_records.asc points.txt; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -138,6 +138,9 @@ example_same_output_np1_np3)
   [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
   for f in $np1_files; do cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"; done
   grep -q -P '^2012\t 1\t28\t 0\t' terrain_height.stat || fail "no statistics row for the last day"
+  # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
+  [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
+    fail "points.txt lacks the 28 daily rows of the terrain height"
   ;;
 example_without_special_output)
   prepare_example "[special_output]"

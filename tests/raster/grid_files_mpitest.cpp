@@ -4,6 +4,7 @@
 // results; binary stacks written by all processes together form the whole
 // file; truncated files stop every process with the read error; a stack file
 // that cannot be opened for writing is still read.
+#include "decomposed_raster.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "raster/grid_file_context.h"
@@ -59,17 +60,7 @@ const char *NameOf(Format format) {
 class GridFilesMpiTest : public testing::Test {
 protected:
   void SetUp() override {
-    test::WriteFixture("MpiSpeedFactor.dat", "1\n");
-    if (Rank() == 0) {
-      zone_ = Grid(1, kRows, kCols, kRows, log_);
-      for (int r = 1; r <= kRows; ++r)
-        for (int c = 1; c <= kCols; ++c)
-          zone_[r][c] = Valid(r, c) ? 1.0 : kNoData;
-    }
-    testing::internal::CaptureStdout(); // the decomposition's own report
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &zone_ : nullptr,
-                                          RasterShape{kCols, kRows, kNoData}, log_);
-    testing::internal::GetCapturedStdout();
+    decomposition_ = test::DecomposeRaster(zone_, kCols, kRows, kNoData, Valid, log_);
     context_.geometry = {kCols, kRows, 3512345.5, 5612345.0, 25, kNoData};
     context_.firstRow = static_cast<int>(decomposition_.strip.first);
     context_.lastRow = static_cast<int>(decomposition_.strip.last);
