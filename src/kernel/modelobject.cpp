@@ -143,4 +143,16 @@ void modelobject::AddGrid(int index, const std::string &fileName, Grid *data, St
 
 void modelobject::ReleaseGrid(int index) { LinkedRegistry().ReleaseGrid(index); }
 
+long modelobject::HeldFirstRow() const {
+  if (MPIRank == 0)
+    return 1;
+  return FirstRow > 1 ? FirstRow - 1 : FirstRow;
+}
+
+long modelobject::HeldLastRow() const {
+  if (MPIRank == 0)
+    return NRows;
+  return LastRow < NRows ? LastRow + 1 : LastRow;
+}
+
 } // namespace tavro

@@ -16,6 +16,7 @@
 #include "kernel/modelobject.h"
 #include "kernel/module_settings.h"
 #include "kernel/solar_geometry.h"
+#include "kernel/tracer_record.h"
 
 #include <array>
 #include <atomic>
@@ -32,6 +33,7 @@ public:
   static constexpr int ControlFileExitCode = 17;
   static constexpr int TimeStepExitCode = 63;
   static constexpr int CloseErrorExitCode = 11;
+  static constexpr int OtherFailureExitCode = 103; // a failure that is not an exit code
 
   // sectionMandatory false (the special output): a missing section logs the
   // control-file error and leaves the module off instead of ending the run.
@@ -54,9 +56,20 @@ public:
   // HourDivisor. Does nothing for an inactive module.
   virtual void ComputeTimeStep(long hour, long day, long month, long year);
 
-  // Tracer grids of the module; the error out-parameter takes the exit code.
+  // Tracer grids of the module: for every tracer of info (1..tracerCount) a
+  // TracerRecord with the decay factor for the module's time step, the
+  // concentration statistics per zone (the tracer's statcode, registered in
+  // registry), the storage grid "concstor_tracer_<i>_<module>" (read from the
+  // tracer's grid file when GridReadParameter is 1, else nodata outside the
+  // zone grid and 0 inside; registered with the tracer's gridcode) and the
+  // flux grid "concflux_tracer_<i>_<module>" (writecode 0), each in an empty
+  // registry entry of its own. The grids hold the whole raster on rank 0 and
+  // the strip with its halo rows elsewhere. error: 0, or the exit code of the
+  // failure (103 for a failure that is not one); the operation then stops.
   virtual void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
                                StatisticsRegistry *registry, int capacity);
+  // Frees the registry entries and grids of the records and releases their
+  // statistics, which writes the remaining rows. Does nothing a second time.
   virtual void FinishTracerGrids();
 
   // The module's own subbasins: ranks the grid "zonegrid_soilmodel" into
@@ -89,6 +102,7 @@ public:
   // --- Fields -----------------------------------------------------------
   int TracerCount = 0;
   OneBasedArray<TracerInfo> *TracerInfoTable = nullptr; // not owned
+  OneBasedArray<TracerRecord> TracerRecords;            // 1..TracerCount once built
   int FlowControl = 0;
   int GridReadParameter = 0; // read by the module's own constructor
   // 0 none, 1 signalled by the SIGFPE handler, 2 reported.
@@ -122,6 +136,11 @@ private:
   // Returns false when the section is missing and not mandatory.
   bool ReadSection(bool sectionMandatory);
   void CheckTimeStep();
+  void BuildTracerRecord(int tracer, const TracerInfo &info, StatisticsRegistry *registry,
+                         int capacity);
+  void CreateStorageGrid(TracerRecord &record);
+  int FreeTracerGridEntry() const;
+  const TracerGridHooks &TracerHooks() const;
 };
 
 } // namespace tavro

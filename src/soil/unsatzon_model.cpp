@@ -149,6 +149,7 @@ void unsatzonmodellklasse::FinishRun(bool append) {
     WriteStorage(StorageFileName, append);
     Initialized = 0; // the section is written once
   }
+  FinishTracerGrids();
   ReleaseMemory();
 }
 

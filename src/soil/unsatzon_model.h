@@ -67,7 +67,7 @@ public:
   virtual void PreSpinUpFinish();
   // With FlowControl above 0: when marked initialised and a state file name is
   // known, writes its state section (appended when append, else creating the
-  // file); then releases its grids and the base resources.
+  // file); then releases its tracer grids, its grids and the base resources.
   virtual void FinishRun(bool append);
   virtual void WriteStorage(const std::string &fileName, bool append);
   void ReleaseMemory() override;

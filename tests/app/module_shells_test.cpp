@@ -447,7 +447,7 @@ TEST_F(ModuleShellsTest, TracerDescriptionReadsTheNumberOfTracers) {
       {"[substance_transport]\n0  # number of tracers\n", 0, nullptr},
       {"[substance_transport]\n10\n", 58,
        "FATAL: not more than 9 tracer species are allowed at one time"},
-      {"[substance_transport]\n2\n", 103, "FATAL: substance transport of 2 tracers is not"},
+      {"[substance_transport]\n2\n", 56, "FATAL: error reading parameters for tracer 1:"},
       {"[other]\n", 17, "FATAL: error in control file, [substance_transport]; (EOF)not found!"},
   };
   for (const Case &c : cases) {

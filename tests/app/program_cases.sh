@@ -30,6 +30,24 @@ prepare_example() {
   fi
   cd example/run || exit 1
 }
+# Puts one radioactive tracer into the control file $1 in place of the count
+# of "[substance_transport]", wherever that section stands.
+with_one_tracer() {
+  awk -v line="$tracer_line" '
+    /^\[/ { section = $1 }
+    section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
+      print "1 number of tracers"; print line; done = 1; next
+    }
+    { print }' "$1" >"$1.new" && mv "$1.new" "$1"
+}
+tracer_line="Cesium radioactive half_time = 11012 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 0 gwini = 0 statcode = 2001 gridcode = 0 path = ./ statext = sta gridext = asc"
+# The active modules among those that carry tracers: name and the first five
+# characters of the name (in the names of the tracer files).
+active_tracer_modules() {
+  awk '/^\[/ { section = substr($1, 2, length($1) - 2); first = 1; next }
+       first && NF > 0 { first = 0; if ($1 != 0) print section }' "$1" |
+    grep -x -E 'irrigation|snow_model|interception_model|SiltingUpModel|groundwater_flow|unsatzon_model|SurfaceRoutingModel'
+}
 expect_no_fatal() { grep -q 'level="0"' "$1" && fail "$1 holds a FATAL entry"; return 0; }
 expect_dialogue_once() {
   [ "$(grep -c "choose one of the above options" out.txt)" -eq 1 ] || fail "dialogue not shown once"
@@ -165,6 +183,35 @@ example_missing_module_section)
   expect_console "Program aborted with exit code 17"
   grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
     fail "XML lacks the control-file error"
+  ;;
+example_one_tracer)
+  # A copy of the example with one radioactive tracer: every active module
+  # that carries tracers writes the header of its concentration statistics,
+  # the same under 1 and 3 processes. Each run has a directory of its own.
+  for np in 1 3; do
+    mkdir -p "$work/np$np" && cd "$work/np$np" || exit 1
+    prepare_example
+    with_one_tracer example.ctl
+    modules=$(active_tracer_modules example.ctl)
+    [ -n "$modules" ] || fail "no active module carries tracers"
+    run "$np" example.ctl
+    expect_status 0
+    expect_console "reading parameters for tracer 1 ..."
+    expect_console "done."
+    expect_console "the end."
+    expect_wellformed Tavro_Diag_0.xml
+    expect_no_fatal Tavro_Diag_0.xml
+    for module in $modules; do
+      file="ces${module:0:5}.sta"
+      [ -f "$file" ] || fail "-n $np: no statistics $file of $module"
+      [ "$(sed -n 2p "$file")" = "tracer concentration for tracer 1 (ces) _submodel:$module" ] ||
+        fail "-n $np: $file lacks its title"
+      head -1 "$file" | grep -q -P '^YY\tMM\tDD\tHH\t.*\ttot_average$' || fail "-n $np: $file lacks its columns"
+      if [ "$np" = 3 ]; then
+        cmp -s "$work/np1/example/run/$file" "$file" || fail "$file differs between 1 and 3 processes"
+      fi
+    done
+  done
   ;;
 ctrl_c_answer_0 | ctrl_c_answer_3 | ctrl_c_answer_x)
   run_with_input 2 "${case_name#ctrl_c_answer_}
