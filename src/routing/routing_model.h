@@ -68,7 +68,9 @@ public:
   // --- The routing network (rank 0, module on) --------------------------------
   // 1 on rank 0; elsewhere the flow control parameter as read.
   int RoutingOn() const { return routingOn_; }
-  int RoutingSubbasinCount() const { return static_cast<int>(subbasins_.size()) - 1; }
+  int RoutingSubbasinCount() const {
+    return subbasins_.empty() ? 0 : static_cast<int>(subbasins_.size()) - 1;
+  }
   // Routing subbasin 1..count, in the order of the descriptions.
   routingclass &RoutingSubbasin(int number) {
     return *subbasins_.at(static_cast<std::size_t>(number));

@@ -127,8 +127,13 @@ std::vector<ShellCase> Shells() {
 }
 
 std::string Section(const std::string &name, int flowControl, double interval) {
-  return "[" + name + "]\n" + std::to_string(flowControl) + "  # flow control parameter\n" +
-         std::to_string(interval) + "  # time interval\n";
+  std::string text = "[" + name + "]\n" + std::to_string(flowControl) +
+                     "  # flow control parameter\n" + std::to_string(interval) +
+                     "  # time interval\n";
+  // An active routing reads its values and descriptions (none) on.
+  if (name == "routing_model" && flowControl != 0)
+    text += "1 1000 10 1\nq.stat 0\nobserved.dat\n0\n0\n\n";
+  return text;
 }
 
 TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {

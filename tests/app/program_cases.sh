@@ -108,6 +108,11 @@ example_np1 | example_np3)
   expect_console "exitcode 0"
   [ "$(grep -c "routing_model .*time of meteo data" out.txt)" -eq 28 ] || fail "not 28 daily steps"
   expect_console "routing_model 28.1.2012 0. h"
+  expect_console "number inbetween areas (routings)    : 2"
+  expect_console "number of inflows              (ZL)  : 1"
+  expect_console "reading routing description 2"
+  grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
+    wq_tabZL.001 || fail "no table of the inflow channel"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -121,7 +126,8 @@ example_same_output_np1_np3)
   cp "$examples/example.ctl" .
   run 3 example.ctl
   expect_status 0
-  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit; do
+  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
+    wq_table.001 wq_table.002 wq_tabZL.001; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
