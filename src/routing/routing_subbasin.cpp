@@ -44,20 +44,7 @@ routingclass::routingclass(int &error, const ModuleSettings &settings,
       observedComparison_(setup.ObservedComparison), tracerCount_(setup.TracerCount),
       halfLives_(setup.HalfLives), abfrel_(setup.Abfrel), codes_(setup.Codes),
       lakeSwitch_(setup.LakeSwitch), lakeGridSwitch_(setup.LakeGridSwitch) {
-  XllCorner = settings.XllCorner;
-  YllCorner = settings.YllCorner;
-  CellSize = settings.CellSize;
-  NoData = settings.NoData;
-  NCols = settings.NCols;
-  NRows = settings.NRows;
-  FirstRow = settings.FirstRow;
-  LastRow = settings.LastRow;
-  Registry = settings.Registry;
-  ZoneTable = settings.ZoneTable;
-  ZoneIndex = settings.ZoneIndex;
-  ZoneCount = settings.ZoneCount;
-  MaxZoneCode = settings.MaxZoneCode;
-  RowRanges = settings.RowRanges;
+  CopyRasterSettings(*this, settings);
   halfLives_.resize(static_cast<std::size_t>(tracerCount_) + 1, 0.0);
 
   own_ = codes_.IndexOf(tgCode_);

@@ -15,6 +15,7 @@ namespace tavro {
 namespace {
 
 using test::ChannelText;
+using test::Logged;
 using test::NetworkRun;
 
 class ChannelRoutingTest : public test::RoutingModuleTest {

@@ -12,6 +12,7 @@ namespace tavro {
 namespace {
 
 using test::ChannelText;
+using test::Logged;
 
 const std::string kCanal = ChannelText(1, 1, 2, 2, 1, 40, 20, 0.001, 2000, 12);
 

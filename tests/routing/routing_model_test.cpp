@@ -14,6 +14,7 @@ namespace tavro {
 namespace {
 
 using test::ChannelText;
+using test::Logged;
 
 const std::string kOl1 = "OL 1" + ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
 const std::string kOl2 = "OL 2" + ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) + "\n";

@@ -10,6 +10,7 @@
 #include "kernel/module_settings.h"
 #include "routing/routing_model.h"
 #include "setup/tracer_info.h"
+#include "support/logged_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -87,22 +88,6 @@ protected:
   // The exit code the construction ends with, -1 when it succeeds.
   int BuildFailure(const std::string &control) {
     return ExitCodeOf([&] { Build(control); });
-  }
-
-  // The entry (or a fragment of one) in the diagnostics file, where the level
-  // word is the level attribute and line breaks are written as ';'.
-  bool Logged(const std::string &text) const {
-    const std::string xml = ReadWholeFile("Tavro_Diag_0.xml");
-    const std::pair<const char *, const char *> levels[] = {
-        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}};
-    for (const auto &[word, level] : levels) {
-      const std::string prefix = word;
-      if (text.rfind(prefix, 0) == 0)
-        return xml.find(std::string("level=\"") + level + "\" description= \"" +
-                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
-               std::string::npos;
-    }
-    return xml.find("description= \"" + DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
   }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
