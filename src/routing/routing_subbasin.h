@@ -10,14 +10,13 @@
 // the inflows); index 0 stands for the routing subbasin itself.
 #pragma once
 
+#include "kernel/buffered_table_reader.h"
 #include "kernel/modelobject.h"
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
 #include "routing/channels/water_level_table.h"
 #include "routing/routing_description.h"
 #include "routing/routing_flow_arrays.h"
-
-#include "kernel/buffered_table_reader.h"
 
 #include <string>
 #include <vector>
@@ -92,8 +91,8 @@ public:
   virtual int SetChannel(int index, int code, const std::vector<int> &list, int subIntervals,
                          int observedComparison, const ChannelValues &values, double qspecMin,
                          double qspecMax, double intervals);
-  // Sets up inflow position channelIndex - nOL - nSUMTRIB (Part of the
-  // descriptions' "ZL"); an external file is positioned at the start date.
+  // Sets up the inflow at position channelIndex - nOL - nSUMTRIB; an
+  // external file is positioned at the start date (37, 38).
   virtual void OpenInflow(int channelIndex, int number, InflowKind kind,
                           const std::string &fileName, int startRow, double constant,
                           int firstTracerColumn, int year, int month, int day, int hour);

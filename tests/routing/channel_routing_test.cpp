@@ -121,6 +121,28 @@ TEST_F(ChannelRoutingTest, SumtribMixesItsMembersByArea) {
   // Outlet: 60 km2 at 1 mm and the mix on 40 km2 make 2.6 mm on 100 km2.
   EXPECT_NEAR(f.RoutingInput[0][3], 2.6, 1e-12);
   EXPECT_NEAR(f.RoutingInput[1][3], (0.6 * 5.0 + 2.0 * 2.8) / 2.6, 1e-12);
+  // A tracer without a positive half-life does not survive in the chains.
+  const std::vector<double> &chain = f.InflowSeries.Chain(1, 1);
+  for (int j = 1; j <= outlet.Channel(1).PartLength(1); ++j)
+    EXPECT_EQ(chain[static_cast<std::size_t>(j)], 0.0);
+}
+
+TEST_F(ChannelRoutingTest, AnInternalInflowArrivesInCubicMetresPerSecond) {
+  auto routing = Build(Section("TG 2 A= 10 F= 1\nZL 1 Q= intern" +
+                               ChannelText(0.01, 0.01, 10, 10, 100, 30, 30, 0.001, 1, 12) + "\n"));
+  RoutingFlowArrays &f = routing->Flows();
+  NetworkRun run(*routing, {0, 0, 0});
+  EXPECT_EQ(f.RoutingInput[0][3], 0.0); // starts at 0
+  for (int step = 1; step <= 2; ++step) {
+    run.SetRunoff({0, 0, 0});
+    run.SpreadOverSubIntervals();
+    f.SubIntervalInput.Row(0, 1)[3] = 2.0; // m3/s, as an abstraction leaves it
+    run.Route();
+  }
+  const double mm = 2.0 * 0.06 * 60 / 12.0;
+  EXPECT_DOUBLE_EQ(f.RoutingInput[0][3], mm);
+  // 12 km2 of inflow channel spread over the subbasin's 10 km2.
+  EXPECT_NEAR(f.RoutingInput[0][2], mm * 12.0 / 10.0, 1e-12);
 }
 
 TEST_F(ChannelRoutingTest, DownstreamFirstDescriptionsRouteLikeUpstreamFirst) {
