@@ -165,6 +165,16 @@ precipitation.stat 0 statistics file and code
 [routing_model]
 1 flow control parameter
 1440 time interval in minutes
+1 2000 20 1 min. and max. specific discharge (l/s/km2), table intervals, time sub-intervals
+discharge.stat 0 routed discharge table and its code (0: none)
+observed.dat observed discharges
+0 number of column descriptors (subbasin code and column of observed.dat)
+0 steps before the goodness of fit starts
+TG 2 (middle brook) A= 61 F= 1
+OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37
+TG 3 (outlet) A= 114 F= 1
+OL 2 kh= 3 kv= 8 Bm= 8 Bv= 80 Tm= 1.5 Mm= 30 Mv= 15 I= 0.003 L= 8000 AE= 61
+ZL 1 Q= constant 0.5 kh= 1 kv= 1 Bm= 2 Bv= 2 Tm= 1 Mm= 40 Mv= 20 I= 0.001 L= 2000 AE= 10
 
 [special_output]
 1 flow control parameter

@@ -130,6 +130,11 @@ example_np1 | example_np3)
   expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
   expect_console "9 replaced by 2 ..."
   expect_console "ranking zones from ../zone.asc for unsatzon_model"
+  expect_console "number inbetween areas (routings)    : 2"
+  expect_console "number of inflows              (ZL)  : 1"
+  expect_console "reading routing description 2"
+  grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
+    wq_tabZL.001 || fail "no table of the inflow channel"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -144,7 +149,7 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc points.txt; do
+    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
