@@ -142,18 +142,18 @@ example_without_special_output)
   ;;
 example_missing_module_section)
   prepare_example "[snow_model]"
-  # Under three processes every rank stops with the code; which rank's
-  # MPI_Abort ends the job first (and cuts the others' output) is open, so
-  # the entries are checked with one process.
-  run 3 example.ctl
-  expect_status 17
-  run 1 example.ctl
-  expect_status 17
-  expect_console "error in control file, [snow_model]; (EOF)not found!"
-  expect_console "exceptions in ModellApplication::init() caught!"
-  expect_console "Program aborted with exit code 17"
-  grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
-    fail "XML lacks the control-file error"
+  # Every rank meets the error by itself: the job ends in order, with every
+  # entry on the console and in the file, under one and three processes.
+  for np in 1 3; do
+    run $np example.ctl
+    expect_status 17
+    expect_console "error in control file, [snow_model]; (EOF)not found!"
+    expect_console "exceptions in ModellApplication::init() caught!"
+    expect_console "Program aborted with exit code 17"
+    expect_wellformed Tavro_Diag_0.xml
+    grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
+      fail "XML lacks the control-file error"
+  done
   ;;
 ctrl_c_answer_0 | ctrl_c_answer_3 | ctrl_c_answer_x)
   run_with_input 2 "${case_name#ctrl_c_answer_}
@@ -186,6 +186,43 @@ ctrl_c_answer_2)
   expect_console "program manually killed by pressing Ctrl-C and selecting 2!"
   grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
+  ;;
+fatal_end_rank1_alone)
+  # Rank 1 fails while ranks 0 and 2 wait in a collective: the job still ends
+  # with its code, within a few seconds.
+  SECONDS=0
+  run 3 1:17
+  expect_status 17
+  [ "$SECONDS" -le 20 ] || fail "the job took $SECONDS s to end"
+  grep -q -F "(mpi-rank  1) probe failure of mpi-rank 1" err.txt || fail "rank 1's entry is missing"
+  grep -q -F "(mpi-rank  1) Program aborted with exit code 17" err.txt ||
+    fail "rank 1's abort entry is missing"
+  ;;
+fatal_end_rank0_alone)
+  # Rank 0 fails alone: it closes its log before the job is aborted.
+  run 3 0:21
+  expect_status 21
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 21"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
+  ;;
+fatal_end_ranks12_disagree)
+  # Ranks 1 and 2 fail with different codes: the lowest failing rank's wins.
+  run 3 1:22 2:23
+  expect_status 22
+  ;;
+fatal_end_all_disagree)
+  # Every rank fails, each with its own code: the job ends in order with
+  # rank 0's code, and every entry reaches the console and the file.
+  run 3 0:17 1:22 2:23
+  expect_status 17
+  expect_console "probe failure of mpi-rank 0"
+  expect_console "Program aborted with exit code 17"
+  grep -q -F "(mpi-rank  2) Program aborted with exit code 23" err.txt ||
+    fail "rank 2's abort entry is missing"
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
   ;;
 *)
   fail "unknown case"
