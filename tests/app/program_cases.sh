@@ -187,6 +187,45 @@ ctrl_c_answer_2)
   grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
   ;;
+zone_nodata_same_output)
+  # Zone grids whose nodata value is 0 or 1000 divide and run like the
+  # example under 1, 2 and 3 processes. Their grid files differ from the
+  # example's only in the nodata value; the statistics of the nodata-0 grid
+  # are the example's, those of the nodata-1000 grid name the codes 1001 to
+  # 1003 (and count every height, all below 1000, as a hole).
+  source "$(dirname "${BASH_SOURCE[0]}")/example_variants.sh"
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  outputs() { (cd "$1" && ls | grep -v -E "$skip"); }
+  for name in example zone_nodata_zero zone_nodata_thousand; do
+    for np in 1 2 3; do
+      make_variant "$name" "$work/$name$np" || fail "no input $name"
+      (cd "$work/$name$np/run" && "$mpiexec" -n "$np" "$tavro" example.ctl >out.txt 2>err.txt </dev/null)
+      status=$?
+      cd "$work/$name$np/run" || exit 1
+      expect_status 0
+      expect_wellformed Tavro_Diag_0.xml
+      expect_no_fatal Tavro_Diag_0.xml
+      [ "$(outputs .)" = "$(outputs "$work/example1/run")" ] || fail "$name np$np: other files"
+      for f in $(outputs .); do
+        cmp -s "$f" "$work/${name}1/run/$f" || fail "$name: $f differs between 1 and $np processes"
+      done
+    done
+  done
+  cd "$work" || exit 1
+  for name_nodata in zone_nodata_zero:0 zone_nodata_thousand:1000; do
+    name=${name_nodata%:*} nodata=${name_nodata#*:}
+    for f in terrain.asc soil_depth.min soil_depth.max soil_depth.mit; do
+      awk -v nodata="$nodata" 'BEGIN { FS = OFS = "\t" }
+        { for (i = 1; i <= NF; ++i) if ($i == "-9999") $i = nodata; print }' \
+        "example1/run/$f" >expected.txt
+      cmp -s expected.txt "${name}1/run/$f" || fail "$name: $f differs from the example's"
+    done
+  done
+  cmp -s example1/run/terrain_height.stat zone_nodata_zero1/run/terrain_height.stat ||
+    fail "zone_nodata_zero: terrain_height.stat differs from the example's"
+  grep -q -P '^YY\tMM\tDD\tHH\t"1001"\t"1002"\t"1003"\ttot_average$' \
+    zone_nodata_thousand1/run/terrain_height.stat || fail "the statistics lack the codes 1001 to 1003"
+  ;;
 fatal_end_rank1_alone)
   # Rank 1 fails while ranks 0 and 2 wait in a collective: the job still ends
   # with its code, within a few seconds.
