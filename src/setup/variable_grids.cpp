@@ -90,10 +90,8 @@ int defaultini::ReadVariableGrids() {
   if (count > GridRegistry::LastIndex)
     ThrowFatal(*Log, kControlFileExitCode,
                Concat("error in control file ", ControlFileName,
-                      ", number of variable grids in "
-                      "[variable_grids] is ",
-                      count, ", but the grid registry holds at most ", GridRegistry::LastIndex,
-                      " grids"));
+                      ", number of variable grids in [variable_grids] is ", count,
+                      ", but the grid registry holds at most ", GridRegistry::LastIndex, " grids"));
   variableGridCount_ = count > 0 ? count : 0;
   variableReadFlags_ = OneBasedArray<int>(0);
   if (count > 0) {
