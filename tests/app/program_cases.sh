@@ -176,18 +176,18 @@ example_without_special_output)
   ;;
 example_missing_module_section)
   prepare_example "[snow_model]"
-  # Under three processes every rank stops with the code; which rank's
-  # MPI_Abort ends the job first (and cuts the others' output) is open, so
-  # the entries are checked with one process.
-  run 3 example.ctl
-  expect_status 17
-  run 1 example.ctl
-  expect_status 17
-  expect_console "error in control file, [snow_model]; (EOF)not found!"
-  expect_console "exceptions in ModellApplication::init() caught!"
-  expect_console "Program aborted with exit code 17"
-  grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
-    fail "XML lacks the control-file error"
+  # Every rank meets the error by itself: the job ends in order, with every
+  # entry on the console and in the file, under one and three processes.
+  for np in 1 3; do
+    run $np example.ctl
+    expect_status 17
+    expect_console "error in control file, [snow_model]; (EOF)not found!"
+    expect_console "exceptions in ModellApplication::init() caught!"
+    expect_console "Program aborted with exit code 17"
+    expect_wellformed Tavro_Diag_0.xml
+    grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
+      fail "XML lacks the control-file error"
+  done
   ;;
 example_one_tracer)
   # A copy of the example with one radioactive tracer: every active module
@@ -249,6 +249,82 @@ ctrl_c_answer_2)
   expect_console "program manually killed by pressing Ctrl-C and selecting 2!"
   grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
+  ;;
+zone_nodata_same_output)
+  # Zone grids whose nodata value is 0 or 1000 divide and run like the
+  # example under 1, 2 and 3 processes. Their grid files differ from the
+  # example's only in the nodata value; the statistics of the nodata-0 grid
+  # are the example's, those of the nodata-1000 grid name the codes 1001 to
+  # 1003 (and count every height, all below 1000, as a hole).
+  source "$(dirname "${BASH_SOURCE[0]}")/example_variants.sh"
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  outputs() { (cd "$1" && ls | grep -v -E "$skip"); }
+  for name in example zone_nodata_zero zone_nodata_thousand; do
+    for np in 1 2 3; do
+      make_variant "$name" "$work/$name$np" || fail "no input $name"
+      (cd "$work/$name$np/run" && "$mpiexec" -n "$np" "$tavro" example.ctl >out.txt 2>err.txt </dev/null)
+      status=$?
+      cd "$work/$name$np/run" || exit 1
+      expect_status 0
+      expect_wellformed Tavro_Diag_0.xml
+      expect_no_fatal Tavro_Diag_0.xml
+      [ "$(outputs .)" = "$(outputs "$work/example1/run")" ] || fail "$name np$np: other files"
+      for f in $(outputs .); do
+        cmp -s "$f" "$work/${name}1/run/$f" || fail "$name: $f differs between 1 and $np processes"
+      done
+    done
+  done
+  cd "$work" || exit 1
+  for name_nodata in zone_nodata_zero:0 zone_nodata_thousand:1000; do
+    name=${name_nodata%:*} nodata=${name_nodata#*:}
+    for f in terrain.asc soil_depth.min soil_depth.max soil_depth.mit; do
+      awk -v nodata="$nodata" 'BEGIN { FS = OFS = "\t" }
+        { for (i = 1; i <= NF; ++i) if ($i == "-9999") $i = nodata; print }' \
+        "example1/run/$f" >expected.txt
+      cmp -s expected.txt "${name}1/run/$f" || fail "$name: $f differs from the example's"
+    done
+  done
+  cmp -s example1/run/terrain_height.stat zone_nodata_zero1/run/terrain_height.stat ||
+    fail "zone_nodata_zero: terrain_height.stat differs from the example's"
+  grep -q -P '^YY\tMM\tDD\tHH\t"1001"\t"1002"\t"1003"\ttot_average$' \
+    zone_nodata_thousand1/run/terrain_height.stat || fail "the statistics lack the codes 1001 to 1003"
+  ;;
+fatal_end_rank1_alone)
+  # Rank 1 fails while ranks 0 and 2 wait in a collective: the job still ends
+  # with its code, within a few seconds.
+  SECONDS=0
+  run 3 1:17
+  expect_status 17
+  [ "$SECONDS" -le 20 ] || fail "the job took $SECONDS s to end"
+  grep -q -F "(mpi-rank  1) probe failure of mpi-rank 1" err.txt || fail "rank 1's entry is missing"
+  grep -q -F "(mpi-rank  1) Program aborted with exit code 17" err.txt ||
+    fail "rank 1's abort entry is missing"
+  ;;
+fatal_end_rank0_alone)
+  # Rank 0 fails alone: it closes its log before the job is aborted.
+  run 3 0:21
+  expect_status 21
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 21"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
+  ;;
+fatal_end_ranks12_disagree)
+  # Ranks 1 and 2 fail with different codes: the lowest failing rank's wins.
+  run 3 1:22 2:23
+  expect_status 22
+  ;;
+fatal_end_all_disagree)
+  # Every rank fails, each with its own code: the job ends in order with
+  # rank 0's code, and every entry reaches the console and the file.
+  run 3 0:17 1:22 2:23
+  expect_status 17
+  expect_console "probe failure of mpi-rank 0"
+  expect_console "Program aborted with exit code 17"
+  grep -q -F "(mpi-rank  2) Program aborted with exit code 23" err.txt ||
+    fail "rank 2's abort entry is missing"
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
   ;;
 *)
   fail "unknown case"

@@ -45,6 +45,12 @@ TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
        17,
        9,
        "file for vargrid 2 or the identifier or the fillcode or the defaultvalue"},
+      {"variable grid count beyond the registry",
+       {"2 number of variable grids", "2000000000 number of variable grids"},
+       17,
+       9,
+       "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds "
+       "at most 999 grids"},
       {"missing standard grid file",
        {"soil_depth.asc   soil_depth", "absent.asc   soil_depth"},
        21,
@@ -77,6 +83,25 @@ TEST(DefaultiniErrors, RefusesAZoneGridOfUnknownFormat) {
   EXPECT_EQ(outcome.code, 22);
   EXPECT_NE(outcome.console.find(
                 "could not recognise file format (ascii, double or double) for zone.bin"),
+            std::string::npos)
+      << outcome.console;
+}
+
+// A zone grid whose header announces far more rows than the file holds is
+// refused from its header, before the raster is allocated.
+TEST(DefaultiniErrors, RefusesAZoneGridHeaderThatTheFileCannotFill) {
+  WriteCatchment();
+  std::string zone = test::ReadWholeFile("zone.asc");
+  zone.replace(zone.find("nrows 5"), 7, "nrows 1e9");
+  test::WriteFixture("zone.asc", zone);
+  SetupRun run;
+  const Outcome outcome = run.Run();
+  EXPECT_EQ(outcome.code, 22);
+  EXPECT_EQ(outcome.calls, 7);
+  EXPECT_NE(outcome.console.find("error reading zone.asc: the header announces 1000000000 rows "
+                                 "and 6 columns, which need at least 12000000000 bytes, but the "
+                                 "file holds " +
+                                 std::to_string(zone.size()) + " bytes"),
             std::string::npos)
       << outcome.console;
 }
