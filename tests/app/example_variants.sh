@@ -28,10 +28,21 @@ make_variant() {
   # A valid zone grid with nodata 0: the cells outside hold 0.
   zone_nodata_zero)
     sed -i -e 's/^nodata_value -9999$/nodata_value 0/' -e '/^[-0-9 ]*$/ s/-9999/0/g' "$dir/zone.asc" ;;
-  # A valid zone grid with nodata 1000 and the codes 1001 to 1003.
+  # A valid zone grid with nodata 1000 and the codes 1001 to 1003. The run's
+  # nodata is the zone grid's, and no code lies at or below it: the land-use
+  # and soil codes of the grids and tables and the subbasins of the routing
+  # descriptions move above 1000 as well.
   zone_nodata_thousand)
     sed -i -e 's/^nodata_value -9999$/nodata_value 1000/' \
-      -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/zone.asc" ;;
+      -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/zone.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\(100\|200\)\b/1&/g }' "$dir/landuse.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/soil.asc"
+    sed -i -e 's/^\(100\|200\) \(forest_over_grass\|grass_alone\) /1&/' \
+      -e 's/Landuse_Layers = 30, 10;/Landuse_Layers = 1030, 1010;/' \
+      -e 's/Landuse_Layers = 10, -9999;/Landuse_Layers = 1010, -9999;/' \
+      -e 's/^\(10\|30\) \(grass\|deciduous_forest\) /10&/' \
+      -e 's/^\([59]\) \(loam\|silt_loam\) /100&/' \
+      -e 's/^\(TG\|OL\) \([123]\) /\1 100\2 /' "$dir/run/example.ctl" ;;
   *) echo "unknown variant $name" >&2; return 1 ;;
   esac
 }
