@@ -222,9 +222,12 @@ void StationDataFile::FindStartDate(const ModelDate &start) {
   }
   if (!found) {
     std::fclose(file);
-    log_.Entry(Concat(entry, "\nfile ", path_, " dosnt contain date ", start.Day, ".", start.Month,
-                      ".", start.Year, ", hour ", start.Hour, "(feof)!", DiagnosticsLog::EndToken));
-    throw StartDateExitCode;
+    // The search entry ends here; the missing date is a FATAL entry of its
+    // own, so that it reaches the diagnostics file.
+    log_.Entry(Concat(entry, DiagnosticsLog::EndToken));
+    ThrowFatal(log_, StartDateExitCode,
+               Concat("\nfile ", path_, " dosnt contain date ", start.Day, ".", start.Month, ".",
+                      start.Year, ", hour ", start.Hour, "(feof)!"));
   }
   uniform_ = 0;
   log_.Entry(Concat(entry, DiagnosticsLog::EndToken));

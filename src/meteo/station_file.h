@@ -16,7 +16,7 @@
 // byte position is kept. Every process reads its files itself.
 //
 // Errors (FATAL entry, exit code): not opened 49, unreadable header or data
-// row 49, not closed 50, start date missing 51 (entry without level word).
+// row 49, not closed 50, start date missing 51.
 #pragma once
 
 #include "kernel/model_date.h"
