@@ -98,6 +98,9 @@ private:
 
   // False when no row was read because the file had ended.
   bool Refill();
+  // True when the current row has no valid value, no station, or only equal
+  // valid values.
+  bool AllValidValuesEqual() const;
   [[noreturn]] void RowError(long lineNumber, const StationRowParse &parse) const;
 
   DiagnosticsLog &log_;

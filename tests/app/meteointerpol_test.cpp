@@ -6,6 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "meteo/station_file_checks.h"
+#include "support/diagnostics_entries.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"
 
@@ -45,17 +46,9 @@ const char *kStations = "station data of the test\n"
 class MeteointerpolTest : public testing::Test {
 protected:
   MeteointerpolTest() {
-    settings_.Log = &log_;
-    settings_.ModuleName = "temperature";
-    settings_.ControlFileName = kControl;
-    settings_.Registry = &registry_;
-    settings_.NCols = 4;
-    settings_.NRows = 3;
-    settings_.FirstRow = 1;
-    settings_.LastRow = 3;
+    setupGrids_.FillSettings(settings_, registry_, "temperature", kControl);
     settings_.EndDate = ModelDate{0, 3, 1, 2001};
     setupGrids_.Register(registry_);
-    setupGrids_.FillZoneTables(settings_);
   }
 
   std::unique_ptr<meteointerpol> Make(const ModelDate &start = {0, 2, 1, 2001}) {
@@ -79,21 +72,7 @@ protected:
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
-  // The entry (or a fragment of one) in the diagnostics file, where the level
-  // word is the level attribute and line breaks are written as ';'.
-  bool Logged(const std::string &text) const {
-    const std::string xml = Diagnostics();
-    const std::pair<const char *, const char *> levels[] = {
-        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
-    for (const auto &[word, level] : levels) {
-      const std::string prefix = word;
-      if (text.rfind(prefix, 0) == 0)
-        return xml.find(std::string("level=\"") + level + "\" description= \"" +
-                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
-               std::string::npos;
-    }
-    return xml.find(DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
-  }
+  bool Logged(const std::string &text) const { return test::Logged(text); }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;

@@ -19,6 +19,7 @@
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
+#include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -53,21 +54,7 @@ protected:
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
-  // The entry (or a fragment of one) in the diagnostics file, where the level
-  // word is the level attribute and line breaks are written as ';'.
-  bool Logged(const std::string &text) const {
-    const std::string xml = Diagnostics();
-    const std::pair<const char *, const char *> levels[] = {
-        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
-    for (const auto &[word, level] : levels) {
-      const std::string prefix = word;
-      if (text.rfind(prefix, 0) == 0)
-        return xml.find(std::string("level=\"") + level + "\" description= \"" +
-                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
-               std::string::npos;
-    }
-    return xml.find(DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
-  }
+  bool Logged(const std::string &text) const { return test::Logged(text); }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;

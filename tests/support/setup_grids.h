@@ -13,6 +13,7 @@
 #include "kernel/zone_record.h"
 
 #include <functional>
+#include <string>
 
 namespace tavro::test {
 
@@ -51,6 +52,24 @@ public:
         coordX[r][c] = raster.xll + static_cast<double>(c - 1) * raster.cellSize;
         coordY[r][c] = raster.yll + static_cast<double>(raster.nrows - r) * raster.cellSize;
       }
+  }
+
+  // The settings of a variable on this raster: log, name, control file,
+  // registry, geometry and the zone tables.
+  void FillSettings(ModuleSettings &settings, GridRegistry &registry, const std::string &name,
+                    const std::string &controlFile) {
+    settings.Log = &log_;
+    settings.ModuleName = name;
+    settings.ControlFileName = controlFile;
+    settings.Registry = &registry;
+    settings.NCols = static_cast<int>(raster_.ncols);
+    settings.NRows = static_cast<int>(raster_.nrows);
+    settings.FirstRow = static_cast<int>(raster_.firstRow);
+    settings.LastRow = static_cast<int>(raster_.lastRow);
+    settings.XllCorner = raster_.xll;
+    settings.YllCorner = raster_.yll;
+    settings.CellSize = raster_.cellSize;
+    FillZoneTables(settings);
   }
 
   // The zone tables of the codes 1..zoneCount (record k holds code k).
