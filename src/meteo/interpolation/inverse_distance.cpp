@@ -7,7 +7,9 @@ namespace tavro::interpolation {
 namespace {
 
 // Scaled: multiply the x differences by xScale (anisotropy); the plain form
-// skips that multiplication.
+// skips that multiplication. Only valid stations within the radius get a
+// weight and enter the sums (the distance of every station is computed, so
+// that the loop has one branch per station).
 template <bool Scaled>
 double Weighted(std::span<const double> x, std::span<const double> y,
                 std::span<const double> values, std::span<double> weights, double px, double py,
@@ -19,38 +21,36 @@ double Weighted(std::span<const double> x, std::span<const double> y,
   const double validFrom = s.ValidFrom;
   if (s.Code == 2000) {
     for (std::size_t k = 0; k < n; ++k) {
-      double w = 0.0;
       const double v = values[k];
-      if (v >= validFrom) {
-        const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
-        const double dy = y[k] - py;
-        double d2 = dx * dx + dy * dy;
-        if (d2 == 0.0)
-          d2 = 1.0;
-        if (d2 <= maxDistance)
-          w = 1.0 / d2;
+      const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
+      const double dy = y[k] - py;
+      double d2 = dx * dx + dy * dy;
+      if (d2 == 0.0)
+        d2 = 1.0;
+      double w = 0.0;
+      if (d2 <= maxDistance && v >= validFrom) {
+        w = 1.0 / d2;
+        weightSum += w;
+        valueSum += w * v;
       }
       weights[k] = w;
-      weightSum += w;
-      valueSum += w * v;
     }
   } else {
     for (std::size_t k = 0; k < n; ++k) {
-      double w = 0.0;
       const double v = values[k];
-      if (v >= validFrom) {
-        const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
-        const double dy = y[k] - py;
-        double d2 = dx * dx + dy * dy;
-        if (d2 == 0.0)
-          d2 = 1.0;
-        const double d = std::sqrt(d2);
-        if (d <= maxDistance)
-          w = s.Code == 1000 ? 1.0 / d : std::pow(d, -s.Exponent);
+      const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
+      const double dy = y[k] - py;
+      double d2 = dx * dx + dy * dy;
+      if (d2 == 0.0)
+        d2 = 1.0;
+      const double d = std::sqrt(d2);
+      double w = 0.0;
+      if (d <= maxDistance && v >= validFrom) {
+        w = s.Code == 1000 ? 1.0 / d : std::pow(d, -s.Exponent);
+        weightSum += w;
+        valueSum += w * v;
       }
       weights[k] = w;
-      weightSum += w;
-      valueSum += w * v;
     }
   }
   if (weightSum == 0.0)
