@@ -10,8 +10,10 @@
 //
 // Members are defined in defaultini.cpp (construction, steps, hand-over,
 // release), standard_grids.cpp (zone grid, standard grids, periodic
-// re-reading, writing), variable_grids.cpp (variable grids, statistics) and
-// zone_ranking.cpp (zone and region ranking).
+// re-reading, writing), variable_grids.cpp (variable grids, statistics),
+// zone_ranking.cpp (zone and region ranking), derived_grids.cpp (what the
+// derived grids share, the global maximum, the glacier grid),
+// cell_size_grids.cpp and coordinate_grids.cpp.
 #pragma once
 
 #include "kernel/grid.h"
@@ -20,6 +22,7 @@
 #include "kernel/zone_record.h"
 #include "raster/grid_file_context.h"
 #include "raster/mpi_decomposition.h"
+#include "setup/cell_size_grids.h"
 #include "setup/general_sections.h"
 #include "setup/standard_grids.h"
 #include "setup/zone_ranking.h"
@@ -33,6 +36,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro {
@@ -150,6 +154,20 @@ public:
   void RankRegions(int regionGridIndex);
   // Step 8: reads "[variable_grids]"; returns their number.
   int ReadVariableGrids();
+  // Step 10: "CellSizeX", "CellSizeY" and "RelCellArea", each read when the
+  // control file declares it and created otherwise; a created relative area
+  // becomes the cell weights. Created grids are written once.
+  void MakeCellSizeGrids();
+  // Step 11: "CoordX" and "CoordY", the lower-left corners of the cells,
+  // written once.
+  void MakeCoordinateGrids();
+  // Largest value of a registered grid over the own valid cells of every
+  // process (the nodata value when there is none); collective.
+  double GetGlobalMaximum(int registryIndex);
+  double GetMaxElevation() const { return maxElevation_; }
+  // Step 19: keeps the grid "ice_firn" when registered, else logs an INFO entry.
+  void check_ice_firn_grid();
+  const Grid *IceFirnGrid() const { return iceFirn_; }
 
   // --- State for the application and tests --------------------------------
   const GeneralSettings &Settings() const { return settings_; }
@@ -184,7 +202,6 @@ private:
   void StepDistributeZoneGrid();
   void StepStandardAndVariableGrids();
   void StepCellWeights();
-  void StepMaxElevation();
   void StepLanduseLayers();
   void StepCouplingParameters();
   void StepFinish();
@@ -208,6 +225,22 @@ private:
   void WriteOneGridOutput(int registryIndex);
   bool OwnsCell(long row, long column) const;
 
+  // Derived grids: a new set-up grid over the held rows, filled with nodata,
+  // at the first free registry entry (none: "FATAL: <noFreeText> (at position
+  // 1000<noFreeTail>", exit code 12); returns its index.
+  int CreateDerivedGrid(const std::string &identifier, const std::string &fileName,
+                        std::string_view noFreeText, std::string_view noFreeTail);
+  [[noreturn]] void FailNoFreeGrid(std::string_view text, std::string_view tail);
+  // Every held cell outside the zones takes the nodata value.
+  void SetInvalidCellsToNoData(Grid &grid) const;
+  // Rank 0's whole-raster values to the owners' strips, then the halo rows.
+  void DistributeFromRoot(int registryIndex);
+  // One call of the grid output with output kind 1, then back to 0.
+  void WriteOnce(int registryIndex);
+  // The FATAL entry of a cell-size problem other than None (exit code 66).
+  [[noreturn]] void FailCellSizes(CellSizeProblem problem, long row, long column,
+                                  const CellSizes &cell, int xIndex, int yIndex, int areaIndex);
+
   StatisticsRegistry *statisticsRegistry_ = nullptr;
   int statisticsCapacity_ = 0;
   int soilModelVariant_ = kSoilModelVariant;
@@ -228,6 +261,7 @@ private:
   int firstVariableGrid_ = 0;
   OneBasedArray<int> variableReadFlags_;
   double maxElevation_ = 0.0;
+  const Grid *iceFirn_ = nullptr;
   int landuseLayerCount_ = 0;
   bool irrigationSwitch_ = false;
   OneBasedArray<soil_class> soilTable_;

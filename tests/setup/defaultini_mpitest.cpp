@@ -102,8 +102,7 @@ TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
     // Progress of the steps, in the order of the steps.
     const std::vector<std::string> order = {"ranking zones from zone.asc for defaults",
                                             "before reading variable grids 0",
-                                            "set-up step 10 (cell-size grids) is not built yet",
-                                            "set-up step 11 (coordinate grids) is not built yet",
+                                            "Checking cell sizes for variable Cells...",
                                             "set-up step 13 (land-use code check) is not built yet",
                                             "check_SOIL_Codes...",
                                             "make_Slope_and_Aspect...",
@@ -155,8 +154,9 @@ TEST(DefaultiniSetup, HandsOverTheControlFileSettings) {
   EXPECT_FALSE(out.WriteDoubleGrids);
   EXPECT_EQ(out.RadiationCorrection, 1);
   EXPECT_EQ(out.SubstepCount, 1);
-  // Four standard and two variable grids after the elevation model.
-  EXPECT_EQ(out.SetupGridCount, 6);
+  // Four standard and two variable grids after the elevation model, then the
+  // derived cell sizes, relative area and coordinates.
+  EXPECT_EQ(out.SetupGridCount, 11);
   ASSERT_NE(out.SoilTable, nullptr);
   ASSERT_NE(out.LanduseTable, nullptr);
   EXPECT_EQ(out.Irrigation, nullptr); // switch 0: the table is not handed on
@@ -223,7 +223,8 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_EQ(registry[3].statcode, 2001);
   EXPECT_EQ(registry[11].OutputKind, 1); // Writegrid 11
   EXPECT_EQ(registry[11].PeriodAggregate, 1);
-  EXPECT_EQ(run.setup->SetupGrids(), (std::vector<int>{2, 3, 4, 5, 6, 10, 11}));
+  EXPECT_EQ(run.setup->SetupGrids(),
+            (std::vector<int>{2, 3, 4, 5, 6, 10, 11, 12, 13, 14, 15, 16}));
 
   const Grid &elevation = *registry[2].Data;
   const Grid &soilDepth = run.GridOf("soil_depth");
