@@ -223,8 +223,7 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_EQ(registry[3].statcode, 2001);
   EXPECT_EQ(registry[11].OutputKind, 1); // Writegrid 11
   EXPECT_EQ(registry[11].PeriodAggregate, 1);
-  EXPECT_EQ(run.setup->SetupGrids(),
-            (std::vector<int>{2, 3, 4, 5, 6, 10, 11, 12, 13, 14, 15, 16}));
+  EXPECT_EQ(run.setup->SetupGrids(), (std::vector<int>{2, 3, 4, 5, 6, 10, 11, 12, 13, 14, 15, 16}));
 
   const Grid &elevation = *registry[2].Data;
   const Grid &soilDepth = run.GridOf("soil_depth");
