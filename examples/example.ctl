@@ -38,9 +38,10 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-2 number of standard grids
+3 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
+regions.asc regression_regions fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -68,6 +69,9 @@ soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode
 [radiation_correction]
 0 flow control parameter (0: no correction)
 1440 time interval in minutes
+
+[region_transition_distance]
+3000 width in m of the band in which the regions' values blend
 
 [temperature]
 1 interpolation method (idw)

@@ -136,7 +136,7 @@ void defaultini::PerformStep(int step) {
     break;
   case 18:
     Progress("make_Slope_and_Aspect...");
-    NotBuiltYet(18, "slope and aspect grids");
+    make_Slope_and_Aspect();
     break;
   case 19:
     Progress("check_ice_firn_grid...");
@@ -144,7 +144,7 @@ void defaultini::PerformStep(int step) {
     break;
   case 20:
     Progress("MakeRegionWeightGrids...");
-    NotBuiltYet(20, "region weight grids and region ranking");
+    MakeRegionWeightGrids();
     break;
   case 21:
     break;
@@ -351,6 +351,7 @@ void defaultini::ReleaseMemory() {
   ownedGrids_.clear();
   zones_ = ZoneRanking{};
   regions_ = RegionRanking{};
+  regionGrids_ = RegionGridIndexes{};
   rowRanges_.Clear();
   ZoneTable = nullptr;
   ZoneIndex = nullptr;

@@ -13,7 +13,8 @@
 // re-reading, writing), variable_grids.cpp (variable grids, statistics),
 // zone_ranking.cpp (zone and region ranking), derived_grids.cpp (what the
 // derived grids share, the global maximum, the glacier grid),
-// cell_size_grids.cpp and coordinate_grids.cpp.
+// cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp (slope and
+// aspect) and region_weight_grids.cpp.
 #pragma once
 
 #include "kernel/grid.h"
@@ -24,6 +25,7 @@
 #include "raster/mpi_decomposition.h"
 #include "setup/cell_size_grids.h"
 #include "setup/general_sections.h"
+#include "setup/slope_aspect.h"
 #include "setup/standard_grids.h"
 #include "setup/zone_ranking.h"
 #include "tables/irrigation_table.h"
@@ -165,6 +167,20 @@ public:
   // process (the nodata value when there is none); collective.
   double GetGlobalMaximum(int registryIndex);
   double GetMaxElevation() const { return maxElevation_; }
+  // Step 18: "slope_angle" and "slope_aspect" from the elevation model, each
+  // unless the control file declares it; created grids are written once.
+  void make_Slope_and_Aspect();
+  // Gives a cell of a whole-raster grid the mean of its valid neighbours
+  // (unchanged when it has none).
+  void FillNodataFromNeighbours(long row, long column, Grid &grid, NeighbourMean mean);
+  // Step 20: ranks the region grid "regression_regions" (one region
+  // everywhere when none is declared) and builds the weight grids of up to
+  // three regions per cell within "[region_transition_distance]"; the weight
+  // and the second and third region grids are written once.
+  void MakeRegionWeightGrids();
+  // Rank 0: fills the weight and region grids of step 20 over the whole
+  // raster; returns at once on every other process.
+  void GenerateRegionWeightGrids();
   // Step 19: keeps the grid "ice_firn" when registered, else logs an INFO entry.
   void check_ice_firn_grid();
   const Grid *IceFirnGrid() const { return iceFirn_; }
@@ -237,6 +253,8 @@ private:
   void DistributeFromRoot(int registryIndex);
   // One call of the grid output with output kind 1, then back to 0.
   void WriteOnce(int registryIndex);
+  // "[region_transition_distance]" from the control-file copy.
+  double ReadTransitionDistance();
   // The FATAL entry of a cell-size problem other than None (exit code 66).
   [[noreturn]] void FailCellSizes(CellSizeProblem problem, long row, long column,
                                   const CellSizes &cell, int xIndex, int yIndex, int areaIndex);
@@ -262,6 +280,17 @@ private:
   OneBasedArray<int> variableReadFlags_;
   double maxElevation_ = 0.0;
   const Grid *iceFirn_ = nullptr;
+  // Registry indexes of the region and weight grids of step 20 (0: absent).
+  struct RegionGridIndexes {
+    int Regions1 = 0;
+    int Weights1 = 0;
+    int Regions2 = 0;
+    int Weights2 = 0;
+    int Regions3 = 0;
+    int Weights3 = 0;
+  };
+  RegionGridIndexes regionGrids_;
+  double transitionDistance_ = 0.0;
   int landuseLayerCount_ = 0;
   bool irrigationSwitch_ = false;
   OneBasedArray<soil_class> soilTable_;
