@@ -351,7 +351,7 @@ void defaultini::ReleaseMemory() {
   ownedGrids_.clear();
   zones_ = ZoneRanking{};
   regions_ = RegionRanking{};
-  regionGrids_ = RegionGridIndexes{};
+  regionGrids_ = {};
   rowRanges_.Clear();
   ZoneTable = nullptr;
   ZoneIndex = nullptr;

@@ -34,9 +34,9 @@
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_table_reader.h"
 
-#include <optional>
-
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -280,16 +280,9 @@ private:
   OneBasedArray<int> variableReadFlags_;
   double maxElevation_ = 0.0;
   const Grid *iceFirn_ = nullptr;
-  // Registry indexes of the region and weight grids of step 20 (0: absent).
-  struct RegionGridIndexes {
-    int Regions1 = 0;
-    int Weights1 = 0;
-    int Regions2 = 0;
-    int Weights2 = 0;
-    int Regions3 = 0;
-    int Weights3 = 0;
-  };
-  RegionGridIndexes regionGrids_;
+  // Registry indexes of the grids of step 20 (0: absent), level by level:
+  // regions 1, weights 1, regions 2, weights 2, regions 3, weights 3.
+  std::array<int, 6> regionGrids_{};
   double transitionDistance_ = 0.0;
   int landuseLayerCount_ = 0;
   bool irrigationSwitch_ = false;

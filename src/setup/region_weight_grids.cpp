@@ -29,7 +29,7 @@ double defaultini::ReadTransitionDistance() {
 
 void defaultini::MakeRegionWeightGrids() {
   regions_ = RegionRanking{};
-  regionGrids_ = RegionGridIndexes{};
+  regionGrids_ = {};
   int regions = FindGrid("regression_regions", false);
   if (regions == 0) {
     // No region grid: one region everywhere.
@@ -37,39 +37,37 @@ void defaultini::MakeRegionWeightGrids() {
         "regression_regions", DerivedFileName((*Registry)[1].FileName, "$r1"), kNoFreeGrid, ")\n");
     CreateGrid(*(*Registry)[regions].Data, 1.0, false);
   }
-  regionGrids_.Regions1 = regions;
+  regionGrids_[0] = regions;
   transitionDistance_ = ReadTransitionDistance();
   RankRegions(regions);
 
+  // The weights of level 1, then region and weights of the further levels.
   const std::string source = (*Registry)[regions].FileName;
-  const auto create = [&](const char *identifier, const char *suffix) {
-    return CreateDerivedGrid(identifier, DerivedFileName(source, suffix), kNoFreeGrid, ")");
-  };
+  const char *const names[][2] = {{"regression_weights1", "$w1"},
+                                  {"regression_regions2", "$r2"},
+                                  {"regression_weights2", "$w2"},
+                                  {"regression_regions3", "$r3"},
+                                  {"regression_weights3", "$w3"}};
   const int levels = std::min(regions_.Count, kMaxRegionWeightLevels);
-  regionGrids_.Weights1 = CreateDerivedGrid(
-      "regression_weights1", DerivedFileName(source, "$w1", "$rw1"), kNoFreeGrid, ")");
-  if (levels >= 2) {
-    regionGrids_.Regions2 = create("regression_regions2", "$r2");
-    regionGrids_.Weights2 = create("regression_weights2", "$w2");
-  }
-  if (levels >= 3) {
-    regionGrids_.Regions3 = create("regression_regions3", "$r3");
-    regionGrids_.Weights3 = create("regression_weights3", "$w3");
+  for (int g = 1; g < 2 * levels; ++g) {
+    const auto &[identifier, suffix] = names[g - 1];
+    // A region grid without an extension gives its own name to the first weights.
+    regionGrids_[static_cast<std::size_t>(g)] = CreateDerivedGrid(
+        identifier, DerivedFileName(source, suffix, g == 1 ? "$rw1" : ""), kNoFreeGrid, ")");
   }
 
   GenerateRegionWeightGrids();
 
-  DistributeFromRoot(regionGrids_.Weights1);
-  WriteOnce(regionGrids_.Weights1);
-  const std::pair<int, int> pairs[] = {{regionGrids_.Regions2, regionGrids_.Weights2},
-                                       {regionGrids_.Regions3, regionGrids_.Weights3}};
-  for (const auto &[regionIndex, weightIndex] : pairs) {
-    if (regionIndex == 0)
+  // Each pair is scattered before both are written, the regions first.
+  DistributeFromRoot(regionGrids_[1]);
+  WriteOnce(regionGrids_[1]);
+  for (std::size_t g = 2; g + 1 < regionGrids_.size(); g += 2) {
+    if (regionGrids_[g] == 0)
       continue;
-    DistributeFromRoot(regionIndex);
-    DistributeFromRoot(weightIndex);
-    WriteOnce(regionIndex);
-    WriteOnce(weightIndex);
+    DistributeFromRoot(regionGrids_[g]);
+    DistributeFromRoot(regionGrids_[g + 1]);
+    WriteOnce(regionGrids_[g]);
+    WriteOnce(regionGrids_[g + 1]);
   }
 }
 
@@ -77,10 +75,10 @@ void defaultini::GenerateRegionWeightGrids() {
   if (MPIRank != 0)
     return;
   Log->Entry(Concat("generating region weight grids", DiagnosticsLog::EndToken));
-  const auto grid = [this](int index) { return index > 0 ? (*Registry)[index].Data : nullptr; };
-  RegionWeightGrids grids{grid(regionGrids_.Regions1), grid(regionGrids_.Weights1),
-                          grid(regionGrids_.Regions2), grid(regionGrids_.Weights2),
-                          grid(regionGrids_.Regions3), grid(regionGrids_.Weights3)};
+  std::array<Grid *, 6> data{};
+  for (std::size_t g = 0; g < data.size(); ++g)
+    data[g] = regionGrids_[g] > 0 ? (*Registry)[regionGrids_[g]].Data : nullptr;
+  RegionWeightGrids grids{data[0], data[1], data[2], data[3], data[4], data[5]};
   GenerateRegionWeights(*(*Registry)[1].Data, {NCols, NRows, NoData}, rowRanges_,
                         TransitionCells(transitionDistance_, CellSize), grids);
   // One dot per row, as the scan reports its progress.

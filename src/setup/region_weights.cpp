@@ -16,8 +16,10 @@ RegionNeighbours ScanRegionDisc(const Grid &regions, const RasterShape &shape, l
                                 long column, double transitionCells, int levels) {
   RegionNeighbours found;
   found.Nearest2 = transitionCells;
-  found.Weight2 = transitionCells;
-  found.Weight3 = transitionCells;
+  found.Second.Distance = transitionCells;
+  found.Third.Distance = transitionCells;
+  RegionCandidate &second = found.Second;
+  RegionCandidate &third = found.Third;
   const double own = regions[row][column];
   const double squaredRadius = transitionCells * transitionCells;
   const long reach = static_cast<long>(transitionCells);
@@ -33,40 +35,26 @@ RegionNeighbours ScanRegionDisc(const Grid &regions, const RasterShape &shape, l
         continue;
       const long g = column - l;
       const double dist = std::floor(std::sqrt(static_cast<double>(g * g + b * b)));
-      if (found.Region2 == 0.0)
-        found.Region2 = v;
-      if (v == found.Region2) {
+      const auto take = [&](RegionCandidate &slot) { slot = {v, dist, k, l}; };
+      if (second.Region == 0.0)
+        second.Region = v;
+      if (v == second.Region) {
         if (found.Nearest2 >= dist) {
           found.Nearest2 = dist;
-          found.Weight2 = dist;
-          found.Row2 = k;
-          found.Column2 = l;
+          take(second);
         }
+      } else if (levels < 3) {
         continue;
-      }
-      if (levels < 3)
-        continue;
-      if (found.Region3 == 0.0)
-        found.Region3 = v;
-      if (v == found.Region3) {
-        if (found.Weight3 >= dist) {
-          found.Weight3 = dist;
-          found.Row3 = k;
-          found.Column3 = l;
-        }
-      } else if (found.Weight3 > found.Weight2) {
+      } else if (third.Region == 0.0 || v == third.Region) {
+        if (third.Distance >= dist)
+          take(third);
+        third.Region = v;
+      } else if (third.Distance > second.Distance) {
         // A further region replaces the farther of the two kept ones.
-        if (found.Weight3 > dist) {
-          found.Region3 = v;
-          found.Weight3 = dist;
-          found.Row3 = k;
-          found.Column3 = l;
-        }
-      } else if (found.Weight2 > dist) {
-        found.Region2 = v;
-        found.Weight2 = dist;
-        found.Row2 = k;
-        found.Column2 = l;
+        if (third.Distance > dist)
+          take(third);
+      } else if (second.Distance > dist) {
+        take(second);
       }
     }
   }
@@ -86,12 +74,14 @@ RegionWeights ThreeRegionWeights(const RegionNeighbours &found, long row, long c
                                  double transitionCells) {
   const double dc = transitionCells;
   const double own = std::clamp(found.Nearest2 / (2.0 * dc) + 0.5, 0.5, 1.0);
-  if (found.Region3 <= 0.0)
-    return {own, found.Region2 > 0.0 ? 1.0 - own : 0.0, 0.0};
-  const double d2 = std::hypot(static_cast<double>(row - found.Row2),
-                               static_cast<double>(column - found.Column2));
-  const double d3 = std::hypot(static_cast<double>(row - found.Row3),
-                               static_cast<double>(column - found.Column3));
+  if (found.Third.Region <= 0.0)
+    return {own, found.Second.Region > 0.0 ? 1.0 - own : 0.0, 0.0};
+  const auto distanceTo = [&](const RegionCandidate &candidate) {
+    return std::hypot(static_cast<double>(row - candidate.Row),
+                      static_cast<double>(column - candidate.Column));
+  };
+  const double d2 = distanceTo(found.Second);
+  const double d3 = distanceTo(found.Third);
   // The inverse of a positive length; a length of 0 or less counts as 1.
   const auto inverse = [](double &length) {
     if (length > 0.0)
@@ -157,10 +147,10 @@ void GenerateRegionWeights(const Grid &zone, const RasterShape &shape,
       const RegionWeights weights = levels == 2 ? TwoRegionWeights(found.Nearest2, transitionCells)
                                                 : ThreeRegionWeights(found, i, j, transitionCells);
       (*grids.Weights1)[i][j] = weights.W1;
-      (*grids.Regions2)[i][j] = found.Region2;
+      (*grids.Regions2)[i][j] = found.Second.Region;
       (*grids.Weights2)[i][j] = weights.W2;
       if (levels == 3) {
-        (*grids.Regions3)[i][j] = found.Region3;
+        (*grids.Regions3)[i][j] = found.Third.Region;
         (*grids.Weights3)[i][j] = weights.W3;
       }
     }

@@ -20,21 +20,23 @@ inline constexpr int kMaxRegionWeightLevels = 3;
 // 0 or less counts as 0.01 (far less than a cell: no blending).
 double TransitionCells(double distance, double cellSize);
 
-// What the scan of the disc around a cell found: the codes of up to two other
-// regions (0: none) and, in cells, the distance to the nearest cell of the
-// second region (Nearest2, also held by Weight2 unless a further region took
-// the second place) and of the third (Weight3), with those cells' positions.
-// Distances start at the band's width.
+// A region other than the cell's own found within the band: its code (0:
+// none), the distance in cells (integer part) that ranks it, and the cell
+// that distance was measured to.
+struct RegionCandidate {
+  double Region = 0.0;
+  double Distance = 0.0;
+  long Row = 0;
+  long Column = 0;
+};
+
+// What the scan of the disc around a cell found: up to two other regions,
+// and the distance in cells to the nearest cell of the region that first
+// took the second place (Nearest2). Distances start at the band's width.
 struct RegionNeighbours {
-  double Region2 = 0.0;
-  double Region3 = 0.0;
+  RegionCandidate Second;
+  RegionCandidate Third;
   double Nearest2 = 0.0;
-  double Weight2 = 0.0;
-  double Weight3 = 0.0;
-  long Row2 = 0;
-  long Column2 = 0;
-  long Row3 = 0;
-  long Column3 = 0;
 };
 
 // Scans the cells within transitionCells of (row, column) in row and column
