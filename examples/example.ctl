@@ -1,6 +1,8 @@
 # Example catchment: 12 x 10 cells of 1 km in three subbasins, four weeks of
 # daily weather (January 2012) at two stations. Run it from examples/run/
-# (scripts/run-example.sh does): every file name below is relative to there.
+# (scripts/run-example.sh copies the input files there): every file name
+# below is relative to that directory, so derived grids, written beside their
+# source, land there too.
 
 [output_interval]
 1 hour divisor: progress line in every step
@@ -30,15 +32,16 @@ temperature
 precipitation
 
 [zone_grid]
-../zone.asc
+zone.asc
 
 [elevation_model]
-../elevation.asc
+elevation.asc
 
 [standard_grids]
-2 number of standard grids
-../elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
+3 number of standard grids
+elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
+regions.asc regression_regions fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -67,9 +70,12 @@ soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode
 0 flow control parameter (0: no correction)
 1440 time interval in minutes
 
+[region_transition_distance]
+3000 width in m of the band in which the regions' values blend
+
 [temperature]
 1 interpolation method (idw)
-../temperature.dat AdditionalColumns=0 station data file
+temperature.dat AdditionalColumns=0 station data file
 regression.dat regression file (not used by idw)
 temperature grid write code below
 0 grid write code for result grid
@@ -89,7 +95,7 @@ temperature.stat 0 statistics file and code
 
 [precipitation]
 1 interpolation method (idw)
-../precipitation.dat AdditionalColumns=0 station data file
+precipitation.dat AdditionalColumns=0 station data file
 regression.dat regression file (not used by idw)
 precipitation grid write code below
 0 grid write code for result grid

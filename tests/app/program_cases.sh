@@ -19,10 +19,11 @@ run_with_input() { # run_with_input NP TEXT ARGS...: the text is standard input
   status=$?
 }
 examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
-# Copies the example catchment; the run directory is example/run (as the
-# example's script uses it). Optional: a section to drop from the control file.
+# Copies the example catchment into the run directory example/run, as the
+# example's script does. Optional: a section to drop from the control file.
+copy_example_inputs() { cp "$examples"/*.asc "$examples"/*.dat "$1"; }
 prepare_example() {
-  mkdir -p example/run && cp "$examples"/*.asc "$examples"/*.dat example/
+  mkdir -p example/run && copy_example_inputs example/run/
   if [ $# -gt 0 ]; then
     awk -v drop="$1" '/^\[/ { skip = ($1 == drop) } !skip' "$examples/example.ctl" >example/run/example.ctl
   else
@@ -118,10 +119,11 @@ example_same_output_np1_np3)
   run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
-  cp "$examples/example.ctl" .
+  cp "$examples/example.ctl" . && copy_example_inputs .
   run 3 example.ctl
   expect_status 0
-  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit; do
+  for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy'; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'

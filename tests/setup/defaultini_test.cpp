@@ -3,74 +3,20 @@
 // a run without variable grids.
 #include "setup/defaultini.h"
 
-#include "kernel/diagnostics_log.h"
-#include "kernel/grid_registry.h"
-#include "raster/statistics_registry.h"
-#include "support/test_support.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace tavro {
 namespace {
 
-std::string FixtureDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
-}
-
-// Writes the catchment with each (from, to) replaced once in the control file.
-void WriteCatchment(const std::vector<std::pair<std::string, std::string>> &replacements = {}) {
-  for (const char *name :
-       {"zone.asc", "elevation.asc", "soil_depth.asc", "albedo.asc", "river.asc", "vg_read.asc"})
-    test::WriteFixture(name, test::ReadWholeFile(FixtureDirectory() + name));
-  std::string control = test::ReadWholeFile(FixtureDirectory() + "catchment.ctl");
-  for (const auto &[from, to] : replacements) {
-    const std::size_t at = control.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    control.replace(at, from.size(), to);
-  }
-  test::WriteFixture("catchment.ctl", control);
-  test::WriteFixture("MpiSpeedFactor.dat", "1\n");
-}
-
-struct Outcome {
-  int code = 0;
-  int calls = 0;
-  std::string console;
-};
-
-struct SetupRun {
-  DiagnosticsLog log{"Tavro_Diag.xml", 4};
-  GridRegistry registry;
-  StatisticsRegistry statistics{200};
-  std::unique_ptr<defaultini> setup;
-
-  Outcome Run() {
-    Outcome outcome;
-    testing::internal::CaptureStdout();
-    int error = 0;
-    setup =
-        std::make_unique<defaultini>(error, log, "catchment.ctl", &statistics, 200, 2, &registry);
-    outcome.code = error;
-    try {
-      bool done = false;
-      while (error == 0 && !done && outcome.calls < 100) {
-        ++outcome.calls;
-        setup->InitStep(done);
-      }
-    } catch (int code) {
-      outcome.code = code;
-    }
-    outcome.console = testing::internal::GetCapturedStdout();
-    return outcome;
-  }
-};
+using test::SetupOutcome;
+using test::SetupRun;
+using test::WriteCatchment;
 
 TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
   struct Case {
@@ -109,7 +55,7 @@ TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
     SCOPED_TRACE(c.name);
     WriteCatchment({c.replacement});
     SetupRun run;
-    const Outcome outcome = run.Run();
+    const SetupOutcome outcome = run.Run();
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.calls, c.step);
     EXPECT_NE(outcome.console.find(c.entry), std::string::npos) << outcome.console;
@@ -127,7 +73,7 @@ TEST(DefaultiniErrors, RefusesAZoneGridOfUnknownFormat) {
     std::fclose(file);
   }
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   EXPECT_EQ(outcome.code, 22);
   EXPECT_NE(outcome.console.find(
                 "could not recognise file format (ascii, double or double) for zone.bin"),
@@ -148,7 +94,7 @@ TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
 TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
   WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "}});
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;
   EXPECT_EQ(run.registry.FindGrid("landuse", true), 0);
   EXPECT_EQ(run.registry.FindGrid("landuse1", false), 5);
@@ -159,12 +105,14 @@ TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
 TEST(DefaultiniVariableGrids, NoVariableGridsRegisterNothing) {
   WriteCatchment({{"2 number of variable grids", "0 number of variable grids"}});
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;
   EXPECT_EQ(run.setup->VariableGridCount(), 0);
   EXPECT_EQ(run.registry.FindGrid("vg_read", true), 0);
-  EXPECT_EQ(run.setup->SetupGridCount(), 4);
-  EXPECT_TRUE(run.registry[10].IsFree());
+  // Four standard grids and the nine derived ones, which take the entries
+  // right after the decomposition's grids.
+  EXPECT_EQ(run.setup->SetupGridCount(), 13);
+  EXPECT_EQ(run.registry[10].Identifier, "CellSizeX");
   // Nothing to flush without statistics.
   run.setup->CreateStandardGridStatistics();
   run.setup->FlushStatistics();
