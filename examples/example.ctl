@@ -25,11 +25,16 @@ WriteDoubleGrids = 0
 0 time shift of data time to local time
 
 [meteo_data_count]
-2
+7
 
 [meteo_names]
 temperature
 precipitation
+air_humidity
+global_radiation
+sunshine_duration
+wind_speed
+air_pressure
 
 [zone_grid]
 zone.asc
@@ -74,18 +79,18 @@ regions.asc regression_regions fillcode = 0
 3000 width in m of the band in which the regions' values blend
 
 [temperature]
-1 interpolation method (idw)
+12 interpolation method (Thiessen with an elevation lapse rate)
 temperature.dat AdditionalColumns=0 station data file
-regression.dat regression file (not used by idw)
-temperature grid write code below
-0 grid write code for result grid
+-0.0065 lapse rate (K/m)
+temperature.asc result grid
+50 grid write code: run mean
 1.0 scaling factor
-temperature.stat 0 statistics file and code
+temperature.stat 2001 statistics file and code: every zone and the areal mean, every step
 9999 nodata value
 2 idw-weight
 0.5 fraction of idw (method 3 only)
 50000 maximum distance (m)
-0 slope of the main axis of the anisotropy ellipse
+0 slope of the main axis of the anisotropy ellipse (degrees)
 1 anisotropy b/a
 -60 lower limit of results
 -60 lower replacement
@@ -97,20 +102,120 @@ temperature.stat 0 statistics file and code
 1 interpolation method (idw)
 precipitation.dat AdditionalColumns=0 station data file
 regression.dat regression file (not used by idw)
-precipitation grid write code below
-0 grid write code for result grid
+precipitation.asc result grid
+10 grid write code: run sum
 1.0 scaling factor
-precipitation.stat 0 statistics file and code
+precipitation.stat 2001 statistics file and code: every zone and the areal mean, every step
 9999 nodata value
 2 idw-weight
 0.5 fraction of idw (method 3 only)
 50000 maximum distance (m)
-0 slope of the main axis of the anisotropy ellipse
+0 slope of the main axis of the anisotropy ellipse (degrees)
 1 anisotropy b/a
 0 lower limit of results
 0 lower replacement
 500 upper limit of results
 500 upper replacement
+0 SzenUse
+
+[air_humidity]
+1 interpolation method (idw)
+air_humidity.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+air_humidity.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_humidity.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[global_radiation]
+1 interpolation method (idw)
+global_radiation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+global_radiation.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+global_radiation.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+20000 upper limit of results
+20000 upper replacement
+0 SzenUse
+
+[sunshine_duration]
+1 interpolation method (idw)
+sunshine_duration.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+sunshine_duration.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+sunshine_duration.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[wind_speed]
+4 interpolation method (Thiessen: nearest station)
+wind_speed.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by Thiessen)
+wind_speed.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+wind_speed.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+100 upper limit of results
+100 upper replacement
+0 SzenUse
+
+[air_pressure]
+12 interpolation method (Thiessen with an elevation lapse rate)
+air_pressure.dat AdditionalColumns=0 station data file
+-0.12 lapse rate (hPa/m)
+air_pressure.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_pressure.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+500 lower limit of results
+500 lower replacement
+1100 upper limit of results
+1100 upper replacement
 0 SzenUse
 
 [substance_transport]

@@ -114,16 +114,20 @@ example_np1 | example_np3)
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes (the map of owning processes aside).
+  # of processes or threads (the map of owning processes aside).
   prepare_example
-  run 1 example.ctl
+  # One process with one thread against three processes with two threads each.
+  OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
   cp "$examples/example.ctl" . && copy_example_inputs .
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy'; do
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' \
+    temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
+    air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
+    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
@@ -132,6 +136,11 @@ example_same_output_np1_np3)
   [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
   for f in $np1_files; do cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"; done
   grep -q -P '^2012\t 1\t28\t 0\t' terrain_height.stat || fail "no statistics row for the last day"
+  # Every interpolated variable has a statistics row for each of the 28 days.
+  for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
+    wind_speed air_pressure; do
+    [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
+  done
   ;;
 example_without_special_output)
   prepare_example "[special_output]"
