@@ -190,19 +190,12 @@ void BM_HandLoop(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kSize * kSize);
 }
 
-BENCHMARK(BM_InterpolatorStep)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HandLoop)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+// Thread counts 1 to 8, real time (the threads' work is not in the CPU time).
+void ThreadCounts(benchmark::internal::Benchmark *b) {
+  b->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_InterpolatorStep)->Apply(ThreadCounts);
+BENCHMARK(BM_HandLoop)->Apply(ThreadCounts);
 
 } // namespace

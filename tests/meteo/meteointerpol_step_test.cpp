@@ -372,6 +372,36 @@ TEST_F(MeteointerpolStepTest, ScenarioGridOfTheMonth) {
   EXPECT_DOUBLE_EQ(additive->ResultGrid()[2][2], 12.0);
 }
 
+TEST_F(MeteointerpolStepTest, AScenarioGridHoleTheSearchCannotFillIsFatal) {
+  std::string names;
+  for (int m = 1; m <= 12; ++m)
+    names += "empty.asc\n";
+  test::WriteFixture("empty.asc", UniformGrid(-9999.0));
+  test::WriteFixture("stations.dat", Stations({"2001 1 2 0 10 20"}));
+  SectionSpec s;
+  s.scenario = "1\n5\n" + names;
+  const std::vector<std::string> before = Identifiers();
+  EXPECT_EQ(ConstructionCode(s), 25);
+  EXPECT_TRUE(test::Logged("FATAL: In empty.asc is a too big hole at x/y = 1/1!"));
+  EXPECT_EQ(Identifiers(), before);
+}
+
+TEST_F(MeteointerpolStepTest, StatisticsAddOnlyValidValues) {
+  // Within 10 m only cells (1, 1) and (3, 4) have a station; every other cell
+  // keeps the missing marker -10000, which the limits let through.
+  test::WriteFixture("stations.dat", Stations({"2001 1 2 0 10 20"}));
+  SectionSpec s;
+  s.radius = 10.0;
+  s.lower = s.lowerReplacement = -20000.0;
+  s.statistics = "temp.stat 1001";
+  auto variable = Make(s);
+  Step(*variable);
+  EXPECT_EQ(variable->ResultGrid()[2][2], -10000.0);
+  variable->FlushStatistics();
+  EXPECT_NE(test::ReadWholeFile("temp.stat").find("2001\t 1\t 2\t 0\t15.000\n"), std::string::npos)
+      << test::ReadWholeFile("temp.stat");
+}
+
 TEST_F(MeteointerpolStepTest, ScenarioWithoutRowsChangesNothing) {
   test::WriteFixture("stations.dat", Stations({"2001 1 2 0 7 7"}));
   for (const char *method : {"1", "2", "3"}) {

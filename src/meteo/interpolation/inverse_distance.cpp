@@ -6,6 +6,16 @@
 namespace tavro::interpolation {
 namespace {
 
+// Squared distance of a station from the point; a station at the point
+// itself counts as being at distance 1.
+template <bool Scaled>
+inline double SquaredDistance(double xk, double yk, double px, double py, double xScale) {
+  const double dx = Scaled ? (xk - px) * xScale : xk - px;
+  const double dy = yk - py;
+  const double d2 = dx * dx + dy * dy;
+  return d2 == 0.0 ? 1.0 : d2;
+}
+
 // Scaled: multiply the x differences by xScale (anisotropy); the plain form
 // skips that multiplication. Only valid stations within the radius get a
 // weight and enter the sums (the distance of every station is computed, so
@@ -19,38 +29,26 @@ double Weighted(std::span<const double> x, std::span<const double> y,
   double valueSum = 0.0;
   const double maxDistance = s.MaxDistance;
   const double validFrom = s.ValidFrom;
+  const auto add = [&](std::size_t k, double w) {
+    weights[k] = w;
+    weightSum += w;
+    valueSum += w * values[k];
+  };
   if (s.Code == 2000) {
     for (std::size_t k = 0; k < n; ++k) {
-      const double v = values[k];
-      const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
-      const double dy = y[k] - py;
-      double d2 = dx * dx + dy * dy;
-      if (d2 == 0.0)
-        d2 = 1.0;
-      double w = 0.0;
-      if (d2 <= maxDistance && v >= validFrom) {
-        w = 1.0 / d2;
-        weightSum += w;
-        valueSum += w * v;
-      }
-      weights[k] = w;
+      const double d2 = SquaredDistance<Scaled>(x[k], y[k], px, py, xScale);
+      if (d2 <= maxDistance && values[k] >= validFrom)
+        add(k, 1.0 / d2);
+      else
+        weights[k] = 0.0;
     }
   } else {
     for (std::size_t k = 0; k < n; ++k) {
-      const double v = values[k];
-      const double dx = Scaled ? (x[k] - px) * xScale : x[k] - px;
-      const double dy = y[k] - py;
-      double d2 = dx * dx + dy * dy;
-      if (d2 == 0.0)
-        d2 = 1.0;
-      const double d = std::sqrt(d2);
-      double w = 0.0;
-      if (d <= maxDistance && v >= validFrom) {
-        w = s.Code == 1000 ? 1.0 / d : std::pow(d, -s.Exponent);
-        weightSum += w;
-        valueSum += w * v;
-      }
-      weights[k] = w;
+      const double d = std::sqrt(SquaredDistance<Scaled>(x[k], y[k], px, py, xScale));
+      if (d <= maxDistance && values[k] >= validFrom)
+        add(k, s.Code == 1000 ? 1.0 / d : std::pow(d, -s.Exponent));
+      else
+        weights[k] = 0.0;
     }
   }
   if (weightSum == 0.0)

@@ -6,26 +6,39 @@ namespace {
 
 constexpr double kFarAway = 1e20; // squared distance before any station is seen
 
-} // namespace
-
-double Thiessen(std::span<const double> x, std::span<const double> y,
-                std::span<const double> values, std::span<double> squaredDistances, double px,
-                double py, double validFrom, double missing) {
+// Index of the nearest valid station, or values.size() when there is none.
+// LastWins: among equally near stations the last one in index order wins,
+// else the first. squaredDistances (when given) receives the squared
+// distance of every valid station.
+template <bool LastWins>
+std::size_t Nearest(std::span<const double> x, std::span<const double> y,
+                    std::span<const double> values, double px, double py, double validFrom,
+                    std::span<double> squaredDistances) {
   double nearest = kFarAway;
-  double result = missing;
+  std::size_t station = values.size();
   for (std::size_t k = 0; k < values.size(); ++k) {
     if (!(values[k] >= validFrom))
       continue;
     const double dx = x[k] - px;
     const double dy = y[k] - py;
     const double d2 = dx * dx + dy * dy;
-    squaredDistances[k] = d2;
-    if (d2 <= nearest) {
+    if (!squaredDistances.empty())
+      squaredDistances[k] = d2;
+    if (LastWins ? d2 <= nearest : d2 < nearest) {
       nearest = d2;
-      result = values[k];
+      station = k;
     }
   }
-  return result;
+  return station;
+}
+
+} // namespace
+
+double Thiessen(std::span<const double> x, std::span<const double> y,
+                std::span<const double> values, std::span<double> squaredDistances, double px,
+                double py, double validFrom, double missing) {
+  const std::size_t station = Nearest<true>(x, y, values, px, py, validFrom, squaredDistances);
+  return station == values.size() ? missing : values[station];
 }
 
 double MoveToElevation(double v, double zs, double z, const LapseRateSettings &s) {
@@ -43,19 +56,7 @@ double ThiessenLapseRate(std::span<const double> x, std::span<const double> y,
                          std::span<const double> altitude, std::span<const double> values,
                          double px, double py, double z, const LapseRateSettings &settings,
                          double validFrom, double missing) {
-  double nearest = kFarAway;
-  std::size_t station = values.size();
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    if (!(values[k] >= validFrom))
-      continue;
-    const double dx = x[k] - px;
-    const double dy = y[k] - py;
-    const double d2 = dx * dx + dy * dy;
-    if (d2 < nearest) {
-      nearest = d2;
-      station = k;
-    }
-  }
+  const std::size_t station = Nearest<false>(x, y, values, px, py, validFrom, {});
   if (station == values.size())
     return missing;
   const double v = values[station];
