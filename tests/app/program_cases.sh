@@ -114,16 +114,18 @@ example_np1 | example_np3)
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes (the map of owning processes aside).
+  # of processes (the map of owning processes aside) nor on the number of
+  # threads (one thread against two).
   prepare_example
-  run 1 example.ctl
+  OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
   cp "$examples/example.ctl" . && copy_example_inputs .
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy'; do
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
+    'regions.$w1' 'regions.$r2' 'regions.$w2'; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
