@@ -145,5 +145,24 @@ TEST(DerivedGrids, TwoRegionsBlendWithinTheTransitionDistance) {
       EXPECT_TRUE(test::FileExists(file)) << file;
 }
 
+TEST(DerivedGrids, AnElevationModelWithoutValuesHasNoMaximumAndNoSlope) {
+  test::WriteCatchment();
+  test::WriteFixture("elevation.asc", test::CatchmentGrid([](long, long) { return -9999.0; }));
+  SetupRun run;
+  ASSERT_EQ(run.Run().code, 0);
+  EXPECT_EQ(run.setup->GetMaxElevation(), -9999.0);
+  const Grid &slopes = run.GridOf("slope_angle");
+  run.ForHeldValidCells([&](long r, long c) { EXPECT_EQ(slopes[r][c], -9999.0); });
+}
+
+TEST(DerivedGrids, KeepsTheGlacierGridWhenDeclared) {
+  test::WriteCatchment({test::MoreStandardGrids({"soil_depth.asc ice_firn 0"})});
+  SetupRun run;
+  const test::SetupOutcome outcome = run.Run();
+  ASSERT_EQ(outcome.code, 0);
+  EXPECT_EQ(run.setup->IceFirnGrid(), &run.GridOf("ice_firn"));
+  EXPECT_EQ(outcome.console.find("ice-grid not found"), std::string::npos);
+}
+
 } // namespace
 } // namespace tavro
