@@ -114,9 +114,9 @@ example_np1 | example_np3)
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes or threads (the map of owning processes aside).
+  # of processes (the map of owning processes aside) nor on the number of
+  # threads (one thread against two).
   prepare_example
-  # One process with one thread against three processes with two threads each.
   OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
@@ -124,7 +124,8 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' \
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
+    'regions.$w1' 'regions.$r2' 'regions.$w2' \
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
     sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do

@@ -196,6 +196,7 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_TRUE(registry[1].IsFree());
   EXPECT_TRUE(registry[3].IsFree());
   EXPECT_TRUE(registry[11].IsFree());
+  EXPECT_TRUE(registry[20].IsFree()); // the last derived grid
   EXPECT_FALSE(registry[7].IsFree()); // the decomposition's grids are not the set-up's
 }
 
