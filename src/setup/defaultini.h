@@ -2,8 +2,9 @@
 // (InitStep) once per step until it reports done: preprocessing of the control
 // file, the general sections, the zone grid, elevation model and standard
 // grids, the model time, the parameter tables, the division of the raster
-// among the MPI processes, the zone ranking and the variable grids. It then
-// hands the settings over (GetSettings) and lives on through the run: it
+// among the MPI processes, the zone ranking, the variable grids and the
+// derived grids (cell sizes, coordinates, slope and aspect, region weights).
+// It then hands the settings over (GetSettings) and lives on through the run: it
 // re-reads periodic grids, writes its grids and drives the standard-grid
 // statistics in every step, and owns every table and grid it handed over
 // until ReleaseMemory.
