@@ -19,7 +19,7 @@
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
-#include "support/logged_entries.h"
+#include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -19,10 +19,11 @@ run_with_input() { # run_with_input NP TEXT ARGS...: the text is standard input
   status=$?
 }
 examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
-# Copies the example catchment; the run directory is example/run (as the
-# example's script uses it). Optional: a section to drop from the control file.
+# Copies the example catchment into the run directory example/run, as the
+# example's script does. Optional: a section to drop from the control file.
+copy_example_inputs() { cp "$examples"/*.asc "$examples"/*.dat "$1"; }
 prepare_example() {
-  mkdir -p example/run && cp "$examples"/*.asc "$examples"/*.dat example/
+  mkdir -p example/run && copy_example_inputs example/run/
   if [ $# -gt 0 ]; then
     awk -v drop="$1" '/^\[/ { skip = ($1 == drop) } !skip' "$examples/example.ctl" >example/run/example.ctl
   else
@@ -129,7 +130,7 @@ example_np1 | example_np3)
   # The code grids are renumbered to the records of their tables.
   expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
   expect_console "9 replaced by 2 ..."
-  expect_console "ranking zones from ../zone.asc for unsatzon_model"
+  expect_console "ranking zones from zone.asc for unsatzon_model"
   expect_console "number inbetween areas (routings)    : 2"
   expect_console "number of inflows              (ZL)  : 1"
   expect_console "reading routing description 2"
@@ -140,16 +141,22 @@ example_np1 | example_np3)
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes (the map of owning processes aside).
+  # of processes (the map of owning processes aside) nor on the number of
+  # threads (one thread against two).
   prepare_example
-  run 1 example.ctl
+  OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
-  cp "$examples/example.ctl" .
+  cp "$examples/example.ctl" . && copy_example_inputs .
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001; do
+    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001 \
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
+    'regions.$w1' 'regions.$r2' 'regions.$w2' \
+    temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
+    air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
+    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -164,6 +171,11 @@ example_same_output_np1_np3)
   # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
   [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
     fail "points.txt lacks the 28 daily rows of the terrain height"
+  # Every interpolated variable has a statistics row for each of the 28 days.
+  for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
+    wind_speed air_pressure; do
+    [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
+  done
   ;;
 example_without_special_output)
   prepare_example "[special_output]"

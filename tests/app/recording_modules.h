@@ -24,6 +24,7 @@
 #include "run_setup.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
+#include "support/setup_grids.h"
 #include "support/test_support.h"
 
 #include <functional>
@@ -147,6 +148,7 @@ public:
   OneBasedArray<int> outputList;
   SetupHandOver handOver;
   SpinUpSettings spinUp;
+  std::unique_ptr<SetupGrids> grids;
 };
 
 // A variable with DataRows daily rows from 2001-01-01, kept in memory.
@@ -637,13 +639,18 @@ inline bool RecordingFactory::Begin(const std::string &name, int &error,
   return false;
 }
 
-inline std::unique_ptr<RunSetup> RecordingFactory::MakeSetup(int &error, DiagnosticsLog &,
+inline std::unique_ptr<RunSetup> RecordingFactory::MakeSetup(int &error, DiagnosticsLog &log,
                                                              const std::string &,
                                                              StatisticsRegistry *, int, int,
-                                                             GridRegistry *) {
+                                                             GridRegistry *registry) {
   if (Begin("defaults", error, nullptr))
     return nullptr;
-  return std::make_unique<FakeSetup>(calls, config);
+  auto setup = std::make_unique<FakeSetup>(calls, config);
+  // The set-up grids every interpolator looks up, on the fake raster.
+  setup->grids = std::make_unique<SetupGrids>(log, SetupRaster{});
+  if (registry != nullptr)
+    setup->grids->Register(*registry);
+  return setup;
 }
 
 inline std::unique_ptr<meteointerpol> RecordingFactory::MakeInterpolator(int &error,

@@ -10,7 +10,7 @@
 #include "kernel/module_settings.h"
 #include "routing/routing_model.h"
 #include "kernel/tracer_info.h"
-#include "support/logged_entries.h"
+#include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

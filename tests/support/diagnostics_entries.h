@@ -1,4 +1,6 @@
-// Checks of the entries a test's run wrote into its diagnostics file.
+// Looks up a log entry (or a fragment of one) in the diagnostics file that a
+// test's DiagnosticsLog writes, where the level word is the level attribute
+// and line breaks are written as ';'.
 #pragma once
 
 #include "kernel/diagnostics_log.h"
@@ -9,11 +11,8 @@
 
 namespace tavro::test {
 
-// True when "Tavro_Diag_0.xml" holds the entry or a fragment of one. A
-// leading level word ("FATAL: " .. "DEBUG: ") must be the entry's level and
-// the text must start its description; line breaks are written as ';'.
-inline bool Logged(const std::string &text) {
-  const std::string xml = ReadWholeFile("Tavro_Diag_0.xml");
+inline bool Logged(const std::string &text, const std::string &file = "Tavro_Diag_0.xml") {
+  const std::string xml = ReadWholeFile(file);
   const std::pair<const char *, const char *> levels[] = {
       {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
   for (const auto &[word, level] : levels) {
