@@ -8,8 +8,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "routing/routing_model.h"
 #include "kernel/tracer_info.h"
+#include "routing/routing_model.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
