@@ -111,26 +111,21 @@ void schneemodellklasse::RegisterGrids() {
 void schneemodellklasse::RegisterStateGrids() {
   const SnowSection &s = section_;
   const bool read = s.ReadGrid == 1;
-  // The stores, on the module's rows; read with their holes filled by 0.
-  const auto store = [&](OwnedGrid &owned, const SnowGridFile &file, const char *identifier) {
+  // The stores on the module's rows, the cover on the strip when read; read
+  // with their holes filled by 0.
+  const auto state = [&](OwnedGrid &owned, const SnowGridFile &file, const char *identifier,
+                         bool keepWhole) {
     if (read)
-      ReadGrid(file.FileName, owned.grid, 1, true, true, 0.0, true, wholeRaster_, false, false);
+      ReadGrid(file.FileName, owned.grid, 1, true, true, 0.0, true, keepWhole, false, false);
     else
       owned.grid = ZoneFilledGrid(moduleFirstRow_, moduleLastRow_, 0.0);
     Register(owned, file.FileName, identifier, file.Writecode);
   };
-  store(solid_, s.Solid, "snowstorage_solid");
-  store(liquid_, s.Liquid, "snowstorage_liquid");
-  store(total_, s.Total, "snow_storage_total");
-  const auto cover = [&](OwnedGrid &owned, const SnowGridFile &file, const char *identifier) {
-    if (read)
-      ReadGrid(file.FileName, owned.grid, 1, true, true, 0.0, true, false, false, false);
-    else
-      owned.grid = ZoneFilledGrid(moduleFirstRow_, moduleLastRow_, 0.0);
-    Register(owned, file.FileName, identifier, file.Writecode);
-  };
-  cover(daysSnow_, s.SnowDays, "days_snow");
-  cover(snowAge_, s.SnowAge, "snow_age");
+  state(solid_, s.Solid, "snowstorage_solid", wholeRaster_);
+  state(liquid_, s.Liquid, "snowstorage_liquid", wholeRaster_);
+  state(total_, s.Total, "snow_storage_total", wholeRaster_);
+  state(daysSnow_, s.SnowDays, "days_snow", false);
+  state(snowAge_, s.SnowAge, "snow_age", false);
   if (!snow::IsEnergyBalance(s.Pack.Method))
     return;
   // Nodata means "not set yet": read as they are, never filled, so that a

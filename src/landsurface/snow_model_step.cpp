@@ -27,21 +27,10 @@ snow::TracerKind KindOf(const TracerInfo &info, const TracerRecord &record) {
 } // namespace
 
 CellIteration schneemodellklasse::Cells() const {
-  CellIterationSetup setup;
-  setup.FirstRow = FirstRow;
-  setup.LastRow = LastRow;
-  setup.NCols = NCols;
-  setup.RowRanges = RowRanges;
-  setup.Zone = BaseZoneGrid;
-  setup.NoData = NoData;
-  setup.Owners = MPIRegions;
-  setup.Rank = MPIRank;
-  if (SpinUpSwitch != 0) {
-    setup.UnitGrid = unitGrid_;
-    setup.MasterGrid = masterGrid_;
-    setup.Units = HydrologicResponseUnits;
-  }
-  return CellIteration(setup);
+  if (SpinUpSwitch != 0)
+    return CellIteration(
+        StripCellsOf(*this, BaseZoneGrid, unitGrid_, masterGrid_, HydrologicResponseUnits));
+  return CellIteration(StripCellsOf(*this, BaseZoneGrid));
 }
 
 void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {

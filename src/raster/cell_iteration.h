@@ -17,6 +17,8 @@
 
 namespace tavro {
 
+class modelobject;
+
 struct CellIterationSetup {
   long FirstRow = 1; // strip of this process
   long LastRow = 0;
@@ -32,6 +34,13 @@ struct CellIterationSetup {
   const Grid *MasterGrid = nullptr;
   const std::vector<HydrologicResponseUnit> *Units = nullptr;
 };
+
+// The cells of an object's strip: its rows and column ranges, a zone grid,
+// the owners of the cells ("MPIRegions") and the rank; with the spin-up
+// units when a unit grid is given.
+CellIterationSetup StripCellsOf(const modelobject &object, const Grid *zone,
+                                const Grid *unitGrid = nullptr, const Grid *masterGrid = nullptr,
+                                const std::vector<HydrologicResponseUnit> *units = nullptr);
 
 class CellIteration {
 public:

@@ -340,6 +340,13 @@ double SnowShare(const SnowParameters &p, double temperature, bool openWater) {
   return 1.0;
 }
 
+double SurfaceEnergyBalance(const SnowParameters &p, const StepConstants &step,
+                            const CellForcing &forcing, const PrecipitationSplit &split,
+                            double temperature, double surfaceKelvin) {
+  double latent = 0.0;
+  return Balance(TermsOf(p, step, forcing, split, temperature), surfaceKelvin, latent);
+}
+
 PartResult AdvancePackPart(const SnowParameters &p, const StepConstants &step,
                            const CellForcing &forcing, double temperature, double fraction,
                            bool reuseSplit, PrecipitationSplit &split, PackState &pack) {

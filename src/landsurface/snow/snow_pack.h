@@ -112,6 +112,13 @@ PartResult AdvancePackPart(const SnowParameters &p, const StepConstants &step,
                            const CellForcing &forcing, double temperature, double fraction,
                            bool reuseSplit, PrecipitationSplit &split, PackState &pack);
 
+// The energy balance B (W/m2) of a cold pack's surface at surfaceKelvin, at
+// air temperature T with the step's split: the balance whose root the cold
+// energy-balance methods search.
+double SurfaceEnergyBalance(const SnowParameters &p, const StepConstants &step,
+                            const CellForcing &forcing, const PrecipitationSplit &split,
+                            double temperature, double surfaceKelvin);
+
 // The water of one cell and step, as it came in and went.
 struct SnowBalance {
   double Input = 0.0;         // water input of the step after the deposition index
