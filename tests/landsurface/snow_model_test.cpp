@@ -1,0 +1,427 @@
+// The snow module on a small catchment: its section with defaults, bounds and
+// errors, the input grids each method needs, the registration of its grids,
+// the cell step (two parts, albedo thresholds, fresh snow, rain on a cold
+// pack, spin-up units, tracers), the state section and the lake switch.
+#include "landsurface/snow_model.h"
+
+#include "kernel/state_file.h"
+#include "kernel/tracer_info.h"
+#include "landsurface/snow/snow_cover.h"
+#include "landsurface/snow/snow_pack.h"
+#include "snow_fixture.h"
+#include "support/diagnostics_entries.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+using test::ExitCodeOf;
+using test::Logged;
+using test::SnowSectionText;
+
+constexpr double N = -9999.0;
+const ModelDate kEnd{0, 31, 1, 2012};
+
+// Subbasin codes 1 (columns 1, 2) and 2 (columns 3, 4); one cell outside.
+double Zone(long r, long c) {
+  if (r == 3 && c == 4)
+    return N;
+  return c <= 2 ? 1.0 : 2.0;
+}
+double Elevation(long r, long c) { return 1000.0 + 100.0 * r - 10.0 * c; }
+
+class SnowModuleTest : public testing::Test {
+protected:
+  // Every input grid any method reads, so that only the section matters.
+  void AddEveryInput() {
+    catchment_.AddCommonInputs([](long, long) { return -2.0; }, [](long, long) { return 4.0; });
+    for (const char *id :
+         {"wind_speed", "vapor_pressure", "cloudiness", "air_humidity",
+          "AspectCorrectedGlobalRadiation", "slidefraction1", "slidefraction2", "slidefraction3",
+          "slidefraction4", "slope_angle", "deposition_index", "temperature_night"})
+      catchment_.AddInput(id, 0.5);
+  }
+  std::unique_ptr<schneemodellklasse> Build(const SnowSectionText &text, int &error) {
+    test::WriteFixture(test::kSnowControl, "[other]\n1\n" + text.Text() + "[after]\n");
+    settings_ = catchment_.Settings(kEnd);
+    settings_.MinToIntEnd = text.minutes; // the data stamp is the start of the step
+    return std::make_unique<schneemodellklasse>(error, settings_);
+  }
+  std::unique_ptr<schneemodellklasse> Build(const SnowSectionText &text) {
+    int error = -1;
+    auto module = Build(text, error);
+    EXPECT_EQ(error, 0);
+    return module;
+  }
+  // Exit code of a construction that is expected to fail (-1: it did not).
+  int FailureOf(const SnowSectionText &text) {
+    int error = 0;
+    const int code = ExitCodeOf([&] { Build(text, error); });
+    EXPECT_EQ(error, code == -1 ? 0 : code);
+    return code;
+  }
+  Grid &Module(schneemodellklasse &m, const char *identifier) {
+    return *catchment_.registry[m.FindGrid(identifier, false)].Data;
+  }
+
+  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  test::SnowCatchment catchment_{log_, 3, 4, 2, Zone, Elevation};
+  ModuleSettings settings_;
+};
+
+// --- Section ------------------------------------------------------------------------
+
+TEST_F(SnowModuleTest, SectionDefaultsAndAcceptedBounds) {
+  AddEveryInput();
+  SnowSectionText text;
+  auto plain = Build(text);
+  const SnowSection &s = plain->Section();
+  EXPECT_EQ(s.Pack.Method, 1);
+  EXPECT_EQ(plain->GetMethod(), 1);
+  EXPECT_EQ(s.MaxDepositionSlope, 55.0);
+  EXPECT_EQ(s.MaxDepositionFactor, 1.0);
+  EXPECT_EQ(s.MinSlideSlope, 30.0);
+  EXPECT_EQ(s.SlideMassFrac, 0.01);
+  EXPECT_EQ(s.Pack.LWINcorr, 1.0);
+  EXPECT_EQ(s.Pack.LWOUTcorr, 1.0);
+  EXPECT_EQ(s.Pack.EnBalScaling, 1.0);
+  EXPECT_EQ(s.Solid.FileName, "solid.grd");
+  EXPECT_FALSE(plain->ControlFile().IsOpen());
+  plain->ReleaseMemory();
+
+  struct Bounds {
+    double maxSlope, minSlide, fraction, lw;
+  };
+  for (const Bounds &b : {Bounds{0.0, 0.0, 1.0, 3.0}, Bounds{90.0, 90.0, 0.5, 0.1}}) {
+    text.method = 6;
+    text.maxDepositionSlope = b.maxSlope;
+    text.minSlideSlope = b.minSlide;
+    text.slideMassFraction = b.fraction;
+    text.lwIn = text.lwOut = b.lw;
+    text.enBalScaling = "1.5";
+    auto bounded = Build(text);
+    EXPECT_EQ(bounded->Section().MaxDepositionSlope, b.maxSlope);
+    EXPECT_EQ(bounded->Section().SlideMassFrac, b.fraction);
+    EXPECT_EQ(bounded->Section().Pack.LWOUTcorr, b.lw);
+    EXPECT_EQ(bounded->Section().Pack.EnBalScaling, 1.5);
+    EXPECT_EQ(bounded->Section().SnowTemperature.FileName, "snowtemp.grd");
+    bounded->ReleaseMemory();
+  }
+}
+
+TEST_F(SnowModuleTest, SectionErrorsStopTheSetUpWithTheirEntries) {
+  AddEveryInput();
+  struct Case {
+    std::function<void(SnowSectionText &)> change;
+    int code;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {[](SnowSectionText &t) { t.method = 15; }, 17,
+       "FATAL: error in control file, method for snow_model is 15; the snow melt methods are 1 "
+       "to 14"},
+      {[](SnowSectionText &t) { t.method = 0; }, 17, "method for snow_model is 0"},
+      {[](SnowSectionText &t) { t.method = 5, t.snowTemperatureLine = "x"; }, 404,
+       "FATAL: cannot read additional parameters for snow model methods 5 to 11 from "
+       "control.txt_0.$$$"},
+      {[](SnowSectionText &t) { t.method = 5, t.maxDepositionSlope = 90.5; }, 405,
+       "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: 90.5"},
+      {[](SnowSectionText &t) { t.method = 5, t.maxDepositionSlope = -1.0; }, 405,
+       "maxDepositionSlope not within"},
+      {[](SnowSectionText &t) { t.method = 5, t.maxDepositionFactor = 0.0; }, 406,
+       "FATAL: maxDepositionFactor not within parameter bounds of (0...inf). Here: 0"},
+      {[](SnowSectionText &t) { t.method = 8, t.minSlideSlope = 91.0; }, 407,
+       "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: 91"},
+      {[](SnowSectionText &t) { t.method = 8, t.slideMassFraction = 0.0; }, 408,
+       "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: 0"},
+      {[](SnowSectionText &t) { t.method = 8, t.slideMassFraction = 1.5; }, 408,
+       "slideMassFrac not within"},
+      {[](SnowSectionText &t) { t.method = 5, t.lwIn = 0.0; }, 408,
+       "FATAL: incoming long wave radiation correction factor LWINcorr not within parameter "
+       "bounds of (0...3.0]. Here: 0"},
+      {[](SnowSectionText &t) { t.method = 5, t.lwOut = 4.0; }, 408,
+       "FATAL: outgoing long wave radiation correction factor LWOUTcorr not within parameter "
+       "bounds of (0...3.0]. Here: 4"},
+      {[](SnowSectionText &t) { t.c0 = std::nan(""); }, 17, "C0 for "},
+  };
+  for (const Case &c : cases) {
+    SnowSectionText text;
+    c.change(text);
+    SCOPED_TRACE(c.entry);
+    EXPECT_EQ(FailureOf(text), c.code);
+    EXPECT_TRUE(Logged(c.entry));
+  }
+}
+
+TEST_F(SnowModuleTest, MissingEnergyBalanceScalingWarnsAndKeepsOne) {
+  AddEveryInput();
+  SnowSectionText text;
+  text.method = 5;
+  text.enBalScaling = "";
+  auto module = Build(text);
+  EXPECT_EQ(module->Section().Pack.EnBalScaling, 1.0);
+  EXPECT_TRUE(Logged("WARNING: ;------------- warning: -------------;Could not read the optional "
+                     "parameter EnBalScaling (double),;for snow melt methods with energy ba"));
+  EXPECT_TRUE(Logged("Setting default values of 1.0"));
+}
+
+TEST_F(SnowModuleTest, MeltThresholdAboveTheRainThresholdRaisesIt) {
+  AddEveryInput();
+  SnowSectionText text;
+  text.t0 = 1.0; // equal: nothing logged
+  EXPECT_EQ(Build(text)->Section().Pack.T0R, 1.0);
+  EXPECT_FALSE(Logged("T0R was set to T0"));
+  text.t0 = 2.5;
+  auto raised = Build(text);
+  EXPECT_EQ(raised->Section().Pack.T0R, 2.5);
+  // (The level word itself is not written.)
+  EXPECT_TRUE(Logged(";" + std::string(71, '-') +
+                     ";   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow "
+                     "melt)  ;   because these thresholds are contradicting each other, T0R was "
+                     "set to T0!"));
+}
+
+TEST_F(SnowModuleTest, EachMethodNeedsItsInputGrids) {
+  struct Case {
+    int method;
+    double minutes;
+    std::vector<std::string> inputs; // besides albedo, landuse1 and precipitation
+    int code;
+    const char *missing;
+  };
+  const std::vector<Case> cases = {
+      {1, 1440, {"temperature", "temperature_night"}, -1, nullptr},
+      {8,
+       720,
+       {"temperature", "slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4",
+        "slope_angle"},
+       -1,
+       nullptr},
+      {10, 720, {"temperature", "deposition_index"}, -1, nullptr},
+      {1, 720, {"temperature_14"}, -1, nullptr}, // taken as the air temperature
+      {1, 720, {}, 33, "Wether corr_temperature, temperature or temperature_14"},
+      {1, 721, {"temperature"}, 33, "temperature_night not found in memory"},
+      {2, 720, {"temperature"}, 33, "wind_speed not found in memory"},
+      {4, 720, {"temperature", "wind_speed"}, 33, "vapor_pressure not found in memory"},
+      {9,
+       720,
+       {"temperature", "slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4",
+        "slope_angle"},
+       33,
+       "deposition_index not found in memory"},
+      {12,
+       720,
+       {"temperature", "wind_speed", "slidefraction1", "slidefraction2", "slidefraction4",
+        "slope_angle"},
+       33,
+       "slidefraction3 not found in memory"},
+      {5,
+       720,
+       {"temperature", "wind_speed", "air_humidity", "AspectCorrectedGlobalRadiation"},
+       33,
+       "cloudiness not found in memory"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "method " << c.method << ", " << c.minutes << " min");
+    test::SnowCatchment catchment(log_, 3, 4, 2, Zone, Elevation);
+    catchment.AddInput("albedo", 0.2);
+    catchment.AddInput("landuse1", 1.0);
+    catchment.AddInput("precipitation", 1.0);
+    for (const std::string &id : c.inputs)
+      catchment.AddInput(id, 1.0);
+    SnowSectionText text;
+    text.method = c.method;
+    text.minutes = c.minutes;
+    test::WriteFixture(test::kSnowControl, text.Text());
+    ModuleSettings settings = catchment.Settings(kEnd);
+    int error = 0;
+    const int code = ExitCodeOf([&] { schneemodellklasse module(error, settings); });
+    EXPECT_EQ(code, c.code);
+    if (c.missing != nullptr) {
+      EXPECT_TRUE(Logged(c.missing));
+      EXPECT_TRUE(Logged("These data are needed within snow_model") ||
+                  Logged("One of these data sets has to be present within snow_model"));
+    }
+  }
+}
+
+TEST_F(SnowModuleTest, GridsTakeTheFirstFreeEntriesInTheirOrder) {
+  AddEveryInput();
+  // A hole left by a released grid is taken first.
+  const int hole = catchment_.registry.FindGrid("deposition_index", false);
+  catchment_.registry.ReleaseGrid(hole);
+  SnowSectionText text;
+  text.method = 6;
+  text.writecodes["solid"] = 3;
+  auto module = Build(text);
+  const std::vector<std::string> order{
+      "snowstorage_solid",  "snowstorage_liquid", "snow_storage_total", "days_snow",
+      "snow_age",           "snowtemp",           "surftemp",           "max_deposition",
+      "elev_order_row",     "elev_order_col",     "input_mass",         "mobile_mass",
+      "deposition",         "snow_fraction",      "rain_fraction",      "snowcover_outflow",
+      "melt_from_snowcover"};
+  EXPECT_EQ(catchment_.registry[hole].Identifier, order[0]);
+  int previous = catchment_.registry.FindGrid(order[1], false);
+  EXPECT_GT(previous, hole);
+  for (std::size_t k = 2; k < order.size(); ++k) {
+    const int index = catchment_.registry.FindGrid(order[k], false);
+    EXPECT_EQ(index, previous + 1) << order[k];
+    previous = index;
+  }
+  EXPECT_EQ(catchment_.registry[hole].FileName, "solid.grd");
+  EXPECT_EQ(catchment_.registry[hole].OutputKind, 3);
+  EXPECT_EQ(catchment_.registry.FindGrid("max_deposition", false) > 0,
+            true); // named by its identifier
+  EXPECT_EQ(module->GetSnowStorage(), catchment_.registry[hole].Data);
+  // On rank 0 the slide methods keep the stores for the whole raster.
+  EXPECT_TRUE(module->WholeRaster());
+  EXPECT_EQ(module->ModuleFirstRow(), 1);
+  EXPECT_EQ(module->ModuleLastRow(), 3);
+  // Empty stores inside the zone, nodata outside; the temperatures are unset.
+  EXPECT_EQ(Module(*module, "snowstorage_solid")[1][1], 0.0);
+  EXPECT_EQ(Module(*module, "snowstorage_solid")[3][4], N);
+  EXPECT_EQ(Module(*module, "snowtemp")[1][1], N);
+  // Equal capacities fall with the slope: 1 x (1 - 0.5 / 55).
+  EXPECT_DOUBLE_EQ(Module(*module, "max_deposition")[2][2], 1.0 - 0.5 / 55.0);
+
+  module->ReleaseMemory();
+  for (const std::string &identifier : order)
+    EXPECT_EQ(catchment_.registry.Find(identifier), 0) << identifier;
+}
+
+TEST_F(SnowModuleTest, ModuleOffReadsNothingAndHandsOverNothing) {
+  SnowSectionText text;
+  text.flowControl = 0;
+  auto module = Build(text);
+  EXPECT_EQ(module->IsActive(), 0);
+  EXPECT_EQ(module->GetSnowStorage(), nullptr);
+  EXPECT_EQ(module->GetMethod(), 0);
+  EXPECT_EQ(catchment_.registry.Find("snowstorage_solid"), 0);
+  module->SetQg(nullptr);
+  module->ReadStorage("state.txt", 1);
+  module->ComputeTimeStep(0, 1, 1, 2012);
+  module->ReleaseMemory();
+  EXPECT_FALSE(test::FileExists("state.txt"));
+}
+
+TEST_F(SnowModuleTest, EqualElevationsAreOrderedLaterRowMajorFirst) {
+  test::SnowCatchment flat(
+      log_, 2, 2, 1, [](long, long) { return 1.0; }, [](long, long) { return 700.0; });
+  flat.AddCommonInputs([](long, long) { return 0.0; }, [](long, long) { return 0.0; });
+  for (const char *id : {"slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4",
+                         "slope_angle", "temperature_night"})
+    flat.AddInput(id, 0.5);
+  SnowSectionText text;
+  text.method = 8;
+  test::WriteFixture(test::kSnowControl, text.Text());
+  ModuleSettings settings = flat.Settings(kEnd);
+  int error = 0;
+  schneemodellklasse module(error, settings);
+  const Grid &rows = *flat.registry[flat.registry.FindGrid("elev_order_row", false)].Data;
+  const Grid &cols = *flat.registry[flat.registry.FindGrid("elev_order_col", false)].Data;
+  EXPECT_EQ(rows[1][1], 2.0);
+  EXPECT_EQ(cols[1][1], 2.0);
+  EXPECT_EQ(rows[1][2], 2.0);
+  EXPECT_EQ(cols[1][2], 1.0);
+  EXPECT_EQ(rows[2][2], 1.0);
+  EXPECT_EQ(cols[2][2], 1.0);
+}
+
+// --- Step ----------------------------------------------------------------------------
+
+class SnowStepTest : public SnowModuleTest {
+protected:
+  // Method 1 with the section's defaults; temperatures and input set per test.
+  std::unique_ptr<schneemodellklasse> Ready(SnowSectionText text, double temperature, double night,
+                                            double precipitation) {
+    catchment_.AddCommonInputs([=](long, long) { return temperature; },
+                               [=](long, long) { return precipitation; });
+    catchment_.AddInput("temperature_night", night);
+    auto module = Build(text);
+    module->SelectWaterInput(false);
+    return module;
+  }
+  void SetPack(schneemodellklasse &m, long r, long c, double solid, double liquid = 0.0) {
+    Module(m, "snowstorage_solid")[r][c] = solid;
+    Module(m, "snowstorage_liquid")[r][c] = liquid;
+    Module(m, "snow_storage_total")[r][c] = solid + liquid;
+  }
+};
+
+TEST_F(SnowStepTest, DailyStepHasANightAndADayPart) {
+  // Night -5 °C: snow, no melt; day 5 °C: rain and 3 x 5 mm of melt a day.
+  auto module = Ready(SnowSectionText{}, 5.0, -5.0, 40.0);
+  SetPack(*module, 1, 1, 100.0);
+  module->ComputeTimeStep(0, 15, 1, 2012);
+  const double night = module->NightFraction;
+  const double day = module->DayFraction;
+  ASSERT_GT(night, 0.3);
+  ASSERT_GT(day, 0.2);
+  const double solid = 100.0 + 40.0 * night - 15.0 * day;
+  EXPECT_NEAR(Module(*module, "snowstorage_solid")[1][1], solid, 1e-12);
+  EXPECT_NEAR(Module(*module, "snowstorage_liquid")[1][1], 0.1 * solid, 1e-12);
+  EXPECT_NEAR(Module(*module, "snowcover_outflow")[1][1], 55.0 * day - 0.1 * solid, 1e-12);
+  EXPECT_EQ(Module(*module, "melt_from_snowcover")[1][1],
+            Module(*module, "snowcover_outflow")[1][1]);
+  // The grids of the split: the day's share of snow applied to the whole input.
+  EXPECT_EQ(Module(*module, "snow_fraction")[1][1], 0.0);
+  EXPECT_EQ(Module(*module, "rain_fraction")[1][1], 40.0);
+}
+
+TEST_F(SnowStepTest, HalfDayStepHasOnePart) {
+  SnowSectionText text;
+  text.minutes = 720.0;
+  auto module = Ready(text, 5.0, -50.0, 0.0);
+  SetPack(*module, 1, 1, 100.0);
+  module->ComputeTimeStep(12, 15, 1, 2012);
+  EXPECT_NEAR(Module(*module, "snowstorage_solid")[1][1], 100.0 - 7.5, 1e-12);
+}
+
+TEST_F(SnowStepTest, AlbedoAndSnowDaysFollowTheirThresholds) {
+  auto module = Ready(SnowSectionText{}, -3.0, -3.0, 0.0);
+  SetPack(*module, 1, 1, 5.0); // exactly 5 mm: no snow cover
+  SetPack(*module, 1, 2, 5.5); // a cover of old snow
+  Module(*module, "snow_age")[1][2] = 4.0;
+  module->ComputeTimeStep(0, 15, 1, 2012);
+  const Grid &albedo = catchment_.Input("albedo");
+  EXPECT_DOUBLE_EQ(albedo[1][1], 0.25); // the land use's
+  EXPECT_EQ(Module(*module, "days_snow")[1][1], 0.0);
+  EXPECT_DOUBLE_EQ(albedo[1][2], snow::SnowAlbedo(0.45, 0.9, 5.0, -3.0));
+  EXPECT_EQ(Module(*module, "days_snow")[1][2], 1.0);
+  EXPECT_EQ(Module(*module, "snow_age")[1][2], 5.0);
+}
+
+TEST_F(SnowStepTest, FreshSnowResetsTheAgeAndBrightensTheCover) {
+  auto module = Ready(SnowSectionText{}, -3.0, -3.0, 5.0);
+  SetPack(*module, 1, 1, 20.0);
+  Module(*module, "snow_age")[1][1] = 12.0;
+  module->ComputeTimeStep(0, 15, 1, 2012);
+  EXPECT_EQ(Module(*module, "snow_age")[1][1], 0.0);
+  EXPECT_DOUBLE_EQ(catchment_.Input("albedo")[1][1], 0.9);
+}
+
+TEST_F(SnowStepTest, RainOnAColdPackLeavesWithoutCountingAsMelt) {
+  // At 1 °C a quarter of the input is rain (T0R 2, transzone 2), and no
+  // snow melts below T0 = 2 °C.
+  SnowSectionText text;
+  text.t0 = 2.0;
+  text.t0r = 2.0;
+  text.transZone = 2.0;
+  auto module = Ready(text, 1.0, 1.0, 40.0);
+  SetPack(*module, 1, 1, 40.0, 1.0);
+  module->ComputeTimeStep(0, 15, 1, 2012);
+  // solid 40 + 30, liquid 1 + 10 of which 7 mm are held.
+  EXPECT_NEAR(Module(*module, "snowstorage_solid")[1][1], 70.0, 1e-12);
+  EXPECT_NEAR(Module(*module, "snowstorage_liquid")[1][1], 7.0, 1e-12);
+  EXPECT_NEAR(Module(*module, "snowcover_outflow")[1][1], 4.0, 1e-12);
+  EXPECT_EQ(Module(*module, "melt_from_snowcover")[1][1], 0.0);
+}
+
+} // namespace
+} // namespace tavro
