@@ -143,7 +143,10 @@ public:
   void WriteStripGrid(const std::string &fileName, Grid &grid, bool writeAscii, bool writeDouble);
   void WriteStack(const std::string &fileName, const Stack &stack, int levels, bool writeAscii,
                   bool writeDouble);
-  void WriteGridOutput(int index);
+  // accumulateOnly: the grid joins its period sums, means, minimum and
+  // maximum, but no period, minimum or maximum file is written by this call
+  // (a grid written several times within one step, before the last time).
+  void WriteGridOutput(int index, bool accumulateOnly = false);
   void WriteStackOutput(int index);
   void SetGifGeoreference(const Grid *mask, double xllCorner, double yllCorner, double cellSize);
 
