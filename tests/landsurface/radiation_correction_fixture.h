@@ -49,6 +49,13 @@ inline std::string RadiationCorrectionSection(int flowControl, double minutes,
 
 using CellFunction = std::function<double(long row, long column)>;
 
+// Slope and aspect of a cell by the central differences of its neighbours.
+inline SlopeAspect TerrainSlope(const CellFunction &elevation, long r, long c, double cellSize) {
+  const double twoCells = 2.0 * cellSize;
+  return SlopeAndAspect((elevation(r, c + 1) - elevation(r, c - 1)) / twoCells,
+                        (elevation(r - 1, c) - elevation(r + 1, c)) / twoCells);
+}
+
 // The set-up grids over the held rows of raster, registered in registry.
 class TerrainGrids {
 public:
@@ -56,13 +63,9 @@ public:
                const CellFunction &zone, const CellFunction &elevation)
       : setup(log, raster, zone, elevation), log_(log), registry_(registry), raster_(raster) {
     setup.Register(registry);
-    const auto slopeOf = [&](long r, long c) {
-      const double twoCells = 2.0 * raster.cellSize;
-      return SlopeAndAspect((elevation(r, c + 1) - elevation(r, c - 1)) / twoCells,
-                            (elevation(r - 1, c) - elevation(r + 1, c)) / twoCells);
-    };
-    Add("slope_angle", [&](long r, long c) { return slopeOf(r, c).Slope; });
-    Add("slope_aspect", [&](long r, long c) { return slopeOf(r, c).Aspect; });
+    const double cell = raster.cellSize;
+    Add("slope_angle", [&](long r, long c) { return TerrainSlope(elevation, r, c, cell).Slope; });
+    Add("slope_aspect", [&](long r, long c) { return TerrainSlope(elevation, r, c, cell).Aspect; });
   }
 
   // A grid over the held rows under its identifier at the first free entry.

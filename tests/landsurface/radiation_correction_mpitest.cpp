@@ -44,18 +44,8 @@ double Zone(long r, long c) {
 double Elevation(long r, long c) {
   return 300.0 * std::max(0.0, 1.0 - std::fabs(static_cast<double>(r - 16)) / 3.0) + 3.0 * c;
 }
-double Slope(long r, long c) {
-  const double twoCells = 2.0 * kCell;
-  return SlopeAndAspect((Elevation(r, c + 1) - Elevation(r, c - 1)) / twoCells,
-                        (Elevation(r - 1, c) - Elevation(r + 1, c)) / twoCells)
-      .Slope;
-}
-double Aspect(long r, long c) {
-  const double twoCells = 2.0 * kCell;
-  return SlopeAndAspect((Elevation(r, c + 1) - Elevation(r, c - 1)) / twoCells,
-                        (Elevation(r - 1, c) - Elevation(r + 1, c)) / twoCells)
-      .Aspect;
-}
+double Slope(long r, long c) { return test::TerrainSlope(Elevation, r, c, kCell).Slope; }
+double Aspect(long r, long c) { return test::TerrainSlope(Elevation, r, c, kCell).Aspect; }
 double Temperature(long r, long c) { return 1.0 - 0.0065 * Elevation(r, c) + 0.01 * c; }
 // Two overcast columns, counted as horizontal.
 double Sunshine(long, long c) { return c == 3 || c == 4 ? 0.05 : 0.7; }
