@@ -118,9 +118,9 @@ int expokorrklasse::RegisterNewGrid(Grid &grid, long firstRow, long lastRow,
 
 void expokorrklasse::RegisterOutputGrids() {
   // Rank 0 casts the shadows over the whole raster.
-  const bool wholeRaster = MPIRank == 0 && CastsShadows();
-  shadowFirstRow_ = wholeRaster ? 1 : FirstRow;
-  shadowLastRow_ = wholeRaster ? NRows : LastRow;
+  shadowsOfWholeRaster_ = MPIRank == 0 && CastsShadows();
+  shadowFirstRow_ = shadowsOfWholeRaster_ ? 1 : FirstRow;
+  shadowLastRow_ = shadowsOfWholeRaster_ ? NRows : LastRow;
   correctionIndex_ = RegisterNewGrid(correction_, FirstRow, LastRow, correctionFile_,
                                      "radiation_correction", correctionWritecode_);
   shadowIndex_ = RegisterNewGrid(shadow_, shadowFirstRow_, shadowLastRow_, shadowFile_, "Shadow",
@@ -217,15 +217,15 @@ void expokorrklasse::ComputeCorrection() {
 }
 
 void expokorrklasse::ResetShadows() {
-  // Without spin-up units; shadows are never cast with them, so the grid
-  // keeps the zeros it was created with.
+  // With spin-up units no shadows are cast: the grid keeps the zeros it was
+  // created with.
   if (SpinUpSwitch != 0)
     return;
   CellIterationSetup rows = StripCellsOf(*this, zone_);
   rows.FirstRow = shadowFirstRow_;
   rows.LastRow = shadowLastRow_;
   // Rank 0 resets every cell it casts shadows on.
-  if (shadowFirstRow_ == 1 && shadowLastRow_ == NRows)
+  if (shadowsOfWholeRaster_)
     rows.Owners = nullptr;
   CellIteration(rows).ForEachCell([&](long r, long c) { shadow_[r][c] = 0.0; });
 }

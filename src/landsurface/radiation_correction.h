@@ -113,6 +113,7 @@ private:
   Grid inclinedBeam_; // "Ieff_max"
   Grid correctedTemperature_;
   Grid nightTemperature_;
+  bool shadowsOfWholeRaster_ = false; // rank 0 with shadows: rows 1..NRows
   long shadowFirstRow_ = 0;
   long shadowLastRow_ = -1;
   int correctionIndex_ = 0;
