@@ -2,8 +2,8 @@
 // hand-over, and the per-step, coupling, flush and release operations. The
 // application talks to this interface so that its order of calls can be
 // checked with a recording double; DefaultiniSetup adapts the real set-up
-// object. Operations the set-up object does not offer yet (spin-up, land-use
-// updates, external coupling) answer as a run without them.
+// object. Operations the set-up object does not offer yet (land-use updates)
+// answer as a run without them.
 #pragma once
 
 #include "setup/defaultini.h"
@@ -72,7 +72,7 @@ public:
   void CreateStandardGridStatistics() override { setup_.CreateStandardGridStatistics(); }
   SetupHandOver GetSettings() override { return setup_.GetSettings(); }
   void SetInitialized(int value) override { setup_.SetInitialized(value); }
-  SpinUpSettings InitSpinUp() override { return {}; }
+  SpinUpSettings InitSpinUp() override;
   double GetMaxElevation() override { return setup_.MaxElevation(); }
   void LinkExternalGrids(StatisticsRegistry *, int) override {}
 

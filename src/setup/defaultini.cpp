@@ -363,7 +363,11 @@ void defaultini::ReleaseMemory() {
     ReleaseGrid(1);
     for (const int index : setupGrids_)
       ReleaseGrid(index);
+    for (const int index : spinUpGrids_)
+      ReleaseGrid(index);
   }
+  spinUpGrids_.clear();
+  hydrologicResponseUnits_.clear();
   setupGrids_.clear();
   landuseLayerGrids_.clear();
   checkedCodeGrids_.clear();

@@ -12,11 +12,14 @@
 // release), standard_grids.cpp (zone grid, standard grids, periodic
 // re-reading, writing), variable_grids.cpp (variable grids, statistics),
 // zone_ranking.cpp (zone and region ranking), code_check_steps.cpp (checks and
-// renumbering of the land-use, irrigation and soil code grids) and
-// landuse_layers.cpp (the land-use layer grids of a multilayer land use).
+// renumbering of the land-use, irrigation and soil code grids),
+// landuse_layers.cpp (the land-use layer grids of a multilayer land use),
+// spin_up.cpp (the spin-up settings and hydrologic response units) and
+// external_coupling.cpp (the exchange with an external model).
 #pragma once
 
 #include "kernel/grid.h"
+#include "kernel/hydrologic_response_unit.h"
 #include "kernel/modelobject.h"
 #include "kernel/one_based_array.h"
 #include "kernel/zone_record.h"
@@ -44,6 +47,7 @@ class DiagnosticsLog;
 class GridRegistry;
 class StatisticsRegistry;
 class zonalstatistic;
+struct HruClassGrid;
 
 // Everything the set-up hands to the application. Pointers refer to data the
 // set-up object keeps owning until its ReleaseMemory; nothing here is freed by
@@ -167,6 +171,25 @@ public:
   // layer codes of the cells' multilayer types. Collective (halo exchange).
   void MakeLanduseLayerGrids();
 
+  // --- Spin-up -------------------------------------------------------------
+  // Reads "[SpinUp]" (absent: all three values 0; a switch of 0: nothing
+  // more is read). In spin-up mode it builds the hydrologic response units:
+  // from classified grids (rows of identifier, class width and spacing
+  // word) or from the standard grid "HydrologicResponseUnits" (numGrids 0),
+  // numbered on rank 0 over the whole raster, with each process's own
+  // masters; registers "HydrologicResponseUnits" and
+  // "MasterHydrologicResponseUnits" and writes both per process ("_%03d")
+  // and gathered. units points to the list (element 0 and the units), which
+  // this object owns. Collective. Exit codes: 28 and 11 (control file), 17
+  // (a value or row unreadable, a class width of 0 or less), 33 (a grid not
+  // registered), 12 (registry full), 1030 (no unit grid), 1031 (a class
+  // above 9999).
+  void InitSpinUp(int &spinUpSwitch, int &doTemperaturePreSpinUp, int &repeatCnt,
+                  const std::vector<HydrologicResponseUnit> *&units);
+  const std::vector<HydrologicResponseUnit> &HydrologicResponseUnits() const {
+    return hydrologicResponseUnits_;
+  }
+
   // --- State for the application and tests --------------------------------
   const GeneralSettings &Settings() const { return settings_; }
   const GridSections &Sections() const { return sections_; }
@@ -210,6 +233,12 @@ private:
   void StepLanduseLayers();
   void StepCouplingParameters();
   void StepFinish();
+  // Spin-up units (spin_up.cpp).
+  HruClassGrid ReadHruClassGrid();
+  int FreeEntryForUnits(const char *what);
+  void RegisterUnitGrids(bool given);
+  void BuildUnits(const std::vector<HruClassGrid> &classGrids, bool given);
+  void WriteUnitGrids();
   // An INFO entry naming a set-up step whose work is not built yet.
   void NotBuiltYet(int step, const char *what);
   void Progress(const char *text);
@@ -290,6 +319,10 @@ private:
     std::unique_ptr<zonalstatistic> statistic;
   };
   std::vector<GridStatistic> gridStatistics_;
+  std::vector<HydrologicResponseUnit> hydrologicResponseUnits_;
+  int unitGridIndex_ = 0;
+  int masterGridIndex_ = 0;
+  std::vector<int> spinUpGrids_; // registry entries made for the units
   int step_ = 0;
   bool released_ = false;
 };
