@@ -267,9 +267,7 @@ void defaultini::StepLanduseLayers() {
 
 void defaultini::StepCouplingParameters() {
   Progress("GetCouplingParameters...");
-  if (!OpenControlFile())
-    ThrowFatal(*Log, kOpenErrorExitCode, Concat("error opening ", ControlFileName));
-  NotBuiltYet(22, "external coupling parameters");
+  GetCouplingParameters();
 }
 
 void defaultini::StepFinish() {
@@ -368,6 +366,7 @@ void defaultini::ReleaseMemory() {
   }
   spinUpGrids_.clear();
   hydrologicResponseUnits_.clear();
+  coupling_ = ExternalCouplingSettings{};
   setupGrids_.clear();
   landuseLayerGrids_.clear();
   checkedCodeGrids_.clear();

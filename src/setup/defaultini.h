@@ -26,6 +26,7 @@
 #include "raster/grid_file_context.h"
 #include "raster/mpi_decomposition.h"
 #include "setup/code_check.h"
+#include "setup/external_coupling.h"
 #include "setup/general_sections.h"
 #include "setup/standard_grids.h"
 #include "setup/zone_ranking.h"
@@ -35,9 +36,9 @@
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_table_reader.h"
 
-#include <optional>
-
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,38 @@ public:
     return hydrologicResponseUnits_;
   }
 
+  // --- External coupling (one process only) ----------------------------------
+  // Set-up step 22: reads "[ExternalCoupling]" (absent or mode 0: off)
+  // from the reopened control file, which stays open. Exit codes: 14
+  // (control file), 17 (a value unreadable), 10 (a malformed letter or list
+  // row), 1009 (a mode other than 0 with more than one process).
+  void GetCouplingParameters();
+  // At the end of the application's set-up: binds the read and write rows
+  // to their internal grids (1003, 1004) and each statistics row to a copy
+  // of the first registry entry whose title names its entity (1005); the
+  // registry itself is not changed.
+  void LinkExternalGrids(StatisticsRegistry *statistics, int capacity);
+  bool IsCouplingActive() const { return coupling_.Mode == 1; }
+  const std::string &GetSemaphoreFile() const { return coupling_.SemaphoreFile; }
+  const std::string &GetOwnSemaphoreFile() const { return coupling_.OwnSemaphoreFile; }
+  const std::string &GetOwnSemaphoreContent() const { return coupling_.OwnSemaphoreContent; }
+  long GetWaitInterval() const { return coupling_.WaitInterval; }
+  char GetCouplingMode() const { return coupling_.IntervalLetter; }
+  int GetExternalTimeStep() const { return coupling_.ExternalTimeStep; }
+  bool HasExternalGWTable() const;
+  // Reads every partner grid into its internal grid, renames (code 1) or
+  // deletes (code 0) its file, then deletes the semaphore file; returns 0.
+  // Exit codes: the reader's own, 1001, 1002.
+  int ReadExternalGrids(long year, long month, long day, long hour);
+  // A step without output exchange: "Sum" and "Mean" grids and accumulating
+  // statistics take the step's values.
+  void AccumulateExternalOutput();
+  // A step with output exchange: the grids and statistics files for the
+  // partner (statistics files: 26 creating, 18 writing, 27 closing).
+  void WriteExternalOutput(long day, long month, long year, int dayEnded, int monthEnded,
+                           int yearEnded);
+  const ExternalCouplingSettings &Coupling() const { return coupling_; }
+
   // --- State for the application and tests --------------------------------
   const GeneralSettings &Settings() const { return settings_; }
   const GridSections &Sections() const { return sections_; }
@@ -233,6 +266,11 @@ private:
   void StepLanduseLayers();
   void StepCouplingParameters();
   void StepFinish();
+  // External coupling (external_coupling.cpp).
+  [[noreturn]] void CouplingSectionFailure(const char *text);
+  int ReadCouplingCount(const char *label);
+  void ReadCouplingLists(std::FILE *file);
+  void WriteCouplingStatistic(ExternalStatistic &row, int steps);
   // Spin-up units (spin_up.cpp).
   HruClassGrid ReadHruClassGrid();
   int FreeEntryForUnits(const char *what);
@@ -323,6 +361,7 @@ private:
   int unitGridIndex_ = 0;
   int masterGridIndex_ = 0;
   std::vector<int> spinUpGrids_; // registry entries made for the units
+  ExternalCouplingSettings coupling_;
   int step_ = 0;
   bool released_ = false;
 };

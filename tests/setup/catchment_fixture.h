@@ -18,6 +18,14 @@
 
 namespace tavro::test {
 
+// The fixture's zone grid (6 columns, 5 rows), row by row; nodata -9999.
+inline constexpr double kCatchmentNodata = -9999.0;
+inline constexpr double kCatchmentZone[5][6] = {{-9999, 3, 3, 7, 7, -9999},
+                                                {3, 3, 3, 7, 7, 7},
+                                                {-9999, 3, 10, 10, 7, -9999},
+                                                {10, 10, 10, 10, 7, 7},
+                                                {-9999, -9999, 10, 10, -9999, -9999}};
+
 inline std::string CatchmentDirectory() {
   const std::string file = __FILE__;
   return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
