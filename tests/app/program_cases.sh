@@ -220,7 +220,7 @@ example_spin_up)
   for np in 1 3; do
     mkdir -p "$work/np$np" && cd "$work/np$np" || exit 1
     prepare_example
-    printf '\n[SpinUp]\n1 SpinUpSwitch\n0 doTemperaturePreSpinUp\n2 repeatCnt\n1 numGrids\nterrain_height 100 linear classes of 100 m\n' >>example.ctl
+    cat "$examples/spin-up.section" >>example.ctl
     run "$np" example.ctl
     expect_status 0
     expect_console "SpinUp reached end of defined time range for run #1, resetting inputs and starting again now (repetition 2 of 2)"
@@ -247,6 +247,14 @@ example_spin_up)
         fail "the unit grid differs between 1 and 3 processes"
     fi
   done
+  # The temperature pre-spin-up walks "temperature" (the first variable) and
+  # needs the soil heat model, which the example's soil-water module lacks.
+  sed -i 's/^0 doTemperaturePreSpinUp/1 doTemperaturePreSpinUp/' example.ctl
+  grep -q '^1 doTemperaturePreSpinUp' example.ctl || fail "no pre-spin-up switch to set"
+  run 1 example.ctl
+  expect_status $((1040 % 256))
+  expect_console "heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"
+  expect_console "Exception in Modellapplication::run() caught!"
   ;;
 example_coupling)
   # A copy of the example coupled to the partner script: in every step the
@@ -254,23 +262,7 @@ example_coupling)
   # tavro answers with the terrain height ("Sum" of one step) and the mean
   # terrain height per subbasin.
   prepare_example
-  cat >>example.ctl <<'SECTION'
-
-[ExternalCoupling]
-1 coupling mode
-partner.sem semaphore file of the partner
-1000 wait interval (processor-clock ticks)
-I exchange in every step
-1440 time step of the partner in minutes
-1 grid to read
-partner_depth.asc soil_depth 0 0
-1 grid to write
-tavro_height.asc terrain_height Sum
-1 statistic to write
-tavro_height.txt terrain_height Mean
-tavro.sem own semaphore file
-step_done own semaphore content
-SECTION
+  cat "$examples/coupling.section" >>example.ctl
   "$mpiexec" -n 1 "$tavro" example.ctl >out.txt 2>err.txt </dev/null &
   tavro_pid=$!
   timeout 240 bash "$(dirname "${BASH_SOURCE[0]}")/coupling_partner.sh" 28 ../zone.asc >partner.txt 2>&1
