@@ -11,8 +11,9 @@ variant=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/run"
 rm -rf "$run" && mkdir -p "$run" && cd "$run"
-# The program writes its substituted copy next to the control file: run a copy.
-cp "$here/example.ctl" .
+# The program writes its substituted copy next to the control file and its
+# derived grids next to their sources: run on copies of all inputs.
+cp "$here/example.ctl" "$here"/*.asc "$here"/*.dat .
 case $variant in
 "") ;;
 spin-up) cat "$here/spin-up.section" >>example.ctl ;;
@@ -23,7 +24,7 @@ set +e
 if [ "$variant" = coupling ]; then
   mpiexec -n 1 "$tavro" example.ctl &
   tavro_pid=$!
-  bash "$here/../tests/app/coupling_partner.sh" 28 ../zone.asc
+  bash "$here/../tests/app/coupling_partner.sh" 28 zone.asc
   wait "$tavro_pid"
 else
   mpiexec -n "$np" "$tavro" example.ctl

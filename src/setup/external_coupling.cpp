@@ -13,7 +13,6 @@
 #include <mpi.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -46,19 +45,6 @@ constexpr const char *kStatisticRowFailure =
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
-}
-
-// An integer word as fscanf "%d" takes it; nothing when there is none.
-std::optional<int> ScanInt(std::FILE *file) {
-  std::string text = ScanIntegerText(file);
-  std::string_view digits = text;
-  if (!digits.empty() && digits.front() == '+')
-    digits.remove_prefix(1);
-  int value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
-    return std::nullopt;
-  return value;
 }
 
 // Every cell: the source added where the zone grid is valid, nodata elsewhere.

@@ -13,8 +13,8 @@
 
 #include <mpi.h>
 
-#include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace tavro {
 namespace {
@@ -104,15 +104,13 @@ HruClassGrid defaultini::ReadHruClassGrid() {
   ControlFileReader &reader = ControlFile();
   HruClassGrid row;
   row.identifier = reader.NextWord();
-  double width = 0.0;
-  const bool widthRead = std::fscanf(reader.Handle(), "%lf", &width) == 1;
+  const std::optional<double> width = ScanDouble(reader.Handle());
   const std::string spacing = reader.NextWord();
   // A class width of 0 or less would divide by zero: the row is unreadable.
-  if (row.identifier.empty() || !widthRead || spacing.empty() || !(width > 0.0) ||
-      !std::isfinite(width))
+  if (row.identifier.empty() || !width || spacing.empty() || !(*width > 0.0))
     ControlFileError(kRowLabel, ModuleName);
   ReadWholeLine(reader.Handle(), ControlFileReader::MaxLineLength); // the free label
-  row.classWidth = width;
+  row.classWidth = *width;
   row.squareRoot = spacing.find("sqrt") != std::string::npos;
   const std::string bracketed = "[" + row.identifier + "]";
   const int index = GetGridIndexOf3(row.identifier, bracketed, bracketed);

@@ -4,7 +4,7 @@
 // land-use layer grids with a missing second layer, the renumbered layer
 // codes on every process, a periodic re-read of "landuse" with new codes and
 // the return of its initial values, and failures that end every process with their exit code.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // External coupling needs a single process: any coupling mode other than 0
 // stops every process of a larger job with 1009 in set-up step 22, and a
 // single process accepts it.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 

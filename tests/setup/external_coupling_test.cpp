@@ -3,7 +3,7 @@
 // reading of the partner's grids with their files deleted, renamed or kept,
 // the accumulation of a day of hourly steps into "Sum", "Mean" and
 // "SumTotal" grids with their end-of-period files, and the statistics files.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include "kernel/teilmodellklasse.h"
 #include "raster/grid_format.h"

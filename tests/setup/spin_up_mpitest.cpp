@@ -4,7 +4,7 @@
 // first owned cell of each unit, rank 0's gathered master grid shows the
 // masters of all processes, the files are written per process and whole,
 // and a module's cell loop computes only masters and copies their results.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"

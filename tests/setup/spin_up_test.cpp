@@ -1,7 +1,7 @@
 // The "[SpinUp]" section on the fixture catchment: without the section or
 // with switch 0 nothing is built or written; the refusals of the section
 // with their entries and exit codes.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 
