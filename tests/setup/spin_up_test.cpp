@@ -90,9 +90,7 @@ TEST(SpinUp, RefusalsOfTheSection) {
 TEST(SpinUp, UnitsGivenAsAStandardGridAreWrittenUnderTheUnitName) {
   // The standard grid "HydrologicResponseUnits" read from soil_depth.asc:
   // its file is not overwritten, the units go to All_HydrologicResponseUnits.
-  WriteCatchment({{"4 number of standard grids", "5 number of standard grids"},
-                  {"river.asc        river_links  0",
-                   "river.asc        river_links  0\nsoil_depth.asc HydrologicResponseUnits 0"},
+  WriteCatchment({test::MoreStandardGrids({"soil_depth.asc HydrologicResponseUnits 0"}),
                   {"[model_time]", "[SpinUp]\n1\n0\n1\n0\n\n[model_time]"}});
   const std::string input = test::ReadWholeFile("soil_depth.asc");
   SpinUpRun s;
