@@ -313,15 +313,16 @@ std::vector<std::uint8_t> GifImageReader::ReadFile(bool headerOnly) const {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path_.c_str(), "rb"));
   if (!file)
     throw GifFormatError("the file cannot be opened");
-  std::vector<std::uint8_t> bytes;
-  std::array<std::uint8_t, 1 << 16> chunk{};
-  const std::size_t wanted = headerOnly ? kHeaderBytes + kScreenDescriptorBytes : chunk.size();
-  std::size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, wanted, file.get())) > 0) {
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    if (headerOnly)
-      break;
+  // The whole file in one read where its size is known; a shorter read only
+  // makes the decoder find its end early.
+  long size = static_cast<long>(kHeaderBytes + kScreenDescriptorBytes);
+  if (!headerOnly) {
+    if (std::fseek(file.get(), 0, SEEK_END) != 0 || (size = std::ftell(file.get())) < 0 ||
+        std::fseek(file.get(), 0, SEEK_SET) != 0)
+      throw GifFormatError("the file cannot be read");
   }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
   if (std::ferror(file.get()))
     throw GifFormatError("the file cannot be read");
   return bytes;
