@@ -93,9 +93,10 @@ void expokorrklasse::LinkInputGrids() {
   elevation_ = (*Registry)[2].Data;
   aspect_ = (*Registry)[GetGridIndex("slope_aspect")].Data;
   slope_ = (*Registry)[GetGridIndex("slope_angle")].Data;
+  // The cell loop takes the units from the registry; missing ones are fatal here.
   if (SpinUpSwitch != 0) {
-    unitGrid_ = (*Registry)[GetGridIndex("HydrologicResponseUnits")].Data;
-    masterGrid_ = (*Registry)[GetGridIndex("MasterHydrologicResponseUnits")].Data;
+    GetGridIndex("HydrologicResponseUnits");
+    GetGridIndex("MasterHydrologicResponseUnits");
   }
   if (const int index = FindGrid("sunshine_duration", false); index > 0)
     sunshine_ = (*Registry)[index].Data;
@@ -138,12 +139,6 @@ Grid *expokorrklasse::GetRadiationCorrectionGrid() {
   return FlowControl == 1 && correction_.Allocated() ? &correction_ : nullptr;
 }
 
-CellIterationSetup expokorrklasse::CellsOfThisProcess() const {
-  if (SpinUpSwitch == 0)
-    return StripCellsOf(*this, zone_);
-  return StripCellsOf(*this, zone_, {unitGrid_, masterGrid_, HydrologicResponseUnits});
-}
-
 void expokorrklasse::ComputeTimeStep(long hour, long day, long month, long year) {
   CopyNightTemperature();
   if (FlowControl == 0 || !correction_.Allocated())
@@ -172,7 +167,7 @@ void expokorrklasse::CopyNightTemperature() {
 }
 
 void expokorrklasse::ComputeCorrection() {
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) { inclinedBeam_[r][c] = 0.0; });
 
   const double end = static_cast<double>(ActualHour) + HoursToIntervalEnd + TimeShift;
@@ -221,9 +216,11 @@ void expokorrklasse::ResetShadows() {
   // created with.
   if (SpinUpSwitch != 0)
     return;
-  CellIterationSetup rows = StripCellsOf(*this, zone_);
+  CellIterationSetup rows = CellLoopSetup();
   rows.FirstRow = shadowFirstRow_;
   rows.LastRow = shadowLastRow_;
+  rows.UnitGrid = rows.MasterGrid = nullptr;
+  rows.Units = nullptr;
   // Rank 0 resets every cell it casts shadows on.
   if (shadowsOfWholeRaster_)
     rows.Owners = nullptr;
@@ -240,7 +237,7 @@ void expokorrklasse::ShadowsOfSubStep(double azimuth, double elevation) {
 
 void expokorrklasse::FinishCorrection(double horizontalSum) {
   sunSeen_ = horizontalSum > 0.0;
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) {
     correction_[r][c] = sunSeen_ ? inclinedBeam_[r][c] / horizontalSum : 0.0;
   });
@@ -251,7 +248,7 @@ void expokorrklasse::FinishCorrection(double horizontalSum) {
 void expokorrklasse::CorrectTemperature() {
   if (!correctedTemperature_.Allocated())
     return;
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) {
     const double sunshine = sunshine_ != nullptr ? (*sunshine_)[r][c] : kDefaultSunshine;
     correctedTemperature_[r][c] = radiation::CorrectedTemperature(
