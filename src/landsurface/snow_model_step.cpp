@@ -26,12 +26,7 @@ snow::TracerKind KindOf(const TracerInfo &info, const TracerRecord &record) {
 
 } // namespace
 
-CellIteration schneemodellklasse::Cells() const {
-  if (SpinUpSwitch != 0)
-    return CellIteration(
-        StripCellsOf(*this, BaseZoneGrid, unitGrid_, masterGrid_, HydrologicResponseUnits));
-  return CellIteration(StripCellsOf(*this, BaseZoneGrid));
-}
+CellIteration schneemodellklasse::Cells() const { return CellIteration(CellLoopSetup()); }
 
 void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
   teilmodellklasse::ComputeTimeStep(hour, day, month, year);

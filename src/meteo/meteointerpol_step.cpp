@@ -86,9 +86,9 @@ void meteointerpol::LinkRegions() {
 }
 
 CellIterationSetup meteointerpol::CellsOfThisProcess() const {
-  if (spinUpSwitch_ != 0)
-    return StripCellsOf(*this, zone_, unitGrid_, masterGrid_, units_);
-  return StripCellsOf(*this, zone_);
+  if (spinUpSwitch_ == 0)
+    return StripCellsOf(*this, zone_);
+  return StripCellsOf(*this, zone_, {unitGrid_, masterGrid_, units_});
 }
 
 bool meteointerpol::InterpolateCells() {

@@ -1,31 +1,9 @@
 // Cell tests and the copy of master-cell results in spin-up mode.
 #include "raster/cell_iteration.h"
 
-#include "kernel/modelobject.h"
-
 #include <cmath>
 
 namespace tavro {
-
-CellIterationSetup StripCellsOf(const modelobject &object, const Grid *zone, const Grid *unitGrid,
-                                const Grid *masterGrid,
-                                const std::vector<HydrologicResponseUnit> *units) {
-  CellIterationSetup cells;
-  cells.FirstRow = object.FirstRow;
-  cells.LastRow = object.LastRow;
-  cells.NCols = object.NCols;
-  cells.RowRanges = object.RowRanges;
-  cells.Zone = zone;
-  cells.NoData = object.NoData;
-  cells.Owners = object.MPIRegions;
-  cells.Rank = object.MPIRank;
-  if (unitGrid != nullptr) {
-    cells.UnitGrid = unitGrid;
-    cells.MasterGrid = masterGrid;
-    cells.Units = units;
-  }
-  return cells;
-}
 
 RowColumnRange CellIteration::Columns(long row) const {
   if (setup_.RowRanges == nullptr)
