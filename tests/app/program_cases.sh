@@ -32,15 +32,20 @@ prepare_example() {
   cd example/run || exit 1
 }
 # Puts one radioactive tracer into the control file $1 in place of the count
-# of "[substance_transport]", wherever that section stands.
+# of "[substance_transport]", wherever that section stands, and its
+# concentration in the water input as a standard grid.
 with_one_tracer() {
-  awk -v line="$tracer_line" '
+  awk -v line="$tracer_line" -v input="$tracer_input_line" '
     /^\[/ { section = $1 }
     section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
       print "1 number of tracers"; print line; done = 1; next
     }
+    section == "[standard_grids]" && !grids && !/^\[/ && NF > 0 {
+      print ($1 + 1) " number of standard grids"; print input; grids = 1; next
+    }
     { print }' "$1" >"$1.new" && mv "$1.new" "$1"
 }
+tracer_input_line="tracer_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 0.5 fillcode = 0"
 tracer_line="Cesium radioactive half_time = 11012 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 0 gwini = 0 statcode = 2001 gridcode = 0 path = ./ statext = sta gridext = asc"
 # The active modules among those that carry tracers: name and the first five
 # characters of the name (in the names of the tracer files).
