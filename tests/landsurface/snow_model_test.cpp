@@ -4,6 +4,7 @@
 // pack, spin-up units, tracers), the state section and the lake switch.
 #include "landsurface/snow_model.h"
 
+#include "kernel/hydrologic_response_unit.h"
 #include "kernel/state_file.h"
 #include "kernel/tracer_info.h"
 #include "landsurface/snow/snow_cover.h"
@@ -13,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -421,6 +424,361 @@ TEST_F(SnowStepTest, RainOnAColdPackLeavesWithoutCountingAsMelt) {
   EXPECT_NEAR(Module(*module, "snowstorage_liquid")[1][1], 7.0, 1e-12);
   EXPECT_NEAR(Module(*module, "snowcover_outflow")[1][1], 4.0, 1e-12);
   EXPECT_EQ(Module(*module, "melt_from_snowcover")[1][1], 0.0);
+}
+
+} // namespace
+} // namespace tavro
+
+namespace tavro {
+namespace {
+
+TEST_F(SnowStepTest, EnergyBalanceSeesTheLandUseAlbedoUpTo2Point5Millimetres) {
+  SnowSectionText text;
+  text.method = 5;
+  text.minutes = 720.0;
+  catchment_.AddCommonInputs([](long, long) { return 3.0; }, [](long, long) { return 0.0; });
+  const std::map<std::string, double> weather{{"wind_speed", 2.0},
+                                              {"air_humidity", 0.7},
+                                              {"cloudiness", 0.3},
+                                              {"AspectCorrectedGlobalRadiation", 3000.0}};
+  for (const auto &[identifier, value] : weather)
+    catchment_.AddInput(identifier, value);
+  Grid &evaporation = catchment_.AddInput("snow_evaporation", 99.0);
+  auto module = Build(text);
+  module->SelectWaterInput(false);
+  SetPack(*module, 1, 1, 2.5);
+  SetPack(*module, 1, 2, 3.0);
+  module->ComputeTimeStep(12, 15, 1, 2012);
+
+  // The kernel with the albedo each pack should have seen: the land use's
+  // 0.25 at 2.5 mm, the snow's (fresh: ALBsnow_max) above.
+  for (const auto &[column, albedo] : {std::pair{1L, 0.25}, std::pair{2L, 0.9}}) {
+    SCOPED_TRACE(column);
+    snow::CellForcing f;
+    f.Wind = 2.0;
+    f.Humidity = 0.7;
+    f.Cloudiness = 0.3;
+    f.Radiation = 3000.0;
+    f.Albedo = albedo;
+    f.Elevation = Elevation(1, column);
+    snow::PackState pack;
+    pack.Solid = pack.Total = column == 1 ? 2.5 : 3.0;
+    pack.SnowTemperature = pack.SurfaceTemperature = N;
+    snow::PrecipitationSplit split;
+    const std::vector<snow::StepPart> parts{{3.0, 1.0}};
+    const snow::CellWaterResult r =
+        snow::AdvanceCellWater(module->Section().Pack, {720.0, 2.0, 1.0}, f, parts, split, pack);
+    EXPECT_EQ(Module(*module, "snowstorage_solid")[1][column], pack.Solid);
+    EXPECT_EQ(Module(*module, "snowstorage_liquid")[1][column], pack.Liquid);
+    EXPECT_EQ(Module(*module, "snowcover_outflow")[1][column], r.Outflow);
+    EXPECT_EQ(Module(*module, "surftemp")[1][column], pack.SurfaceTemperature);
+    EXPECT_EQ(Module(*module, "snowtemp")[1][column], pack.SnowTemperature);
+    // Set to 0 at the start of the step, then the pack's sublimation.
+    EXPECT_EQ(evaporation[1][column], pack.Evaporation);
+  }
+  EXPECT_NE(Module(*module, "snowstorage_solid")[1][1] / 2.5,
+            Module(*module, "snowstorage_solid")[1][2] / 3.0);
+  EXPECT_EQ(evaporation[2][2], 0.0); // no pack: nothing sublimates
+}
+
+TEST_F(SnowStepTest, SpinUpUnitsTakeTheirMastersValues) {
+  test::SnowCatchment row(
+      log_, 1, 4, 1, [](long, long) { return 1.0; }, [](long, long) { return 800.0; });
+  row.AddCommonInputs([](long, long c) { return c % 2 == 1 ? -5.0 : 10.0; },
+                      [](long, long) { return 12.0; });
+  row.AddInput("HydrologicResponseUnits", [](long, long c) { return c <= 2 ? 1.0 : 2.0; });
+  row.AddInput("MasterHydrologicResponseUnits", [](long, long c) { return c % 2 == 1 ? 1.0 : N; });
+  std::vector<HydrologicResponseUnit> units(3);
+  units[1].row = 1;
+  units[1].column = 1;
+  units[2].row = 1;
+  units[2].column = 3;
+  SnowSectionText text;
+  text.minutes = 720.0;
+  test::WriteFixture(test::kSnowControl, text.Text());
+  ModuleSettings settings = row.Settings(kEnd);
+  settings.MinToIntEnd = 720.0;
+  settings.SpinUpSwitch = 1;
+  settings.HydrologicResponseUnits = &units;
+  int error = 0;
+  schneemodellklasse module(error, settings);
+  module.SelectWaterInput(false);
+  module.ComputeTimeStep(0, 15, 1, 2012);
+  const Grid &solid = *row.registry[row.registry.FindGrid("snowstorage_solid", false)].Data;
+  const Grid &snowfall = *row.registry[row.registry.FindGrid("snow_fraction", false)].Data;
+  // The masters are cold: 12 mm of snow; their members at 10 °C copy that.
+  for (long c = 1; c <= 4; ++c) {
+    EXPECT_EQ(solid[1][c], 12.0) << c;
+    EXPECT_EQ(snowfall[1][c], 12.0) << c;
+  }
+}
+
+TracerInfo Tracer(const std::string &name, int evaporating, int radioactive = 0) {
+  TracerInfo info;
+  info.name = name;
+  info.evaporating = evaporating;
+  info.radioactive = radioactive;
+  info.half_time = radioactive != 0 ? 10.0 : -9999.0;
+  info.max_conc = 1e9;
+  info.path = "./";
+  info.statext = "sta";
+  info.gridext = "asc";
+  return info;
+}
+
+TEST_F(SnowStepTest, TracersMixWithTheInputAndLeaveWithTheOutflow) {
+  catchment_.AddInput("concflux_tracer_1_input", 2.0);
+  catchment_.AddInput("concflux_tracer_2_input", 100.0);
+  catchment_.AddInput("concflux_tracer_2_irrigation", 3.0); // taken before "input"
+  catchment_.AddInput("concflux_tracer_3_input", 0.0);
+  OneBasedArray<TracerInfo> tracers(3);
+  tracers[1] = Tracer("chl", 1);
+  tracers[2] = Tracer("nit", 0);
+  tracers[3] = Tracer("ces", 0, 1);
+  SnowSectionText text;
+  text.minutes = 720.0;
+  auto module = Ready(text, 4.0, 4.0, 6.0); // rain and melt
+  int error = 0;
+  module->InitTracerGrids(error, 3, &tracers, &catchment_.statistics, 200);
+  ASSERT_EQ(error, 0);
+  Grid &stored1 = Module(*module, "concstor_tracer_1_snow_model");
+  Grid &stored2 = Module(*module, "concstor_tracer_2_snow_model");
+  Grid &stored3 = Module(*module, "concstor_tracer_3_snow_model");
+  SetPack(*module, 1, 1, 30.0);
+  stored3[1][1] = 8.0;
+  for (int step = 0; step < 4; ++step) {
+    const double before1 = stored1[1][1];
+    const double before2 = stored2[1][1];
+    const double before3 = stored3[1][1];
+    const double water = Module(*module, "snow_storage_total")[1][1];
+    module->ComputeTimeStep(12 * (step % 2), 15 + step / 2, 1, 2012);
+    const double outflow = Module(*module, "snowcover_outflow")[1][1];
+    ASSERT_GT(outflow, 0.0);
+    // Evaporating: mixed into the pack's water; that concentration leaves.
+    EXPECT_DOUBLE_EQ(stored1[1][1], (before1 * water + 2.0 * 6.0) / (water + 6.0));
+    EXPECT_EQ(Module(*module, "concflux_tracer_1_snow_model")[1][1], stored1[1][1]);
+    // Not evaporating: what came in is stored or left.
+    const double left = Module(*module, "concflux_tracer_2_snow_model")[1][1] * outflow;
+    EXPECT_NEAR(stored2[1][1] - before2 + left, 6.0 * 3.0, 1e-12);
+    // The radioactive one decays by its factor before anything else.
+    const double decayed = before3 * std::exp(-0.5 / (10.0 * 1.442695041111));
+    const double leftOf3 = Module(*module, "concflux_tracer_3_snow_model")[1][1] * outflow;
+    EXPECT_NEAR(stored3[1][1] + leftOf3, decayed, 1e-12);
+  }
+  module->FinishTracerGrids();
+  EXPECT_EQ(catchment_.registry.Find("concstor_tracer_1_snow_model"), 0);
+}
+
+TEST_F(SnowStepTest, TracersNeedAnInputConcentration) {
+  OneBasedArray<TracerInfo> tracers(1);
+  tracers[1] = Tracer("chl", 1);
+  auto module = Ready(SnowSectionText{}, 4.0, 4.0, 6.0);
+  int error = 0;
+  EXPECT_EQ(
+      ExitCodeOf([&] { module->InitTracerGrids(error, 1, &tracers, &catchment_.statistics, 200); }),
+      33);
+  EXPECT_TRUE(Logged("Wether concflux_tracer_1_irrigation, concflux_tracer_1_input or "
+                     "!!_no_entry_!!"));
+}
+
+// --- State section -------------------------------------------------------------------
+
+class SnowStateTest : public SnowModuleTest {
+protected:
+  std::unique_ptr<schneemodellklasse> Ready() {
+    catchment_.AddCommonInputs([](long, long) { return 0.0; }, [](long, long) { return 0.0; });
+    catchment_.AddInput("temperature_night", 0.0);
+    auto module = Build(SnowSectionText{});
+    module->SetQg(&qg_);
+    return module;
+  }
+  static std::string Section(const std::vector<std::string> &lines) {
+    std::string text = "[routing_model]\n0 (earlier section)\n";
+    for (const std::string &line : lines)
+      text += line + "\n";
+    return text;
+  }
+  SubbasinRunoffArrays qg_;
+};
+
+TEST_F(SnowStateTest, WithoutGlaciersTheSectionHoldsEmptyReservoirs) {
+  auto module = Ready();
+  EXPECT_EQ(module->SubbasinCount(), 2);
+  module->ReadStorage("state.txt", 0); // kept for the end, nothing read
+  module->ReleaseMemory();
+  const std::string written = test::ReadWholeFile("state.txt");
+  EXPECT_EQ(written, "[snow_model]\n2 (number of subasins)\n"
+                     "1\t0(TG code and Qice_slr value)\n1\t0(TG code and Qfirn_slr value)\n"
+                     "1\t0(TG code and Qsnow_slr value)\n2\t0(TG code and Qice_slr value)\n"
+                     "2\t0(TG code and Qfirn_slr value)\n2\t0(TG code and Qsnow_slr value)\n\n");
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 9);
+  EXPECT_FALSE(Logged("WARNING: in snow/glacier model"));
+}
+
+TEST_F(SnowStateTest, ReservoirsReadBackExactly) {
+  const std::vector<double> values{0.1, 1.0 / 3.0, 2.5e-7, 123.456789012345678, 0.0, 1e10};
+  {
+    auto module = Ready();
+    module->Reservoirs().Allocate(2);
+    for (int i = 1; i <= 2; ++i) {
+      module->Reservoirs().Ice[static_cast<std::size_t>(i)] = values[3 * i - 3];
+      module->Reservoirs().Firn[static_cast<std::size_t>(i)] = values[3 * i - 2];
+      module->Reservoirs().Snow[static_cast<std::size_t>(i)] = values[3 * i - 1];
+    }
+    module->ReadStorage("state.txt", 3);
+    module->ReleaseMemory();
+  }
+  auto next = Ready();
+  next->Reservoirs().Allocate(2);
+  next->ReadStorage("state.txt", 1);
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(next->Reservoirs().Ice[static_cast<std::size_t>(i)], values[3 * i - 3]);
+    EXPECT_EQ(next->Reservoirs().Firn[static_cast<std::size_t>(i)], values[3 * i - 2]);
+    EXPECT_EQ(next->Reservoirs().Snow[static_cast<std::size_t>(i)], values[3 * i - 1]);
+  }
+}
+
+TEST_F(SnowStateTest, ReadCodesTwoAndFourAndNoNameKeepNothing) {
+  for (const auto &[name, code] :
+       {std::pair{"state.txt", 2}, std::pair{"state.txt", 4}, std::pair{"", 1}}) {
+    auto module = Ready();
+    module->ReadStorage(name, code);
+    EXPECT_EQ(module->StorageFileName(), "");
+    module->ReleaseMemory();
+    EXPECT_FALSE(test::FileExists("state.txt"));
+  }
+}
+
+TEST_F(SnowStateTest, AFileOrSectionThatIsNotThereStartsCold) {
+  auto module = Ready();
+  module->Reservoirs().Allocate(2);
+  module->Reservoirs().Ice[1] = 4.0;
+  module->ReadStorage("missing.txt", 1);
+  EXPECT_TRUE(Logged("WARNING: in snow/glacier model: error opening storage content file "
+                     "missing.txt"));
+  EXPECT_TRUE(Logged("WARNING: glacier model will be run with cold start initialization values"));
+  test::WriteFixture("other.txt", Section({"[unsatzon_model]", "2 (number of subasins)"}));
+  module->ReadStorage("other.txt", 1);
+  EXPECT_TRUE(Logged("WARNING: in snow/glacier model: [snow_model] not found in storage content "
+                     "file other.txt"));
+  EXPECT_EQ(module->Reservoirs().Ice[1], 4.0);
+}
+
+TEST_F(SnowStateTest, SectionsThatDoNotFitStopWithTheirMismatch) {
+  struct Case {
+    std::vector<std::string> lines;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {{"[snow_model]", "3 (number of subasins)"},
+       "FATAL: (snow model) error in storage file content reading number of subbasins:;value in "
+       "actual control is:   2;but value in storage file is: 3;Tavro throws..."},
+      {{"[snow_model]", "2 (number of subasins)", "2\t0.5(TG code and Qice_slr value)"},
+       "reading subbasin code:;value in actual control is:   1;but value in storage file is: 2"},
+      {{"[snow_model]", "2 (number of subasins)", "1\t0.5(TG code and Qice_slr value)", "1\t"},
+       "but value in storage file is: (no number could be read there)"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.entry);
+    auto module = Ready();
+    module->Reservoirs().Allocate(2);
+    test::WriteFixture("state.txt", Section(c.lines));
+    EXPECT_EQ(ExitCodeOf([&] { module->ReadStorage("state.txt", 1); }), 71);
+    EXPECT_TRUE(Logged(c.entry));
+  }
+}
+
+TEST_F(SnowStateTest, StoredValuesAreCheckedWithTheRelativeTolerance) {
+  auto module = Ready();
+  struct Case {
+    const char *stored;
+    double current;
+    int code;
+  };
+  for (const Case &c : {Case{"0", 0.0, -1}, Case{"100", 100.0005, -1}, Case{"100", 100.002, 71}}) {
+    SCOPED_TRACE(c.current);
+    test::WriteFixture("check.txt", std::string("[s]\n") + c.stored + " (value)\n");
+    StateFileReader file(*module, "check.txt",
+                         [&](std::string_view d, double current, std::optional<double> stored) {
+                           module->ThrowStorageMismatch(d, current, stored);
+                         });
+    ASSERT_TRUE(file.FindSection("[s]"));
+    EXPECT_EQ(ExitCodeOf([&] { module->CheckStorageValue(file, c.current, "T0"); }), c.code);
+  }
+  EXPECT_TRUE(Logged("FATAL: (snow model) error in storage file content reading T0:"));
+}
+
+TEST_F(SnowStateTest, DirectoriesStandBeforeTheStateFile) {
+  ASSERT_EQ(std::system("mkdir -p in out"), 0);
+  settings_.InitialStateDirectory = "in/";
+  auto module = Ready();
+  module->DefaultOutputDirectory = "out/";
+  module->InitialStateDirectory = "in/";
+  module->Reservoirs().Allocate(2);
+  module->ReadStorage("state.txt", 1);
+  EXPECT_TRUE(Logged("error opening storage content file in/state.txt"));
+  module->ReleaseMemory();
+  EXPECT_TRUE(test::FileExists("out/state.txt"));
+}
+
+// --- Lakes ---------------------------------------------------------------------------
+
+class SnowLakeTest : public SnowModuleTest {
+protected:
+  // Snow at -10 °C, 5 mm of input, and "[lake_model]" with the lake switch.
+  std::unique_ptr<schneemodellklasse> Ready(test::SnowCatchment &catchment, int lakeSwitch) {
+    catchment.AddCommonInputs([](long, long) { return -10.0; }, [](long, long) { return 5.0; });
+    catchment.AddInput("temperature_night", -10.0);
+    test::WriteFixture(test::kSnowControl, SnowSectionText{}.Text() + "[lake_model]\n" +
+                                               std::to_string(lakeSwitch) + "\n");
+    settings_ = catchment.Settings(kEnd);
+    settings_.MinToIntEnd = 1440.0;
+    int error = 0;
+    auto module = std::make_unique<schneemodellklasse>(error, settings_);
+    module->SelectWaterInput(false);
+    return module;
+  }
+  std::unique_ptr<schneemodellklasse> Ready(int lakeSwitch) {
+    return Ready(catchment_, lakeSwitch);
+  }
+};
+
+TEST_F(SnowLakeTest, WithoutLakeGridLakesAreOff) {
+  auto module = Ready(1);
+  module->ReadLakeParameters("[lake_model]");
+  EXPECT_EQ(module->LakeFlag(), 0);
+  EXPECT_TRUE(Logged("INFO: no LAKE-grid was found in snow_model;Lake modelling is switched off "
+                     "for snow_model."));
+}
+
+TEST_F(SnowLakeTest, LakeCellsWithPondingWaterTakeOnlyRain) {
+  for (const char *ponding : {"ponding_storage", "ponding_storage_top"}) {
+    SCOPED_TRACE(ponding);
+    test::SnowCatchment catchment(log_, 3, 4, 2, Zone, Elevation);
+    catchment.AddInput("lake_codes", [](long r, long c) { return r == 1 && c <= 2 ? 7.0 : 0.0; });
+    catchment.AddInput(ponding, [](long, long c) { return c == 1 ? 10.0 : 0.0; });
+    auto module = Ready(catchment, 1);
+    module->ReadLakeParameters("[lake_model]");
+    EXPECT_EQ(module->LakeFlag(), 1);
+    module->ComputeTimeStep(0, 15, 1, 2012);
+    const Grid &solid = catchment.Input("snowstorage_solid");
+    EXPECT_EQ(solid[1][1], 0.0); // a lake with water: rain
+    EXPECT_EQ(catchment.Input("rain_fraction")[1][1], 5.0);
+    EXPECT_EQ(solid[1][2], 5.0); // a lake without ponding water: snow
+    EXPECT_EQ(solid[2][1], 5.0);
+  }
+}
+
+TEST_F(SnowLakeTest, LakeGridWithoutPondingGridIsFatalAndSpinUpTurnsLakesOff) {
+  catchment_.AddInput("lake_codes", 1.0);
+  auto module = Ready(1);
+  EXPECT_EQ(ExitCodeOf([&] { module->ReadLakeParameters("[lake_model]"); }), 28);
+  EXPECT_TRUE(Logged("LAKE-grid was found, but no POND-Grid. For using lakes,;both grids as well "
+                     "as the MAXPOND grid must be present."));
+  module->SpinUpSwitch = 1;
+  module->ReadLakeParameters("[lake_model]");
+  EXPECT_EQ(module->LakeFlag(), 0);
+  EXPECT_EQ(ExitCodeOf([&] { module->ReadLakeParameters("[no_such_section]"); }), 17);
 }
 
 } // namespace
