@@ -10,16 +10,6 @@
 
 namespace tavro {
 
-namespace {
-
-// IsGridSpace as 0 or 1, without a branch.
-inline unsigned SpaceBit(char c) {
-  return static_cast<unsigned>(c == ' ') |
-         static_cast<unsigned>(static_cast<unsigned char>(c - '\t') <= '\r' - '\t');
-}
-
-} // namespace
-
 std::int64_t CountCellTokens(std::string_view text) {
   if (text.empty())
     return 0;
@@ -32,7 +22,8 @@ std::int64_t CountCellTokens(std::string_view text) {
     const std::size_t stop = std::min(text.size(), i + 255);
     unsigned char part = 0;
     for (; i < stop; ++i)
-      part += static_cast<unsigned char>(SpaceBit(text[i - 1]) & (SpaceBit(text[i]) ^ 1U));
+      part += static_cast<unsigned char>(static_cast<unsigned>(IsGridSpace(text[i - 1])) &
+                                         static_cast<unsigned>(!IsGridSpace(text[i])));
     count += part;
   }
   return count;

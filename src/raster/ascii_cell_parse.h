@@ -9,9 +9,12 @@
 
 namespace tavro {
 
-// The white space that separates values, as fscanf sees it.
+// The white space that separates values, as fscanf sees it: ' ' and '\t' to
+// '\r', tested without a branch so that loops over many bytes vectorise.
 inline bool IsGridSpace(char c) {
-  return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
+  return static_cast<bool>(
+      static_cast<unsigned>(c == ' ') |
+      static_cast<unsigned>(static_cast<unsigned char>(c - '\t') <= '\r' - '\t'));
 }
 
 // Where cell k (0-based, row after row) of a grid goes: rows[k / ncols + 1]
