@@ -5,10 +5,22 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 
 namespace tavro {
+
+namespace {
+
+// A token that from_chars read as a NaN ("nan", "-nan(...)"). Told from the
+// text, not the value, so that the loop never waits for the number.
+inline bool SpellsNan(const char *start, const char *stop) {
+  if (stop - start < 3)
+    return false;
+  const char lead = *start == '-' ? start[1] : start[0];
+  return (lead | 0x20) == 'n';
+}
+
+} // namespace
 
 std::int64_t CountCellTokens(std::string_view text) {
   if (text.empty())
@@ -47,7 +59,7 @@ CellParse ParseCellTokens(std::string_view text, std::int64_t firstCell, const C
     double value = 0.0;
     const auto [stop, error] = std::from_chars(start, end, value);
     if (error == std::errc() && (stop == end || IsGridSpace(*stop)) &&
-        static_cast<std::size_t>(stop - start) <= MaxNumberTokenLength && !std::isnan(value)) {
+        static_cast<std::size_t>(stop - start) <= MaxNumberTokenLength && !SpellsNan(start, stop)) {
       p = stop;
     } else {
       // What from_chars refuses, reads only in part or reads as a NaN (whose
