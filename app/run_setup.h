@@ -2,8 +2,8 @@
 // hand-over, and the per-step, coupling, flush and release operations. The
 // application talks to this interface so that its order of calls can be
 // checked with a recording double; DefaultiniSetup adapts the real set-up
-// object. Operations the set-up object does not offer yet (spin-up, land-use
-// updates, external coupling) answer as a run without them.
+// object. Operations the set-up object does not offer yet (spin-up, external
+// coupling) answer as a run without them.
 #pragma once
 
 #include "setup/defaultini.h"
@@ -79,7 +79,9 @@ public:
   void ReadPeriodicGrids(long hour, long day, long month, long year, int) override {
     setup_.ReadPeriodicGrids(hour, day, month, year);
   }
-  void UpdateLanduseParameters(long, long, long, long, int) override {}
+  void UpdateLanduseParameters(long hour, long day, long month, long year, int minutes) override {
+    setup_.UpdateLanduseParameters(hour, day, month, year, minutes);
+  }
   void WriteStandardGrids(long hour, long day, long month, long year) override {
     setup_.WriteStandardGrids(hour, day, month, year);
   }

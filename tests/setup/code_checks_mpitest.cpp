@@ -61,6 +61,8 @@ void WriteCodeCatchment(const std::function<double(long, long)> &soil,
       {{"4 number of standard grids", "6 number of standard grids"},
        {"albedo.asc       albedo       fillcode = 0 periodicity = 1 D 1 persistent = 0 2",
         "landuse.asc landuse fillcode = 0 periodicity = 1 D 1 persistent = 0 1"},
+       // Land use needs an "albedo" grid: the made variable grid is one.
+       {"vg_made.asc  vg_made", "vg_made.asc  albedo"},
        {"river_links  0\n",
         "river_links  0\nsoil.asc soil_types 0\nirrigation.asc irrigation_codes 0\n"},
        {"[landuse_table]\n0 land-use types\n", multilayer + "[landuse_table]\n2 land-use types\n" +
