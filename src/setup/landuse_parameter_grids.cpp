@@ -59,8 +59,10 @@ std::vector<Grid *> LanduseParameterGrids::HaloGrids(int k) const {
   const LayerParameterGrids &l = Layer(k);
   std::vector<Grid *> grids = {l.RootDepth,        l.VegetationCover,        l.LeafAreaIndex,
                                l.CanopyResistance, l.InterceptionResistance, l.RoughnessLength};
-  if (k == 1)
+  if (k == 1) {
     grids.push_back(single_.SurfaceEvaporationResistance);
+    grids.push_back(single_.Albedo);
+  }
   return grids;
 }
 

@@ -72,7 +72,8 @@ public:
   const LayerParameterGrids &Layer(int k) const { return layers_[static_cast<std::size_t>(k)]; }
   const LanduseSingleGrids &Single() const { return single_; }
   // The grids whose halo rows carry the neighbours' values: the six
-  // parameters of layer k and, for layer 1, the soil evaporation resistance.
+  // parameters of layer k and, for layer 1, the soil evaporation resistance
+  // and the albedo.
   std::vector<Grid *> HaloGrids(int k) const;
 
   // --- Start of the run ---------------------------------------------------

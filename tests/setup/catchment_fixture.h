@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -21,6 +22,29 @@ namespace tavro::test {
 inline std::string CatchmentDirectory() {
   const std::string file = __FILE__;
   return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
+}
+
+// The zone grid of the catchment (rows 1..5, columns 1..6).
+inline bool IsCatchmentCell(long r, long c) {
+  constexpr double N = -9999.0;
+  constexpr double zone[5][6] = {{N, 3, 3, 7, 7, N},
+                                 {3, 3, 3, 7, 7, 7},
+                                 {N, 3, 10, 10, 7, N},
+                                 {10, 10, 10, 10, 7, 7},
+                                 {N, N, 10, 10, N, N}};
+  return zone[r - 1][c - 1] != N;
+}
+
+// An ASCII grid of the catchment's raster with the value of every cell.
+inline std::string CatchmentGridText(const std::function<double(long, long)> &value) {
+  std::string text = "ncols 6\nnrows 5\nxllcorner 3400000\nyllcorner 5200000\n"
+                     "cellsize 1000\nnodata_value -9999\n";
+  for (long r = 1; r <= 5; ++r) {
+    for (long c = 1; c <= 6; ++c)
+      text += std::to_string(value(r, c)) + " ";
+    text += "\n";
+  }
+  return text;
 }
 
 // Writes the catchment with each (from, to) replaced once in the control file.
@@ -60,6 +84,26 @@ struct CatchmentSetup {
   GridRegistry registry;
   StatisticsRegistry statistics{200};
   std::unique_ptr<defaultini> setup;
+
+  const Grid &GridOf(const char *identifier) const {
+    const int index = registry.FindGrid(identifier, false);
+    EXPECT_GT(index, 0) << identifier;
+    return *registry[index].Data;
+  }
+
+  // Calls check for every catchment cell whose value this process holds from
+  // its owner: its own cells and its halo copies.
+  void ForOwnAndHaloCells(const std::function<void(long, long)> &check) const {
+    const MpiDecomposition &d = setup->Decomposition();
+    const StripRows rows = d.HeldRows();
+    for (long r = rows.first; r <= rows.last; ++r)
+      for (long c = 1; c <= 6; ++c) {
+        const bool own = d.regions[r][c] == d.rank;
+        const bool halo = d.halo.HasRow(r) && d.halo[r][c] >= 0;
+        if (IsCatchmentCell(r, c) && (own || halo))
+          check(r, c);
+      }
+  }
 
   // Runs every step of the set-up of "catchment.ctl", capturing the console.
   SetupOutcome Run() {
