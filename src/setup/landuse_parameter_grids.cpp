@@ -6,6 +6,7 @@
 #include "tables/dynamic_phenology.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -96,32 +97,58 @@ void LanduseParameterGrids::SetNoData(int k, long row, long column, bool withAlb
 void LanduseParameterGrids::EvaluateCell(const landuse_class &r, int k, long row, long column,
                                          int julianDay, const CalendarDate &date) const {
   const LayerParameterGrids &l = Layer(k);
+  const LanduseParameters &p = r.Parameters();
   const double altitude = elevation_[row][column];
   const int i = static_cast<int>(row);
   const int j = static_cast<int>(column);
-  const int d = date.Day;
-  const int m = date.Month;
-  const int y = date.Year;
+  // The lists whose bit is set and the cells that receive their values; one
+  // search of the cell's fix points serves them all.
+  constexpr std::size_t kMostLists = 8;
+  std::array<const std::vector<double> *, kMostLists> lists{};
+  std::array<double *, kMostLists> targets{};
+  std::size_t count = 0;
+  const auto take = [&](int bit, const std::vector<double> &list, Grid *grid) {
+    if (r.UsesInternalParameter(bit) != 0) {
+      lists[count] = &list;
+      targets[count] = &(*grid)[row][column];
+      ++count;
+    }
+  };
+  // The resistances of an old one-line entry follow its monthly values.
+  const bool monthly = p.Method == landuse::OldFormat;
   if (k == 1) {
-    if (r.UsesInternalParameter(kAlbedoBit))
-      (*single_.Albedo)[row][column] = r.GetAlbedo(log_, d, m, y, k, i, j, altitude);
-    if (r.UsesInternalParameter(kSoilEvaporationBit))
+    take(kAlbedoBit, p.Albedo, single_.Albedo);
+    if (!monthly)
+      take(kSoilEvaporationBit, p.rs_evaporation, single_.SurfaceEvaporationResistance);
+  }
+  take(kRootDepthBit, p.RootDepth, l.RootDepth);
+  take(kLeafAreaIndexBit, p.LAI, l.LeafAreaIndex);
+  take(kVegetationCoverBit, p.VCF, l.VegetationCover);
+  if (!monthly) {
+    take(kCanopyResistanceBit, p.rsc, l.CanopyResistance);
+    take(kInterceptionResistanceBit, p.rs_interception, l.InterceptionResistance);
+  }
+  take(kRoughnessBit, p.Z0, l.RoughnessLength);
+  if (count > 0) {
+    std::array<double, kMostLists> values{};
+    r.GetValuesAtJulianDay(log_, julianDay, k, i, j, altitude, {lists.data(), count},
+                           {values.data(), count});
+    for (std::size_t n = 0; n < count; ++n)
+      *targets[n] = values[n];
+  }
+  if (monthly) {
+    const int d = date.Day;
+    const int m = date.Month;
+    const int y = date.Year;
+    if (k == 1 && r.UsesInternalParameter(kSoilEvaporationBit) != 0)
       (*single_.SurfaceEvaporationResistance)[row][column] =
           r.GetRsEvaporation(log_, d, m, y, k, i, j, altitude);
+    if (r.UsesInternalParameter(kCanopyResistanceBit) != 0)
+      (*l.CanopyResistance)[row][column] = r.GetRsc(log_, d, m, y, k, i, j, altitude);
+    if (r.UsesInternalParameter(kInterceptionResistanceBit) != 0)
+      (*l.InterceptionResistance)[row][column] =
+          r.GetRsInterception(log_, d, m, y, k, i, j, altitude);
   }
-  if (r.UsesInternalParameter(kRootDepthBit))
-    (*l.RootDepth)[row][column] = r.GetRootDepthAtJulianDay(log_, julianDay, k, i, j, altitude);
-  if (r.UsesInternalParameter(kLeafAreaIndexBit))
-    (*l.LeafAreaIndex)[row][column] = r.GetLAIAtJulianDay(log_, julianDay, k, i, j, altitude);
-  if (r.UsesInternalParameter(kVegetationCoverBit))
-    (*l.VegetationCover)[row][column] = r.GetVCFAtJulianDay(log_, julianDay, k, i, j, altitude);
-  if (r.UsesInternalParameter(kCanopyResistanceBit))
-    (*l.CanopyResistance)[row][column] = r.GetRsc(log_, d, m, y, k, i, j, altitude);
-  if (r.UsesInternalParameter(kInterceptionResistanceBit))
-    (*l.InterceptionResistance)[row][column] =
-        r.GetRsInterception(log_, d, m, y, k, i, j, altitude);
-  if (r.UsesInternalParameter(kRoughnessBit))
-    (*l.RoughnessLength)[row][column] = r.GetZ0AtJulianDay(log_, julianDay, k, i, j, altitude);
   ApplyBounds(k, row, column);
 }
 

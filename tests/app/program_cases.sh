@@ -130,6 +130,9 @@ example_np1 | example_np3)
   expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
   expect_console "9 replaced by 2 ..."
   expect_console "ranking zones from ../zone.asc for unsatzon_model"
+  # Every day closes with the land-use parameters of that day.
+  [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
+  expect_console "actual parameters 28.1.2012 0. h"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -144,7 +147,8 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc points.txt; do
+    landuse_records.asc soil_records.asc points.txt leaf_area_index1.asc leaf_area_index1.mit \
+    root_depth1.asc root_depth1.mit; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
