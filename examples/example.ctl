@@ -1,6 +1,8 @@
 # Example catchment: 12 x 10 cells of 1 km in three subbasins, four weeks of
 # daily weather (January 2012) at two stations. Run it from examples/run/
-# (scripts/run-example.sh does): every file name below is relative to there.
+# (scripts/run-example.sh copies the input files there): every file name
+# below is relative to that directory, so derived grids, written beside their
+# source, land there too.
 
 [output_interval]
 1 hour divisor: progress line in every step
@@ -23,25 +25,31 @@ WriteDoubleGrids = 0
 0 time shift of data time to local time
 
 [meteo_data_count]
-2
+7
 
 [meteo_names]
 temperature
 precipitation
+air_humidity
+global_radiation
+sunshine_duration
+wind_speed
+air_pressure
 
 [zone_grid]
-../zone.asc
+zone.asc
 
 [elevation_model]
-../elevation.asc
+elevation.asc
 
 [standard_grids]
-8 number of standard grids
-../elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
+9 number of standard grids
+elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
-../landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
-../soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
-../zone.asc zonegrid_soilmodel fillcode = 0
+landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
+soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
+zone.asc zonegrid_soilmodel fillcode = 0
+regions.asc regression_regions fillcode = 0
 albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
 leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
@@ -93,19 +101,22 @@ root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode
 0 flow control parameter (0: no correction)
 1440 time interval in minutes
 
+[region_transition_distance]
+3000 width in m of the band in which the regions' values blend
+
 [temperature]
-1 interpolation method (idw)
-../temperature.dat AdditionalColumns=0 station data file
-regression.dat regression file (not used by idw)
-temperature grid write code below
-0 grid write code for result grid
+12 interpolation method (Thiessen with an elevation lapse rate)
+temperature.dat AdditionalColumns=0 station data file
+-0.0065 lapse rate (K/m)
+temperature.asc result grid
+50 grid write code: run mean
 1.0 scaling factor
-temperature.stat 0 statistics file and code
+temperature.stat 2001 statistics file and code: every zone and the areal mean, every step
 9999 nodata value
 2 idw-weight
 0.5 fraction of idw (method 3 only)
 50000 maximum distance (m)
-0 slope of the main axis of the anisotropy ellipse
+0 slope of the main axis of the anisotropy ellipse (degrees)
 1 anisotropy b/a
 -60 lower limit of results
 -60 lower replacement
@@ -115,22 +126,122 @@ temperature.stat 0 statistics file and code
 
 [precipitation]
 1 interpolation method (idw)
-../precipitation.dat AdditionalColumns=0 station data file
+precipitation.dat AdditionalColumns=0 station data file
 regression.dat regression file (not used by idw)
-precipitation grid write code below
-0 grid write code for result grid
+precipitation.asc result grid
+10 grid write code: run sum
 1.0 scaling factor
-precipitation.stat 0 statistics file and code
+precipitation.stat 2001 statistics file and code: every zone and the areal mean, every step
 9999 nodata value
 2 idw-weight
 0.5 fraction of idw (method 3 only)
 50000 maximum distance (m)
-0 slope of the main axis of the anisotropy ellipse
+0 slope of the main axis of the anisotropy ellipse (degrees)
 1 anisotropy b/a
 0 lower limit of results
 0 lower replacement
 500 upper limit of results
 500 upper replacement
+0 SzenUse
+
+[air_humidity]
+1 interpolation method (idw)
+air_humidity.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+air_humidity.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_humidity.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[global_radiation]
+1 interpolation method (idw)
+global_radiation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+global_radiation.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+global_radiation.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+20000 upper limit of results
+20000 upper replacement
+0 SzenUse
+
+[sunshine_duration]
+1 interpolation method (idw)
+sunshine_duration.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+sunshine_duration.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+sunshine_duration.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[wind_speed]
+4 interpolation method (Thiessen: nearest station)
+wind_speed.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by Thiessen)
+wind_speed.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+wind_speed.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+100 upper limit of results
+100 upper replacement
+0 SzenUse
+
+[air_pressure]
+12 interpolation method (Thiessen with an elevation lapse rate)
+air_pressure.dat AdditionalColumns=0 station data file
+-0.12 lapse rate (hPa/m)
+air_pressure.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_pressure.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+500 lower limit of results
+500 lower replacement
+1100 upper limit of results
+1100 upper replacement
 0 SzenUse
 
 [substance_transport]
@@ -179,6 +290,16 @@ precipitation.stat 0 statistics file and code
 [routing_model]
 1 flow control parameter
 1440 time interval in minutes
+1 2000 20 1 min. and max. specific discharge (l/s/km2), table intervals, time sub-intervals
+discharge.stat 0 routed discharge table and its code (0: none)
+observed.dat observed discharges
+0 number of column descriptors (subbasin code and column of observed.dat)
+0 steps before the goodness of fit starts
+TG 2 (middle brook) A= 61 F= 1
+OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37
+TG 3 (outlet) A= 114 F= 1
+OL 2 kh= 3 kv= 8 Bm= 8 Bv= 80 Tm= 1.5 Mm= 30 Mv= 15 I= 0.003 L= 8000 AE= 61
+ZL 1 Q= constant 0.5 kh= 1 kv= 1 Bm= 2 Bv= 2 Tm= 1 Mm= 40 Mv= 20 I= 0.001 L= 2000 AE= 10
 
 [special_output]
 1 flow control parameter

@@ -7,8 +7,9 @@ np=${2:-2}
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/run"
 rm -rf "$run" && mkdir -p "$run" && cd "$run"
-# The program writes its substituted copy next to the control file: run a copy.
-cp "$here/example.ctl" .
+# The program writes its substituted copy next to the control file and its
+# derived grids next to their sources: run on copies of all inputs.
+cp "$here/example.ctl" "$here"/*.asc "$here"/*.dat .
 set +e
 mpiexec -n "$np" "$tavro" example.ctl
 status=$?

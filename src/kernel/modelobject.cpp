@@ -65,7 +65,7 @@ void modelobject::SetActualDate(long year, long month, long day, long hour) {
   EndMonth = month;
   EndDay = day;
   EndHour = hour;
-  EndDateCode = year * YearFactor + month * MonthFactor + day * DayFactor + hour * HourFactor;
+  EndDateCode = DateCode(year, month, day, hour);
 }
 
 double modelobject::LinearInterpolate(double x1, double y1, double x2, double y2, double x) {

@@ -6,6 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
+#include "kernel/progress_line.h"
 #include "kernel/tracer_concentration.h"
 #include "kernel/tracer_info.h"
 
@@ -146,12 +147,8 @@ void teilmodellklasse::ComputeTimeStep(long hour, long day, long month, long yea
   ActualDay = day;
   ActualMonth = month;
   ActualYear = year;
-  // A divisor below 1 would divide by zero; it announces every step.
-  if (HourDivisor > 1) {
-    const long k = static_cast<long>(static_cast<double>(hour) + HoursToIntervalEnd);
-    if (k % HourDivisor != 0)
-      return;
-  }
+  if (!ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd))
+    return;
   std::lock_guard lock(Log->Mutex());
   *Log << std::setw(20) << ModuleName << " " << day << "." << month << "." << year << " " << hour
        << ". h "

@@ -1,13 +1,17 @@
-// Interpolator of one meteorological variable: its section, its station
-// files walked row by row, and its result grid in the registry.
+// Interpolator of one meteorological variable: construction (set-up grids,
+// section, result and scenario grids, description line, statistics table,
+// station files and their geometry), the walk over the data rows, and the
+// release of everything it registered.
 #include "meteo/meteointerpol.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/module_construction.h"
+#include "meteo/interpolation/rotated_frame.h"
+#include "meteo/station_file_checks.h"
 
+#include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace tavro {
 namespace {
@@ -16,22 +20,92 @@ bool UsesStationFiles(int method) {
   return method == 1 || (method >= 3 && method <= 8) || method >= 10;
 }
 
-constexpr const char *kMethodLabel =
-    "1 [idw], 2 [regress], [3] [idw+regr], 4 [thiessen] 5 [bilinear] 6 [BIGRES] 7 [bicubic "
-    "spline] 8 [SPLINERES] 9 [ReadGrid] 10 [EDR from station data] 11 [IDW + EDR from station "
-    "data] 12 [Thiessen combines with elevation gradient] for ";
+// "%s"-style formatting into a string (the description line's formats).
+template <class... Args> std::string Format(const char *format, Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  std::string text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
+  return text;
+}
 
 } // namespace
+
+bool meteointerpol::MethodAvailable(int method) {
+  return method == 1 || method == 4 || method == 12;
+}
 
 meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const ModelDate &startDate,
                              int registryIndex) try
     : modelobject(LogOf(error, settings), settings.ModuleName, settings.ControlFileName,
                   OptionsOf(settings)),
       ResultGridIndex(registryIndex), StartDate(startDate) {
+  Log->Entry(
+      Concat("file meteoint, compiled at ", __DATE__, ", ", __TIME__, DiagnosticsLog::EndToken));
   Log->Entry(Concat("DEBUG: initializing interpolator for ", ModuleName, DiagnosticsLog::EndToken));
+  StoreSettings(settings);
+  LinkSetupGrids();
+  ReadSection();
+  PrepareKernels();
+  CreateResultGrid();
+  if (SzenUse == 1 && (SzenMeth == 5 || SzenMeth == 6))
+    ReadScenarioGrid(static_cast<int>(StartDate.Month));
+
+  const long unset = -static_cast<long>(static_cast<int>(NodataBound)) - 1;
+  DataDate = ModelDate{unset, unset, unset, unset};
+  if (InterpolationMethod < 1 || InterpolationMethod > 12)
+    ThrowFatal(*Log, MethodExitCode,
+               Concat("error! interpolation method has to range from 1..12 (here: ",
+                      InterpolationMethod, ")\n"));
+  if (!MethodAvailable(InterpolationMethod))
+    // A run must not go on without its forcing.
+    ThrowFatal(*Log, OtherConstructionFailure,
+               Concat("interpolation method ", InterpolationMethod, " of ", ModuleName,
+                      " is not available in this build (methods 1, 4 and 12 only)"));
+  if (SzenUse == 1 && SzenMeth != 5 && SzenMeth != 6 && ScenarioTable.empty())
+    Log->Entry(Concat("WARNING: SzenUse 1 for ", ModuleName, " without scenario rows (SzenNum ",
+                      SzenNum, "): the values stay unchanged", DiagnosticsLog::EndToken));
+
+  WriteDescription();
+  CreateStatistics();
+  if (UsesStationFiles(InterpolationMethod)) {
+    OpenStationFiles();
+    AnisotropySlope *= interpolation::kRadiansPerDegree;
+    CreateRotatedCoordinates();
+    CheckAnisotropy();
+    CalcStationDistances();
+    DataDate = stations_[0]->Date();
+  }
+  const int scaling = FindGrid("ScalingGrid_" + ModuleName, false);
+  scalingGrid_ = scaling > 0 ? (*Registry)[scaling].Data : nullptr;
+} catch (...) {
+  StoreConstructionFailure(error, settings.Log, settings.ModuleName);
+}
+
+meteointerpol::~meteointerpol() = default;
+
+void meteointerpol::PrepareKernels() {
+  limits_ = {ScalingFactor, LowerLimit, LowerReplacement, UpperLimit, UpperReplacement};
+  // Method 12 uses the inversion only together with a fixed upper lapse rate.
+  const bool inversion = FixedUpperLapseRate > -9998.0;
+  lapse_ = {LapseRate, inversion ? UpperInversion : -9999.0,
+            inversion ? FixedUpperLapseRate : -9999.0, PType == 1};
+  using interpolation::ScenarioKind;
+  const bool gridScenario = SzenMeth == 5 || SzenMeth == 6;
+  if (SzenUse != 1 || (!gridScenario && ScenarioTable.empty()))
+    scenarioKind_ = ScenarioKind::None; // nothing to add, nothing to multiply
+  else
+    scenarioKind_ =
+        (SzenMeth == 1 || SzenMeth == 6) ? ScenarioKind::Additive : ScenarioKind::Multiplicative;
+}
+
+void meteointerpol::StoreSettings(const ModuleSettings &settings) {
   OutputListCount = settings.OutputListCount;
   OutputList = settings.OutputList;
   Registry = settings.Registry;
+  entries_.Link(Registry);
+  statisticsRegistry_ = settings.Statistics;
+  statisticsCapacity_ = settings.StatisticsCapacity;
   HourDivisor = settings.HourDivisor;
   MinToIntEnd = settings.MinToIntEnd;
   XllCorner = settings.XllCorner;
@@ -52,214 +126,30 @@ meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const M
   MultilayerTable = settings.MultilayerTable;
   SetActualDate(settings.EndDate.Year, settings.EndDate.Month, settings.EndDate.Day,
                 settings.EndDate.Hour);
-
-  ReadSection();
-  const long unset = -static_cast<long>(static_cast<int>(NodataBound)) - 1;
-  DataDate = ModelDate{unset, unset, unset, unset};
-  if (InterpolationMethod < 1 || InterpolationMethod > 12)
-    ThrowFatal(*Log, MethodExitCode,
-               Concat("error! interpolation method has to range from 1..12 (here: ",
-                      InterpolationMethod, ")\n"));
-  if (!UsesStationFiles(InterpolationMethod))
-    // Regression files and grid lists are read with their kernels; a run must
-    // not go on without its forcing.
-    ThrowFatal(*Log, OtherConstructionFailure,
-               Concat("interpolation method ", InterpolationMethod, " of ", ModuleName,
-                      " is not available in this build (station data methods only)"));
-  OpenStationFiles();
-  // Registered last, so that a failed construction leaves no entry behind.
-  CreateResultGrid();
-} catch (...) {
-  StoreConstructionFailure(error, settings.Log, settings.ModuleName);
+  spinUpSwitch_ = settings.SpinUpSwitch;
+  units_ = settings.HydrologicResponseUnits;
 }
 
-meteointerpol::~meteointerpol() {
-  if (resultRegistered_ && Registry != nullptr)
-    Registry->ReleaseGrid(ResultGridIndex);
-}
-
-std::string meteointerpol::ReadWholeLine() {
-  std::string line;
-  std::FILE *file = ControlFile().Handle();
-  int c = 0;
-  while ((c = std::getc(file)) != EOF && c != '\n') {
-    line += static_cast<char>(c);
-    if (line.size() > ControlFileReader::MaxLineLength)
-      ThrowFatal(*Log, 17,
-                 Concat("error in control file ", ControlFileName, ", line longer than ",
-                        ControlFileReader::MaxLineLength, " characters in section of ", ModuleName,
-                        ": ", line.substr(0, 80), "..."));
+void meteointerpol::LinkSetupGrids() {
+  if (spinUpSwitch_ != 0) {
+    const int units = FindGrid("HydrologicResponseUnits", false);
+    const int masters = FindGrid("MasterHydrologicResponseUnits", false);
+    unitGrid_ = units > 0 ? (*Registry)[units].Data : nullptr;
+    masterGrid_ = masters > 0 ? (*Registry)[masters].Data : nullptr;
   }
-  return line;
-}
-
-void meteointerpol::ReadStationFileLine(int k) {
-  const std::string line = ReadWholeLine();
-  char word[ControlFileReader::MaxLineLength + 1] = {};
-  if (std::sscanf(line.c_str(), "%1200s", word) != 1)
-    ThrowFatal(*Log, StationLineExitCode,
-               Concat("error reading station data file name nr. ", k, " for interpolation of ",
-                      ModuleName));
-  int additional = 0;
-  const std::size_t key = line.find("AdditionalColumns=");
-  if (key != std::string::npos)
-    additional = std::atoi(line.c_str() + key + std::strlen("AdditionalColumns="));
-  StationFileNames.emplace_back(word);
-  StationFileLines.push_back(line);
-  AdditionalColumns.push_back(additional < 0 ? 0 : additional);
-}
-
-void meteointerpol::ReadMethodParameterLine() {
-  const int method = InterpolationMethod;
-  if (method == 9) {
-    const std::string line = ReadWholeLine();
-    if (std::sscanf(line.c_str(), "%lf%lf%d%lf%lf", &GifF1, &GifX1, &GifThreshold, &GifF2, &GifX2) <
-        5)
-      ThrowFatal(*Log, ParameterLineExitCode,
-                 "error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), "
-                 "x1 (0.0767528404), threshold (127), f2 (default=6.00e-006), x2 (0.098) for "
-                 "interpolation of " +
-                     ModuleName);
-  } else if (method == 10 || method == 11) {
-    const std::string line = ReadWholeLine();
-    double lapse = -9999.0;
-    const int read = std::sscanf(line.c_str(), "%lf%lf%lf%d%lf%lf", &LowerInversion,
-                                 &UpperInversion, &Tolerance, &Overlap, &ClusterRange, &lapse);
-    if (read < 5)
-      ThrowFatal(*Log, ParameterLineExitCode,
-                 "error reading the required 5 or 6 regression parameters <lower inversion> "
-                 "<upper inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above "
-                 "upper inversion>] for interpolation of " +
-                     ModuleName);
-    LapseRate = read >= 6 ? lapse : -9999.0;
-  } else if (method == 12) {
-    const std::string line = ReadWholeLine();
-    double lapse = 0.0, inversion = -9999.0, fixedUpper = -9999.0;
-    char text[ControlFileReader::MaxLineLength + 1] = {};
-    const int read =
-        std::sscanf(line.c_str(), "%lf%lf%lf%1200s", &lapse, &inversion, &fixedUpper, text);
-    if (read == 2 || read < 1)
-      ThrowFatal(*Log, ParameterLineExitCode,
-                 "error reading the required parameter \"lapse rate\" and/or optional parameters "
-                 "inversion_hight and fix upper lapse rate for interpolation of " +
-                     ModuleName);
-    LapseRate = lapse;
-    UpperInversion = read >= 3 ? inversion : -9999.0;
-    FixedUpperLapseRate = read >= 3 ? fixedUpper : -9999.0;
-    Method12Text = read >= 4 ? text : "";
-    PType = Method12Text.find("P-type") != std::string::npos ? 1 : 0;
-  } else {
-    ReadControlValue(RegressionFileName, "name of the regression file in ");
-  }
-}
-
-void meteointerpol::ReadScenario() {
-  ReadControlValue(SzenMeth, "SzenMeth in ");
-  std::FILE *file = ControlFile().Handle();
-  if (SzenMeth == 5 || SzenMeth == 6) {
-    for (int month = 1; month <= 12; ++month) {
-      const std::string name = ControlFile().NextWord();
-      if (name.empty())
-        ThrowFatal(*Log, 17,
-                   Concat("error in control file: scenario grid for month ", month, " in ",
-                          ModuleName,
-                          " not found!\nThere have to be exactly 12 filenames after the sceario "
-                          "application mode\nreferring to each of the 12 months if using "
-                          "scenario method 5.\nHowever, if methods 0..4 are used, NO FILENAMES "
-                          "are allowed there\n (for backwards compatibility reasons)"));
-      ScenarioGridNames.push_back(name);
-      ReadWholeLine(); // the rest of its line
-    }
-    return;
-  }
-  ReadControlValue(SzenNum, "SzenNum in ");
-  for (int row = 1; row <= SzenNum; ++row) {
-    std::array<double, 15> values{};
-    for (int column = 1; column <= 14; ++column) {
-      if (std::fscanf(file, "%lf", &values[static_cast<std::size_t>(column)]) != 1)
-        ThrowFatal(*Log, ScenarioRowExitCode,
-                   Concat("error! scenario-data row ", row, ", column ", column, " in ", ModuleName,
-                          ": read error!"));
-      if (SzenMeth == 3 && column >= 3)
-        values[static_cast<std::size_t>(column)] =
-            values[static_cast<std::size_t>(column)] / 100.0 + 1.0;
-    }
-    ReadWholeLine();
-    ScenarioTable.push_back(values);
-  }
-}
-
-void meteointerpol::ReadSection() {
-  if (!OpenControlFile())
-    ThrowFatal(*Log, 28, "error opening " + ControlFileName);
-  FindControlKey("[" + ModuleName + "]", true);
-  ReadControlValue(InterpolationMethod, kMethodLabel);
-  StationFileCount = (InterpolationMethod == 6 || InterpolationMethod == 8) ? 2 : 1;
-  for (int k = 0; k < StationFileCount; ++k)
-    ReadStationFileLine(k);
-  ReadMethodParameterLine();
-  ReadControlValue(ResultGridFileName, "name of the result grid in ");
-  ReadControlValue(ResultWritecode, "grid write code for result grid in ");
-  ReadControlValue(ScalingFactor, "scaling factor for ");
-  ReadControlValues2(StatisticsFileName, StatisticsCode, "name of the statistic result file in ");
-  ReadControlValue(NodataBound, "nodata value in ");
-  ReadControlValue(IdwWeight, "idw-weight in ");
-  ReadControlValue(IdwFraction, "fraction of idw on weighted interpolation (method 3)");
-  ReadControlValue(MaxDistance, "maximum distance in ");
-  ReadControlValue(AnisotropySlope, "slope of the main axis of the anisotropy ellipse in ");
-  ReadControlValue(AnisotropyRatio, "anisotropy b/a in ");
-  ReadControlValue(LowerLimit, "lower limit of results in ");
-  ReadControlValue(LowerReplacement, "lower replacement for limit-exceeding results in ");
-  ReadControlValue(UpperLimit, "upper limit of results in ");
-  ReadControlValue(UpperReplacement, "upper replacement for limit-exceeding results in ");
-  ReadControlValue(SzenUse, "SzenUse in ");
-  if (SzenUse == 1)
-    ReadScenario();
-  if (IdwWeight == 2.0)
-    MaxDistance *= MaxDistance;
-  if (!CloseControlFile())
-    ThrowFatal(*Log, 11, "error closing " + ControlFileName);
-}
-
-void meteointerpol::OpenStationFiles() {
-  for (int k = 0; k < StationFileCount; ++k) {
-    auto file = std::make_unique<StationDataFile>(*Log, ModuleName, StationFileNames[k],
-                                                  AdditionalColumns[k], NodataBound);
-    file->ReadDescription();
-    if (k == 1) {
-      const StationTable &first = stations_[0]->Table();
-      const StationTable &second = file->Table();
-      const std::string &firstName = StationFileNames[0];
-      const std::string &secondName = StationFileNames[1];
-      if (first.Count != second.Count)
-        ThrowFatal(*Log, DateMismatchExitCode,
-                   Concat("\n------- Error 73 in Interpolation input data ---------\n",
-                          "meteorological station files ", secondName, " \nand ", firstName,
-                          " contain a different number of stations \n(", second.Count, " and ",
-                          first.Count, ", resp.)\n",
-                          "these data has to be identical in both files for interpolation "
-                          "method 6\n",
-                          "------- Program terminated due to input data error ---------\n\n"));
-      for (std::size_t i = 1; i <= static_cast<std::size_t>(first.Count); ++i) {
-        if (first.Altitude[i] == second.Altitude[i] && first.X[i] == second.X[i] &&
-            first.Y[i] == second.Y[i])
-          continue;
-        ThrowFatal(*Log, DateMismatchExitCode,
-                   Concat("\n------- Error 73 in Interpolation input data ---------\n",
-                          "Altitude and/or coordinates of station ", i,
-                          " are different in\nmeteorological station files ", secondName,
-                          "\nH: ", second.Altitude[i], ",\tX: ", second.X[i], "\tY: ", second.Y[i],
-                          "\nand\n", firstName, "\nH: ", first.Altitude[i], ",\tX: ", first.X[i],
-                          "\tY: ", first.Y[i], "\n",
-                          "These data has to be identical in both files for interpolation "
-                          "method 6\n",
-                          "------- Program terminated due to input data error ---------\n\n"));
-      }
-    }
-    file->FindStartDate(StartDate);
-    stations_.push_back(std::move(file));
-  }
-  DataDate = stations_[0]->Date();
+  if (FindGrid("RelCellArea", false) == 0)
+    ThrowFatal(*Log, NoCellAreaExitCode,
+               "\n-----------------------------------------------------------\nTavro-Brenk no "
+               "longer works without a RelCellArea-Grid.\nIf this message appears, then "
+               "something is wrong with the code,\nso please contact the author.\n"
+               "-----------------------------------------------------------\n\n");
+  CellWeights = (*Registry)[GetGridIndex("RelCellArea")].Data;
+  coordX_ = (*Registry)[GetGridIndex("CoordX")].Data;
+  coordY_ = (*Registry)[GetGridIndex("CoordY")].Data;
+  searchX_ = coordX_;
+  searchY_ = coordY_;
+  zone_ = (*Registry)[1].Data;
+  elevation_ = (*Registry)[2].Data;
 }
 
 void meteointerpol::CreateResultGrid() {
@@ -270,7 +160,149 @@ void meteointerpol::CreateResultGrid() {
   const std::string fileName = ResultGridFileName.empty() ? ModuleName : ResultGridFileName;
   AddGrid(ResultGridIndex, fileName, &result_, nullptr, 1, ModuleName, ResultWritecode, FirstRow,
           LastRow);
-  resultRegistered_ = true;
+  entries_.Add(ResultGridIndex);
+}
+
+void meteointerpol::ReadScenarioGrid(int month) {
+  const std::string &name = ScenarioGridNames[static_cast<std::size_t>(month - 1)];
+  ScenarioGridIdentifier = "scenariogrid_" + ModuleName;
+  if (ScenarioGridIndex > 0)
+    entries_.Release(ScenarioGridIndex);
+  scenarioGrid_ = Grid();
+  // Holes inside the catchment take the nearest value; a hole too large for
+  // the search is fatal (25), never a nodata scenario value.
+  ReadGrid(name, scenarioGrid_, 1, true, false, 0.0, true, false, false, false);
+  if (ScenarioGridIndex == 0) {
+    // The first free entry: the one after the result grid may hold another grid.
+    ScenarioGridIndex = Registry->FirstFreeIndex();
+    if (ScenarioGridIndex == 0)
+      ThrowFatal(*Log, GridRegistry::RegistryExitCode,
+                 Concat("no more free grids in memeory, (max. ", 1000, ")!"));
+  }
+  AddGrid(ScenarioGridIndex, name, &scenarioGrid_, nullptr, 1, ScenarioGridIdentifier, 0, FirstRow,
+          LastRow);
+  entries_.Add(ScenarioGridIndex);
+  ScenarioMonth = month;
+}
+
+void meteointerpol::WriteDescription() {
+  const char *name = ModuleName.c_str();
+  const std::string zoneFileName = (*Registry)[1].FileName;
+  const char *zones = zoneFileName.c_str();
+  const char *control = ControlFileName.c_str();
+  const auto file = [&](std::size_t k) {
+    return k < StationFileNames.size() ? StationFileNames[k].c_str() : "";
+  };
+  const auto columns = [&](std::size_t k) {
+    return k < AdditionalColumns.size() ? AdditionalColumns[k] : 0;
+  };
+  // The radius as entered: the stored one is squared for the weight code 2000.
+  const double radius = WeightCode == 2000 ? std::sqrt(MaxDistance) : MaxDistance;
+  switch (InterpolationMethod) {
+  case 1:
+    Description = Format("%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  "
+                         "maxentf = %8.0f, control file %s, additional columns: %d",
+                         name, file(0), zones, IdwWeight, radius, control, columns(0));
+    break;
+  case 2:
+    Description = Format("%s interpolated with regression from ", name);
+    Description = Format("%s %s,", Description.c_str(), RegressionFileName.c_str());
+    Description = Format("%s zones from %s, control file: %s", Description.c_str(), zones, control);
+    break;
+  case 3:
+    Description = Format("%s interpolated with idw+regression from %s, zones from %s,weighting = "
+                         "%4.1f, fraction distance: = %4.1f max distance = %8.0f, control file "
+                         "%s, additional columns: %d",
+                         name, file(0), zones, IdwWeight, IdwFraction, radius, control, columns(0));
+    break;
+  case 4:
+    Description = Format("%s interpolated with Thiessen from %s, zones from %s, control file %s, "
+                         "additional columns: %d",
+                         name, file(0), zones, control, columns(0));
+    break;
+  case 5:
+    Description = Format("%s interpolated with bilinear interpolation from %s, zones from %s, "
+                         "control file %s, additional columns: %d",
+                         name, file(0), zones, control, columns(0));
+    break;
+  case 6:
+  case 8:
+    Description = Format(InterpolationMethod == 6
+                             ? "%s interpolated with bilinear interpolation of gradients (%s, add. "
+                               "col.: %d) and residuals (%s, add. col.: %d), linearly combined, "
+                               "zones from %s, control file %s"
+                             : "%s interpolated with bicubic spline interpolation of gradients "
+                               "(%s, add. col.: %d) and residuals (%s, add. col.: %d), linearly "
+                               "combined, zones from %s, control file %s",
+                         name, file(1), columns(1), file(0), columns(0), zones, control);
+    break;
+  case 7:
+    Description = Format("%s interpolated with bicubic spline interpolation (%s, add. col.: %d), "
+                         "zones from %s, control file %s",
+                         name, file(0), columns(0), zones, control);
+    break;
+  case 9:
+    Description = Format("%s read in from grids containing already interpolated data (%s, add. "
+                         "col.: %d) zones from %s, control file %s",
+                         name, file(0), columns(0), zones, control);
+    break;
+  case 10:
+    Description = Format("%s interpolated with elevation dependent regression for values taken "
+                         "from %s, control file %s",
+                         name, file(0), control);
+    break;
+  case 11:
+    Description = Format("%s interpolated with elevation dependent regression + idw, all values "
+                         "taken from %s, control file %s",
+                         name, file(0), control);
+    break;
+  case 12:
+    Description = Format("%s interpolated with Thiessen plus elevation lapserate, all values taken "
+                         "from %s, control file %s",
+                         name, file(0), control);
+    break;
+  default:
+    Description.clear();
+  }
+}
+
+void meteointerpol::CreateStatistics() {
+  // The table keeps its own zone records: it sums into them every step.
+  statisticsZones_.clear();
+  if (ZoneTable != nullptr)
+    for (int k = 0; k <= ZoneCount; ++k) {
+      const ZoneRecord &source = (*ZoneTable)[static_cast<std::size_t>(k)];
+      ZoneRecord copy;
+      copy.zonenwert = source.zonenwert;
+      copy.rel = source.rel;
+      copy.RelCellSum = source.RelCellSum;
+      statisticsZones_.push_back(copy);
+    }
+  std::span<const int> outputList;
+  if (OutputList != nullptr && OutputListCount > 0)
+    outputList =
+        std::span<const int>(OutputList->Data() + 1, static_cast<std::size_t>(OutputListCount));
+  int error = 0;
+  // Values below -N are missing: -N - 1 and below never enter a sum.
+  statistics_ = std::make_unique<zonalstatistic>(
+      error, *Log, statisticsRegistry_, statisticsCapacity_, CellWeights, NRows, NCols,
+      std::span<ZoneRecord>(statisticsZones_), StatisticsCode, StatisticsDecimals,
+      StatisticsFileName, DefaultOutputDirectory, outputList, -NodataBound - 2.0);
+  if (error != 0)
+    throw error;
+  statistics_->WriteHeader(Description, "", statisticsRegistry_, statisticsCapacity_);
+}
+
+void meteointerpol::OpenStationFiles() {
+  for (int k = 0; k < StationFileCount; ++k) {
+    auto file = std::make_unique<StationDataFile>(*Log, ModuleName, StationFileNames[k],
+                                                  AdditionalColumns[k], NodataBound);
+    file->ReadDescription();
+    if (k == 1)
+      CheckSameStations(*Log, *stations_[0], *file);
+    file->FindStartDate(StartDate);
+    stations_.push_back(std::move(file));
+  }
 }
 
 void meteointerpol::SetWarnings(int warnings) { Warnings = warnings; }
@@ -286,16 +318,12 @@ void meteointerpol::GetActualDate(long &hour, long &day, long &month, long &year
   year = DataDate.Year;
 }
 
-void meteointerpol::Interpolate(long hour, long day, long month, long year) {
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
-}
-
 void meteointerpol::CalcElevationRegression(int) {}
 
-void meteointerpol::WriteResultGrid() {}
+void meteointerpol::WriteResultGrid() {
+  if (entries_.Holds(ResultGridIndex))
+    WriteGridOutput(ResultGridIndex);
+}
 
 void meteointerpol::ReadNextData() {
   for (std::size_t f = 0; f < stations_.size(); ++f) {
@@ -304,18 +332,7 @@ void meteointerpol::ReadNextData() {
     if (f == 0)
       DataDate = stations_[0]->Date();
   }
-  for (const auto &file : stations_)
-    if (!(file->Date() == DataDate)) {
-      std::lock_guard lock(Log->Mutex());
-      Log->Entry(Concat("FATAL: error reading date from stationfiles:", DiagnosticsLog::EndToken));
-      for (const auto &each : stations_) {
-        const ModelDate &d = each->Date();
-        Log->Entry(Concat("file ", each->Path(), ": YYYY=", d.Year, ", MM=", d.Month,
-                          ", DD=", d.Day, ", HH=", d.Hour, DiagnosticsLog::EndToken));
-      }
-      Log->Entry(DiagnosticsLog::EndToken);
-      throw DateMismatchExitCode;
-    }
+  CheckStationDates(*Log, stations_, DataDate);
 }
 
 bool meteointerpol::EndOfData() const { return endOfData_; }
@@ -332,16 +349,31 @@ void meteointerpol::Rewind() {
     DataDate = stations_[0]->Date();
 }
 
-void meteointerpol::FlushStatistics() {}
+void meteointerpol::FlushStatistics() {
+  if (statistics_)
+    statistics_->FlushBuffer();
+}
 
 void meteointerpol::ReleaseMemory() {
   if (!released_) {
     Log->Entry(Concat("DEBUG: deleting interpolator for ", ModuleName, DiagnosticsLog::EndToken));
-    if (resultRegistered_ && Registry != nullptr)
-      ReleaseGrid(ResultGridIndex);
-    resultRegistered_ = false;
+    entries_.ReleaseAll();
+    scenarioGrid_ = Grid();
     result_ = Grid();
+    rotatedCoordX_ = Grid();
+    rotatedCoordY_ = Grid();
+    ScenarioGridIndex = 0;
+    RotatedXIndex = RotatedYIndex = -1;
+    searchX_ = coordX_;
+    searchY_ = coordY_;
+    if (statistics_) {
+      // A run whose set-up failed writes no final rows.
+      if (Initialized != 0)
+        statistics_->ReleaseMemory();
+      statistics_.reset();
+    }
     stations_.clear();
+    workspace_.clear();
     released_ = true;
   }
   modelobject::ReleaseMemory();

@@ -1,20 +1,35 @@
 // The interpolator of one meteorological variable (section "[<name>]", the
 // name from "[meteo_names]"): reads its section, walks the rows of its
-// station data file(s) from the start of the model time, and registers its
-// result grid in the GridRegistry under the variable's name so that every
-// module finds the forcing by that name. The application takes the model
-// date from interpolator 1 and ends the run when every variable's data end.
+// station data file(s) from the start of the model time, and every step
+// interpolates the current row onto its result grid, registered in the
+// GridRegistry under the variable's name so that every module finds the
+// forcing by that name. The application takes the model date from
+// interpolator 1 and ends the run when every variable's data end.
 //
-// The interpolation kernels, the regression files and grid lists (methods 2
-// and 9) and the zonal statistics of the result grid come later; the result
-// grid holds the nodata value -9999 until then.
+// Methods built: 1 (inverse distance weighting, plain or anisotropic),
+// 4 (Thiessen) and 12 (Thiessen with an elevation lapse rate). The other
+// methods are refused at construction. Every computed value is scaled,
+// limited, changed by the climate scenario and by the scaling grid
+// "ScalingGrid_<name>" (interpolation/post_processing.h); the grid is written
+// by its writecode and summed per zone and step into its statistics table.
+//
+// The per-cell arithmetic lives in the kernels of interpolation/; this class
+// owns the grids, the station files and the loop over the process's cells.
 #pragma once
 
 #include "kernel/grid.h"
+#include "kernel/hydrologic_response_unit.h"
 #include "kernel/model_date.h"
 #include "kernel/modelobject.h"
 #include "kernel/module_settings.h"
+#include "kernel/registry_entries.h"
+#include "meteo/interpolation/inverse_distance.h"
+#include "meteo/interpolation/post_processing.h"
+#include "meteo/interpolation/scenario.h"
+#include "meteo/interpolation/station_spacing.h"
+#include "meteo/interpolation/thiessen.h"
 #include "meteo/station_file.h"
+#include "raster/zonal_statistic.h"
 
 #include <array>
 #include <memory>
@@ -23,6 +38,9 @@
 
 namespace tavro {
 
+class StatisticsRegistry;
+struct CellIterationSetup;
+
 class meteointerpol : public modelobject {
 public:
   static constexpr int MethodExitCode = 53;
@@ -30,11 +48,17 @@ public:
   static constexpr int ParameterLineExitCode = 49;
   static constexpr int ScenarioRowExitCode = 48;
   static constexpr int DateMismatchExitCode = 73;
+  static constexpr int StepDateExitCode = 52;
+  static constexpr int AnisotropyExitCode = 54;
+  static constexpr int NoCellAreaExitCode = 74;
+  static constexpr int StatisticsDecimals = 3;
 
   // settings.ModuleName is the variable's name, settings.EndDate the end of
   // the model time; registryIndex the free GridRegistry entry for the result
-  // grid. error: 0, or the exit code of a failure, which is thrown as well
-  // (other exceptions: 103).
+  // grid. The registry must hold "RelCellArea" (74), "CoordX" and "CoordY"
+  // (33), the zone grid at entry 1 and the elevation model at entry 2.
+  // error: 0, or the exit code of a failure, which is thrown as well (other
+  // exceptions: 103).
   meteointerpol(int &error, const ModuleSettings &settings, const ModelDate &startDate,
                 int registryIndex);
   ~meteointerpol() override;
@@ -44,8 +68,11 @@ public:
   virtual void SetTimeStep(double hoursToIntervalEnd);
   // Date of the current data row.
   virtual void GetActualDate(long &hour, long &day, long &month, long &year) const;
+  // Computes the result grid of the step and its statistics. The date must
+  // be the variable's own data date (else fatal 52).
   virtual void Interpolate(long hour, long day, long month, long year);
   virtual void CalcElevationRegression(int stationFile);
+  // Writes the result grid by its writecode.
   virtual void WriteResultGrid();
   // Advances every input file to its next row; dates that disagree between
   // the files are fatal (73).
@@ -57,12 +84,36 @@ public:
   // All inputs back to the start row, end of data cleared; ReadNextData must
   // follow before the next use.
   virtual void Rewind();
+  // Appends the buffered statistics rows to their file.
   virtual void FlushStatistics();
-  // Logs "DEBUG: deleting interpolator for <name>", frees the buffers and
-  // releases the registry entries.
+  // Logs "DEBUG: deleting interpolator for <name>", writes the pending
+  // statistics rows, frees the grids and buffers and releases every registry
+  // entry the object filled: the registry is as it was before construction.
   void ReleaseMemory() override;
 
-  // --- Fields read by the application and the later kernels ---------------
+  // --- Station geometry (run once by the constructor) ---------------------
+  // Weight code of the exponent; slope within +-90 degrees and b/a in (0, 1]
+  // (else 54); the stations' distances from the lower-left corner and their
+  // coordinates in the rotated frame.
+  virtual void CheckAnisotropy();
+  // With b/a below 1: the grids "CoordXRot_<name>" and "CoordYRot_<name>"
+  // (first free registry entries, writecode 0) become the search coordinates.
+  virtual void CreateRotatedCoordinates();
+  // Mean horizontal and vertical spacing of the first station file.
+  virtual void CalcStationDistances();
+
+  // --- Values at one point (the kernels on the current station rows) ------
+  // file 0; work has room for the stations 1..N of the file.
+  double InverseDistance(int file, std::span<double> work, double x, double y) const;
+  double InverseDistanceAnisotropic(int file, std::span<double> work, double x, double y) const;
+  double Thiessen(int file, std::span<double> work, double x, double y) const;
+  double ThiessenLapseRate(double x, double y, double elevation) const;
+  // The scenario value of a cell: the month's scenario grid (SzenMeth 5, 6)
+  // or the nearest scenario station; 0 added or a factor of 1 when no
+  // scenario applies.
+  double ScenarioValue(long row, long column, double x, double y) const;
+
+  // --- Fields read by the application, the tests and the later kernels ----
   int InterpolationMethod = 0; // 1..12
   int StationFileCount = 1;
   int Warnings = 0;
@@ -74,9 +125,10 @@ public:
   double ScalingFactor = 1.0;
   double NodataBound = 0.0; // the section's "nodata value" N
   double IdwWeight = 0.0;
+  int WeightCode = 0; // floor(1000 IdwWeight)
   double IdwFraction = 0.0;
-  double MaxDistance = 0.0;     // squared when IdwWeight is 2
-  double AnisotropySlope = 0.0; // degrees as read
+  double MaxDistance = 0.0;     // squared when the weight code is 2000
+  double AnisotropySlope = 0.0; // degrees as read, radians after construction
   double AnisotropyRatio = 1.0;
   double LowerLimit = 0.0, LowerReplacement = 0.0;
   double UpperLimit = 0.0, UpperReplacement = 0.0;
@@ -85,34 +137,106 @@ public:
   std::vector<std::string> StationFileLines;
   std::vector<int> AdditionalColumns;
   // Method 10/11: lower and upper inversion, tolerance, overlap, cluster
-  // range, lapse rate above the upper inversion (-9999 none).
+  // range, lapse rate above the upper inversion (-9999 none). Method 12: the
+  // lapse rate, the inversion height (UpperInversion) and the fixed upper
+  // lapse rate (-9999 none).
   double LowerInversion = 0.0, UpperInversion = 0.0, Tolerance = 0.0, ClusterRange = 0.0;
   int Overlap = 0;
   double LapseRate = -9999.0;
-  double FixedUpperLapseRate = -9999.0; // method 12
+  double FixedUpperLapseRate = -9999.0;
   std::string Method12Text;
   int PType = 0;
   int SzenUse = 0, SzenMeth = 0, SzenNum = 0;
-  std::vector<std::string> ScenarioGridNames;        // 12 months (SzenMeth 5, 6)
-  std::vector<std::array<double, 15>> ScenarioTable; // rows 0..SzenNum-1, columns 1..14
+  std::vector<std::string> ScenarioGridNames;            // 12 months (SzenMeth 5, 6)
+  std::vector<interpolation::ScenarioRow> ScenarioTable; // rows 1..SzenNum as 0..SzenNum-1
+  int ScenarioMonth = 0;                                 // month of the scenario grid
+  int ScenarioGridIndex = 0;                             // its registry entry; 0 none
+  std::string ScenarioGridIdentifier;                    // "scenariogrid_<name>"
+  int RotatedXIndex = -1, RotatedYIndex = -1;            // "CoordXRot_", "CoordYRot_"
+  interpolation::StationSpacing Spacing;                 // of the first station file
+  double SearchTolerance = 0.25;                         // fraction of the spacing
+  std::string Description;                               // header line of the statistics
   ModelDate StartDate;
   ModelDate DataDate; // date of the current data row
 
   const StationDataFile &StationFile(int index) const { return *stations_[index]; }
+  // Station coordinates in the rotated frame (the plain ones when b/a is 1)
+  // and distances from the raster's lower-left corner, stations 1..N.
+  const OneBasedArray<double> &RotatedStationX(int file) const { return rotatedX_[file]; }
+  const OneBasedArray<double> &RotatedStationY(int file) const { return rotatedY_[file]; }
+  const OneBasedArray<double> &StationCornerDistances(int file) const {
+    return cornerDistances_[file];
+  }
+  const Grid &ResultGrid() const { return result_; }
+  const zonalstatistic *Statistics() const { return statistics_.get(); }
+  const Grid *ScalingGrid() const { return scalingGrid_; }
+  // Methods whose kernels are built.
+  static bool MethodAvailable(int method);
 
 private:
+  void StoreSettings(const ModuleSettings &settings);
+  void PrepareKernels();
+  void LinkSetupGrids();
   void ReadSection();
   void ReadStationFileLine(int k);
   void ReadMethodParameterLine();
   void ReadScenario();
   std::string ReadWholeLine();
   void CreateResultGrid();
+  void ReadScenarioGrid(int month);
+  void WriteDescription();
+  void CreateStatistics();
   void OpenStationFiles();
 
+  // The step.
+  void CheckStepDate(long hour, long day, long month, long year) const;
+  void LogProgress(long hour, long day, long month, long year) const;
+  void UpdateScenario();
+  void LinkRegions();
+  // False when the row of the first station file has no valid value: the
+  // grid then keeps the previous step's values.
+  bool InterpolateCells();
+  double CellValue(long row, long column, std::span<double> work, bool uniform,
+                   double uniformValue) const;
+  double PostProcess(long row, long column, double value) const;
+  void AddStatistics();
+  CellIterationSetup CellsOfThisProcess() const;
+  std::span<const double> Span(const OneBasedArray<double> &values) const;
+
   std::vector<std::unique_ptr<StationDataFile>> stations_;
+  std::vector<OneBasedArray<double>> rotatedX_, rotatedY_, cornerDistances_;
+  interpolation::InverseDistanceSettings idw_;
+  interpolation::LapseRateSettings lapse_;
+  interpolation::ResultLimits limits_;
+  interpolation::ScenarioKind scenarioKind_ = interpolation::ScenarioKind::None;
+
+  // Set-up grids (not owned).
+  const Grid *zone_ = nullptr;
+  const Grid *elevation_ = nullptr;
+  const Grid *coordX_ = nullptr;
+  const Grid *coordY_ = nullptr;
+  const Grid *searchX_ = nullptr; // coordX_/coordY_, or the rotated grids
+  const Grid *searchY_ = nullptr;
+  const Grid *scalingGrid_ = nullptr;
+  const Grid *unitGrid_ = nullptr;   // "HydrologicResponseUnits" in spin-up mode
+  const Grid *masterGrid_ = nullptr; // "MasterHydrologicResponseUnits"
+  const std::vector<HydrologicResponseUnit> *units_ = nullptr;
+  int spinUpSwitch_ = 0;
+
+  std::vector<ZoneRecord> statisticsZones_; // the table's own copy of the zone records
+  std::unique_ptr<zonalstatistic> statistics_;
+  StatisticsRegistry *statisticsRegistry_ = nullptr;
+  int statisticsCapacity_ = 0;
+
+  // The work arrays of the threads, sized before each parallel loop.
+  std::vector<double> workspace_;
+
   Grid result_;
+  Grid scenarioGrid_;
+  Grid rotatedCoordX_, rotatedCoordY_;
+  // Declared after the grids: released before them when construction fails.
+  RegistryEntries entries_;
   bool endOfData_ = false;
-  bool resultRegistered_ = false;
   bool released_ = false;
 };
 

@@ -92,9 +92,12 @@ StationRowParse ParseStationRow(const std::string &line, int additionalColumns, 
     result.isBlank = true;
     return result;
   }
+  // A date beyond what the date code holds is refused like a number too long
+  // for 64 bits: no date arithmetic may overflow.
   if (tokens.size() < 4 || !ParseLong(tokens[0], result.year) ||
       !ParseLong(tokens[1], result.month) || !ParseLong(tokens[2], result.day) ||
-      !ParseLong(tokens[3], result.hour))
+      !ParseLong(tokens[3], result.hour) ||
+      !DateCodeFits(result.year, result.month, result.day, result.hour))
     return result; // failedValue 0: the date
   if (values == nullptr) {
     result.ok = true;
@@ -222,11 +225,16 @@ void StationDataFile::FindStartDate(const ModelDate &start) {
   }
   if (!found) {
     std::fclose(file);
-    log_.Entry(Concat(entry, "\nfile ", path_, " dosnt contain date ", start.Day, ".", start.Month,
-                      ".", start.Year, ", hour ", start.Hour, "(feof)!", DiagnosticsLog::EndToken));
-    throw StartDateExitCode;
+    // The search entry ends here; the missing date is a FATAL entry of its
+    // own, so that it reaches the diagnostics file.
+    log_.Entry(Concat(entry, DiagnosticsLog::EndToken));
+    ThrowFatal(log_, StartDateExitCode,
+               Concat("\nfile ", path_, " dosnt contain date ", start.Day, ".", start.Month, ".",
+                      start.Year, ", hour ", start.Hour, "(feof)!"));
   }
-  uniform_ = 0;
+  // The start row is judged like every later row, so that the first step
+  // computes what any other step with the same values would.
+  uniform_ = AllValidValuesEqual() ? 1 : 0;
   log_.Entry(Concat(entry, DiagnosticsLog::EndToken));
   if (std::fclose(file) != 0)
     ThrowFatal(log_, CloseExitCode, "error closing " + path_);
@@ -296,27 +304,27 @@ bool StationDataFile::NextRow(long endDateCode) {
   date_ = date;
 
   const int count = table_.Count;
-  if (count >= 1) {
-    double lowest = 0.0;
-    double highest = 0.0;
-    bool any = false;
-    for (int i = 1; i <= count; ++i) {
-      const double value = row.values[static_cast<std::size_t>(i)];
-      values_[static_cast<std::size_t>(i)] = value;
-      if (value < -nodataBound_)
-        continue;
-      if (!any || value < lowest)
-        lowest = value;
-      if (!any || value > highest)
-        highest = value;
-      any = true;
-    }
-    uniform_ = (!any || lowest == highest) ? 1 : 0;
-  } else {
-    uniform_ = 1;
-  }
+  for (int i = 1; i <= count; ++i)
+    values_[static_cast<std::size_t>(i)] = row.values[static_cast<std::size_t>(i)];
+  uniform_ = AllValidValuesEqual() ? 1 : 0;
   ++next_;
   return true;
+}
+
+bool StationDataFile::AllValidValuesEqual() const {
+  double lowest = 0.0;
+  double highest = 0.0;
+  bool any = false;
+  for (const double value : values_) {
+    if (value < -nodataBound_)
+      continue;
+    if (!any || value < lowest)
+      lowest = value;
+    if (!any || value > highest)
+      highest = value;
+    any = true;
+  }
+  return !any || lowest == highest;
 }
 
 void StationDataFile::Rewind() {

@@ -16,7 +16,7 @@
 // byte position is kept. Every process reads its files itself.
 //
 // Errors (FATAL entry, exit code): not opened 49, unreadable header or data
-// row 49, not closed 50, start date missing 51 (entry without level word).
+// row 49, not closed 50, start date missing 51.
 #pragma once
 
 #include "kernel/model_date.h"
@@ -98,6 +98,9 @@ private:
 
   // False when no row was read because the file had ended.
   bool Refill();
+  // True when the current row has no valid value, no station, or only equal
+  // valid values.
+  bool AllValidValuesEqual() const;
   [[noreturn]] void RowError(long lineNumber, const StationRowParse &parse) const;
 
   DiagnosticsLog &log_;

@@ -15,7 +15,6 @@
 #include <mpi.h>
 
 #include <algorithm>
-#include <limits>
 #include <string_view>
 
 namespace tavro {
@@ -104,13 +103,13 @@ void defaultini::PerformStep(int step) {
     StepCellWeights();
     break;
   case 10:
-    NotBuiltYet(10, "cell-size grids");
+    MakeCellSizeGrids();
     break;
   case 11:
-    NotBuiltYet(11, "coordinate grids");
+    MakeCoordinateGrids();
     break;
   case 12:
-    StepMaxElevation();
+    maxElevation_ = GetGlobalMaximum(2);
     break;
   case 13:
     StepLanduseLayers();
@@ -137,15 +136,15 @@ void defaultini::PerformStep(int step) {
     break;
   case 18:
     Progress("make_Slope_and_Aspect...");
-    NotBuiltYet(18, "slope and aspect grids");
+    make_Slope_and_Aspect();
     break;
   case 19:
     Progress("check_ice_firn_grid...");
-    NotBuiltYet(19, "ice and firn grid check");
+    check_ice_firn_grid();
     break;
   case 20:
     Progress("MakeRegionWeightGrids...");
-    NotBuiltYet(20, "region weight grids and region ranking");
+    MakeRegionWeightGrids();
     break;
   case 21:
     break;
@@ -229,23 +228,6 @@ void defaultini::StepIrrigationAndClose() {
 void defaultini::StepCellWeights() {
   const int index = FindGrid("RelCellArea", false);
   CellWeights = index > 0 ? (*Registry)[index].Data : nullptr;
-}
-
-void defaultini::StepMaxElevation() {
-  // The maximum over the own valid cells of every process.
-  const GridEntry &elevation = (*Registry)[2];
-  const GridEntry &zone = (*Registry)[1];
-  double localMax = -std::numeric_limits<double>::max();
-  if (elevation.Data != nullptr && zone.Data != nullptr) {
-    const StripRows strip = decomposition_.strip;
-    for (long r = strip.first; r <= strip.last; ++r) {
-      const RowColumnRange range = rowRanges_[static_cast<std::size_t>(r)];
-      for (long c = range.first; c <= range.last && c >= 1; ++c)
-        if ((*zone.Data)[r][c] != NoData && OwnsCell(r, c) && (*elevation.Data)[r][c] != NoData)
-          localMax = std::max(localMax, (*elevation.Data)[r][c]);
-    }
-  }
-  MPI_Allreduce(&localMax, &maxElevation_, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
 }
 
 void defaultini::StepLanduseLayers() {
@@ -381,11 +363,13 @@ void defaultini::ReleaseMemory() {
   ownedStacks_.clear();
   zones_ = ZoneRanking{};
   regions_ = RegionRanking{};
+  regionGrids_ = {};
   rowRanges_.Clear();
   ZoneTable = nullptr;
   ZoneIndex = nullptr;
   RowRanges = nullptr;
   CellWeights = nullptr;
+  iceFirn_ = nullptr;
   settings_.OutputListCodes.Clear();
   settings_.InitialStateDirectory.clear();
   settings_.DefaultOutputDirectory.clear();

@@ -2,8 +2,9 @@
 // (InitStep) once per step until it reports done: preprocessing of the control
 // file, the general sections, the zone grid, elevation model and standard
 // grids, the model time, the parameter tables, the division of the raster
-// among the MPI processes, the zone ranking and the variable grids. It then
-// hands the settings over (GetSettings) and lives on through the run: it
+// among the MPI processes, the zone ranking, the variable grids and the
+// derived grids (cell sizes, coordinates, slope and aspect, region weights).
+// It then hands the settings over (GetSettings) and lives on through the run: it
 // re-reads periodic grids, writes its grids and drives the standard-grid
 // statistics in every step, and owns every table and grid it handed over
 // until ReleaseMemory.
@@ -13,9 +14,12 @@
 // re-reading, writing), variable_grids.cpp (variable grids, statistics),
 // zone_ranking.cpp (zone and region ranking), code_check_steps.cpp (checks and
 // renumbering of the land-use, irrigation and soil code grids),
-// landuse_layers.cpp (the land-use layer grids of a multilayer land use) and
+// landuse_layers.cpp (the land-use layer grids of a multilayer land use),
 // landuse_parameters.cpp (the vegetation parameter grids, their update in
-// every step and the dynamic phenology).
+// every step and the dynamic phenology), derived_grids.cpp (what the
+// derived grids share, the global maximum, the glacier grid),
+// cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp (slope and
+// aspect) and region_weight_grids.cpp.
 #pragma once
 
 #include "kernel/grid.h"
@@ -24,9 +28,11 @@
 #include "kernel/zone_record.h"
 #include "raster/grid_file_context.h"
 #include "raster/mpi_decomposition.h"
+#include "setup/cell_size_grids.h"
 #include "setup/code_check.h"
 #include "setup/general_sections.h"
 #include "setup/landuse_parameter_grids.h"
+#include "setup/slope_aspect.h"
 #include "setup/standard_grids.h"
 #include "setup/zone_ranking.h"
 #include "tables/irrigation_table.h"
@@ -35,10 +41,11 @@
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_table_reader.h"
 
-#include <optional>
-
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro {
@@ -185,6 +192,34 @@ public:
   // One day (day of the year, February 28 days) of the dynamic phenology in
   // every own cell and land-use layer.
   void UpdateDynamicPhenology(int dayOfYear);
+  // Step 10: "CellSizeX", "CellSizeY" and "RelCellArea", each read when the
+  // control file declares it and created otherwise; a created relative area
+  // becomes the cell weights. Created grids are written once.
+  void MakeCellSizeGrids();
+  // Step 11: "CoordX" and "CoordY", the lower-left corners of the cells,
+  // written once.
+  void MakeCoordinateGrids();
+  // Largest value of a registered grid over the own valid cells of every
+  // process (the nodata value when there is none); collective.
+  double GetGlobalMaximum(int registryIndex);
+  double GetMaxElevation() const { return maxElevation_; }
+  // Step 18: "slope_angle" and "slope_aspect" from the elevation model, each
+  // unless the control file declares it; created grids are written once.
+  void make_Slope_and_Aspect();
+  // Gives a cell of a whole-raster grid the mean of its valid neighbours
+  // (unchanged when it has none).
+  void FillNodataFromNeighbours(long row, long column, Grid &grid, NeighbourMean mean);
+  // Step 20: ranks the region grid "regression_regions" (one region
+  // everywhere when none is declared) and builds the weight grids of up to
+  // three regions per cell within "[region_transition_distance]"; the weight
+  // and the second and third region grids are written once.
+  void MakeRegionWeightGrids();
+  // Rank 0: fills the weight and region grids of step 20 over the whole
+  // raster; returns at once on every other process.
+  void GenerateRegionWeightGrids();
+  // Step 19: keeps the grid "ice_firn" when registered, else logs an INFO entry.
+  void check_ice_firn_grid();
+  const Grid *IceFirnGrid() const { return iceFirn_; }
 
   // --- State for the application and tests --------------------------------
   const GeneralSettings &Settings() const { return settings_; }
@@ -229,7 +264,6 @@ private:
   void StepDistributeZoneGrid();
   void StepStandardAndVariableGrids();
   void StepCellWeights();
-  void StepMaxElevation();
   void StepLanduseLayers();
   void StepCouplingParameters();
   void StepFinish();
@@ -270,7 +304,7 @@ private:
   // multilayer type in the own valid cells, nodata elsewhere; then the halo.
   void FillLanduseLayerGrids();
   // The first free registry entry; none left is fatal (12).
-  int FreeRegistryIndex() const;
+  int FreeRegistryIndex();
   // The own valid cells of this process.
   CellIteration OwnCells() const;
   // A parameter grid: the registered grid of that identifier, or a new one
@@ -289,6 +323,24 @@ private:
   void LogDayProgress(long hour, long day, long month, long year);
   void RaiseVegetationPeriodFlags(int day, int month, int year);
   void WriteStartTimesAtEnd();
+
+  // Derived grids: a new set-up grid over the held rows, filled with nodata,
+  // at the first free registry entry (none: "FATAL: <noFreeText> (at position
+  // 1000<noFreeTail>", exit code 12); returns its index.
+  int CreateDerivedGrid(const std::string &identifier, const std::string &fileName,
+                        std::string_view noFreeText, std::string_view noFreeTail);
+  [[noreturn]] void FailNoFreeGrid(std::string_view text, std::string_view tail);
+  // Every held cell outside the zones takes the nodata value.
+  void SetInvalidCellsToNoData(Grid &grid) const;
+  // Rank 0's whole-raster values to the owners' strips, then the halo rows.
+  void DistributeFromRoot(int registryIndex);
+  // One call of the grid output with output kind 1, then back to 0.
+  void WriteOnce(int registryIndex);
+  // "[region_transition_distance]" from the control-file copy.
+  double ReadTransitionDistance();
+  // The FATAL entry of a cell-size problem other than None (exit code 66).
+  [[noreturn]] void FailCellSizes(CellSizeProblem problem, long row, long column,
+                                  const CellSizes &cell, int xIndex, int yIndex, int areaIndex);
 
   StatisticsRegistry *statisticsRegistry_ = nullptr;
   int statisticsCapacity_ = 0;
@@ -310,6 +362,11 @@ private:
   int firstVariableGrid_ = 0;
   OneBasedArray<int> variableReadFlags_;
   double maxElevation_ = 0.0;
+  const Grid *iceFirn_ = nullptr;
+  // Registry indexes of the grids of step 20 (0: absent), level by level:
+  // regions 1, weights 1, regions 2, weights 2, regions 3, weights 3.
+  std::array<int, 6> regionGrids_{};
+  double transitionDistance_ = 0.0;
   int landuseLayerCount_ = 0;
   std::vector<int> landuseLayerGrids_;
   // The code grids checked at set-up, checked again whenever they are re-read.

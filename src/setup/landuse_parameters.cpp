@@ -46,12 +46,10 @@ TableUse ScanTable(const OneBasedArray<landuse_class> &table) {
 
 } // namespace
 
-int defaultini::FreeRegistryIndex() const {
+int defaultini::FreeRegistryIndex() {
   const int index = Registry->FirstFreeIndex();
   if (index == 0)
-    ThrowFatal(
-        *Log, GridRegistry::RegistryExitCode,
-        Concat("no free grid found in memory (at position ", GridRegistry::LastIndex + 1, ")\n"));
+    FailNoFreeGrid("no free grid found in memory", ")\n");
   return index;
 }
 

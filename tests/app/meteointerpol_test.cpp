@@ -5,11 +5,15 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
+#include "meteo/station_file_checks.h"
+#include "support/diagnostics_entries.h"
+#include "support/setup_grids.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,15 +46,9 @@ const char *kStations = "station data of the test\n"
 class MeteointerpolTest : public testing::Test {
 protected:
   MeteointerpolTest() {
-    settings_.Log = &log_;
-    settings_.ModuleName = "temperature";
-    settings_.ControlFileName = kControl;
-    settings_.Registry = &registry_;
-    settings_.NCols = 4;
-    settings_.NRows = 3;
-    settings_.FirstRow = 1;
-    settings_.LastRow = 3;
+    setupGrids_.FillSettings(settings_, registry_, "temperature", kControl);
     settings_.EndDate = ModelDate{0, 3, 1, 2001};
+    setupGrids_.Register(registry_);
   }
 
   std::unique_ptr<meteointerpol> Make(const ModelDate &start = {0, 2, 1, 2001}) {
@@ -74,24 +72,11 @@ protected:
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
-  // The entry (or a fragment of one) in the diagnostics file, where the level
-  // word is the level attribute and line breaks are written as ';'.
-  bool Logged(const std::string &text) const {
-    const std::string xml = Diagnostics();
-    const std::pair<const char *, const char *> levels[] = {
-        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
-    for (const auto &[word, level] : levels) {
-      const std::string prefix = word;
-      if (text.rfind(prefix, 0) == 0)
-        return xml.find(std::string("level=\"") + level + "\" description= \"" +
-                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
-               std::string::npos;
-    }
-    return xml.find(DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
-  }
+  bool Logged(const std::string &text) const { return test::Logged(text); }
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
+  test::SetupGrids setupGrids_{log_, test::SetupRaster{}};
   ModuleSettings settings_;
 };
 
@@ -214,11 +199,23 @@ TEST_F(MeteointerpolTest, MalformedStationInputIsFatal) {
       {header + "2001 1 2 0 1 1 1\n2001 1 3 0 1 2\n", 49, "no readable value for station 3 of 3"},
       {header + "2001 1 2 0 1 1 1\nx 1 3 0 1 2 3\n", 49,
        "FATAL: error reading station data file stations.dat, line 7: no date"},
+      // A year too long for 64 bits, and parts of a date that the date code
+      // cannot hold: the same refusal, never an overflow.
+      {header + "2001 1 2 0 1 1 1\n9223372036854775808 1 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date (year month day "
+       "hour) could be read"},
+      {header + "2001 1 2 0 1 1 1\n9223372036854775807 1 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date (year month day "
+       "hour) could be read"},
+      {header + "2001 1 2 0 1 1 1\n2001 1 3 -9223372036854775807 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date"},
+      {header + "2001 1 2 0 1 1 1\n2001 99999999999999999 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date"},
       {"title\nY M D H 1 2 3\nY M D H 1 2\nY M D H 1 2 3\nnames\n2001 1 2 0 1 1 1\n", 49,
        "FATAL: error reading station description from stations.dat: line 3 holds no readable "
        "value for station 3 of 3"},
       {header + "2001 1 1 0 1 1 1\n2001 1 3 0 1 1 1\n", 51,
-       "\nfile stations.dat dosnt contain date 2.1.2001, hour 0(feof)!"},
+       "FATAL: \nfile stations.dat dosnt contain date 2.1.2001, hour 0(feof)!"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.entry);
@@ -242,23 +239,32 @@ TEST_F(MeteointerpolTest, TwoStationFilesMustAgree) {
   const std::string header = "title\nY M D H 1 2\nY M D H 1 2\nY M D H 1 2\nnames\n";
   test::WriteFixture("residuals.dat", header + "2001 1 2 0 1 1\n2001 1 3 0 1 1\n");
   test::WriteFixture("gradients.dat", header + "2001 1 2 0 1 1\n2001 1 3 1 1 1\n");
-  test::WriteFixture(kControl, Section("temperature", 6, "residuals.dat\ngradients.dat\n"));
-  auto variable = Make();
-  EXPECT_EQ(variable->StationFileCount, 2);
-  int code = 0;
-  try {
-    variable->ReadNextData();
-  } catch (int thrown) {
-    code = thrown;
+  std::vector<std::unique_ptr<StationDataFile>> files;
+  for (const char *name : {"residuals.dat", "gradients.dat"}) {
+    files.push_back(std::make_unique<StationDataFile>(log_, "temperature", name, 0, 9999.0));
+    files.back()->ReadDescription();
+    files.back()->FindStartDate(ModelDate{0, 2, 1, 2001});
   }
-  EXPECT_EQ(code, 73);
+  CheckSameStations(log_, *files[0], *files[1]);
+  CheckStationDates(log_, files, ModelDate{0, 2, 1, 2001});
+  for (auto &file : files)
+    file->NextRow(DateCode(ModelDate{0, 3, 1, 2001}));
+  EXPECT_EQ(test::ExitCodeOf([&] { CheckStationDates(log_, files, files[0]->Date()); }), 73);
   EXPECT_TRUE(Logged("FATAL: error reading date from stationfiles:"));
   EXPECT_TRUE(Logged("file gradients.dat: YYYY=2001, MM=1, DD=3, HH=1"));
 
   test::WriteFixture("gradients.dat", "t\nY M D H 1 2\nY M D H 1 2\nY M D H 1 5\nn\n"
                                       "2001 1 2 0 1 1\n");
-  EXPECT_EQ(ConstructionCode(), 73);
+  StationDataFile moved(log_, "temperature", "gradients.dat", 0, 9999.0);
+  moved.ReadDescription();
+  EXPECT_EQ(test::ExitCodeOf([&] { CheckSameStations(log_, *files[0], moved); }), 73);
   EXPECT_TRUE(Logged("Altitude and/or coordinates of station 2 are different in"));
+
+  // The methods that combine two files are refused until their kernels exist.
+  test::WriteFixture(kControl, Section("temperature", 6, "residuals.dat\ngradients.dat\n"));
+  EXPECT_EQ(ConstructionCode(), 103);
+  EXPECT_TRUE(Logged("FATAL: interpolation method 6 of temperature is not available in this "
+                     "build (methods 1, 4 and 12 only)"));
 }
 
 TEST_F(MeteointerpolTest, SectionErrors) {
@@ -300,12 +306,11 @@ TEST_F(MeteointerpolTest, MethodParameterLines) {
   EXPECT_EQ(twelve->PType, 1);
   twelve->ReleaseMemory();
 
+  // Five regression numbers are a complete line: the section reads on, and
+  // the method is then refused until its kernels exist (not 49).
   test::WriteFixture(kControl, Section("temperature", 10, "stations.dat AdditionalColumns=1\n",
                                        "100 1500 0.5 2 300\n"));
-  auto ten = Make();
-  EXPECT_EQ(ten->Overlap, 2);
-  EXPECT_DOUBLE_EQ(ten->ClusterRange, 300.0);
-  EXPECT_DOUBLE_EQ(ten->LapseRate, -9999.0);
+  EXPECT_EQ(ConstructionCode(), 103);
 }
 
 } // namespace

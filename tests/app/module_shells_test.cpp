@@ -19,6 +19,7 @@
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
+#include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ namespace tavro {
 namespace {
 
 constexpr const char *kControl = "control.txt_0.$$$";
+using test::Logged;
 
 class ModuleShellsTest : public testing::Test {
 protected:
@@ -59,22 +61,6 @@ protected:
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
-  // The entry (or a fragment of one) in the diagnostics file, where the level
-  // word is the level attribute and line breaks are written as ';'.
-  bool Logged(const std::string &text) const {
-    const std::string xml = Diagnostics();
-    const std::pair<const char *, const char *> levels[] = {
-        {"FATAL: ", "0"}, {"WARNING: ", "2"}, {"INFO: ", "3"}, {"DEBUG: ", "4"}};
-    for (const auto &[word, level] : levels) {
-      const std::string prefix = word;
-      if (text.rfind(prefix, 0) == 0)
-        return xml.find(std::string("level=\"") + level + "\" description= \"" +
-                        DiagnosticsLog::EscapeForXml(text.substr(prefix.size()))) !=
-               std::string::npos;
-    }
-    return xml.find(DiagnosticsLog::EscapeForXml(text)) != std::string::npos;
-  }
-
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
   OneBasedArray<int> zoneIndex_{2, 1};
@@ -136,8 +122,13 @@ std::vector<ShellCase> Shells() {
 }
 
 std::string Section(const std::string &name, int flowControl, double interval) {
-  return "[" + name + "]\n" + std::to_string(flowControl) + "  # flow control parameter\n" +
-         std::to_string(interval) + "  # time interval\n";
+  std::string text = "[" + name + "]\n" + std::to_string(flowControl) +
+                     "  # flow control parameter\n" + std::to_string(interval) +
+                     "  # time interval\n";
+  // An active routing reads its values and descriptions (none) on.
+  if (name == "routing_model" && flowControl != 0)
+    text += "1 1000 10 1\nq.stat 0\nobserved.dat\n0\n0\n\n";
+  return text;
 }
 
 TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {

@@ -19,10 +19,11 @@ run_with_input() { # run_with_input NP TEXT ARGS...: the text is standard input
   status=$?
 }
 examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
-# Copies the example catchment; the run directory is example/run (as the
-# example's script uses it). Optional: a section to drop from the control file.
+# Copies the example catchment into the run directory example/run, as the
+# example's script does. Optional: a section to drop from the control file.
+copy_example_inputs() { cp "$examples"/*.asc "$examples"/*.dat "$1"; }
 prepare_example() {
-  mkdir -p example/run && cp "$examples"/*.asc "$examples"/*.dat example/
+  mkdir -p example/run && copy_example_inputs example/run/
   if [ $# -gt 0 ]; then
     awk -v drop="$1" '/^\[/ { skip = ($1 == drop) } !skip' "$examples/example.ctl" >example/run/example.ctl
   else
@@ -129,7 +130,12 @@ example_np1 | example_np3)
   # The code grids are renumbered to the records of their tables.
   expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
   expect_console "9 replaced by 2 ..."
-  expect_console "ranking zones from ../zone.asc for unsatzon_model"
+  expect_console "ranking zones from zone.asc for unsatzon_model"
+  expect_console "number inbetween areas (routings)    : 2"
+  expect_console "number of inflows              (ZL)  : 1"
+  expect_console "reading routing description 2"
+  grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
+    wq_tabZL.001 || fail "no table of the inflow channel"
   # Every day closes with the land-use parameters of that day.
   [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
   expect_console "actual parameters 28.1.2012 0. h"
@@ -138,17 +144,23 @@ example_np1 | example_np3)
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes (the map of owning processes aside).
+  # of processes (the map of owning processes aside) nor on the number of
+  # threads (one thread against two).
   prepare_example
-  run 1 example.ctl
+  OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
-  cp "$examples/example.ctl" .
+  cp "$examples/example.ctl" . && copy_example_inputs .
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc points.txt leaf_area_index1.asc leaf_area_index1.mit \
-    root_depth1.asc root_depth1.mit; do
+    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001 \
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
+    'regions.$w1' 'regions.$r2' 'regions.$w2' \
+    temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
+    air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
+    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
+    leaf_area_index1.asc leaf_area_index1.mit root_depth1.asc root_depth1.mit; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -163,6 +175,11 @@ example_same_output_np1_np3)
   # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
   [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
     fail "points.txt lacks the 28 daily rows of the terrain height"
+  # Every interpolated variable has a statistics row for each of the 28 days.
+  for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
+    wind_speed air_pressure; do
+    [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
+  done
   ;;
 example_without_special_output)
   prepare_example "[special_output]"
@@ -175,18 +192,18 @@ example_without_special_output)
   ;;
 example_missing_module_section)
   prepare_example "[snow_model]"
-  # Under three processes every rank stops with the code; which rank's
-  # MPI_Abort ends the job first (and cuts the others' output) is open, so
-  # the entries are checked with one process.
-  run 3 example.ctl
-  expect_status 17
-  run 1 example.ctl
-  expect_status 17
-  expect_console "error in control file, [snow_model]; (EOF)not found!"
-  expect_console "exceptions in ModellApplication::init() caught!"
-  expect_console "Program aborted with exit code 17"
-  grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
-    fail "XML lacks the control-file error"
+  # Every rank meets the error by itself: the job ends in order, with every
+  # entry on the console and in the file, under one and three processes.
+  for np in 1 3; do
+    run $np example.ctl
+    expect_status 17
+    expect_console "error in control file, [snow_model]; (EOF)not found!"
+    expect_console "exceptions in ModellApplication::init() caught!"
+    expect_console "Program aborted with exit code 17"
+    expect_wellformed Tavro_Diag_0.xml
+    grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
+      fail "XML lacks the control-file error"
+  done
   ;;
 example_one_tracer)
   # A copy of the example with one radioactive tracer: every active module
@@ -248,6 +265,82 @@ ctrl_c_answer_2)
   expect_console "program manually killed by pressing Ctrl-C and selecting 2!"
   grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
+  ;;
+zone_nodata_same_output)
+  # Zone grids whose nodata value is 0 or 1000 divide and run like the
+  # example under 1, 2 and 3 processes. Their grid files differ from the
+  # example's only in the nodata value; the statistics of the nodata-0 grid
+  # are the example's, those of the nodata-1000 grid name the codes 1001 to
+  # 1003 (and count every height, all below 1000, as a hole).
+  source "$(dirname "${BASH_SOURCE[0]}")/example_variants.sh"
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  outputs() { (cd "$1" && ls | grep -v -E "$skip"); }
+  for name in example zone_nodata_zero zone_nodata_thousand; do
+    for np in 1 2 3; do
+      make_variant "$name" "$work/$name$np" || fail "no input $name"
+      (cd "$work/$name$np/run" && "$mpiexec" -n "$np" "$tavro" example.ctl >out.txt 2>err.txt </dev/null)
+      status=$?
+      cd "$work/$name$np/run" || exit 1
+      expect_status 0
+      expect_wellformed Tavro_Diag_0.xml
+      expect_no_fatal Tavro_Diag_0.xml
+      [ "$(outputs .)" = "$(outputs "$work/example1/run")" ] || fail "$name np$np: other files"
+      for f in $(outputs .); do
+        cmp -s "$f" "$work/${name}1/run/$f" || fail "$name: $f differs between 1 and $np processes"
+      done
+    done
+  done
+  cd "$work" || exit 1
+  for name_nodata in zone_nodata_zero:0 zone_nodata_thousand:1000; do
+    name=${name_nodata%:*} nodata=${name_nodata#*:}
+    for f in terrain.asc soil_depth.min soil_depth.max soil_depth.mit; do
+      awk -v nodata="$nodata" 'BEGIN { FS = OFS = "\t" }
+        { for (i = 1; i <= NF; ++i) if ($i == "-9999") $i = nodata; print }' \
+        "example1/run/$f" >expected.txt
+      cmp -s expected.txt "${name}1/run/$f" || fail "$name: $f differs from the example's"
+    done
+  done
+  cmp -s example1/run/terrain_height.stat zone_nodata_zero1/run/terrain_height.stat ||
+    fail "zone_nodata_zero: terrain_height.stat differs from the example's"
+  grep -q -P '^YY\tMM\tDD\tHH\t"1001"\t"1002"\t"1003"\ttot_average$' \
+    zone_nodata_thousand1/run/terrain_height.stat || fail "the statistics lack the codes 1001 to 1003"
+  ;;
+fatal_end_rank1_alone)
+  # Rank 1 fails while ranks 0 and 2 wait in a collective: the job still ends
+  # with its code, within a few seconds.
+  SECONDS=0
+  run 3 1:17
+  expect_status 17
+  [ "$SECONDS" -le 20 ] || fail "the job took $SECONDS s to end"
+  grep -q -F "(mpi-rank  1) probe failure of mpi-rank 1" err.txt || fail "rank 1's entry is missing"
+  grep -q -F "(mpi-rank  1) Program aborted with exit code 17" err.txt ||
+    fail "rank 1's abort entry is missing"
+  ;;
+fatal_end_rank0_alone)
+  # Rank 0 fails alone: it closes its log before the job is aborted.
+  run 3 0:21
+  expect_status 21
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 21"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
+  ;;
+fatal_end_ranks12_disagree)
+  # Ranks 1 and 2 fail with different codes: the lowest failing rank's wins.
+  run 3 1:22 2:23
+  expect_status 22
+  ;;
+fatal_end_all_disagree)
+  # Every rank fails, each with its own code: the job ends in order with
+  # rank 0's code, and every entry reaches the console and the file.
+  run 3 0:17 1:22 2:23
+  expect_status 17
+  expect_console "probe failure of mpi-rank 0"
+  expect_console "Program aborted with exit code 17"
+  grep -q -F "(mpi-rank  2) Program aborted with exit code 23" err.txt ||
+    fail "rank 2's abort entry is missing"
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
   ;;
 *)
   fail "unknown case"

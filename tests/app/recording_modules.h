@@ -24,6 +24,7 @@
 #include "run_setup.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
+#include "support/setup_grids.h"
 #include "support/test_support.h"
 
 #include <functional>
@@ -147,6 +148,7 @@ public:
   OneBasedArray<int> outputList;
   SetupHandOver handOver;
   SpinUpSettings spinUp;
+  std::unique_ptr<SetupGrids> grids;
 };
 
 // A variable with DataRows daily rows from 2001-01-01, kept in memory.
@@ -438,7 +440,7 @@ public:
   void SetRiverflowTable(riverflow_table *t) override { riverflow = t; }
   void SetQg(SubbasinRunoffArrays *q) override { qg = q; }
   void LinkSoilTracerGrids() override { TAVRO_RECORD("LinkSoilTracerGrids"); }
-  void SetMaxIrrig(SubbasinValues *a, SubbasinValues *b) override {
+  void SetMaxIrrig(IrrigationLimits *a, IrrigationLimits *b) override {
     maxIrrig = a;
     maxIrrigReservoirs = b;
   }
@@ -453,7 +455,7 @@ public:
   IrrigationAmounts amounts;
   riverflow_table *riverflow = nullptr;
   SubbasinRunoffArrays *qg = nullptr;
-  SubbasinValues *maxIrrig = nullptr, *maxIrrigReservoirs = nullptr;
+  IrrigationLimits *maxIrrig = nullptr, *maxIrrigReservoirs = nullptr;
   RoutingTargets *target = nullptr;
   DischargeRelations *abfrel = nullptr;
 };
@@ -497,8 +499,8 @@ public:
     readMode = mode;
     TAVRO_RECORD("ReadStorage");
   }
-  SubbasinValues *GetMaxIrrig() override { return &maxIrrig; }
-  SubbasinValues *GetMaxIrrigFromReservoirs() override { return &maxIrrigReservoirs; }
+  IrrigationLimits *GetMaxIrrig() override { return &maxIrrig; }
+  IrrigationLimits *GetMaxIrrigFromReservoirs() override { return &maxIrrigReservoirs; }
   RoutingTargets *GetRoutingTarget() override { return &target; }
   DischargeRelations *GetAbfrel() override { return &abfrel; }
   TAVRO_DATE_OP(ComputeTimeStep)
@@ -512,7 +514,7 @@ public:
   riverflow_table *riverflow = nullptr;
   std::string storageFile;
   int readMode = -1;
-  SubbasinValues maxIrrig, maxIrrigReservoirs;
+  IrrigationLimits maxIrrig, maxIrrigReservoirs;
   RoutingTargets target;
   DischargeRelations abfrel;
 };
@@ -637,13 +639,18 @@ inline bool RecordingFactory::Begin(const std::string &name, int &error,
   return false;
 }
 
-inline std::unique_ptr<RunSetup> RecordingFactory::MakeSetup(int &error, DiagnosticsLog &,
+inline std::unique_ptr<RunSetup> RecordingFactory::MakeSetup(int &error, DiagnosticsLog &log,
                                                              const std::string &,
                                                              StatisticsRegistry *, int, int,
-                                                             GridRegistry *) {
+                                                             GridRegistry *registry) {
   if (Begin("defaults", error, nullptr))
     return nullptr;
-  return std::make_unique<FakeSetup>(calls, config);
+  auto setup = std::make_unique<FakeSetup>(calls, config);
+  // The set-up grids every interpolator looks up, on the fake raster.
+  setup->grids = std::make_unique<SetupGrids>(log, SetupRaster{});
+  if (registry != nullptr)
+    setup->grids->Register(*registry);
+  return setup;
 }
 
 inline std::unique_ptr<meteointerpol> RecordingFactory::MakeInterpolator(int &error,

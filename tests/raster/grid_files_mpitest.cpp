@@ -203,8 +203,16 @@ TEST_F(GridFilesMpiTest, TruncatedBinaryGridStopsEveryProcess) {
           << "keepWholeOnRoot " << keepWhole;
     }
   }
+  // The header's size is checked against the file before anything is read.
   if (Rank() == 0) {
-    EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml").find("error reading double grid cut.float"),
+    const std::string diagnostics = test::ReadWholeFile("Tavro_Diag_0.xml");
+    EXPECT_NE(diagnostics.find("error reading cut.float: the header announces 6 rows and 7 "
+                               "columns, which need at least 216 bytes, but the file holds 212 "
+                               "bytes"),
+              std::string::npos);
+    EXPECT_NE(diagnostics.find("error reading cut.double: the header announces 6 rows and 7 "
+                               "columns, which need at least 432 bytes, but the file holds 428 "
+                               "bytes"),
               std::string::npos);
   }
 }
@@ -274,7 +282,9 @@ TEST_F(GridFilesMpiTest, TruncatedStackStopsEveryProcess) {
   }
   if (Rank() == 0) {
     EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml")
-                  .find("error reading double stack cut.stackat row 6, column 7"),
+                  .find("error reading cut.stack: the header announces 6 rows and 7 columns of 4 "
+                        "values per cell (levels 0 to 3), which need at least 1440 bytes, but the "
+                        "file holds 1432 bytes"),
               std::string::npos);
   }
 }

@@ -4,7 +4,7 @@
 // land-use layer grids with a missing second layer, the renumbered layer
 // codes on every process, a periodic re-read of "landuse" with new codes and
 // the return of its initial values, and failures that end every process with their exit code.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +17,32 @@ namespace {
 
 constexpr double N = -9999.0;
 
+constexpr double kZone[5][6] = {{N, 3, 3, 7, 7, N},
+                                {3, 3, 3, 7, 7, 7},
+                                {N, 3, 10, 10, 7, N},
+                                {10, 10, 10, 10, 7, 7},
+                                {N, N, 10, 10, N, N}};
+
+bool Valid(long r, long c) { return kZone[r - 1][c - 1] != N; }
 bool Even(long r, long c) { return (r + c) % 2 == 0; }
+
+// An ASCII grid of the catchment's raster with the value of every cell.
+std::string GridText(const std::function<double(long, long)> &value) {
+  std::string text = "ncols 6\nnrows 5\nxllcorner 3400000\nyllcorner 5200000\n"
+                     "cellsize 1000\nnodata_value -9999\n";
+  for (long r = 1; r <= 5; ++r) {
+    for (long c = 1; c <= 6; ++c)
+      text += std::to_string(value(r, c)) + " ";
+    text += "\n";
+  }
+  return text;
+}
 
 // Multilayer types 100 (layers 30 and 10) and 200 (layer 10 and no second
 // layer) alternate like a chess board; outside the zones stands 999, which
 // is no code of the table and is neither checked nor replaced.
 double LanduseCode(long r, long c, bool swapped) {
-  if (!test::IsCatchmentCell(r, c))
+  if (!Valid(r, c))
     return 999;
   return Even(r, c) != swapped ? 100 : 200;
 }
@@ -34,11 +53,10 @@ const std::string kMultilayer = "[multilayer_landuse]\n2 types\n"
 
 void WriteCodeCatchment(const std::function<double(long, long)> &soil,
                         const std::string &multilayer = kMultilayer) {
-  test::WriteFixture("landuse.asc", test::CatchmentGridText(
-                                        [](long r, long c) { return LanduseCode(r, c, false); }));
-  test::WriteFixture("soil.asc", test::CatchmentGridText(soil));
-  test::WriteFixture("irrigation.asc",
-                     test::CatchmentGridText([](long, long c) { return c == 1 ? 13.0 : 0.0; }));
+  test::WriteFixture("landuse.asc",
+                     GridText([](long r, long c) { return LanduseCode(r, c, false); }));
+  test::WriteFixture("soil.asc", GridText(soil));
+  test::WriteFixture("irrigation.asc", GridText([](long, long c) { return c == 1 ? 13.0 : 0.0; }));
   test::WriteCatchment(
       {{"4 number of standard grids", "6 number of standard grids"},
        {"albedo.asc       albedo       fillcode = 0 periodicity = 1 D 1 persistent = 0 2",
@@ -58,7 +76,7 @@ void WriteCodeCatchment(const std::function<double(long, long)> &soil,
         "[irrigation]\n1 irrigation\n[irrigation_table]\n1 row\n13 suction 3 2 30.5 5.25\n"}});
 }
 
-double SoilCode(long r, long c) { return !test::IsCatchmentCell(r, c) ? 7 : c <= 3 ? 5 : 9; }
+double SoilCode(long r, long c) { return !Valid(r, c) ? 7 : c <= 3 ? 5 : 9; }
 
 struct CodeRun : test::CatchmentSetup {
   // The land-use grid and its layers hold, for multilayer types placed as
@@ -137,9 +155,8 @@ TEST(CodeChecks, RenumberTheCodeGridsAndBuildTheLanduseLayers) {
 
 TEST(CodeChecks, AReReadLanduseGridIsRenumberedAndItsLayersRebuilt) {
   WriteCodeCatchment(SoilCode);
-  test::WriteFixture("landuse.asc_2001010200", test::CatchmentGridText([](long r, long c) {
-                       return LanduseCode(r, c, true);
-                     }));
+  test::WriteFixture("landuse.asc_2001010200",
+                     GridText([](long r, long c) { return LanduseCode(r, c, true); }));
   CodeRun run;
   ASSERT_EQ(run.Run().code, 0);
   run.setup->ReadPeriodicGrids(0, 2, 1, 2001);
@@ -155,7 +172,7 @@ TEST(CodeChecks, AReReadLanduseGridIsRenumberedAndItsLayersRebuilt) {
 
 TEST(CodeChecks, AReReadCodeMissingFromTheTableEndsEveryProcess) {
   WriteCodeCatchment(SoilCode);
-  test::WriteFixture("landuse.asc_2001010200", test::CatchmentGridText([](long r, long c) {
+  test::WriteFixture("landuse.asc_2001010200", GridText([](long r, long c) {
                        return r == 5 && c == 4 ? 300.0 : LanduseCode(r, c, false);
                      }));
   CodeRun run;

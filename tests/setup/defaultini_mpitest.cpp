@@ -4,86 +4,21 @@
 // standard-grid statistics table against a hand computation.
 #include "setup/defaultini.h"
 
-#include "kernel/diagnostics_log.h"
-#include "kernel/grid_registry.h"
-#include "raster/statistics_registry.h"
 #include "raster/zonal_statistic.h"
-#include "support/test_support.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace tavro {
 namespace {
 
-std::string FixtureDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.find_last_of('/')) + "/../data/setup/";
-}
+using test::SetupRun;
+using test::ZoneAt;
 
-void CopyCatchment() {
-  for (const char *name : {"catchment.ctl", "zone.asc", "elevation.asc", "soil_depth.asc",
-                           "albedo.asc", "river.asc", "vg_read.asc"})
-    test::WriteFixture(name, test::ReadWholeFile(FixtureDirectory() + name));
-  // A fixed time per process: equal shares without the speed benchmark.
-  test::WriteFixture("MpiSpeedFactor.dat", "1\n");
-}
-
-// The fixture's zone grid, row by row (nodata -9999).
-constexpr double kZone[5][6] = {{-9999, 3, 3, 7, 7, -9999},
-                                {3, 3, 3, 7, 7, 7},
-                                {-9999, 3, 10, 10, 7, -9999},
-                                {10, 10, 10, 10, 7, 7},
-                                {-9999, -9999, 10, 10, -9999, -9999}};
-
-double ZoneAt(long r, long c) { return kZone[r - 1][c - 1]; }
-
-struct SetupRun {
-  DiagnosticsLog log{"Tavro_Diag.xml", 4};
-  GridRegistry registry;
-  StatisticsRegistry statistics{200};
-  std::unique_ptr<defaultini> setup;
-  int calls = 0;
-  std::vector<int> doneAfter; // call numbers on which the flag was set
-
-  void Run() {
-    int error = 0;
-    setup =
-        std::make_unique<defaultini>(error, log, "catchment.ctl", &statistics, 200, 2, &registry);
-    ASSERT_EQ(error, 0);
-    bool done = false;
-    while (!done && calls < 100) {
-      setup->InitStep(done);
-      ++calls;
-    }
-  }
-
-  // Calls check for every cell this process holds the owner's value of: its
-  // own cells and its halo copies (rank 0: every valid cell).
-  void ForHeldValidCells(const std::function<void(long, long)> &check) const {
-    const MpiDecomposition &d = setup->Decomposition();
-    const StripRows rows = d.HeldRows();
-    for (long r = rows.first; r <= rows.last; ++r)
-      for (long c = 1; c <= 6; ++c) {
-        if (ZoneAt(r, c) == -9999)
-          continue;
-        const bool own = d.regions[r][c] == d.rank;
-        const bool halo = d.halo.HasRow(r) && d.halo[r][c] >= 0;
-        if (d.rank == 0 || own || halo)
-          check(r, c);
-      }
-  }
-
-  const Grid &GridOf(const char *identifier) const {
-    const int index = registry.FindGrid(identifier, false);
-    EXPECT_GT(index, 0) << identifier;
-    return *registry[index].Data;
-  }
-};
+void CopyCatchment() { test::WriteCatchment(); }
 
 TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
   CopyCatchment();
@@ -102,12 +37,15 @@ TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
     // Progress of the steps, in the order of the steps.
     const std::vector<std::string> order = {"ranking zones from zone.asc for defaults",
                                             "before reading variable grids 0",
-                                            "set-up step 10 (cell-size grids) is not built yet",
-                                            "set-up step 11 (coordinate grids) is not built yet",
+                                            "Checking cell sizes for variable Cells...",
                                             "check_SOIL_Codes...",
                                             "make_Slope_and_Aspect...",
+                                            "calculating the lokal topography",
                                             "check_ice_firn_grid...",
+                                            "ice-grid not found in memory (at position 19)",
                                             "MakeRegionWeightGrids...",
+                                            "ranking regions from zone.$r1 for defaults",
+                                            "generating region weight grids",
                                             "GetCouplingParameters..."};
     std::size_t at = 0;
     for (const std::string &text : order) {
@@ -154,8 +92,10 @@ TEST(DefaultiniSetup, HandsOverTheControlFileSettings) {
   EXPECT_FALSE(out.WriteDoubleGrids);
   EXPECT_EQ(out.RadiationCorrection, 1);
   EXPECT_EQ(out.SubstepCount, 1);
-  // Four standard and two variable grids after the elevation model.
-  EXPECT_EQ(out.SetupGridCount, 6);
+  // Four standard and two variable grids after the elevation model, then the
+  // nine derived ones: cell sizes, relative area, coordinates, slope, aspect,
+  // the one region and its weights.
+  EXPECT_EQ(out.SetupGridCount, 15);
   ASSERT_NE(out.SoilTable, nullptr);
   ASSERT_NE(out.LanduseTable, nullptr);
   EXPECT_EQ(out.Irrigation, nullptr); // switch 0: the table is not handed on
@@ -222,7 +162,8 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_EQ(registry[3].statcode, 2001);
   EXPECT_EQ(registry[11].OutputKind, 1); // Writegrid 11
   EXPECT_EQ(registry[11].PeriodAggregate, 1);
-  EXPECT_EQ(run.setup->SetupGrids(), (std::vector<int>{2, 3, 4, 5, 6, 10, 11}));
+  EXPECT_EQ(run.setup->SetupGrids(),
+            (std::vector<int>{2, 3, 4, 5, 6, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
 
   const Grid &elevation = *registry[2].Data;
   const Grid &soilDepth = run.GridOf("soil_depth");
@@ -254,6 +195,7 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_TRUE(registry[1].IsFree());
   EXPECT_TRUE(registry[3].IsFree());
   EXPECT_TRUE(registry[11].IsFree());
+  EXPECT_TRUE(registry[20].IsFree()); // the last derived grid
   EXPECT_FALSE(registry[7].IsFree()); // the decomposition's grids are not the set-up's
 }
 
@@ -332,7 +274,7 @@ TEST(DefaultiniSetup, RanksTheRegionsOnEveryProcess) {
   CopyCatchment();
   // From the fixture itself: the working copy is rewritten by rank 0 below,
   // maybe before another rank has read it.
-  std::string control = test::ReadWholeFile(FixtureDirectory() + "catchment.ctl");
+  std::string control = test::ReadWholeFile(test::SetupFixtureDirectory() + "catchment.ctl");
   const auto replace = [&control](const std::string &from, const std::string &to) {
     const std::size_t at = control.find(from);
     ASSERT_NE(at, std::string::npos) << from;

@@ -1,22 +1,22 @@
 // The staged set-up on variants of the fixture catchment: refusals with their
 // entries and exit codes, the land-use layer without a multilayer table, and
 // a run without variable grids.
-#include "setup/catchment_fixture.h"
+#include "setup/defaultini.h"
+
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace tavro {
 namespace {
 
+using test::SetupOutcome;
+using test::SetupRun;
 using test::WriteCatchment;
-using Outcome = test::SetupOutcome;
-using SetupRun = test::CatchmentSetup;
 
 TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
   struct Case {
@@ -45,6 +45,12 @@ TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
        17,
        9,
        "file for vargrid 2 or the identifier or the fillcode or the defaultvalue"},
+      {"variable grid count beyond the registry",
+       {"2 number of variable grids", "2000000000 number of variable grids"},
+       17,
+       9,
+       "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds "
+       "at most 999 grids"},
       {"missing standard grid file",
        {"soil_depth.asc   soil_depth", "absent.asc   soil_depth"},
        21,
@@ -55,7 +61,7 @@ TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
     SCOPED_TRACE(c.name);
     WriteCatchment({c.replacement});
     SetupRun run;
-    const Outcome outcome = run.Run();
+    const SetupOutcome outcome = run.Run();
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.calls, c.step);
     EXPECT_NE(outcome.console.find(c.entry), std::string::npos) << outcome.console;
@@ -73,10 +79,29 @@ TEST(DefaultiniErrors, RefusesAZoneGridOfUnknownFormat) {
     std::fclose(file);
   }
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   EXPECT_EQ(outcome.code, 22);
   EXPECT_NE(outcome.console.find(
                 "could not recognise file format (ascii, double or double) for zone.bin"),
+            std::string::npos)
+      << outcome.console;
+}
+
+// A zone grid whose header announces far more rows than the file holds is
+// refused from its header, before the raster is allocated.
+TEST(DefaultiniErrors, RefusesAZoneGridHeaderThatTheFileCannotFill) {
+  WriteCatchment();
+  std::string zone = test::ReadWholeFile("zone.asc");
+  zone.replace(zone.find("nrows 5"), 7, "nrows 1e9");
+  test::WriteFixture("zone.asc", zone);
+  SetupRun run;
+  const SetupOutcome outcome = run.Run();
+  EXPECT_EQ(outcome.code, 22);
+  EXPECT_EQ(outcome.calls, 7);
+  EXPECT_NE(outcome.console.find("error reading zone.asc: the header announces 1000000000 rows "
+                                 "and 6 columns, which need at least 12000000000 bytes, but the "
+                                 "file holds " +
+                                 std::to_string(zone.size()) + " bytes"),
             std::string::npos)
       << outcome.console;
 }
@@ -97,7 +122,7 @@ TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
                   {"vg_made.asc  vg_made", "vg_made.asc  albedo"},
                   {"0 land-use types\n", "1 land-use type\n" + test::LanduseLine(1, "grass")}});
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;
   EXPECT_EQ(run.registry.FindGrid("landuse", true), 0);
   EXPECT_EQ(run.registry.FindGrid("landuse1", false), 5);
@@ -108,12 +133,14 @@ TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
 TEST(DefaultiniVariableGrids, NoVariableGridsRegisterNothing) {
   WriteCatchment({{"2 number of variable grids", "0 number of variable grids"}});
   SetupRun run;
-  const Outcome outcome = run.Run();
+  const SetupOutcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;
   EXPECT_EQ(run.setup->VariableGridCount(), 0);
   EXPECT_EQ(run.registry.FindGrid("vg_read", true), 0);
-  EXPECT_EQ(run.setup->SetupGridCount(), 4);
-  EXPECT_TRUE(run.registry[10].IsFree());
+  // Four standard grids and the nine derived ones, which take the entries
+  // right after the decomposition's grids.
+  EXPECT_EQ(run.setup->SetupGridCount(), 13);
+  EXPECT_EQ(run.registry[10].Identifier, "CellSizeX");
   // Nothing to flush without statistics.
   run.setup->CreateStandardGridStatistics();
   run.setup->FlushStatistics();

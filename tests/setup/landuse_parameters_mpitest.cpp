@@ -6,7 +6,7 @@
 // phenology grids and stage stacks, the day's and the seven-day mean
 // temperature, the steps of the balance period and its reset, the
 // vegetation-period flags, the dynamic start and the failures.
-#include "setup/catchment_fixture.h"
+#include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -26,6 +26,7 @@ constexpr double N = -9999.0;
 // at 1400 m.
 bool IsForestOverGrass(long r, long c) { return (r + c) % 2 == 0; }
 bool IsHigh(long, long c) { return c % 2 == 0; }
+bool IsCatchmentCell(long r, long c) { return test::ZoneAt(r, c) != N; }
 
 // Grass: fix points 91, 121, 213 and 305 (1 April, 1 May, 1 August,
 // 1 November 2001); the second moves 10 days later at 1400 m. Its balance
@@ -106,8 +107,8 @@ struct Catchment {
 // and a declared canopy-resistance grid of layer 1 holding 77.
 void WriteLanduseCatchment(const Catchment &catchment) {
   test::WriteFixture(
-      "landuse.asc", test::CatchmentGridText([](long r, long c) {
-        return !test::IsCatchmentCell(r, c) ? 999.0 : IsForestOverGrass(r, c) ? 100.0 : 200.0;
+      "landuse.asc", test::CatchmentGrid([](long r, long c) {
+        return !IsCatchmentCell(r, c) ? 999.0 : IsForestOverGrass(r, c) ? 100.0 : 200.0;
       }));
   std::vector<std::pair<std::string, std::string>> replacements = {
       {"4 number of standard grids", "5 number of standard grids"},
@@ -125,8 +126,8 @@ void WriteLanduseCatchment(const Catchment &catchment) {
   if (catchment.albedo)
     replacements.push_back({"vg_made.asc  vg_made", "vg_made.asc  albedo"});
   test::WriteCatchment(replacements);
-  test::WriteFixture("elevation.asc", test::CatchmentGridText([](long r, long c) {
-                       return !test::IsCatchmentCell(r, c) ? N : IsHigh(r, c) ? 1400.0 : 400.0;
+  test::WriteFixture("elevation.asc", test::CatchmentGrid([](long r, long c) {
+                       return !IsCatchmentCell(r, c) ? N : IsHigh(r, c) ? 1400.0 : 400.0;
                      }));
 }
 
@@ -135,7 +136,7 @@ struct LanduseRun : test::CatchmentSetup {
 
   bool Owns(long r, long c) const {
     const MpiDecomposition &d = setup->Decomposition();
-    return test::IsCatchmentCell(r, c) && d.regions.HasRow(r) && d.regions[r][c] == d.rank;
+    return IsCatchmentCell(r, c) && d.regions.HasRow(r) && d.regions[r][c] == d.rank;
   }
   void ForOwnCells(const std::function<void(long, long)> &check) const {
     int checked = 0;
@@ -453,6 +454,7 @@ TEST(LanduseParameterSteps, TheDynamicStartMovesTheLeafOut) {
 }
 
 TEST(LanduseParameterSteps, OneOrTwoThreadsGiveTheSameGrids) {
+  const int before = omp_get_max_threads();
   std::vector<std::vector<double>> results;
   for (const int threads : {1, 2}) {
     omp_set_num_threads(threads);
@@ -467,7 +469,7 @@ TEST(LanduseParameterSteps, OneOrTwoThreadsGiveTheSameGrids) {
     });
     results.push_back(values);
   }
-  omp_set_num_threads(2);
+  omp_set_num_threads(before);
   EXPECT_EQ(results[0], results[1]);
 }
 

@@ -61,6 +61,9 @@ river.asc        river_links  0
 [radiation_correction]
 1
 
+[region_transition_distance]
+2000 transition distance between regions (m)
+
 [variable_grids]
 2 number of variable grids
 vg_read.asc  vg_read  0  0

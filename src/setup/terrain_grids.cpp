@@ -1,0 +1,64 @@
+// The set-up step that makes the slope and aspect grids from the elevation
+// model, with the filling of their gaps.
+#include "kernel/diagnostics_log.h"
+#include "kernel/fatal_error.h"
+#include "kernel/grid_registry.h"
+#include "setup/defaultini.h"
+#include "setup/derived_file_names.h"
+#include "setup/slope_aspect.h"
+
+namespace tavro {
+
+void defaultini::make_Slope_and_Aspect() {
+  const int elevationIndex = FindGrid(kElevationIdentifier, false);
+  if (elevationIndex == 0)
+    return;
+  int aspectIndex = FindGrid("slope_aspect", false);
+  int slopeIndex = FindGrid("slope_angle", false);
+  const bool makeSlope = slopeIndex == 0;
+  const bool makeAspect = aspectIndex == 0;
+  if (!makeSlope && !makeAspect)
+    return;
+  const std::string source = (*Registry)[elevationIndex].FileName;
+  if (makeSlope)
+    slopeIndex = CreateDerivedGrid("slope_angle", DerivedFileName(source, "$sl"),
+                                   "no free grid found in memeory", ")");
+  if (makeAspect)
+    aspectIndex = CreateDerivedGrid("slope_aspect", DerivedFileName(source, "$ex"),
+                                    "no free grid left", ")\n");
+  Log->Entry(
+      Concat("calculating the lokal topography (aspect, slope ...).. ", DiagnosticsLog::EndToken));
+
+  // Rank 0 holds the whole elevation model: it computes every cell, so that
+  // the gap filling sees true neighbours across the strips of the processes.
+  if (MPIRank == 0) {
+    const Grid &elevation = *(*Registry)[elevationIndex].Data;
+    Grid *slope = makeSlope ? (*Registry)[slopeIndex].Data : nullptr;
+    Grid *aspect = makeAspect ? (*Registry)[aspectIndex].Data : nullptr;
+    const RasterGeometry geometry{NCols, NRows, XllCorner, YllCorner, CellSize, NoData};
+    ComputeSlopeAndAspect(elevation, geometry, slope, aspect);
+    // In place and in raster order: a filled cell counts for the cells after it.
+    for (long r = 1; r <= NRows; ++r)
+      for (long c = 1; c <= NCols; ++c) {
+        if (elevation[r][c] == NoData)
+          continue;
+        if (aspect != nullptr && (*aspect)[r][c] == NoData)
+          FillNodataFromNeighbours(r, c, *aspect, NeighbourMean::Circular);
+        if (slope != nullptr && (*slope)[r][c] == NoData)
+          FillNodataFromNeighbours(r, c, *slope, NeighbourMean::Arithmetic);
+      }
+  }
+  for (const auto &[index, made] : {std::pair{aspectIndex, makeAspect}, {slopeIndex, makeSlope}})
+    if (made) {
+      DistributeFromRoot(index);
+      WriteOnce(index);
+    }
+}
+
+void defaultini::FillNodataFromNeighbours(long row, long column, Grid &grid, NeighbourMean mean) {
+  const RasterGeometry geometry{NCols, NRows, XllCorner, YllCorner, CellSize, NoData};
+  if (const auto value = MeanOfNeighbours(grid, row, column, geometry, mean))
+    grid[row][column] = *value;
+}
+
+} // namespace tavro

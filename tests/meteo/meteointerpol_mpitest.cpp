@@ -1,0 +1,209 @@
+// The interpolation step over the real decomposition: every process computes
+// its own cells, and the gathered result grid and the statistics table are
+// the same as computed for the whole raster at once, whatever the number of
+// processes (the suite runs under 1 and 3) and threads.
+#include "meteo/meteointerpol.h"
+
+#include "kernel/diagnostics_log.h"
+#include "kernel/grid_registry.h"
+#include "meteo/interpolation/inverse_distance.h"
+#include "meteo/interpolation/rotated_frame.h"
+#include "meteo/interpolation/thiessen.h"
+#include "raster/mpi_decomposition.h"
+#include "support/setup_grids.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+using test::Rank;
+
+constexpr int kCols = 7;
+constexpr int kRows = 9;
+constexpr double kCell = 500.0;
+constexpr const char *kControl = "control.txt_0.$$$";
+
+// Three zones in bands of rows; a few cells outside the catchment.
+double ZoneCode(long r, long c) {
+  if ((r == 1 && c <= 2) || (r == 5 && c == 7) || (r == 9 && c >= 5))
+    return -9999.0;
+  return r <= 3 ? 1.0 : (r <= 6 ? 2.0 : 3.0);
+}
+double Elevation(long r, long c) { return 300.0 + 40.0 * r + 15.0 * c; }
+
+struct Station {
+  double x, y, z;
+};
+const std::vector<Station> kStations = {
+    {250.0, 4200.0, 450.0}, {3100.0, 3900.0, 800.0}, {1700.0, 900.0, 620.0}, {600.0, 300.0, 700.0}};
+const std::vector<std::vector<double>> kDays = {
+    {1.5, 4.0, -2.0, 3.25}, {0.0, 12.5, 7.0, -99999.0}, {5.0, 5.0, 5.0, 5.0}};
+
+std::string StationFile() {
+  std::ostringstream text;
+  text << "title\nYY MM DD HH";
+  for (const auto &s : kStations)
+    text << " " << s.z;
+  text << "\nYY MM DD HH";
+  for (const auto &s : kStations)
+    text << " " << s.x;
+  text << "\nYY MM DD HH";
+  for (const auto &s : kStations)
+    text << " " << s.y;
+  text << "\nYY MM DD HH a b c d\n";
+  for (std::size_t d = 0; d < kDays.size(); ++d) {
+    text << "2001 3 " << d + 1 << " 0";
+    for (const double v : kDays[d])
+      text << " " << v;
+    text << "\n";
+  }
+  return text.str();
+}
+
+std::string Section(int method, const std::string &methodLine) {
+  return "[temperature]\n" + std::to_string(method) + "\nstations.dat\n" + methodLine +
+         "\nresult.grd\n0\n1.0\ntemp.stat 2001\n9999\n2\n0.5\n2500\n25\n0.6\n-100\n-100\n100\n"
+         "100\n0\n";
+}
+
+class MeteointerpolMpiTest : public testing::Test {
+protected:
+  void SetUp() override {
+    test::WriteFixture(kSpeedFactorFileName, "1\n");
+    test::WriteFixture("stations.dat", StationFile());
+    const RasterShape shape{kCols, kRows, -9999.0};
+    test::SetupRaster whole{kRows, kCols, 3, 1, kRows, 0.0, 0.0, kCell};
+    std::unique_ptr<test::SetupGrids> wholeGrids;
+    if (Rank() == 0)
+      wholeGrids = std::make_unique<test::SetupGrids>(log_, whole, ZoneCode, Elevation);
+    testing::internal::CaptureStdout();
+    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &wholeGrids->zone : nullptr, shape, log_);
+    testing::internal::GetCapturedStdout();
+    const StripRows held = decomposition_.HeldRows();
+    test::SetupRaster raster = whole;
+    raster.firstRow = held.first;
+    raster.lastRow = held.last;
+    setup_ = std::make_unique<test::SetupGrids>(log_, raster, ZoneCode, Elevation);
+    setup_->Register(registry_);
+    registry_.AddGrid(8, "MPIRegions_0", &decomposition_.regions, nullptr, 1, kRegionsGridName, 0,
+                      held.first, held.last, kCols, kRows, log_);
+    setup_->FillSettings(settings_, registry_, "temperature", kControl);
+    settings_.FirstRow = static_cast<int>(decomposition_.strip.first);
+    settings_.LastRow = static_cast<int>(decomposition_.strip.last);
+    settings_.RowRanges = &decomposition_.rowRanges;
+    settings_.Halo.Decomposition = &decomposition_;
+    settings_.EndDate = ModelDate{0, 31, 12, 2001};
+  }
+
+  // Runs the three days; returns the gathered result grid of every day (rank 0).
+  std::vector<Grid> Run(int method, const std::string &methodLine) {
+    test::WriteFixture(kControl, Section(method, methodLine));
+    int error = 0;
+    meteointerpol variable(error, settings_, ModelDate{0, 1, 3, 2001}, 5);
+    std::vector<Grid> days;
+    for (std::size_t d = 0; d < kDays.size(); ++d) {
+      long h = 0, day = 0, m = 0, y = 0;
+      variable.GetActualDate(h, day, m, y);
+      variable.Interpolate(h, day, m, y);
+      days.push_back(variable.MPIGatherGridForOutput(5, nullptr));
+      variable.ReadNextData();
+    }
+    variable.FlushStatistics();
+    variable.SetInitialized(1);
+    variable.ReleaseMemory();
+    return days;
+  }
+
+  // The value of a cell computed directly from the stations (rank 0).
+  static double Expected(int method, std::size_t day, long r, long c) {
+    const double x = (c - 1) * kCell, y = (kRows - r) * kCell;
+    std::vector<double> xs, ys, zs, values, work(kStations.size());
+    for (std::size_t k = 0; k < kStations.size(); ++k) {
+      xs.push_back(kStations[k].x);
+      ys.push_back(kStations[k].y);
+      zs.push_back(kStations[k].z);
+      const double v = kDays[day][k];
+      values.push_back(v < -9999.0 ? -10000.0 : v);
+    }
+    if (method == 12) {
+      const interpolation::LapseRateSettings lapse{-0.0065, -9999.0, -9999.0, false};
+      return interpolation::ThiessenLapseRate(xs, ys, zs, values, x, y, Elevation(r, c), lapse,
+                                              -9999.0, -10000.0);
+    }
+    if (day == 2)
+      return 5.0; // uniform values: no kernel
+    const double slope = 25.0 * interpolation::kRadiansPerDegree;
+    for (std::size_t k = 0; k < kStations.size(); ++k) {
+      const auto turned = interpolation::RotateIntoFrame(xs[k], ys[k], 0.0, 0.0, slope);
+      xs[k] = turned.X;
+      ys[k] = turned.Y;
+    }
+    const auto cell = interpolation::RotateIntoFrame(x, y, 0.0, 0.0, slope);
+    interpolation::InverseDistanceSettings idw;
+    idw.MaxDistance = 2500.0 * 2500.0;
+    idw.ValidFrom = -9999.0;
+    idw.Missing = -10000.0;
+    const double v =
+        interpolation::InverseDistanceAnisotropic(xs, ys, values, work, cell.X, cell.Y, 0.6, idw);
+    return v < -100.0 ? -100.0 : v; // the lower limit
+  }
+
+  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  GridRegistry registry_;
+  MpiDecomposition decomposition_;
+  std::unique_ptr<test::SetupGrids> setup_;
+  ModuleSettings settings_;
+};
+
+TEST_F(MeteointerpolMpiTest, SameGridsAndTablesForAnyProcessAndThreadCount) {
+  for (const int method : {1, 12}) {
+    SCOPED_TRACE(method);
+    const std::string methodLine = method == 12 ? "-0.0065" : "regression.dat";
+    std::vector<std::string> tables;
+    for (const int threads : {1, 2}) {
+      omp_set_num_threads(threads);
+      const std::vector<Grid> days = Run(method, methodLine);
+      tables.push_back(Rank() == 0 ? test::ReadWholeFile("temp.stat") : "");
+      if (Rank() != 0)
+        continue;
+      for (std::size_t d = 0; d < days.size(); ++d)
+        for (long r = 1; r <= kRows; ++r)
+          for (long c = 1; c <= kCols; ++c) {
+            const double expected = ZoneCode(r, c) == -9999.0 ? -9999.0 : Expected(method, d, r, c);
+            ASSERT_EQ(days[d][r][c], expected) << "day " << d << " cell " << r << "/" << c;
+          }
+      // The table: per zone and in all, the mean of the valid cells.
+      const std::string &table = tables.back();
+      for (std::size_t d = 0; d < days.size(); ++d) {
+        double sums[4] = {0, 0, 0, 0};
+        int counts[4] = {0, 0, 0, 0};
+        for (long r = 1; r <= kRows; ++r)
+          for (long c = 1; c <= kCols; ++c)
+            if (const double z = ZoneCode(r, c); z > 0) {
+              sums[static_cast<int>(z)] += days[d][r][c];
+              ++counts[static_cast<int>(z)];
+              sums[0] += days[d][r][c];
+              ++counts[0];
+            }
+        char row[200];
+        std::snprintf(row, sizeof row, "2001\t 3\t %zu\t 0\t%.3f\t%.3f\t%.3f\t%.3f\n", d + 1,
+                      sums[1] / counts[1], sums[2] / counts[2], sums[3] / counts[3],
+                      sums[0] / counts[0]);
+        EXPECT_NE(table.find(row), std::string::npos) << row << table;
+      }
+    }
+    EXPECT_EQ(tables[0], tables[1]);
+  }
+}
+
+} // namespace
+} // namespace tavro
