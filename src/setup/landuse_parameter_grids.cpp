@@ -3,7 +3,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
-#include "tables/dynamic_phenology.h"
+#include "tables/phenology/dynamic_phenology.h"
 
 #include <algorithm>
 #include <array>

@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
-#include "tables/dynamic_phenology.h"
 #include "tables/landuse_class.h"
+#include "tables/phenology/dynamic_phenology.h"
 
 namespace tavro {
 namespace {

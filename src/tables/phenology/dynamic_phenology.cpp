@@ -1,5 +1,5 @@
 // One day of the dynamic-phenology models for one cell and layer.
-#include "tables/dynamic_phenology.h"
+#include "tables/phenology/dynamic_phenology.h"
 
 #include "tables/landuse_class.h"
 
