@@ -138,6 +138,12 @@ void BM_LanduseDayClose(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kSize * kSize * kLayers);
   state.counters["threads"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_LanduseDayClose)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LanduseDayClose)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
