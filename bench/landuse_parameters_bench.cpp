@@ -2,8 +2,9 @@
 // two land-use layers (a four-fix-point entry whose fix points move with
 // altitude and a dynamic-phenology entry with four fix points): the
 // seven-day mean, the phenology and every parameter of every cell and
-// layer, with 1 and 8 OpenMP threads (parallel efficiency = time at 1
-// thread / (8 x time at 8 threads)).
+// layer, with 1, 2, 4 and 8 OpenMP threads (parallel efficiency at 8 = time
+// at 1 thread / (8 x time at 8 threads); the machine may be shared, so the
+// steps between show how the loop scales on the cores that are free).
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
