@@ -382,7 +382,7 @@ private:
   std::vector<int> parameterGrids_; // registry entries created for them
   std::vector<std::unique_ptr<Stack>> ownedStacks_;
   int startTimesIndex_ = 0; // registry entry of layer 1's stage stack
-  int movingMeanIndex_ = 0; // registry entry of "TemperatureMOVAVG7"
+  int movingMeanIndex_ = 0; // entry of a new "TemperatureMOVAVG7", written at each day's end
   int movingAverageDays_ = 0;
   int stepsOfDay_ = 0;
   ModelDate lastDayClose_;

@@ -99,7 +99,10 @@ void defaultini::MakeMovingMeanGrids(LanduseSingleGrids &single) {
   if (found > 0 && (*Registry)[found].Data != nullptr) {
     GridEntry &entry = (*Registry)[found];
     single.MovingMean = entry.Data;
-    movingMeanIndex_ = found;
+    // A declared grid is written with the other set-up grids in every step.
+    const bool setupGrid =
+        std::find(setupGrids_.begin(), setupGrids_.end(), found) != setupGrids_.end();
+    movingMeanIndex_ = setupGrid ? 0 : found;
     if (entry.StackData != nullptr &&
         entry.StackData->LastLevel() >= LanduseParameterGrids::kDailyMeanLevels) {
       single.DailyMeans = entry.StackData;
@@ -348,7 +351,7 @@ void defaultini::CloseLanduseDay(long hour, long day, long month, long year) {
   });
   ThrowIfAnyFailed(failure);
   stepsOfDay_ = 0;
-  if (phenology)
+  if (phenology && movingMeanIndex_ > 0)
     WriteGridOutput(movingMeanIndex_);
   // Halo rows follow their owners every day, as after the set-up.
   for (int k = 1; k <= grids->LayerCount(); ++k)

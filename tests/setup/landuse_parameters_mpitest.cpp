@@ -101,6 +101,7 @@ struct Catchment {
   std::string forest = kForest;
   bool albedo = true;
   int intervalMinutes = 30;
+  std::string dayTemperatureWritecode; // declares "TemperatureAVG" with it when set
 };
 
 // The fixture catchment, starting on 1 May 2001, with land use in two layers
@@ -111,10 +112,17 @@ void WriteLanduseCatchment(const Catchment &catchment) {
         return !IsCatchmentCell(r, c) ? 999.0 : IsForestOverGrass(r, c) ? 100.0 : 200.0;
       }));
   std::vector<std::pair<std::string, std::string>> replacements = {
-      {"4 number of standard grids", "5 number of standard grids"},
+      {"4 number of standard grids", catchment.dayTemperatureWritecode.empty()
+                                         ? "5 number of standard grids"
+                                         : "6 number of standard grids"},
       {"albedo.asc       albedo       fillcode = 0 periodicity = 1 D 1 persistent = 0 2",
        "landuse.asc landuse fillcode = 0\n"
-       "rsc.asc SurfaceCanopyResistance1 readcode = 0 defaultValue = 77 fillcode = 0"},
+       "rsc.asc SurfaceCanopyResistance1 readcode = 0 defaultValue = 77 fillcode = 0" +
+           (catchment.dayTemperatureWritecode.empty()
+                ? std::string()
+                : "\ntavg.asc TemperatureAVG readcode = 0 defaultValue = 0 fillcode = 0 "
+                  "writecode = " +
+                      catchment.dayTemperatureWritecode)},
       {"[landuse_table]\n0 land-use types\n", "[multilayer_landuse]\n2 types\n"
                                               "100 forest_grass { Landuse_Layers = 30, 10; }\n"
                                               "200 grass { Landuse_Layers = 10, -9999; }\n\n"
@@ -392,6 +400,27 @@ TEST(LanduseParameterSteps, TheSevenDayMeanAveragesTheDaysSoFar) {
   EXPECT_EQ(run.setup->MovingAverageDays(), 3);
   run.ForOwnCells(
       [&](long r, long c) { EXPECT_DOUBLE_EQ(run.Value("TemperatureMOVAVG7", r, c), 7.0 + c); });
+}
+
+TEST(LanduseParameterSteps, TheSevenDayMeanIsWrittenByTheDayMeansWritecode) {
+  // The units digit of the declared day's mean's writecode (1: every call)
+  // writes the new seven-day mean at the end of every day.
+  Catchment catchment;
+  catchment.forest = DynamicForest(200, 250);
+  catchment.intervalMinutes = 1440;
+  catchment.dayTemperatureWritecode = "51";
+  WriteLanduseCatchment(catchment);
+  LanduseRun run;
+  ASSERT_EQ(run.Run().code, 0);
+  run.RegisterTemperature();
+  EXPECT_EQ(run.registry[run.registry.Find("TemperatureMOVAVG7")].OutputKind, 1);
+  EXPECT_EQ(run.registry[run.registry.Find("TemperatureMOVAVG7")].PeriodAggregate, 0);
+  run.RunDays(121, 121, 4.5);
+  if (test::Rank() == 0) {
+    const std::string written = test::ReadWholeFile("TemperatureMOVAVG7");
+    EXPECT_NE(written.find("nodata_value"), std::string::npos);
+    EXPECT_NE(written.find("4.5"), std::string::npos) << written;
+  }
 }
 
 TEST(LanduseParameterSteps, TheResetDayRestartsThePeriodBeforeItsStartTest) {
