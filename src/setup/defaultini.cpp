@@ -249,9 +249,7 @@ void defaultini::StepLanduseLayers() {
 
 void defaultini::StepCouplingParameters() {
   Progress("GetCouplingParameters...");
-  if (!OpenControlFile())
-    ThrowFatal(*Log, kOpenErrorExitCode, Concat("error opening ", ControlFileName));
-  NotBuiltYet(22, "external coupling parameters");
+  GetCouplingParameters();
 }
 
 void defaultini::StepFinish() {
@@ -350,12 +348,17 @@ void defaultini::ReleaseMemory() {
       ReleaseGrid(index);
     for (const int index : parameterGrids_)
       ReleaseGrid(index);
+    for (const int index : spinUpGrids_)
+      ReleaseGrid(index);
   }
   parameterGrids_.clear();
   startTimesIndex_ = 0;
   movingMeanIndex_ = 0;
   temperature_ = nullptr;
   rootZoneWater_ = nullptr;
+  spinUpGrids_.clear();
+  hydrologicResponseUnits_.clear();
+  coupling_ = ExternalCouplingSettings{};
   setupGrids_.clear();
   landuseLayerGrids_.clear();
   checkedCodeGrids_.clear();
