@@ -245,6 +245,11 @@ void schneemodellklasse::CopyUnitMembers() {
 }
 
 void schneemodellklasse::AddStatistics() {
+  bool anyTable = TracerCount > 0;
+  for (const StatisticFeed &feed : statistics_)
+    anyTable = anyTable || feed.table.Active();
+  if (!anyTable)
+    return;
   const CellIteration cells = Cells();
   for (long row = FirstRow; row <= LastRow; ++row) {
     const RowColumnRange range = cells.Columns(row);
