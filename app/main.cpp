@@ -10,6 +10,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "fatal_end.h"
 #include "interrupt_state.h"
 #include "kernel/diagnostics_log.h"
 #include "modell_application.h"
@@ -110,10 +111,9 @@ int RunControlFiles(std::unique_ptr<DiagnosticsLog> &log, int argc, char **argv,
   return tavro::ExitCode;
 }
 
-// Ends the whole MPI job with the code; returns it should MPI_Abort return.
-int AbortJob(std::unique_ptr<DiagnosticsLog> &log, int code) {
-  tavro::SetCurrentApplication(nullptr);
-  log.reset();
+// The log itself could not be created (320): there is no log to agree with;
+// the job ends with the code at once.
+int AbortWithoutLog(int code) {
   std::fflush(nullptr);
   MPI_Abort(MPI_COMM_WORLD, code);
   return code;
@@ -128,13 +128,14 @@ int main(int argc, char **argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   MPI_Barrier(MPI_COMM_WORLD);
+  tavro::EndAgreement endAgreement;
 
   const tavro::CommandLine line = tavro::ParseCommandLine(argc, argv);
   std::unique_ptr<DiagnosticsLog> log;
   try {
     log = std::make_unique<DiagnosticsLog>(line.DiagnosticsFile, line.DiagnosticsLevel);
   } catch (int code) {
-    return AbortJob(log, code);
+    return AbortWithoutLog(code);
   }
   tavro::SetCurrentApplication(nullptr);
 
@@ -153,19 +154,16 @@ int main(int argc, char **argv) {
     log.reset();
     return exitCode;
   } catch (int code) {
-    *log << "FATAL: Exception " << code << " caught at top level!"
-         << "[end-entry]";
-    *log << "FATAL: Program aborted with exit code " << code << "[end-entry]";
-    return AbortJob(log, code);
+    return tavro::EndAfterFatalError(log, code, endAgreement);
   } catch (const std::exception &error) {
     // Not an exit code: still end every rank, so none waits in a collective.
     *log << "FATAL: unexpected exception caught at top level: " << error.what() << "[end-entry]";
     *log << "FATAL: Program aborted with exit code " << 103 << "[end-entry]";
-    return AbortJob(log, 103);
+    return tavro::EndJob(log, 103, endAgreement);
   } catch (...) {
     *log << "FATAL: unknown exception caught at top level!"
          << "[end-entry]";
     *log << "FATAL: Program aborted with exit code " << 103 << "[end-entry]";
-    return AbortJob(log, 103);
+    return tavro::EndJob(log, 103, endAgreement);
   }
 }

@@ -27,6 +27,7 @@
 #include "raster/grid_output.h"
 #include "raster/special_output.h"
 #include "raster/statistics_registry.h"
+#include "raster/tracer_grid_hooks.h"
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
@@ -113,6 +114,9 @@ void ModellApplication::InitSteps(int argc, char **argv, int controlFileArgument
   // Grids registered with output kind 8 are written at once, through the
   // output engine and the registering object's gathers.
   InstallGridOutputHook(*registry_);
+  // The modules' tracer records build their statistics and read their
+  // storage grids through the raster code.
+  InstallTracerGridHooks(*registry_);
 
   BuildSetup();
   BuildInterpolators();

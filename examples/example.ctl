@@ -43,9 +43,12 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-3 number of standard grids
+6 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
+landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
+soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
+zone.asc zonegrid_soilmodel fillcode = 0
 regions.asc regression_regions fillcode = 0
 
 [variable_grids]
@@ -61,11 +64,20 @@ regions.asc regression_regions fillcode = 0
 1 end month
 2012 end year
 
+[multilayer_landuse]
+2 multilayer land-use types (codes of the grid landuse)
+100 forest_over_grass { Landuse_Layers = 30, 10; k_extinct = 0.5; LAI_scale = 8; }
+200 grass_alone { Landuse_Layers = 10, -9999; }
+
 [landuse_table]
-0 land-use types
+2 land-use types, one line each: code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry
+10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
+30 deciduous_forest 0.15 150 150 120 90 70 60 60 60 70 90 120 150 110 140 270 320 0.5 4.0 5.0 1.0 1.0 1.5 1.5 1.0 0.7 0.9 0.9 0.7 0.8 1.0 1.0 0.8 1.0 4.5
 
 [soil_table]
-0 soil types
+2 soil types, one line each: code, name, FCap, mSB, ksat, suction, method, theta_sat, theta_res, alpha, n, layers, layer thickness, maxratio, k reduction
+5 loam 25 38 2.9e-6 250 1 0.43 0.078 3.6 1.56 5 0.3 40 0.5
+9 silt_loam 30 42 1.25e-6 300 1 0.45 0.067 2.0 1.41 5 0.3 40 0.5
 
 [irrigation]
 0 flow control parameter (0: no irrigation)
@@ -264,7 +276,24 @@ air_pressure.stat 2001 statistics file and code: every zone and the areal mean, 
 [routing_model]
 1 flow control parameter
 1440 time interval in minutes
+1 2000 20 1 min. and max. specific discharge (l/s/km2), table intervals, time sub-intervals
+discharge.stat 0 routed discharge table and its code (0: none)
+observed.dat observed discharges
+0 number of column descriptors (subbasin code and column of observed.dat)
+0 steps before the goodness of fit starts
+TG 2 (middle brook) A= 61 F= 1
+OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37
+TG 3 (outlet) A= 114 F= 1
+OL 2 kh= 3 kv= 8 Bm= 8 Bv= 80 Tm= 1.5 Mm= 30 Mv= 15 I= 0.003 L= 8000 AE= 61
+ZL 1 Q= constant 0.5 kh= 1 kv= 1 Bm= 2 Bv= 2 Tm= 1 Mm= 40 Mv= 20 I= 0.001 L= 2000 AE= 10
 
 [special_output]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+numfiles = 1;
+{
+  header = terrain_height_and_precipitation_at_three_points;
+  filename = points.txt;
+  entity = { ID = terrain_height; Symbol = H; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+  entity = { ID = precipitation; Symbol = P; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+}

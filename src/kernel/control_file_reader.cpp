@@ -100,6 +100,20 @@ template <class Integer> NumberState ParseInteger(const std::string &text, Integ
 
 std::string ScanIntegerText(std::FILE *file) { return ScanIntegerCharacters(file); }
 
+std::optional<int> ScanInt(std::FILE *file) {
+  int value = 0;
+  if (ParseInteger(ScanIntegerText(file), value) != NumberState::Ok)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<double> ScanDouble(std::FILE *file) {
+  double value = 0.0;
+  if (std::fscanf(file, "%lf", &value) != 1 || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
 WholeLine ReadWholeLine(std::FILE *file, std::size_t limit) {
   WholeLine line;
   int c = 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,10 @@ class DiagnosticsLog;
 // consumed even when no digit follows. Overlong digit runs are cut at the
 // line limit so that the value is refused as a whole.
 std::string ScanIntegerText(std::FILE *file);
+// An integer the way "%d" takes it; nothing when there is none or it is out of range.
+std::optional<int> ScanInt(std::FILE *file);
+// A finite real the way "%lf" takes it; nothing when it cannot be read.
+std::optional<double> ScanDouble(std::FILE *file);
 
 // The next line of a file with its line break, read whole. At the end of the
 // file the text is empty and atEnd is set. A line longer than limit (line

@@ -15,6 +15,7 @@
 
 #include "kernel/grid.h"
 #include "kernel/model_date.h"
+#include "kernel/tracer_record.h"
 
 #include <array>
 #include <functional>
@@ -168,6 +169,10 @@ public:
   // Writes a grid with output kind 8 at once (set by the grid output; unset:
   // nothing is written).
   std::function<void(modelobject &caller, int index)> ImmediateOutput;
+
+  // The raster operations of the modules' tracer grids (set by
+  // InstallTracerGridHooks; unset: a module with tracers cannot build them).
+  TracerGridHooks TracerHooks;
 
 private:
   [[noreturn]] void ThrowNotFound(DiagnosticsLog &log, const std::string &entry) const;

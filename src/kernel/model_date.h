@@ -4,6 +4,8 @@
 // 1..12, days 1..31, hours 0..23) grow strictly with the date.
 #pragma once
 
+#include <limits>
+
 namespace tavro {
 
 inline constexpr long YearFactor = 93000;
@@ -22,7 +24,23 @@ struct ModelDate {
   friend constexpr bool operator==(const ModelDate &, const ModelDate &) = default;
 };
 
-// Arguments in the order of SetActualDate: year, month, day, hour.
+// The largest magnitude of each term of a DateCode: four such terms add up
+// without leaving the range of long.
+inline constexpr long MaxDateCodeTerm = std::numeric_limits<long>::max() / 4;
+
+// True when DateCode can combine the parts without overflow: every part lies
+// within MaxDateCodeTerm divided by its factor (years up to about 2.5e13).
+// Dates read from files are checked with it before any arithmetic.
+constexpr bool DateCodeFits(long year, long month, long day, long hour) {
+  const auto within = [](long part, long factor) {
+    return part >= -(MaxDateCodeTerm / factor) && part <= MaxDateCodeTerm / factor;
+  };
+  return within(year, YearFactor) && within(month, MonthFactor) && within(day, DayFactor) &&
+         within(hour, HourFactor);
+}
+
+// Arguments in the order of SetActualDate: year, month, day, hour. The parts
+// must fit (DateCodeFits).
 constexpr long DateCode(long year, long month, long day, long hour) {
   return year * YearFactor + month * MonthFactor + day * DayFactor + hour * HourFactor;
 }

@@ -65,7 +65,7 @@ void modelobject::SetActualDate(long year, long month, long day, long hour) {
   EndMonth = month;
   EndDay = day;
   EndHour = hour;
-  EndDateCode = year * YearFactor + month * MonthFactor + day * DayFactor + hour * HourFactor;
+  EndDateCode = DateCode(year, month, day, hour);
 }
 
 double modelobject::LinearInterpolate(double x1, double y1, double x2, double y2, double x) {
@@ -142,5 +142,17 @@ void modelobject::AddGrid(int index, const std::string &fileName, Grid *data, St
 }
 
 void modelobject::ReleaseGrid(int index) { LinkedRegistry().ReleaseGrid(index); }
+
+long modelobject::HeldFirstRow() const {
+  if (MPIRank == 0)
+    return 1;
+  return FirstRow > 1 ? FirstRow - 1 : FirstRow;
+}
+
+long modelobject::HeldLastRow() const {
+  if (MPIRank == 0)
+    return NRows;
+  return LastRow < NRows ? LastRow + 1 : LastRow;
+}
 
 } // namespace tavro

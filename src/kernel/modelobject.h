@@ -126,6 +126,10 @@ public:
   void AddGrid(int index, const std::string &fileName, Grid *data, Stack *stack, int levels,
                const std::string &identifier, int writecode, long firstRow, long lastRow);
   void ReleaseGrid(int index);
+  // Rows of the grids this process holds for the raster: 1..NRows on rank 0,
+  // elsewhere the strip with one halo row on each side inside the raster.
+  long HeldFirstRow() const;
+  long HeldLastRow() const;
 
   // --- Grid statistics of the grid writers ----------------------------------
   void ResetGridStatistics(double noData) { Statistics.Reset(noData); }

@@ -9,6 +9,9 @@
 #include "kernel/zone_record.h"
 
 #include <array>
+#include <cassert>
+#include <cstddef>
+#include <vector>
 
 namespace tavro {
 
@@ -27,8 +30,7 @@ struct SubbasinRunoffArrays {
 };
 
 // One value per subbasin 1..count: the storage constants of direct runoff and
-// interflow (Kelsqd, Kelsqi) and the irrigation limits from rivers and
-// reservoirs (MaxIrrig, MaxIrrigFromReservoirs).
+// interflow (Kelsqd, Kelsqi).
 struct SubbasinValues {
   OneBasedArray<double> Values;
 };
@@ -38,14 +40,53 @@ struct riverflow_table {
   OneBasedArray<double> Exchange; // subbasins 1..count
 };
 
-// Routing target (subbasin) of the water taken for irrigation, per subbasin.
-struct RoutingTargets {
-  OneBasedArray<int> Targets;
+// The irrigation limits of the routing (maxirrig, maxirrigFromReservoirs):
+// [tracer 0..n][subbasin 0..nsub] in one zero-filled block; tracer 0 is the
+// water (mm per step), 1..n the concentrations.
+class IrrigationLimits {
+public:
+  void Resize(int tracerCount, int subbasinCount) {
+    tracers_ = tracerCount < 0 ? 0 : tracerCount;
+    subbasins_ = subbasinCount < 0 ? 0 : subbasinCount;
+    values_.assign(
+        static_cast<std::size_t>(tracers_ + 1) * static_cast<std::size_t>(subbasins_ + 1), 0.0);
+  }
+  int TracerCount() const { return tracers_; }
+  int SubbasinCount() const { return subbasins_; }
+  // The row of one tracer, indexed by subbasin 0..SubbasinCount().
+  double *operator[](int tracer) { return values_.data() + RowStart(tracer); }
+  const double *operator[](int tracer) const { return values_.data() + RowStart(tracer); }
+
+private:
+  std::size_t RowStart(int tracer) const {
+    assert(tracer >= 0 && tracer <= tracers_);
+    return static_cast<std::size_t>(tracer) * static_cast<std::size_t>(subbasins_ + 1);
+  }
+  std::vector<double> values_;
+  int tracers_ = 0;
+  int subbasins_ = 0;
 };
 
-// Discharge relations of the routing elements (Abfrel), per subbasin.
+// The routing network by subbasin index (the zone index of a code).
+struct RoutingTargets {
+  // [0]: the subbasin indices of all tributaries in reading order (OL, then
+  // SUMTRIB with its "&" list, description after description); 0 = unused.
+  // At least 2 x nsub entries, more when the descriptions name more.
+  OneBasedArray<int> Tributaries;
+  // [1]: for a tributary, the index of the subbasin it flows into; 0 = none.
+  OneBasedArray<int> Target;
+  // [2]: the number (1..count) of the subbasin's routing description; 0 = none.
+  OneBasedArray<int> Description;
+};
+
+// Areas of the subbasins for the routing and irrigation, entries 0..nsub.
 struct DischargeRelations {
-  OneBasedArray<double> Relations;
+  // [0]: entry 0 the total area in km2, entry j the relative area of
+  // subbasin j (its whole upstream area once a routing description covers
+  // it), so that RelativeArea[0] x RelativeArea[j] is an area in km2.
+  OneBasedArray<double> RelativeArea;
+  // [1]: area factors, 1.0 unless a routing description sets its factor.
+  OneBasedArray<double> AreaFactor;
 };
 
 // Irrigation amounts per subbasin, owned by the irrigation module.

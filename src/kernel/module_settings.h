@@ -85,6 +85,25 @@ inline ModelObjectOptions OptionsOf(const ModuleSettings &settings) {
   return options;
 }
 
+// The raster, strip, registry and zone table of the settings, for the objects
+// that derive from modelobject directly and work on the module's raster.
+inline void CopyRasterSettings(modelobject &object, const ModuleSettings &settings) {
+  object.XllCorner = settings.XllCorner;
+  object.YllCorner = settings.YllCorner;
+  object.CellSize = settings.CellSize;
+  object.NoData = settings.NoData;
+  object.NCols = settings.NCols;
+  object.NRows = settings.NRows;
+  object.FirstRow = settings.FirstRow;
+  object.LastRow = settings.LastRow;
+  object.RowRanges = settings.RowRanges;
+  object.Registry = settings.Registry;
+  object.ZoneTable = settings.ZoneTable;
+  object.ZoneIndex = settings.ZoneIndex;
+  object.ZoneCount = settings.ZoneCount;
+  object.MaxZoneCode = settings.MaxZoneCode;
+}
+
 // Clears a constructor's error out-parameter and gives the log to construct with.
 inline DiagnosticsLog &LogOf(int &error, const ModuleSettings &settings) {
   error = 0;

@@ -11,12 +11,15 @@ namespace tavro {
 template <class T> class OneBasedArray {
 public:
   OneBasedArray() = default;
-  // count usable elements 1..count, plus element 0; all value-initialised.
-  explicit OneBasedArray(std::size_t count, const T &value = T()) : data_(count + 1, value) {}
+  // count usable elements 1..count, plus element 0; all value-initialised
+  // (also for element types that cannot be copied).
+  explicit OneBasedArray(std::size_t count) : data_(count + 1) {}
+  OneBasedArray(std::size_t count, const T &value) : data_(count + 1, value) {}
 
   std::size_t Count() const { return data_.empty() ? 0 : data_.size() - 1; }
   bool Empty() const { return Count() == 0; }
-  void Resize(std::size_t count, const T &value = T()) { data_.resize(count + 1, value); }
+  void Resize(std::size_t count) { data_.resize(count + 1); }
+  void Resize(std::size_t count, const T &value) { data_.resize(count + 1, value); }
   void Clear() { data_.clear(); }
 
   T &operator[](std::size_t i) {

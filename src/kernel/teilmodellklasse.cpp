@@ -7,9 +7,13 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/progress_line.h"
+#include "kernel/tracer_concentration.h"
+#include "kernel/tracer_info.h"
 
+#include <exception>
 #include <iomanip>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 namespace tavro {
@@ -166,22 +170,126 @@ void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, doub
 }
 
 void teilmodellklasse::InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
-                                       StatisticsRegistry * /*registry*/, int /*capacity*/) {
+                                       StatisticsRegistry *registry, int capacity) {
   error = 0;
+  // A second call replaces the records of the first, whose registry entries
+  // must not be left pointing at them.
+  if (!TracerRecords.Empty())
+    FinishTracerGrids();
   TracerCount = tracerCount;
   TracerInfoTable = info;
   if (tracerCount < 1)
     return;
-  // The per-tracer grids and statistics are not part of this base yet; a run
-  // with tracers must not go on as if they existed.
-  Log->Entry(Concat("FATAL: tracer grids of module ", ModuleName,
-                    " are not available in this build[end-entry]"));
-  error = 103;
+  try {
+    if (info == nullptr || info->Count() < static_cast<std::size_t>(tracerCount))
+      ThrowFatal(*Log, OtherFailureExitCode,
+                 Concat("tracer grids of module ", ModuleName, ": the tracer description holds ",
+                        info == nullptr ? 0 : info->Count(), " of ", tracerCount, " tracers"));
+    TracerRecords = OneBasedArray<TracerRecord>(static_cast<std::size_t>(tracerCount));
+    for (int i = 1; i <= tracerCount; ++i)
+      BuildTracerRecord(i, (*info)[static_cast<std::size_t>(i)], registry, capacity);
+  } catch (int code) {
+    error = code;
+  } catch (const std::bad_alloc &) {
+    try {
+      memory_error(1);
+    } catch (int code) {
+      error = code;
+    }
+  } catch (const std::exception &failure) {
+    Log->Entry(Concat("FATAL: tracer grids of module ", ModuleName, ": ", failure.what(),
+                      DiagnosticsLog::EndToken));
+    error = OtherFailureExitCode;
+  }
+}
+
+void teilmodellklasse::BuildTracerRecord(int tracer, const TracerInfo &info,
+                                         StatisticsRegistry *registry, int capacity) {
+  const TracerGridHooks &hooks = TracerHooks();
+  TracerRecord &record = TracerRecords[static_cast<std::size_t>(tracer)];
+  record.DecayFactor = info.radioactive == 1 ? TracerDecayFactor(TimeStep, info.half_time) : 1.0;
+
+  if (ZoneTable == nullptr || ZoneTable->Count() < static_cast<std::size_t>(ZoneCount))
+    ThrowFatal(*Log, OtherFailureExitCode,
+               Concat("tracer grids of module ", ModuleName, " without its zone table"));
+  record.ZoneConcentrations.assign(static_cast<std::size_t>(ZoneCount) + 1, ZoneRecord{});
+  for (std::size_t k = 0; k < record.ZoneConcentrations.size(); ++k) {
+    record.ZoneConcentrations[k].zonenwert = (*ZoneTable)[k].zonenwert;
+    record.ZoneConcentrations[k].rel = (*ZoneTable)[k].rel;
+  }
+  record.StatisticsFileName = TracerFileName(info.path, info.name, ModuleName, info.statext);
+  hooks.CreateStatistics(*this, record, tracer, info, registry, capacity);
+
+  const int storageEntry = FreeTracerGridEntry();
+  record.GridFileName = TracerFileName(info.path, info.name, ModuleName, info.gridext);
+  if (GridReadParameter == 1)
+    hooks.ReadStorageGrid(*this, record);
+  else
+    CreateStorageGrid(record);
+  AddGrid(storageEntry, record.GridFileName, &record.StorageGrid, nullptr, 0,
+          Concat("concstor_tracer_", tracer, "_", ModuleName), info.gridcode,
+          record.StorageGrid.FirstRow(), record.StorageGrid.LastRow());
+  record.StorageGridIndex = storageEntry;
+
+  // An entry of its own, searched like the storage grid's: the entry after
+  // the storage grid may be taken.
+  const int fluxEntry = FreeTracerGridEntry();
+  record.FluxGrid = Grid(HeldFirstRow(), HeldLastRow(), NCols, NRows, *Log);
+  AddGrid(fluxEntry, record.GridFileName, &record.FluxGrid, nullptr, 0,
+          Concat("concflux_tracer_", tracer, "_", ModuleName), 0, record.FluxGrid.FirstRow(),
+          record.FluxGrid.LastRow());
+  record.FluxGridIndex = fluxEntry;
+}
+
+void teilmodellklasse::CreateStorageGrid(TracerRecord &record) {
+  const long first = HeldFirstRow();
+  const long last = HeldLastRow();
+  record.StorageGrid = Grid(first, last, NCols, NRows, *Log);
+  // Every held row, so that rank 0's whole raster agrees with the strips.
+  const Grid *zone = BaseZoneGrid;
+  for (long r = first; r <= last; ++r) {
+    const bool known = zone != nullptr && zone->HasRow(r);
+    for (long c = 1; c <= NCols; ++c)
+      record.StorageGrid[r][c] = known && (*zone)[r][c] != NoData ? 0.0 : NoData;
+  }
+}
+
+int teilmodellklasse::FreeTracerGridEntry() const {
+  const int entry = Registry != nullptr ? Registry->FirstFreeIndex() : 0;
+  if (entry == 0)
+    ThrowFatal(*Log, GridRegistry::RegistryExitCode,
+               Concat("no free grid left. Please contact the author to set the number of "
+                      "available grids to a larger value ",
+                      GridRegistry::LastIndex + 1));
+  return entry;
+}
+
+const TracerGridHooks &teilmodellklasse::TracerHooks() const {
+  if (Registry == nullptr || !Registry->TracerHooks.Installed())
+    ThrowFatal(*Log, OtherFailureExitCode,
+               Concat("tracer grids of module ", ModuleName,
+                      ": the statistics and grid reading of the raster code are not installed"));
+  return Registry->TracerHooks;
 }
 
 void teilmodellklasse::FinishTracerGrids() {
+  // Taken out first: a release that fails leaves nothing behind to release again.
+  OneBasedArray<TracerRecord> records = std::move(TracerRecords);
+  TracerRecords.Clear();
   TracerCount = 0;
   TracerInfoTable = nullptr;
+  // The registry entries go before anything can fail, so that none is left
+  // pointing at a freed grid.
+  for (TracerRecord &record : records) {
+    for (int *entry : {&record.StorageGridIndex, &record.FluxGridIndex}) {
+      if (*entry > 0 && Registry != nullptr)
+        ReleaseGrid(*entry);
+      *entry = 0;
+    }
+  }
+  for (TracerRecord &record : records)
+    if (record.Statistics)
+      TracerHooks().ReleaseStatistics(record);
 }
 
 double teilmodellklasse::SolarDeclination(long day, long month) const {

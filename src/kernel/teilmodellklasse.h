@@ -16,6 +16,7 @@
 #include "kernel/modelobject.h"
 #include "kernel/module_settings.h"
 #include "kernel/solar_geometry.h"
+#include "kernel/tracer_record.h"
 
 #include <array>
 #include <atomic>
@@ -32,6 +33,7 @@ public:
   static constexpr int ControlFileExitCode = 17;
   static constexpr int TimeStepExitCode = 63;
   static constexpr int CloseErrorExitCode = 11;
+  static constexpr int OtherFailureExitCode = 103; // a failure that is not an exit code
 
   // sectionMandatory false (the special output): a missing section logs the
   // control-file error and leaves the module off instead of ending the run.
@@ -54,10 +56,33 @@ public:
   // HourDivisor. Does nothing for an inactive module.
   virtual void ComputeTimeStep(long hour, long day, long month, long year);
 
-  // Tracer grids of the module; the error out-parameter takes the exit code.
+  // Tracer grids of the module: for every tracer of info (1..tracerCount) a
+  // TracerRecord with the decay factor for the module's time step, the
+  // concentration statistics per zone (the tracer's statcode, registered in
+  // registry), the storage grid "concstor_tracer_<i>_<module>" (read from the
+  // tracer's grid file when GridReadParameter is 1, else nodata outside the
+  // zone grid and 0 inside; registered with the tracer's gridcode) and the
+  // flux grid "concflux_tracer_<i>_<module>" (writecode 0), each in an empty
+  // registry entry of its own. The grids hold the whole raster on rank 0 and
+  // the strip with its halo rows elsewhere. error: 0, or the exit code of the
+  // failure (103 for a failure that is not one); the operation then stops.
   virtual void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
                                StatisticsRegistry *registry, int capacity);
+  // Frees the registry entries and grids of the records and releases their
+  // statistics, which writes the remaining rows. Does nothing a second time.
   virtual void FinishTracerGrids();
+
+  // The module's own subbasins: ranks the grid "zonegrid_soilmodel" into
+  // zones 1..n ascending by code (the code of a cell is its value rounded to
+  // the nearest whole number) with the module's CellWeights. The outputs are
+  // reset first, then hold the grid's data, the zone records 0..n, the zone
+  // number of every code 0..highest code, n and the highest code. Collective:
+  // rank 0 ranks the whole raster and the tables are broadcast. Fatal on
+  // every process: 33 when the grid is not registered, 3 for a code outside
+  // 0..32767, 4 for more than 16000 codes or 10000 zones, 7 when every cell
+  // is no data. Defined with the raster code.
+  void RankZones(const Grid *&zoneGrid, OneBasedArray<ZoneRecord> &zoneTable,
+                 OneBasedArray<int> &zoneIndex, int &zoneCount, int &maxZoneCode);
 
   // --- Solar geometry at the module's constants ----------------------------
   double SolarDeclination(long day, long month) const;
@@ -77,6 +102,7 @@ public:
   // --- Fields -----------------------------------------------------------
   int TracerCount = 0;
   OneBasedArray<TracerInfo> *TracerInfoTable = nullptr; // not owned
+  OneBasedArray<TracerRecord> TracerRecords;            // 1..TracerCount once built
   int FlowControl = 0;
   int GridReadParameter = 0; // read by the module's own constructor
   // 0 none, 1 signalled by the SIGFPE handler, 2 reported.
@@ -110,6 +136,11 @@ private:
   // Returns false when the section is missing and not mandatory.
   bool ReadSection(bool sectionMandatory);
   void CheckTimeStep();
+  void BuildTracerRecord(int tracer, const TracerInfo &info, StatisticsRegistry *registry,
+                         int capacity);
+  void CreateStorageGrid(TracerRecord &record);
+  int FreeTracerGridEntry() const;
+  const TracerGridHooks &TracerHooks() const;
 };
 
 } // namespace tavro

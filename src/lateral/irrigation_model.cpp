@@ -46,8 +46,8 @@ template <class T> T *RequireRoutingArray(DiagnosticsLog &log, T *array, const c
 }
 } // namespace
 
-void irrigationclass::SetMaxIrrig(SubbasinValues *maxIrrig,
-                                  SubbasinValues *maxIrrigFromReservoirs) {
+void irrigationclass::SetMaxIrrig(IrrigationLimits *maxIrrig,
+                                  IrrigationLimits *maxIrrigFromReservoirs) {
   if (FlowControl == 0)
     return;
   maxIrrig_ = RequireRoutingArray(*Log, maxIrrig, "MaxIrrig");

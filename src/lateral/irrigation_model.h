@@ -29,7 +29,7 @@ public:
   virtual void SetQg(SubbasinRunoffArrays *qg);           // when active
   virtual void LinkSoilTracerGrids();
   // When active: stored; a missing array (routing inactive) is fatal 60.
-  virtual void SetMaxIrrig(SubbasinValues *maxIrrig, SubbasinValues *maxIrrigFromReservoirs);
+  virtual void SetMaxIrrig(IrrigationLimits *maxIrrig, IrrigationLimits *maxIrrigFromReservoirs);
   virtual void SetRoutingTarget(RoutingTargets *targets);
   virtual void SetAbfrel(DischargeRelations *relations);
   // The amounts (zero per subbasin) when active, none otherwise.
@@ -42,8 +42,8 @@ public:
   const OneBasedArray<IrrigationTableEntry> *IrrigationTable = nullptr; // not owned
   riverflow_table *RiverflowTable() const { return riverflow_; }
   SubbasinRunoffArrays *Qg() const { return qg_; }
-  SubbasinValues *MaxIrrig() const { return maxIrrig_; }
-  SubbasinValues *MaxIrrigFromReservoirs() const { return maxIrrigFromReservoirs_; }
+  IrrigationLimits *MaxIrrig() const { return maxIrrig_; }
+  IrrigationLimits *MaxIrrigFromReservoirs() const { return maxIrrigFromReservoirs_; }
   RoutingTargets *RoutingTarget() const { return routingTarget_; }
   DischargeRelations *Abfrel() const { return abfrel_; }
 
@@ -53,8 +53,8 @@ private:
   IrrigationAmounts amounts_;
   riverflow_table *riverflow_ = nullptr;
   SubbasinRunoffArrays *qg_ = nullptr;
-  SubbasinValues *maxIrrig_ = nullptr;
-  SubbasinValues *maxIrrigFromReservoirs_ = nullptr;
+  IrrigationLimits *maxIrrig_ = nullptr;
+  IrrigationLimits *maxIrrigFromReservoirs_ = nullptr;
   RoutingTargets *routingTarget_ = nullptr;
   DischargeRelations *abfrel_ = nullptr;
 };

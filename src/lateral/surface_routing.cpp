@@ -75,6 +75,7 @@ void surfaceroutingclass::FinishRun(bool append) {
     WriteStorage(StorageFileName, append);
     Initialized = 0;
   }
+  FinishTracerGrids();
   ReleaseMemory();
 }
 

@@ -36,7 +36,8 @@ public:
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
   virtual void FlushStatistics();
   // With FlowControl above 0: writes its state section when marked
-  // initialised and a state file name is known (appended when append).
+  // initialised and a state file name is known (appended when append), then
+  // releases its tracer grids and the base resources.
   virtual void FinishRun(bool append);
   virtual void WriteStorage(const std::string &fileName, bool append);
   void ReleaseMemory() override;

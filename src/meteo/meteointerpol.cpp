@@ -373,7 +373,7 @@ void meteointerpol::ReleaseMemory() {
       statistics_.reset();
     }
     stations_.clear();
-    workspaces_.clear();
+    workspace_.clear();
     released_ = true;
   }
   modelobject::ReleaseMemory();

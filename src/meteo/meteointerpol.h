@@ -228,8 +228,8 @@ private:
   StatisticsRegistry *statisticsRegistry_ = nullptr;
   int statisticsCapacity_ = 0;
 
-  // One work array per thread, sized before each parallel loop.
-  std::vector<std::vector<double>> workspaces_;
+  // The work arrays of the threads, sized before each parallel loop.
+  std::vector<double> workspace_;
 
   Grid result_;
   Grid scenarioGrid_;

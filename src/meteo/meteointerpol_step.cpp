@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <iomanip>
 #include <sstream>
 
@@ -129,18 +130,22 @@ bool meteointerpol::InterpolateCells() {
       file.UniformValues() != 0 && (InterpolationMethod == 1 || InterpolationMethod == 4);
 
   const std::size_t threads = static_cast<std::size_t>(std::max(1, omp_get_max_threads()));
-  const std::size_t slots = static_cast<std::size_t>(file.Table().Count) + 1;
-  if (workspaces_.size() < threads)
-    workspaces_.resize(threads);
-  for (auto &work : workspaces_)
-    if (work.size() < slots)
-      work.assign(slots, 0.0);
+  const std::size_t stations = static_cast<std::size_t>(file.Table().Count);
+  // One work array per thread, each on cache lines of its own: the kernels
+  // write all of it for every cell.
+  constexpr std::size_t kLine = 64 / sizeof(double);
+  const std::size_t stride = (stations + kLine - 1) / kLine * kLine + kLine;
+  if (workspace_.size() < threads * stride + kLine)
+    workspace_.assign(threads * stride + kLine, 0.0);
+  double *base = workspace_.data();
+  while (reinterpret_cast<std::uintptr_t>(base) % 64 != 0)
+    ++base;
 
   const CellIteration cells(CellsOfThisProcess());
   cells.ForEachCell([&](long row, long column) {
-    std::vector<double> &work = workspaces_[static_cast<std::size_t>(omp_get_thread_num())];
-    const double value =
-        CellValue(row, column, std::span<double>(work.data() + 1, slots - 1), uniform, firstValid);
+    const std::span<double> work(base + static_cast<std::size_t>(omp_get_thread_num()) * stride,
+                                 stations);
+    const double value = CellValue(row, column, work, uniform, firstValid);
     result_[row][column] = PostProcess(row, column, value);
   });
   return true;

@@ -92,9 +92,12 @@ StationRowParse ParseStationRow(const std::string &line, int additionalColumns, 
     result.isBlank = true;
     return result;
   }
+  // A date beyond what the date code holds is refused like a number too long
+  // for 64 bits: no date arithmetic may overflow.
   if (tokens.size() < 4 || !ParseLong(tokens[0], result.year) ||
       !ParseLong(tokens[1], result.month) || !ParseLong(tokens[2], result.day) ||
-      !ParseLong(tokens[3], result.hour))
+      !ParseLong(tokens[3], result.hour) ||
+      !DateCodeFits(result.year, result.month, result.day, result.hour))
     return result; // failedValue 0: the date
   if (values == nullptr) {
     result.ok = true;

@@ -17,23 +17,6 @@ namespace {
 
 bool IsOutputIndex(int index) { return index >= 1 && index < GridRegistry::EntryCount; }
 
-// The decomposition grids are looked up once, when the object has not been
-// given them yet.
-void LinkDecompositionGrids(modelobject &object) {
-  if (object.MPIRegions == nullptr)
-    if (const int index = object.FindGrid(kRegionsGridName, false); index > 0)
-      object.MPIRegions = (*object.Registry)[index].Data;
-  if (object.MPIHelper == nullptr)
-    if (const int index = object.FindGrid(kHelperGridName, false); index > 0)
-      object.MPIHelper = (*object.Registry)[index].Data;
-  if (const MpiDecomposition *decomposition = object.Halo.Decomposition) {
-    if (object.MPIRegions == nullptr)
-      object.MPIRegions = &decomposition->regions;
-    if (object.MPIHelper == nullptr)
-      object.MPIHelper = &decomposition->helper;
-  }
-}
-
 OwnCells OwnCellsOf(const modelobject &object, const GridEntry &entry) {
   OwnCells cells;
   cells.FirstRow = entry.FirstRow;

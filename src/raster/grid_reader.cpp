@@ -6,6 +6,7 @@
 #include "kernel/grid.h"
 #include "raster/ascii_token_reader.h"
 #include "raster/collective_failure.h"
+#include "raster/grid_file_size.h"
 #include "raster/grid_hole_filling.h"
 #include "raster/mpi_file_chunks.h"
 
@@ -121,6 +122,7 @@ void OpenAndCheck(const GridFileContext &context, const std::string &path,
       ThrowFatal(log, 23, text);
     ThrowFatal(log, 24, text);
   }
+  CheckHeaderFitsFile(log, path, root.format, root.header, 0, OpenFileBytes(root.file.get()));
 }
 
 // Rank 0: every row 1..nrows from the open stream.

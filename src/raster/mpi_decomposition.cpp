@@ -11,6 +11,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
+#include "kernel/modelobject.h"
 
 namespace tavro {
 namespace {
@@ -235,8 +236,8 @@ MpiDecomposition DistributeMpiRegions(const Grid *zoneGrid, const RasterShape &s
     d.regions = Grid(rows.first, rows.last, shape.ncols, shape.nrows, log);
     d.helper = Grid(rows.first, rows.last, shape.ncols, shape.nrows, log);
     d.halo = Grid(rows.first, rows.last, shape.ncols, shape.nrows, log);
-    d.regions.Fill(shape.nodata);
-    d.halo.Fill(shape.nodata);
+    d.regions.Fill(kNoOwner);
+    d.halo.Fill(kNoOwner);
   };
   if (d.rank == 0)
     makeGrids({1, shape.nrows});
@@ -268,7 +269,7 @@ MpiDecomposition DistributeMpiRegions(const Grid *zoneGrid, const RasterShape &s
   d.runs =
       d.rank == 0 ? WholeRasterRuns(d.regions, shape) : OwnRuns(d.regions, shape, d.strip, d.rank);
   WriteHelperRows(d.runs, d.regions, d.helper, shape, ownRows, d.rank == 0);
-  d.rowRanges = ComputeRowColumnRanges(d.regions, shape, ownRows);
+  d.rowRanges = ComputeRowColumnRanges(d.regions, {shape.ncols, shape.nrows, kNoOwner}, ownRows);
   MarkHaloCells(d.regions, d.halo, shape, ownRows, d.rank);
 
   d.cellCounts.assign(static_cast<std::size_t>(d.processCount), 0);
@@ -287,9 +288,38 @@ std::string RegionsOutputFileName() {
   return name.data();
 }
 
-void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer) {
-  if (decomposition.rank == 0 && writer)
-    writer(decomposition.regions, RegionsOutputFileName());
+void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer,
+                      DiagnosticsLog &log) {
+  if (decomposition.rank != 0 || !writer)
+    return;
+  // The file marks the cells of no owner with the raster's nodata value, as
+  // every grid file does.
+  const RasterShape &shape = decomposition.shape;
+  Grid file(1, shape.nrows, shape.ncols, shape.nrows, log);
+  for (long r = 1; r <= shape.nrows; ++r) {
+    const double *owners = decomposition.regions[r];
+    double *row = file[r];
+    for (long c = 1; c <= shape.ncols; ++c)
+      row[c] = OwnerOf(owners[c]) >= 0 ? owners[c] : shape.nodata;
+  }
+  writer(file, RegionsOutputFileName());
+}
+
+void LinkDecompositionGrids(modelobject &object) {
+  if (object.Registry != nullptr) {
+    if (object.MPIRegions == nullptr)
+      if (const int index = object.FindGrid(kRegionsGridName, false); index > 0)
+        object.MPIRegions = (*object.Registry)[index].Data;
+    if (object.MPIHelper == nullptr)
+      if (const int index = object.FindGrid(kHelperGridName, false); index > 0)
+        object.MPIHelper = (*object.Registry)[index].Data;
+  }
+  if (const MpiDecomposition *decomposition = object.Halo.Decomposition) {
+    if (object.MPIRegions == nullptr)
+      object.MPIRegions = &decomposition->regions;
+    if (object.MPIHelper == nullptr)
+      object.MPIHelper = &decomposition->helper;
+  }
 }
 
 } // namespace tavro

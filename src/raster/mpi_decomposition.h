@@ -16,6 +16,7 @@
 namespace tavro {
 
 class DiagnosticsLog;
+class modelobject;
 
 inline constexpr const char *kSpeedFactorFileName = "MpiSpeedFactor.dat";
 inline constexpr const char *kRegionsGridName = "MPIRegions";
@@ -38,9 +39,9 @@ struct MpiDecomposition {
   OneBasedArray<RowColumnRange> rowRanges;
   // Rank 0: all runs of every row; other processes: their own runs.
   RunTable runs;
-  Grid regions; // "MPIRegions": owner rank of every valid cell, nodata elsewhere
+  Grid regions; // "MPIRegions": owner rank of every valid cell, kNoOwner elsewhere
   Grid helper;  // "MPIHelper": the run tables in their fixed grid layout
-  Grid halo;    // "MPIHalo": owner of every foreign cell touching an own cell
+  Grid halo;    // "MPIHalo": owner of every foreign cell touching an own cell, else kNoOwner
 
   // Rows of the grids that this process holds for the raster.
   StripRows HeldRows() const { return rank == 0 ? StripRows{1, shape.nrows} : haloStrip; }
@@ -78,9 +79,15 @@ MpiDecomposition DistributeMpiRegions(const Grid *zoneGrid, const RasterShape &s
 // File name of the "MPIRegions" grid written after the decomposition: "MPIRegions_0".
 std::string RegionsOutputFileName();
 
-// Hook for the grid writer: on rank 0 hands the "MPIRegions" grid and its
-// output file name to the writer; does nothing on the other processes.
+// Hook for the grid writer: on rank 0 hands the "MPIRegions" grid (the cells
+// of no owner as the raster's nodata value) and its output file name to the
+// writer; does nothing on the other processes.
 using GridFileWriter = std::function<void(const Grid &grid, const std::string &fileName)>;
-void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer);
+void WriteRegionsGrid(const MpiDecomposition &decomposition, const GridFileWriter &writer,
+                      DiagnosticsLog &log);
+
+// Gives a model object that has none yet its "MPIRegions" and "MPIHelper"
+// grids: from its grid registry, else from its decomposition.
+void LinkDecompositionGrids(modelobject &object);
 
 } // namespace tavro

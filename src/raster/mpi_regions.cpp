@@ -120,7 +120,7 @@ std::vector<StripRows> AssignOwners(const Grid &zone, Grid &regions, const Raste
     double *regionRow = regions[r];
     for (long c = 1; c <= shape.ncols; ++c) {
       if (!IsValidCell(zoneRow[c], shape.nodata)) {
-        regionRow[c] = shape.nodata;
+        regionRow[c] = kNoOwner;
         continue;
       }
       auto &strip = strips[static_cast<std::size_t>(owner)];
@@ -141,7 +141,7 @@ MpiCellCounts CountOwnedCells(const Grid &regions, const RasterShape &shape, int
   for (long r = 1; r <= shape.nrows; ++r) {
     const double *row = regions[r];
     for (long c = 1; c <= shape.ncols; ++c) {
-      if (row[c] > shape.nodata && row[c] >= 0.0 && row[c] < processCount)
+      if (row[c] >= 0.0 && row[c] < processCount)
         ++counts[static_cast<std::size_t>(row[c])];
     }
   }
@@ -183,15 +183,6 @@ void RunTable::SetRow(long row, std::span<const StripRun> runs) {
   rowEnd_[r] = runs_.size();
 }
 
-namespace {
-
-// Owner of a regions value: the rank, or -1 for a cell of no process.
-std::int32_t OwnerOf(double value, double nodata) {
-  return value > nodata ? static_cast<std::int32_t>(value) : -1;
-}
-
-} // namespace
-
 RunTable WholeRasterRuns(const Grid &regions, const RasterShape &shape) {
   RunTable table(shape.nrows);
   std::vector<StripRun> runs;
@@ -199,10 +190,10 @@ RunTable WholeRasterRuns(const Grid &regions, const RasterShape &shape) {
     runs.clear();
     const double *row = regions[r];
     long c = 1;
-    while (c <= shape.ncols && !IsValidCell(row[c], shape.nodata))
+    while (c <= shape.ncols && OwnerOf(row[c]) < 0)
       ++c;
     for (; c <= shape.ncols; ++c) {
-      const std::int32_t owner = OwnerOf(row[c], shape.nodata);
+      const std::int32_t owner = OwnerOf(row[c]);
       if (runs.empty() || runs.back().owner != owner)
         runs.push_back({static_cast<std::int32_t>(c), 1, owner});
       else
@@ -244,14 +235,14 @@ void WriteHelperRows(const RunTable &runs, const Grid &regions, Grid &helper,
     if (wholeRaster) {
       const double *owners = regions[r];
       long leading = 0;
-      while (leading < shape.ncols && !IsValidCell(owners[leading + 1], shape.nodata))
+      while (leading < shape.ncols && OwnerOf(owners[leading + 1]) < 0)
         ++leading;
       out[0] = static_cast<double>(leading);
     }
     const std::size_t pairs = std::min(row.size(), capacity);
     for (std::size_t i = 0; i < pairs; ++i) {
       const StripRun &run = row[i];
-      const double first = wholeRaster ? (run.owner >= 0 ? run.owner : shape.nodata)
+      const double first = wholeRaster ? (run.owner >= 0 ? run.owner : kNoOwner)
                                        : static_cast<double>(run.firstColumn);
       out[2 * i + 1] = first;
       out[2 * i + 2] = static_cast<double>(run.count);
@@ -269,7 +260,7 @@ void MarkHaloCells(const Grid &regions, Grid &halo, const RasterShape &shape, St
       for (long rr = std::max(r - 1, 1L); rr <= std::min(r + 1, shape.nrows); ++rr) {
         for (long cc = std::max(c - 1, 1L); cc <= std::min(c + 1, shape.ncols); ++cc) {
           const double owner = regions[rr][cc];
-          if (owner != own && owner > shape.nodata)
+          if (owner != own && OwnerOf(owner) >= 0)
             halo[rr][cc] = owner;
         }
       }

@@ -67,6 +67,16 @@ struct StripRows {
 // A cell takes part in the model when its zone value is above nodata.
 inline bool IsValidCell(double zoneValue, double nodata) { return zoneValue > nodata; }
 
+// The value of the "MPIRegions", "MPIHelper" and "MPIHalo" cells that no
+// process owns (or that are no halo copy). It is the grids' own, whatever the
+// zone grid's nodata value: a nodata value of 0 or above would read as a rank.
+inline constexpr double kNoOwner = -1.0;
+
+// Owner rank of an "MPIRegions" or "MPIHalo" value, -1 for kNoOwner.
+inline std::int32_t OwnerOf(double value) {
+  return value >= 0.0 ? static_cast<std::int32_t>(value) : -1;
+}
+
 // The strip with one row more on each side where the raster has one.
 StripRows HaloStrip(StripRows strip, long nrows);
 
@@ -97,7 +107,7 @@ CellCountTargets TargetCellCounts(std::int64_t validCells, std::span<const doubl
 // Valid cells of rows 1..nrows, columns 1..ncols.
 std::int64_t CountValidCells(const Grid &zone, const RasterShape &shape);
 
-// Writes the owner rank of every valid cell into regions (nodata elsewhere),
+// Writes the owner rank of every valid cell into regions (kNoOwner elsewhere),
 // walking the cells from the top with the highest rank first, and returns the
 // strip (row of the first and of the last owned cell) of every rank. The
 // targets must be at least 1 each and add up to the valid cells.
@@ -107,9 +117,9 @@ std::vector<StripRows> AssignOwners(const Grid &zone, Grid &regions, const Raste
 // Cells of regions rows 1..nrows owned by each rank 0..processCount-1.
 MpiCellCounts CountOwnedCells(const Grid &regions, const RasterShape &shape, int processCount);
 
-// Column ranges of the cells whose value differs from nodata (zone grid or
-// "MPIRegions") for rows 0..nrows; only the rows of `rows` are computed,
-// every other row is [0, -1].
+// Column ranges of the cells whose value differs from shape.nodata (the zone
+// grid's nodata, or kNoOwner for "MPIRegions") for rows 0..nrows; only the
+// rows of `rows` are computed, every other row is [0, -1].
 OneBasedArray<RowColumnRange> ComputeRowColumnRanges(const Grid &grid, const RasterShape &shape,
                                                      StripRows rows);
 
@@ -153,8 +163,8 @@ RunTable OwnRuns(const Grid &regions, const RasterShape &shape, StripRows strip,
 // Fills the "MPIHelper" rows in their fixed layout, as far as a row of ncols
 // doubles holds it (pairs in columns 1..ncols, the first empty pair ends the
 // table; a row with more runs keeps the pairs that fit). Rank 0's layout
-// (wholeRaster): column 0 the nodata cells before the first valid cell, pairs
-// (owner or nodata, length). Other processes: pairs (first column, length) of
+// (wholeRaster): column 0 the cells of no owner before the first owned cell,
+// pairs (owner or kNoOwner, length). Other processes: pairs (first column, length) of
 // own runs. The exchanges never read this grid; they use the RunTable.
 void WriteHelperRows(const RunTable &runs, const Grid &regions, Grid &helper,
                      const RasterShape &shape, StripRows rows, bool wholeRaster);

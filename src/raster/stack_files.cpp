@@ -6,6 +6,7 @@
 #include "kernel/grid.h"
 #include "raster/ascii_token_reader.h"
 #include "raster/collective_failure.h"
+#include "raster/grid_file_size.h"
 #include "raster/mpi_file_chunks.h"
 
 #include <mpi.h>
@@ -115,6 +116,8 @@ void OpenAndCheckStack(const GridFileContext &context, const std::string &path,
                Concat("invalid number of levels ", root.header.deviation, " in stack ", path,
                       " (0 to ", MaxStackLevels, " expected)"));
   root.levels = *levels;
+  CheckHeaderFitsFile(log, path, static_cast<GridFileFormat>(static_cast<int>(root.format)),
+                      root.header, root.levels, OpenFileBytes(root.file.get()));
 }
 
 // Rank 0: rows 1..nrows from the stream.

@@ -31,9 +31,13 @@ struct StatisticsRegistryEntry {
   std::int64_t month = 0;
   std::int64_t day = 0;
   std::int64_t hour = 0;
-  std::int64_t valueCount = 0; // columns + 1 (slot 0 counted)
+  std::int64_t valueCount = 0; // value columns of a row (the areal mean counted)
   std::shared_ptr<StatisticsColumns> columns;
   std::string title; // "<description>_submodel:<module>", at most MaxTitleLength
+  // Whether the last column is the areal mean of all zones (zonal statistics)
+  // or every column is a zone of its own (discharge tables and their observed
+  // runoff), so that external coupling can write every zone column.
+  bool hasArealMean = true;
 
   bool Free() const { return columns == nullptr; }
 };

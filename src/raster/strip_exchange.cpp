@@ -190,7 +190,7 @@ void ScanMaskCells(const MpiDecomposition &d, const Grid &mask, StripRows rows, 
     const double *owners = d.regions[r];
     for (long c = range.first; c <= range.last; ++c) {
       if (maskRow[c] > d.shape.nodata)
-        visit(r, c, owners[c] > d.shape.nodata ? static_cast<int>(owners[c]) : -1);
+        visit(r, c, OwnerOf(owners[c]));
     }
   }
 }

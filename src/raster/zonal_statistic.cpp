@@ -4,44 +4,16 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
+#include "raster/interrupts_ignored.h"
 #include "raster/zone_reduction.h"
 
 #include <mpi.h>
 
 #include <algorithm>
-#include <csignal>
 #include <new>
 
 namespace tavro {
 namespace {
-
-int WorldRank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-
-// Ctrl-C is ignored while a table file is written; the disposition that was
-// in force before (the run's Ctrl-C handler, or the default) comes back after.
-class InterruptsIgnored {
-public:
-  InterruptsIgnored() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    saved_ = sigaction(SIGINT, &ignore, &previous_) == 0;
-  }
-  ~InterruptsIgnored() {
-    if (saved_)
-      sigaction(SIGINT, &previous_, nullptr);
-  }
-  InterruptsIgnored(const InterruptsIgnored &) = delete;
-  InterruptsIgnored &operator=(const InterruptsIgnored &) = delete;
-
-private:
-  struct sigaction previous_ {};
-  bool saved_ = false;
-};
 
 // Rows of about BufferBytes: a row costs its values plus 32 bytes of date.
 std::size_t BufferRows(std::size_t valueColumns) {
@@ -91,6 +63,12 @@ zonalstatistic::zonalstatistic(int &error, DiagnosticsLog &log, StatisticsRegist
     return;
   }
   constructed_ = true;
+}
+
+int zonalstatistic::WorldRank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
 }
 
 zonalstatistic::~zonalstatistic() {
@@ -409,10 +387,8 @@ void zonalstatistic::FlushBuffer() {
   rowWidth_ = 0;
 }
 
-int zonalstatistic::WriteHeader(std::string_view description, std::string_view moduleName,
-                                StatisticsRegistry *registry, int capacity) {
-  if (WorldRank() != 0 || mode_ < 1)
-    return -1;
+std::string zonalstatistic::ComposeTitle(std::string_view description,
+                                         std::string_view moduleName) const {
   std::string title(description);
   title += "_submodel:";
   title += moduleName;
@@ -420,27 +396,34 @@ int zonalstatistic::WriteHeader(std::string_view description, std::string_view m
     ThrowFatal(log_, 1,
                Concat("title of the statistics table ", fileName_, " is longer than ",
                       StatisticsRegistry::MaxTitleLength, " characters"));
-  title_ = title;
+  return title;
+}
 
-  const InterruptsIgnored quiet;
-  OpenFile("wt");
+void zonalstatistic::FillRegistryEntry(StatisticsRegistryEntry &target, const OutputDate &date,
+                                       const std::shared_ptr<StatisticsColumns> &columns,
+                                       const std::string &title, bool hasArealMean) const {
+  std::fill(columns->accumulator.begin(), columns->accumulator.end(), 0.0);
+  target.year = date.year;
+  target.month = date.month;
+  target.day = date.day;
+  target.hour = date.hour;
+  target.valueCount = valueCount_;
+  target.columns = columns;
+  target.title = title;
+  target.hasArealMean = hasArealMean;
+}
 
-  int entry = -1;
-  if (registry != nullptr && columns_ != nullptr) {
-    entry = registry->FirstFree(capacity);
-    if (entry >= 0) {
-      std::fill(columns_->accumulator.begin(), columns_->accumulator.end(), 0.0);
-      StatisticsRegistryEntry &target = (*registry)[entry];
-      target.year = year_;
-      target.month = month_;
-      target.day = day_;
-      target.hour = hour_;
-      target.valueCount = valueCount_;
-      target.columns = columns_;
-      target.title = title_;
-    }
-  }
+int zonalstatistic::RegisterTable(StatisticsRegistry *registry, int capacity, bool hasArealMean) {
+  if (registry == nullptr || columns_ == nullptr)
+    return -1;
+  const int entry = registry->FirstFree(capacity);
+  if (entry >= 0)
+    FillRegistryEntry((*registry)[entry], {year_, month_, day_, hour_}, columns_, title_,
+                      hasArealMean);
+  return entry;
+}
 
+void zonalstatistic::WriteHeaderLines(std::span<const double> columnAreas, bool arealMean) {
   const std::vector<int> zoneColumns = ColumnZones();
   if (std::fputs("YY\tMM\tDD\tHH", file_) == EOF)
     writeFailed_ = true;
@@ -454,22 +437,40 @@ int zonalstatistic::WriteHeader(std::string_view description, std::string_view m
     columns_->accumulator[slot] = 0.0;
     columns_->codes[slot] = static_cast<std::uint64_t>(zone.zonenwert);
   }
-  if (std::fprintf(file_, "\ttot_average\n%s\n--\t--\t--\t--", title_.c_str()) < 0)
+  if (std::fprintf(file_, "%s\n%s\n--\t--\t--\t--", arealMean ? "\ttot_average" : "",
+                   title_.c_str()) < 0)
     writeFailed_ = true;
   slot = 0;
-  for (const int k : zoneColumns) {
-    const double rel = zones_[static_cast<std::size_t>(k)].rel;
-    if (std::fprintf(file_, "\t%.7lf", rel) < 0)
+  for (std::size_t i = 0; i < zoneColumns.size(); ++i) {
+    const double area = i < columnAreas.size() ? columnAreas[i] : 0.0;
+    if (std::fprintf(file_, "\t%.7lf", area) < 0)
       writeFailed_ = true;
-    columns_->areas[++slot] = rel;
+    columns_->areas[++slot] = area;
   }
-  ++slot;
-  columns_->values[slot] = 0.0;
-  columns_->accumulator[slot] = 0.0;
-  columns_->codes[slot] = 0;
-  columns_->areas[slot] = 1.0;
-  if (std::fputs("\t1.0000\n", file_) == EOF)
+  if (arealMean) {
+    ++slot;
+    columns_->values[slot] = 0.0;
+    columns_->accumulator[slot] = 0.0;
+    columns_->codes[slot] = 0;
+    columns_->areas[slot] = 1.0;
+  }
+  if (std::fputs(arealMean ? "\t1.0000\n" : "\n", file_) == EOF)
     writeFailed_ = true;
+}
+
+int zonalstatistic::WriteHeader(std::string_view description, std::string_view moduleName,
+                                StatisticsRegistry *registry, int capacity) {
+  if (WorldRank() != 0 || mode_ < 1)
+    return -1;
+  title_ = ComposeTitle(description, moduleName);
+
+  const InterruptsIgnored quiet;
+  OpenFile("wt");
+  const int entry = RegisterTable(registry, capacity, true);
+  std::vector<double> areas;
+  for (const int k : ColumnZones())
+    areas.push_back(zones_[static_cast<std::size_t>(k)].rel);
+  WriteHeaderLines(areas, true);
   CloseFile();
   return entry;
 }

@@ -116,6 +116,8 @@ public:
   double LastArealMean() const { return lastArealMean_; }
 
 protected:
+  // Rank of this process in the world communicator (rank 0 writes the files).
+  static int WorldRank();
   // Zones named in the header, in column order (1-based indexes into Zones()).
   std::vector<int> ColumnZones() const;
   // Starts a new buffered row with its date (rank 0).
@@ -128,6 +130,27 @@ protected:
   void StoreAccumulators();
   void ClearAccumulators();
   void FlushIfFull();
+  // "<description>_submodel:<module>"; longer than the registry's titles: fatal (1).
+  std::string ComposeTitle(std::string_view description, std::string_view moduleName) const;
+  // Enters a set of output fields (date, the table's value count, columns,
+  // title) into an entry; the columns' accumulator is cleared.
+  struct OutputDate {
+    std::int64_t year = 0;
+    std::int64_t month = 0;
+    std::int64_t day = 0;
+    std::int64_t hour = 0;
+  };
+  void FillRegistryEntry(StatisticsRegistryEntry &target, const OutputDate &date,
+                         const std::shared_ptr<StatisticsColumns> &columns,
+                         const std::string &title, bool hasArealMean) const;
+  // Registers the table in the first free entry of 0..capacity-1; returns
+  // its index or -1.
+  int RegisterTable(StatisticsRegistry *registry, int capacity, bool hasArealMean);
+  // The three header lines into the open file: the column zones' codes (with
+  // "tot_average" when arealMean), the title, and columnAreas (one per column
+  // zone, seven decimals; then "1.0000" when arealMean). Sets the codes and
+  // areas of the columns and clears their values.
+  void WriteHeaderLines(std::span<const double> columnAreas, bool arealMean);
   // Writes the exact step sums, rounded once, into the zone records; warns
   // (rank 0, once per table) about sums that became invalid.
   void PublishExactSums();

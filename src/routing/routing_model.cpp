@@ -1,31 +1,274 @@
-// Routing: section, runoff and irrigation hand-over, state section and step.
+// Routing module: construction from "[routing_model]" (its values, the two
+// passes over the routing descriptions, the routing subbasins and their
+// order), the irrigation hand-over, the state section and the step.
 #include "routing/routing_model.h"
 
+#include "kernel/control_file_reader.h"
+#include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/module_construction.h"
 #include "kernel/state_section.h"
+#include "kernel/tracer_info.h"
 
+#include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace tavro {
+namespace {
+
+constexpr const char *kLine3Message =
+    "values for min/max specific discharge and/or discharge and time interval splitting   \n"
+    "not found in control file";
+// Lines of the section before the column descriptors, header not counted.
+constexpr int kLinesBeforeDescriptors = 6;
+
+// Skips the rest of the current line; false at the end of the file.
+bool SkipLine(std::FILE *file) {
+  int c = 0;
+  while ((c = std::getc(file)) != EOF)
+    if (c == '\n')
+      return true;
+  return false;
+}
+
+} // namespace
 
 abflussmodellklasse::abflussmodellklasse(int &error, const ModuleSettings &settings,
                                          int tracerCount, OneBasedArray<TracerInfo> *tracerInfo,
                                          int stateReadMode) try
     : teilmodellklasse(BeginModuleConstruction(error, settings, FixedName)),
-      StateReadMode(stateReadMode), StartDate(settings.EndDate) {
-  CloseModuleSection(*this);
+      StateReadMode(stateReadMode), StartDate(settings.EndDate), LakeGridSwitch(stateReadMode),
+      settings_(BeginModuleConstruction(error, settings, FixedName)) {
   TracerCount = tracerCount;
   TracerInfoTable = tracerInfo;
-  if (FlowControl != 0) {
-    const auto subbasins = static_cast<std::size_t>(ZoneCount > 0 ? ZoneCount : 0);
-    maxIrrig_.Values.Resize(subbasins, 0.0);
-    maxIrrigFromReservoirs_.Values.Resize(subbasins, 0.0);
-    routingTarget_.Targets.Resize(subbasins, 0);
-    abfrel_.Relations.Resize(subbasins, 0.0);
+  // The routing is the work of rank 0; the others only learn whether it is on.
+  if (MPIRank != 0) {
+    routingOn_ = FlowControl;
+    FlowControl = 0;
+    CloseModuleSection(*this);
+    return;
   }
+  routingOn_ = 1;
+  if (FlowControl == 0 || ZoneIndex == nullptr) {
+    CloseModuleSection(*this);
+    return;
+  }
+  ObservedComparison = FlowControl == 2 ? 1 : 0;
+  ReadValues();
+  CountDescriptions();
+  maxIrrig_.Resize(TracerCount, ZoneCount);
+  maxIrrigFromReservoirs_.Resize(TracerCount, ZoneCount);
+  FindDescriptionsAgain();
+  BuildRoutingSubbasins();
+  FinishRoutingSubbasins();
+  flows_.Resize(TracerCount, ZoneCount, counts_.Totals.ZL, counts_.Totals.AL, SubIntervals);
+  flows_.ObservedColumn = &ObservedColumn;
+  CloseModuleSection(*this);
 } catch (...) {
   StoreConstructionFailure(error, settings.Log, FixedName);
+}
+
+SubbasinCodes abflussmodellklasse::Codes() const {
+  return SubbasinCodes{ZoneIndex, MaxZoneCode, ZoneCount};
+}
+
+void abflussmodellklasse::ReadValues() {
+  std::FILE *file = ControlFile().Handle();
+  const std::optional<double> qspecMin = ScanDouble(file);
+  const std::optional<double> qspecMax = qspecMin ? ScanDouble(file) : std::nullopt;
+  const std::optional<double> intervals = qspecMax ? ScanDouble(file) : std::nullopt;
+  const std::optional<int> subIntervals = intervals ? ScanInt(file) : std::nullopt;
+  if (!subIntervals)
+    ThrowFatal(*Log, ControlFileExitCode, kLine3Message);
+  SkipLine(file);
+  QspecMin = *qspecMin;
+  QspecMax = *qspecMax;
+  TableIntervals = *intervals;
+  SubIntervals = *subIntervals;
+  // Each of these would give the tables a row of no number, a division by
+  // zero or an endless size.
+  std::string fault;
+  if (!(QspecMin > 0.0))
+    fault = Concat("the minimum specific discharge ", QspecMin, " must be above 0");
+  else if (!(QspecMax >= QspecMin))
+    fault = Concat("the maximum specific discharge ", QspecMax, " must be at least the minimum ",
+                   QspecMin);
+  else if (!(TableIntervals >= 1.0 && TableIntervals <= MaxTableIntervals &&
+             TableIntervals == std::floor(TableIntervals)))
+    fault = Concat("the number of table intervals ", TableIntervals,
+                   " must be a whole number from 1 to ", MaxTableIntervals);
+  else if (SubIntervals < 1 || SubIntervals > MaxSubIntervals)
+    fault = Concat("the number of time sub-intervals ", SubIntervals, " must be from 1 to ",
+                   MaxSubIntervals);
+  if (!fault.empty())
+    ThrowFatal(*Log, ControlFileExitCode, Concat(kLine3Message, "\n", fault));
+
+  ReadControlValues2(StatisticsFileName, StatisticsCode, "name of the Qstatfiles for ");
+  ReadControlValue(ObservedFileName, "name of spec.discharge files for ");
+  ReadControlValue(descriptorCount_, "number column descriptors for");
+  if (descriptorCount_ < 0)
+    ThrowFatal(*Log, ControlFileExitCode,
+               Concat("error in control file, number column descriptors for ", ModuleName, " is ",
+                      descriptorCount_, "; it must not be below 0"));
+  ReadColumnDescriptors(descriptorCount_);
+  ReadControlValue(FitStartOffset, "Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+}
+
+void abflussmodellklasse::ReadColumnDescriptors(int count) {
+  ObservedColumn = OneBasedArray<int>(static_cast<std::size_t>(ZoneCount), 0);
+  std::FILE *file = ControlFile().Handle();
+  const SubbasinCodes codes = Codes();
+  for (int d = 1; d <= count; ++d) {
+    const std::optional<int> code = ScanInt(file);
+    if (!code)
+      ThrowFatal(*Log, ControlFileExitCode,
+                 "error reading a subbasin index for column indexing in routing model");
+    const std::optional<int> column = ScanInt(file);
+    if (!column)
+      ThrowFatal(*Log, ControlFileExitCode,
+                 "error reading a column number for column indexing in routing model");
+    const int index = codes.IndexOf(*code);
+    if (index == 0)
+      ThrowFatal(*Log, ControlFileExitCode,
+                 Concat("error reading a subbasin index for column indexing in routing model: "
+                        "column descriptor ",
+                        d, " names subbasin code ", *code, ", which is no subbasin"));
+    if (*column < 0)
+      ThrowFatal(*Log, ControlFileExitCode,
+                 Concat("error reading a column number for column indexing in routing model: "
+                        "column descriptor ",
+                        d, " (subbasin ", *code, ") names column ", *column,
+                        "; columns count from 1, 0 is none"));
+    ObservedColumn[static_cast<std::size_t>(index)] = *column;
+  }
+  if (count > 0)
+    SkipLine(file);
+}
+
+void abflussmodellklasse::CountDescriptions() {
+  counts_ = CountRoutingDescriptions(ControlFile().Handle());
+  if (counts_.Failure.Failed())
+    ThrowFatal(*Log, counts_.Failure.ExitCode, counts_.Failure.Message);
+  const TokenCounts &t = counts_.Totals;
+  const std::pair<const char *, int> lines[] = {
+      {"number inbetween areas (routings)    : ", counts_.Descriptions},
+      {"number tributaries  total      (OL)  : ", t.OL + t.Amp + t.SUMTRIB},
+      {" - flowing into another at the end   : ", t.OL},
+      {" - flowing into another at the start : ", t.Amp + t.SUMTRIB},
+      {"so the total of routingchannels is   : ", t.OL + t.SUMTRIB},
+      {"number of inflows              (ZL)  : ", t.ZL},
+      {"number of abstractions         (AL)  : ", t.AL},
+      {"number reservoirs              (SP)  : ", t.SP},
+  };
+  for (const auto &[label, number] : lines)
+    Log->Entry(Concat(label, number, DiagnosticsLog::EndToken));
+}
+
+void abflussmodellklasse::FindDescriptionsAgain() {
+  const std::string message = "error searching the second time for routing descriptions\nthe "
+                              "first run was ok., but not the second";
+  if (!FindControlKey("[" + ModuleName + "]", false))
+    ThrowFatal(*Log, kRoutingEndOfFileExitCode, message);
+  // Line by line, as the descriptions are found after the lines of the values.
+  const long lines = kLinesBeforeDescriptors + 1L + descriptorCount_;
+  for (long line = 1; line <= lines; ++line)
+    if (!SkipLine(ControlFile().Handle()))
+      ThrowFatal(*Log, kRoutingEndOfFileExitCode, message);
+}
+
+void abflussmodellklasse::BuildRoutingSubbasins() {
+  DescriptionContext context{Codes(), counts_.Totals.ZL, ModuleName};
+  DescriptionParseResult parsed = ParseRoutingDescriptions(ControlFile().Handle(), context);
+  for (int d = 1; d <= parsed.Begun; ++d)
+    Log->Entry(Concat("reading routing description ", d, DiagnosticsLog::EndToken));
+  if (parsed.Failure.Failed())
+    ThrowFatal(*Log, parsed.Failure.ExitCode, parsed.Failure.Message);
+  descriptions_ = std::move(parsed.Descriptions);
+
+  order_ = UpstreamFirstOrder(descriptions_);
+  if (order_.Failure.Failed())
+    ThrowFatal(*Log, order_.Failure.ExitCode, order_.Failure.Message);
+  if (order_.Reordered)
+    Log->Entry(
+        Concat("WARNING: ", ReorderedWarning(descriptions_, order_), DiagnosticsLog::EndToken));
+
+  abfrel_.RelativeArea = OneBasedArray<double>(static_cast<std::size_t>(ZoneCount), 0.0);
+  abfrel_.AreaFactor = OneBasedArray<double>(static_cast<std::size_t>(ZoneCount), 1.0);
+  if (ZoneTable != nullptr)
+    for (int j = 0; j <= ZoneCount && static_cast<std::size_t>(j) <= ZoneTable->Count(); ++j)
+      abfrel_.RelativeArea[static_cast<std::size_t>(j)] =
+          (*ZoneTable)[static_cast<std::size_t>(j)].rel;
+  FillRoutingTargets(descriptions_, Codes(), routingTarget_);
+
+  subbasins_.clear();
+  subbasins_.emplace_back();
+  for (const RoutingDescription &description : descriptions_)
+    BuildRoutingSubbasin(description);
+}
+
+void abflussmodellklasse::BuildRoutingSubbasin(const RoutingDescription &d) {
+  RoutingSubbasinSetup setup;
+  setup.TgCode = d.TgCode;
+  setup.TgArea = d.TgArea;
+  setup.TgFactor = d.TgFactor;
+  setup.Counts = d.Counts;
+  setup.SubbasinCount = ZoneCount;
+  setup.TimeStep = TimeStep;
+  setup.SubIntervals = SubIntervals;
+  setup.ObservedComparison = ObservedComparison;
+  setup.Abfrel = &abfrel_;
+  setup.Codes = Codes();
+  setup.TracerCount = TracerCount;
+  setup.HalfLives.assign(static_cast<std::size_t>(TracerCount) + 1, 0.0);
+  if (TracerInfoTable != nullptr)
+    for (int k = 1; k <= TracerCount && static_cast<std::size_t>(k) <= TracerInfoTable->Count();
+         ++k)
+      setup.HalfLives[static_cast<std::size_t>(k)] =
+          (*TracerInfoTable)[static_cast<std::size_t>(k)].half_time;
+  setup.LakeSwitch = LakeSwitch;
+  setup.LakeGridSwitch = LakeGridSwitch;
+
+  int error = 0;
+  auto subbasin = std::make_unique<routingclass>(error, settings_, setup);
+  auto channel = [&](const ChannelElement &e) {
+    subbasin->SetChannel(e.ElementIndex, e.Code, e.List, SubIntervals, ObservedComparison, e.Values,
+                         QspecMin, QspecMax, TableIntervals);
+  };
+  for (const ChannelElement &e : d.Ol)
+    channel(e);
+  for (const ChannelElement &e : d.Sumtrib)
+    channel(e);
+  for (const InflowElement &inflow : d.Inflows) {
+    subbasin->OpenInflow(inflow.Channel.ElementIndex, inflow.Channel.Code, inflow.Kind,
+                         inflow.FileName, inflow.StartRow, inflow.Constant,
+                         inflow.FirstTracerColumn, static_cast<int>(StartDate.Year),
+                         static_cast<int>(StartDate.Month), static_cast<int>(StartDate.Day),
+                         static_cast<int>(StartDate.Hour));
+    channel(inflow.Channel);
+  }
+  for (std::size_t a = 0; a < d.Abstractions.size(); ++a)
+    subbasin->SetAbstractionNumber(static_cast<int>(a) + 1, d.Abstractions[a].Number);
+  for (std::size_t s = 0; s < d.Reservoirs.size(); ++s)
+    subbasin->SetReservoirNumber(static_cast<int>(s) + 1, d.Reservoirs[s].Number);
+  subbasins_.push_back(std::move(subbasin));
+}
+
+void abflussmodellklasse::FinishRoutingSubbasins() {
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n) {
+    RoutingSubbasin(n).InitReservoirRules();
+    RoutingSubbasin(n).InitAbstractionRules();
+  }
+  maxStorageElements_ = 0;
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n)
+    maxStorageElements_ = RoutingSubbasin(n).GetMaxStorageElements(maxStorageElements_);
+  // A subbasin's share reads the whole upstream area of its tributaries.
+  for (const int n : order_.Order)
+    RoutingSubbasin(n).CheckAreas();
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n) {
+    RoutingSubbasin(n).WriteTables();
+    RoutingSubbasin(n).SetMaxIrrig(&maxIrrig_, &maxIrrigFromReservoirs_);
+  }
 }
 
 void abflussmodellklasse::SetQg(SubbasinRunoffArrays *qg) {
@@ -41,8 +284,11 @@ void abflussmodellklasse::InitializeDischarges() {
 }
 
 void abflussmodellklasse::SetIrrigationAmounts(IrrigationAmounts *amounts) {
-  if (FlowControl != 0)
-    irrigationAmounts_ = amounts;
+  if (FlowControl == 0)
+    return;
+  irrigationAmounts_ = amounts;
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n)
+    RoutingSubbasin(n).SetIrrigationAmounts(amounts);
 }
 
 void abflussmodellklasse::SetRiverflowTable(riverflow_table *table) {
@@ -67,11 +313,11 @@ void abflussmodellklasse::WriteStorage(const std::string &fileName, bool append)
   WriteStateSectionHeader(*this, fileName, StateSection, append);
 }
 
-SubbasinValues *abflussmodellklasse::GetMaxIrrig() {
+IrrigationLimits *abflussmodellklasse::GetMaxIrrig() {
   return FlowControl != 0 ? &maxIrrig_ : nullptr;
 }
 
-SubbasinValues *abflussmodellklasse::GetMaxIrrigFromReservoirs() {
+IrrigationLimits *abflussmodellklasse::GetMaxIrrigFromReservoirs() {
   return FlowControl != 0 ? &maxIrrigFromReservoirs_ : nullptr;
 }
 
@@ -100,6 +346,8 @@ void abflussmodellklasse::ReleaseMemory() {
     WriteStorage(storageFileName_, false);
     Initialized = 0;
   }
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n)
+    RoutingSubbasin(n).ReleaseMemory();
   qg_ = nullptr;
   irrigationAmounts_ = nullptr;
   riverflow_ = nullptr;

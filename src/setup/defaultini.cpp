@@ -123,14 +123,14 @@ void defaultini::PerformStep(int step) {
   case 15:
     if (irrigationSwitch_) {
       Progress("check_irrig_Codes...");
-      NotBuiltYet(15, "irrigation code check");
+      check_irrig_Codes(FindGrid("irrigation_codes", true));
     } else {
       irrigation_.Table.reset(); // not handed on
     }
     break;
   case 16:
     Progress("check_SOIL_Codes...");
-    NotBuiltYet(16, "soil code check");
+    check_SOIL_Codes(FindGrid("soil_types", true));
     break;
   case 17:
     break;
@@ -231,15 +231,14 @@ void defaultini::StepCellWeights() {
 }
 
 void defaultini::StepLanduseLayers() {
-  NotBuiltYet(13, "land-use code check");
   const int index = FindGrid("landuse", true);
+  CheckLanduseCodes(index);
   if (index == 0) {
     landuseLayerCount_ = 0;
     return;
   }
   if (multilayerTable_) {
-    NotBuiltYet(13, "multilayer land-use layer grids");
-    landuseLayerCount_ = 0;
+    MakeLanduseLayerGrids();
     return;
   }
   // Without a multilayer table the grid is the only land-use layer.
@@ -348,6 +347,8 @@ void defaultini::ReleaseMemory() {
       ReleaseGrid(index);
   }
   setupGrids_.clear();
+  landuseLayerGrids_.clear();
+  checkedCodeGrids_.clear();
   ownedGrids_.clear();
   zones_ = ZoneRanking{};
   regions_ = RegionRanking{};

@@ -2,8 +2,9 @@
 // (InitStep) once per step until it reports done: preprocessing of the control
 // file, the general sections, the zone grid, elevation model and standard
 // grids, the model time, the parameter tables, the division of the raster
-// among the MPI processes, the zone ranking and the variable grids. It then
-// hands the settings over (GetSettings) and lives on through the run: it
+// among the MPI processes, the zone ranking, the variable grids and the
+// derived grids (cell sizes, coordinates, slope and aspect, region weights).
+// It then hands the settings over (GetSettings) and lives on through the run: it
 // re-reads periodic grids, writes its grids and drives the standard-grid
 // statistics in every step, and owns every table and grid it handed over
 // until ReleaseMemory.
@@ -11,10 +12,12 @@
 // Members are defined in defaultini.cpp (construction, steps, hand-over,
 // release), standard_grids.cpp (zone grid, standard grids, periodic
 // re-reading, writing), variable_grids.cpp (variable grids, statistics),
-// zone_ranking.cpp (zone and region ranking), derived_grids.cpp (what the
-// derived grids share, the global maximum, the glacier grid),
-// cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp (slope and
-// aspect) and region_weight_grids.cpp.
+// zone_ranking.cpp (zone and region ranking), code_check_steps.cpp (checks and
+// renumbering of the land-use, irrigation and soil code grids),
+// landuse_layers.cpp (the land-use layer grids of a multilayer land use),
+// derived_grids.cpp (what the derived grids share, the global maximum, the
+// glacier grid), cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp
+// (slope and aspect) and region_weight_grids.cpp.
 #pragma once
 
 #include "kernel/grid.h"
@@ -24,6 +27,7 @@
 #include "raster/grid_file_context.h"
 #include "raster/mpi_decomposition.h"
 #include "setup/cell_size_grids.h"
+#include "setup/code_check.h"
 #include "setup/general_sections.h"
 #include "setup/slope_aspect.h"
 #include "setup/standard_grids.h"
@@ -156,6 +160,19 @@ public:
   void RankRegions(int regionGridIndex);
   // Step 8: reads "[variable_grids]"; returns their number.
   int ReadVariableGrids();
+  // Steps 13, 15 and 16: each does nothing for registry index 0; otherwise
+  // rank 0 checks the code grid at that index against its table and renumbers
+  // it to record numbers, and every process takes its strip of the result.
+  // With a multilayer table the land-use grid refers to that table, and its
+  // layer codes are checked and renumbered against the land-use table and
+  // broadcast. Collective.
+  void CheckLanduseCodes(int registryIndex);
+  void check_irrig_Codes(int registryIndex);
+  void check_SOIL_Codes(int registryIndex);
+  // Step 13 with a multilayer table: the grids "landuse1".."landuseL" (L the
+  // layer count of the table's first type) over the held rows, holding the
+  // layer codes of the cells' multilayer types. Collective (halo exchange).
+  void MakeLanduseLayerGrids();
   // Step 10: "CellSizeX", "CellSizeY" and "RelCellArea", each read when the
   // control file declares it and created otherwise; a created relative area
   // becomes the cell weights. Created grids are written once.
@@ -201,6 +218,12 @@ public:
   int FirstVariableGridIndex() const { return firstVariableGrid_; }
   double MaxElevation() const { return maxElevation_; }
   int LanduseLayerCount() const { return landuseLayerCount_; }
+  // Registry indexes of the land-use layers: element 0 the grid "landuse",
+  // then the layer grids; empty without a multilayer table.
+  const std::vector<int> &LanduseLayerGrids() const { return landuseLayerGrids_; }
+  const std::optional<MultilayerLanduseTable> &MultilayerLanduse() const {
+    return multilayerTable_;
+  }
   bool IrrigationSwitch() const { return irrigationSwitch_; }
   const zonalstatistic *StandardGridStatistic(int registryIndex) const;
   // The file context of this object's grid reads and writes.
@@ -240,6 +263,23 @@ private:
   // the program yet: this writes nothing until it is linked here.
   void WriteOneGridOutput(int registryIndex);
   bool OwnsCell(long row, long column) const;
+  // The codes of the records 1..n of the table a code grid refers to.
+  std::vector<int> TableCodesOf(CodeGridKind kind) const;
+  // Rank 0: checks and renumbers the whole grid of entry and logs the lines;
+  // returns the exit code of a failure (its FATAL entry logged) or 0.
+  int CheckWholeCodeGrid(GridEntry &entry, CodeGridKind kind);
+  void CheckCodeGrid(int registryIndex, CodeGridKind kind);
+  void BroadcastLayerCodes();
+  // A code grid that was just re-read: checked on rank 0 (which holds every
+  // row), renumbered on every process; a re-read "landuse" with a multilayer
+  // table also rebuilds the layer grids. Collective.
+  void RenumberRereadCodeGrid(int registryIndex);
+  // A code grid whose initial values came back: the layer grids follow a
+  // restored "landuse" of a multilayer land use.
+  void FollowRestoredCodeGrid(int registryIndex);
+  // Every held cell of each layer grid: the layer code of the cell's
+  // multilayer type in the own valid cells, nodata elsewhere; then the halo.
+  void FillLanduseLayerGrids();
 
   // Derived grids: a new set-up grid over the held rows, filled with nodata,
   // at the first free registry entry (none: "FATAL: <noFreeText> (at position
@@ -285,6 +325,14 @@ private:
   std::array<int, 6> regionGrids_{};
   double transitionDistance_ = 0.0;
   int landuseLayerCount_ = 0;
+  std::vector<int> landuseLayerGrids_;
+  // The code grids checked at set-up, checked again whenever they are re-read.
+  struct CheckedCodeGrid {
+    int registryIndex = 0;
+    CodeGridKind kind = CodeGridKind::Soil;
+  };
+  std::vector<CheckedCodeGrid> checkedCodeGrids_;
+  const CheckedCodeGrid *CheckedCodeGridAt(int registryIndex) const; // none when not checked
   bool irrigationSwitch_ = false;
   OneBasedArray<soil_class> soilTable_;
   bool soilTableRead_ = false;

@@ -39,18 +39,6 @@ std::optional<int> ParseInt(std::string_view text) {
   return value;
 }
 
-// An integer the way "%d" takes it (white space and line breaks skipped, an
-// optional sign, digits); nothing when there is none or it is out of range.
-std::optional<int> ScanInt(std::FILE *file) { return ParseInt(ScanIntegerText(file)); }
-
-// A finite real the way "%lf" takes it; nothing when it cannot be read.
-std::optional<double> ScanDouble(std::FILE *file) {
-  double value = 0.0;
-  if (std::fscanf(file, "%lf", &value) != 1 || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
 // The next line with its line break; false at the end of the file.
 bool ReadLine(ControlFileReader &reader, std::string &line) {
   line.clear();

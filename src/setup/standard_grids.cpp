@@ -8,6 +8,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/string_helpers.h"
 #include "raster/collective_failure.h"
+#include "raster/grid_file_size.h"
 #include "raster/grid_reader.h"
 #include "raster/grid_writer.h"
 #include "raster/strip_exchange.h"
@@ -274,6 +275,14 @@ GridSections ReadGridSections(ControlFileReader &reader) {
   sections.ElevationFile = reader.ReadWord("Name for ");
   reader.FindControlKey("[standard_grids]", true);
   const int count = reader.ReadInt("couner/number of grids ");
+  // Entries 3 to count + 2 of the registry: a count beyond it is refused at
+  // once (the definitions are collected as read, never sized from the count).
+  if (count > GridRegistry::LastIndex - 2)
+    ThrowFatal(reader.Log(), 17,
+               Concat("error in control file ", reader.FileName(),
+                      ", number of standard grids in [standard_grids] is ", count,
+                      ", but the grid registry holds at most ", GridRegistry::LastIndex - 2,
+                      " standard grids"));
   for (int i = 1; i <= count; ++i) {
     bool atEnd = false;
     const std::string line = ReadDefinitionLine(reader, atEnd);
@@ -509,8 +518,10 @@ RasterGeometry defaultini::ReadGridHeader() {
   } closer{file};
 
   std::array<double, 6> values{};
+  const std::optional<std::uint64_t> fileBytes = OpenFileBytes(file);
   char start[4] = {};
   const bool ascii = std::fread(start, 1, 4, file) == 4 && std::memcmp(start, "ncol", 4) == 0;
+  GridFileFormat format = GridFileFormat::Ascii;
   std::rewind(file);
   if (ascii) {
     char label[256];
@@ -524,6 +535,7 @@ RasterGeometry defaultini::ReadGridHeader() {
       if (gotDoubles < 12)
         ThrowFatal(*Log, 22, Concat("error reading double value from the header of ", path));
       std::copy(doubles.begin(), doubles.begin() + 6, values.begin());
+      format = GridFileFormat::BinaryDouble;
     } else {
       std::rewind(file);
       std::array<float, 12> floats{};
@@ -537,6 +549,7 @@ RasterGeometry defaultini::ReadGridHeader() {
             Concat("error reading double value #", gotFloats + 1, " from the header of ", path));
       for (std::size_t i = 0; i < 6; ++i)
         values[i] = static_cast<double>(floats[i]);
+      format = GridFileFormat::BinaryFloat;
     }
   }
   std::FILE *open = file;
@@ -548,6 +561,10 @@ RasterGeometry defaultini::ReadGridHeader() {
       !std::isfinite(values[3]) || !std::isfinite(values[4]) || values[4] <= 0.0 ||
       !std::isfinite(values[5]))
     ThrowFatal(*Log, 22, Concat("error reading ", path, ": invalid header values"));
+  GridFileHeader header;
+  header.ncols = values[0];
+  header.nrows = values[1];
+  CheckHeaderFitsFile(*Log, path, format, header, 0, fileBytes);
   RasterGeometry geometry;
   geometry.ncols = static_cast<int>(std::floor(values[0]));
   geometry.nrows = static_cast<int>(std::floor(values[1]));
@@ -629,9 +646,12 @@ void defaultini::StepDistributeZoneGrid() {
   int failure = 0;
   if (MPIRank == 0)
     failure = CaptureExitCode([&] {
-      WriteRegionsGrid(decomposition_, [this](const Grid &grid, const std::string &fileName) {
-        tavro::WriteGrid(FileContext(), fileName, grid, WriteAsciiGrids, WriteDoubleGrids);
-      });
+      WriteRegionsGrid(
+          decomposition_,
+          [this](const Grid &grid, const std::string &fileName) {
+            tavro::WriteGrid(FileContext(), fileName, grid, WriteAsciiGrids, WriteDoubleGrids);
+          },
+          *Log);
     });
   ThrowIfAnyFailed(failure);
 
@@ -714,12 +734,14 @@ void defaultini::ReadPeriodicGrids(long hour, long day, long month, long year) {
       const GridReadOptions options{entry.fillcode, false, true,  entry.defaultValue,
                                     true,           true,  false, true};
       tavro::ReadGrid(FileContext(), entry.Periodic.DatedFileName, *entry.Data, options);
-      // The land-use layers follow a re-read "landuse" grid once multilayer
-      // land-use tables are part of the set-up.
+      // Raw codes would be taken for record numbers: a re-read code grid is
+      // checked and renumbered before anything uses it.
+      RenumberRereadCodeGrid(index);
       break;
     }
     case PeriodicAction::Restore:
       RestoreInitialValues(entry);
+      FollowRestoredCodeGrid(index);
       break;
     }
   }

@@ -26,6 +26,7 @@ bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 constexpr int kOpenErrorExitCode = 28;
 constexpr int kCloseErrorExitCode = 11;
+constexpr int kControlFileExitCode = 17;
 
 } // namespace
 
@@ -84,8 +85,15 @@ int defaultini::ReadVariableGrids() {
   ControlFileReader &reader = ControlFile();
   reader.FindControlKey("[variable_grids]", true);
   const int count = reader.ReadInt(" number of variable grids ");
+  // More grids than the registry holds cannot be set up; nothing is sized
+  // from the count, the flags grow with the definitions read.
+  if (count > GridRegistry::LastIndex)
+    ThrowFatal(*Log, kControlFileExitCode,
+               Concat("error in control file ", ControlFileName,
+                      ", number of variable grids in [variable_grids] is ", count,
+                      ", but the grid registry holds at most ", GridRegistry::LastIndex, " grids"));
   variableGridCount_ = count > 0 ? count : 0;
-  variableReadFlags_ = OneBasedArray<int>(static_cast<std::size_t>(variableGridCount_), 0);
+  variableReadFlags_ = OneBasedArray<int>(0);
   if (count > 0) {
     firstVariableGrid_ = Registry->FirstFreeIndex();
     if (firstVariableGrid_ == 0)
@@ -103,6 +111,7 @@ int defaultini::ReadVariableGrids() {
       VariableGridDefinition definition = *parsed;
       definition.writecode = reader.ReadInt("Writegrid for a variable grid ");
       definition.readgrid = reader.ReadInt("Readgrid for a variable grid ");
+      variableReadFlags_.Resize(static_cast<std::size_t>(i));
       variableReadFlags_[static_cast<std::size_t>(i)] = definition.readgrid;
 
       const int index = Registry->FirstFreeIndex();

@@ -17,6 +17,9 @@ unsatzonmodellklasse::unsatzonmodellklasse(
   CloseModuleSection(*this);
   if (FlowControl == 0)
     return;
+  RankZones(subbasinGrid_, subbasinTable_, subbasinIndex_, ZoneCount, MaxZoneCode);
+  ZoneTable = &subbasinTable_;
+  ZoneIndex = &subbasinIndex_;
   CreateExchangeArrays();
   // The phenology reads the root-zone moisture by this name during the run.
   meanTheta_ = MakeStripGrid(*this);
@@ -146,6 +149,7 @@ void unsatzonmodellklasse::FinishRun(bool append) {
     WriteStorage(StorageFileName, append);
     Initialized = 0; // the section is written once
   }
+  FinishTracerGrids();
   ReleaseMemory();
 }
 

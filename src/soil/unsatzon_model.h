@@ -3,8 +3,9 @@
 // runoff arrays (Qg, QBb), the storage constants, the river exchange table and
 // the zone table of "zonegrid_soilmodel" that the application hands to the
 // lateral and routing modules, and the "[unsatzon_model]" state section.
-// The physics and the zone ranking come later; this class fixes the module's
-// interface and creates the handed-over arrays (zero) when it is active.
+// When active, it ranks its subbasins from "zonegrid_soilmodel" in its
+// constructor and creates the handed-over arrays (zero) for them; the physics
+// come later.
 #pragma once
 
 #include "kernel/grid.h"
@@ -31,7 +32,8 @@ public:
                        int substepCount);
 
   // Hands the module's zone table (index, records, count, highest code) to
-  // the settings of the irrigation, groundwater and routing modules.
+  // the settings of the irrigation, groundwater and routing modules: when
+  // active its own subbasins, which live as long as the module.
   virtual void CopyZoneTableTo(ModuleSettings &settings) const;
 
   virtual void ComputeMaxPumping();
@@ -65,7 +67,7 @@ public:
   virtual void PreSpinUpFinish();
   // With FlowControl above 0: when marked initialised and a state file name is
   // known, writes its state section (appended when append, else creating the
-  // file); then releases its grids and the base resources.
+  // file); then releases its tracer grids, its grids and the base resources.
   virtual void FinishRun(bool append);
   virtual void WriteStorage(const std::string &fileName, bool append);
   void ReleaseMemory() override;
@@ -90,6 +92,11 @@ private:
   SubbasinValues kelsqd_;
   SubbasinValues kelsqi_;
   riverflow_table riverflow_;
+  // The subbasins of "zonegrid_soilmodel", which ZoneTable and ZoneIndex
+  // point at once they are ranked.
+  const Grid *subbasinGrid_ = nullptr;
+  OneBasedArray<ZoneRecord> subbasinTable_;
+  OneBasedArray<int> subbasinIndex_;
   Grid meanTheta_;
   int meanThetaIndex_ = 0;
   bool exchangeArraysCreated_ = false;

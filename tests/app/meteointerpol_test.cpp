@@ -199,6 +199,18 @@ TEST_F(MeteointerpolTest, MalformedStationInputIsFatal) {
       {header + "2001 1 2 0 1 1 1\n2001 1 3 0 1 2\n", 49, "no readable value for station 3 of 3"},
       {header + "2001 1 2 0 1 1 1\nx 1 3 0 1 2 3\n", 49,
        "FATAL: error reading station data file stations.dat, line 7: no date"},
+      // A year too long for 64 bits, and parts of a date that the date code
+      // cannot hold: the same refusal, never an overflow.
+      {header + "2001 1 2 0 1 1 1\n9223372036854775808 1 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date (year month day "
+       "hour) could be read"},
+      {header + "2001 1 2 0 1 1 1\n9223372036854775807 1 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date (year month day "
+       "hour) could be read"},
+      {header + "2001 1 2 0 1 1 1\n2001 1 3 -9223372036854775807 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date"},
+      {header + "2001 1 2 0 1 1 1\n2001 99999999999999999 3 0 1 2 3\n", 49,
+       "FATAL: error reading station data file stations.dat, line 7: no date"},
       {"title\nY M D H 1 2 3\nY M D H 1 2\nY M D H 1 2 3\nnames\n2001 1 2 0 1 1 1\n", 49,
        "FATAL: error reading station description from stations.dat: line 3 holds no readable "
        "value for station 3 of 3"},

@@ -34,6 +34,7 @@ namespace tavro {
 namespace {
 
 constexpr const char *kControl = "control.txt_0.$$$";
+using test::Logged;
 
 class ModuleShellsTest : public testing::Test {
 protected:
@@ -51,15 +52,20 @@ protected:
     settings_.FirstRow = 1;
     settings_.LastRow = 3;
     settings_.EndDate = ModelDate{23, 31, 12, 2001};
+    // The soil-water module ranks its subbasins 4 and 9 from this grid.
+    subbasins_.Fill(9.0);
+    subbasins_[1][1] = 4.0;
+    subbasins_[3][4] = -9999.0;
+    registry_.AddGrid(3, "subbasins.asc", &subbasins_, nullptr, 1, "zonegrid_soilmodel", 0, 1, 3, 4,
+                      3, log_);
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
-  bool Logged(const std::string &text) const { return test::Logged(text); }
-
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
   OneBasedArray<int> zoneIndex_{2, 1};
   OneBasedArray<ZoneRecord> zoneTable_{2};
+  Grid subbasins_{1, 3, 4, 3, log_};
   ModuleSettings settings_;
 };
 
@@ -68,6 +74,7 @@ using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const Mod
 struct ShellCase {
   const char *section;
   Factory make;
+  const char *ownValues = ""; // what the module reads after the two head values
 };
 
 template <class T> Factory Plain() {
@@ -109,21 +116,27 @@ std::vector<ShellCase> Shells() {
       {"special_output",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<SpecialOutputClass>(e, s, 2);
-       }},
+       },
+       "numfiles = 0;\n"},
   };
 }
 
 std::string Section(const std::string &name, int flowControl, double interval) {
-  return "[" + name + "]\n" + std::to_string(flowControl) + "  # flow control parameter\n" +
-         std::to_string(interval) + "  # time interval\n";
+  std::string text = "[" + name + "]\n" + std::to_string(flowControl) +
+                     "  # flow control parameter\n" + std::to_string(interval) +
+                     "  # time interval\n";
+  // An active routing reads its values and descriptions (none) on.
+  if (name == "routing_model" && flowControl != 0)
+    text += "1 1000 10 1\nq.stat 0\nobserved.dat\n0\n0\n\n";
+  return text;
 }
 
 TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {
   for (const ShellCase &shell : Shells()) {
     SCOPED_TRACE(shell.section);
     for (int flowControl : {0, 3}) {
-      test::WriteFixture(kControl,
-                         "[other]\n1\n" + Section(shell.section, flowControl, 60.0) + "[after]\n");
+      test::WriteFixture(kControl, "[other]\n1\n" + Section(shell.section, flowControl, 60.0) +
+                                       shell.ownValues + "[after]\n");
       int error = -1;
       auto module = shell.make(error, settings_);
       EXPECT_EQ(error, 0);
@@ -276,6 +289,14 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   abflussmodellklasse routing(error, soilZones, 0, nullptr, 1);
 
   EXPECT_EQ(soil.GetSubstepCount(), 2);
+  // The soil module's own subbasins, not the set-up's zones, go to the others.
+  ASSERT_EQ(soilZones.ZoneCount, 2);
+  EXPECT_EQ(soilZones.MaxZoneCode, 9);
+  EXPECT_EQ((*soilZones.ZoneIndex)[4], 1);
+  EXPECT_EQ((*soilZones.ZoneIndex)[9], 2);
+  EXPECT_EQ((*soilZones.ZoneTable)[2].zonenwert, 9.0);
+  EXPECT_EQ((*soilZones.ZoneTable)[2].sx, 10.0);
+  EXPECT_NE(soilZones.ZoneTable, settings_.ZoneTable);
   ASSERT_NE(soil.GetQg(), nullptr);
   EXPECT_EQ(soil.GetQg()->SubbasinCount(), 2);
   EXPECT_NE(soil.GetQg(), soil.GetQBb());
@@ -305,6 +326,16 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
 
   soil.ReleaseMemory();
   EXPECT_EQ(registry_.FindGrid("MeanThetaInRootZone", true), 0); // entry released
+}
+
+TEST_F(ModuleShellsTest, ActiveSoilWaterNeedsItsZoneGrid) {
+  registry_.ReleaseGrid(3);
+  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  int error = 0;
+  EXPECT_EQ(test::ExitCodeOf([&] { unsatzonmodellklasse soil(error, settings_, nullptr, 1); }), 33);
+  EXPECT_EQ(error, 33);
+  EXPECT_TRUE(Logged("zonegrid_soilmodel not found in memory,;These data are needed within "
+                     "unsatzon_model"));
 }
 
 TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
@@ -407,7 +438,7 @@ TEST_F(ModuleShellsTest, TracerDescriptionReadsTheNumberOfTracers) {
       {"[substance_transport]\n0  # number of tracers\n", 0, nullptr},
       {"[substance_transport]\n10\n", 58,
        "FATAL: not more than 9 tracer species are allowed at one time"},
-      {"[substance_transport]\n2\n", 103, "FATAL: substance transport of 2 tracers is not"},
+      {"[substance_transport]\n2\n", 56, "FATAL: error reading parameters for tracer 1:"},
       {"[other]\n", 17, "FATAL: error in control file, [substance_transport]; (EOF)not found!"},
   };
   for (const Case &c : cases) {

@@ -31,6 +31,24 @@ prepare_example() {
   fi
   cd example/run || exit 1
 }
+# Puts one radioactive tracer into the control file $1 in place of the count
+# of "[substance_transport]", wherever that section stands.
+with_one_tracer() {
+  awk -v line="$tracer_line" '
+    /^\[/ { section = $1 }
+    section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
+      print "1 number of tracers"; print line; done = 1; next
+    }
+    { print }' "$1" >"$1.new" && mv "$1.new" "$1"
+}
+tracer_line="Cesium radioactive half_time = 11012 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 0 gwini = 0 statcode = 2001 gridcode = 0 path = ./ statext = sta gridext = asc"
+# The active modules among those that carry tracers: name and the first five
+# characters of the name (in the names of the tracer files).
+active_tracer_modules() {
+  awk '/^\[/ { section = substr($1, 2, length($1) - 2); first = 1; next }
+       first && NF > 0 { first = 0; if ($1 != 0) print section }' "$1" |
+    grep -x -E 'irrigation|snow_model|interception_model|SiltingUpModel|groundwater_flow|unsatzon_model|SurfaceRoutingModel'
+}
 expect_no_fatal() { grep -q 'level="0"' "$1" && fail "$1 holds a FATAL entry"; return 0; }
 expect_dialogue_once() {
   [ "$(grep -c "choose one of the above options" out.txt)" -eq 1 ] || fail "dialogue not shown once"
@@ -109,14 +127,23 @@ example_np1 | example_np3)
   expect_console "exitcode 0"
   [ "$(grep -c "routing_model .*time of meteo data" out.txt)" -eq 28 ] || fail "not 28 daily steps"
   expect_console "routing_model 28.1.2012 0. h"
+  # The code grids are renumbered to the records of their tables.
+  expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
+  expect_console "9 replaced by 2 ..."
+  expect_console "ranking zones from zone.asc for unsatzon_model"
+  expect_console "number inbetween areas (routings)    : 2"
+  expect_console "number of inflows              (ZL)  : 1"
+  expect_console "reading routing description 2"
+  grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
+    wq_tabZL.001 || fail "no table of the inflow channel"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
 example_same_output_np1_np3)
   # The strongest end-to-end check: output files do not depend on the number
-  # of processes or threads (the map of owning processes aside).
+  # of processes (the map of owning processes aside) nor on the number of
+  # threads (one thread against two).
   prepare_example
-  # One process with one thread against three processes with two threads each.
   OMP_NUM_THREADS=1 run 1 example.ctl
   expect_status 0
   mkdir ../np1 && mv -- * ../np1/
@@ -124,18 +151,26 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' \
+    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001 \
+    'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
+    'regions.$w1' 'regions.$r2' 'regions.$w2' \
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
     sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
+  # Record numbers, no land-use or soil codes, in the renumbered grids.
+  grep -q -P '(^|\t)(100|200|5|9)(\t|$)' ../np1/landuse_records.asc ../np1/soil_records.asc &&
+    fail "a renumbered grid holds a code of its table"
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
   np1_files=$(cd ../np1 && ls | grep -v -E "$skip")
   np3_files=$(ls | grep -v -E "$skip")
   [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
   for f in $np1_files; do cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"; done
   grep -q -P '^2012\t 1\t28\t 0\t' terrain_height.stat || fail "no statistics row for the last day"
+  # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
+  [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
+    fail "points.txt lacks the 28 daily rows of the terrain height"
   # Every interpolated variable has a statistics row for each of the 28 days.
   for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
     wind_speed air_pressure; do
@@ -153,18 +188,47 @@ example_without_special_output)
   ;;
 example_missing_module_section)
   prepare_example "[snow_model]"
-  # Under three processes every rank stops with the code; which rank's
-  # MPI_Abort ends the job first (and cuts the others' output) is open, so
-  # the entries are checked with one process.
-  run 3 example.ctl
-  expect_status 17
-  run 1 example.ctl
-  expect_status 17
-  expect_console "error in control file, [snow_model]; (EOF)not found!"
-  expect_console "exceptions in ModellApplication::init() caught!"
-  expect_console "Program aborted with exit code 17"
-  grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
-    fail "XML lacks the control-file error"
+  # Every rank meets the error by itself: the job ends in order, with every
+  # entry on the console and in the file, under one and three processes.
+  for np in 1 3; do
+    run $np example.ctl
+    expect_status 17
+    expect_console "error in control file, [snow_model]; (EOF)not found!"
+    expect_console "exceptions in ModellApplication::init() caught!"
+    expect_console "Program aborted with exit code 17"
+    expect_wellformed Tavro_Diag_0.xml
+    grep -q 'description= "error in control file, \[snow_model\]; (EOF)not found!"' Tavro_Diag_0.xml ||
+      fail "XML lacks the control-file error"
+  done
+  ;;
+example_one_tracer)
+  # A copy of the example with one radioactive tracer: every active module
+  # that carries tracers writes the header of its concentration statistics,
+  # the same under 1 and 3 processes. Each run has a directory of its own.
+  for np in 1 3; do
+    mkdir -p "$work/np$np" && cd "$work/np$np" || exit 1
+    prepare_example
+    with_one_tracer example.ctl
+    modules=$(active_tracer_modules example.ctl)
+    [ -n "$modules" ] || fail "no active module carries tracers"
+    run "$np" example.ctl
+    expect_status 0
+    expect_console "reading parameters for tracer 1 ..."
+    expect_console "done."
+    expect_console "the end."
+    expect_wellformed Tavro_Diag_0.xml
+    expect_no_fatal Tavro_Diag_0.xml
+    for module in $modules; do
+      file="ces${module:0:5}.sta"
+      [ -f "$file" ] || fail "-n $np: no statistics $file of $module"
+      [ "$(sed -n 2p "$file")" = "tracer concentration for tracer 1 (ces) _submodel:$module" ] ||
+        fail "-n $np: $file lacks its title"
+      head -1 "$file" | grep -q -P '^YY\tMM\tDD\tHH\t.*\ttot_average$' || fail "-n $np: $file lacks its columns"
+      if [ "$np" = 3 ]; then
+        cmp -s "$work/np1/example/run/$file" "$file" || fail "$file differs between 1 and 3 processes"
+      fi
+    done
+  done
   ;;
 ctrl_c_answer_0 | ctrl_c_answer_3 | ctrl_c_answer_x)
   run_with_input 2 "${case_name#ctrl_c_answer_}
@@ -197,6 +261,82 @@ ctrl_c_answer_2)
   expect_console "program manually killed by pressing Ctrl-C and selecting 2!"
   grep -q "run returned" out.txt && fail "the run went on after choice 2"
   expect_wellformed Tavro_Diag_0.xml
+  ;;
+zone_nodata_same_output)
+  # Zone grids whose nodata value is 0 or 1000 divide and run like the
+  # example under 1, 2 and 3 processes. Their grid files differ from the
+  # example's only in the nodata value; the statistics of the nodata-0 grid
+  # are the example's, those of the nodata-1000 grid name the codes 1001 to
+  # 1003 (and count every height, all below 1000, as a hole).
+  source "$(dirname "${BASH_SOURCE[0]}")/example_variants.sh"
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  outputs() { (cd "$1" && ls | grep -v -E "$skip"); }
+  for name in example zone_nodata_zero zone_nodata_thousand; do
+    for np in 1 2 3; do
+      make_variant "$name" "$work/$name$np" || fail "no input $name"
+      (cd "$work/$name$np/run" && "$mpiexec" -n "$np" "$tavro" example.ctl >out.txt 2>err.txt </dev/null)
+      status=$?
+      cd "$work/$name$np/run" || exit 1
+      expect_status 0
+      expect_wellformed Tavro_Diag_0.xml
+      expect_no_fatal Tavro_Diag_0.xml
+      [ "$(outputs .)" = "$(outputs "$work/example1/run")" ] || fail "$name np$np: other files"
+      for f in $(outputs .); do
+        cmp -s "$f" "$work/${name}1/run/$f" || fail "$name: $f differs between 1 and $np processes"
+      done
+    done
+  done
+  cd "$work" || exit 1
+  for name_nodata in zone_nodata_zero:0 zone_nodata_thousand:1000; do
+    name=${name_nodata%:*} nodata=${name_nodata#*:}
+    for f in terrain.asc soil_depth.min soil_depth.max soil_depth.mit; do
+      awk -v nodata="$nodata" 'BEGIN { FS = OFS = "\t" }
+        { for (i = 1; i <= NF; ++i) if ($i == "-9999") $i = nodata; print }' \
+        "example1/run/$f" >expected.txt
+      cmp -s expected.txt "${name}1/run/$f" || fail "$name: $f differs from the example's"
+    done
+  done
+  cmp -s example1/run/terrain_height.stat zone_nodata_zero1/run/terrain_height.stat ||
+    fail "zone_nodata_zero: terrain_height.stat differs from the example's"
+  grep -q -P '^YY\tMM\tDD\tHH\t"1001"\t"1002"\t"1003"\ttot_average$' \
+    zone_nodata_thousand1/run/terrain_height.stat || fail "the statistics lack the codes 1001 to 1003"
+  ;;
+fatal_end_rank1_alone)
+  # Rank 1 fails while ranks 0 and 2 wait in a collective: the job still ends
+  # with its code, within a few seconds.
+  SECONDS=0
+  run 3 1:17
+  expect_status 17
+  [ "$SECONDS" -le 20 ] || fail "the job took $SECONDS s to end"
+  grep -q -F "(mpi-rank  1) probe failure of mpi-rank 1" err.txt || fail "rank 1's entry is missing"
+  grep -q -F "(mpi-rank  1) Program aborted with exit code 17" err.txt ||
+    fail "rank 1's abort entry is missing"
+  ;;
+fatal_end_rank0_alone)
+  # Rank 0 fails alone: it closes its log before the job is aborted.
+  run 3 0:21
+  expect_status 21
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 21"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
+  ;;
+fatal_end_ranks12_disagree)
+  # Ranks 1 and 2 fail with different codes: the lowest failing rank's wins.
+  run 3 1:22 2:23
+  expect_status 22
+  ;;
+fatal_end_all_disagree)
+  # Every rank fails, each with its own code: the job ends in order with
+  # rank 0's code, and every entry reaches the console and the file.
+  run 3 0:17 1:22 2:23
+  expect_status 17
+  expect_console "probe failure of mpi-rank 0"
+  expect_console "Program aborted with exit code 17"
+  grep -q -F "(mpi-rank  2) Program aborted with exit code 23" err.txt ||
+    fail "rank 2's abort entry is missing"
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
+    fail "XML lacks the abort entry"
   ;;
 *)
   fail "unknown case"

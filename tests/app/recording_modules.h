@@ -440,7 +440,7 @@ public:
   void SetRiverflowTable(riverflow_table *t) override { riverflow = t; }
   void SetQg(SubbasinRunoffArrays *q) override { qg = q; }
   void LinkSoilTracerGrids() override { TAVRO_RECORD("LinkSoilTracerGrids"); }
-  void SetMaxIrrig(SubbasinValues *a, SubbasinValues *b) override {
+  void SetMaxIrrig(IrrigationLimits *a, IrrigationLimits *b) override {
     maxIrrig = a;
     maxIrrigReservoirs = b;
   }
@@ -455,7 +455,7 @@ public:
   IrrigationAmounts amounts;
   riverflow_table *riverflow = nullptr;
   SubbasinRunoffArrays *qg = nullptr;
-  SubbasinValues *maxIrrig = nullptr, *maxIrrigReservoirs = nullptr;
+  IrrigationLimits *maxIrrig = nullptr, *maxIrrigReservoirs = nullptr;
   RoutingTargets *target = nullptr;
   DischargeRelations *abfrel = nullptr;
 };
@@ -499,8 +499,8 @@ public:
     readMode = mode;
     TAVRO_RECORD("ReadStorage");
   }
-  SubbasinValues *GetMaxIrrig() override { return &maxIrrig; }
-  SubbasinValues *GetMaxIrrigFromReservoirs() override { return &maxIrrigReservoirs; }
+  IrrigationLimits *GetMaxIrrig() override { return &maxIrrig; }
+  IrrigationLimits *GetMaxIrrigFromReservoirs() override { return &maxIrrigReservoirs; }
   RoutingTargets *GetRoutingTarget() override { return &target; }
   DischargeRelations *GetAbfrel() override { return &abfrel; }
   TAVRO_DATE_OP(ComputeTimeStep)
@@ -514,7 +514,7 @@ public:
   riverflow_table *riverflow = nullptr;
   std::string storageFile;
   int readMode = -1;
-  SubbasinValues maxIrrig, maxIrrigReservoirs;
+  IrrigationLimits maxIrrig, maxIrrigReservoirs;
   RoutingTargets target;
   DischargeRelations abfrel;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 
 namespace tavro {
 namespace {
@@ -61,6 +62,30 @@ TEST(DateCodeTest, TakesTheDateInEitherOrder) {
   const ModelDate date{8, 7, 3, 2021}; // hour, day, month, year
   EXPECT_EQ(DateCode(date), DateCode(2021, 3, 7, 8));
   EXPECT_EQ(DateCode(2021, 3, 7, 8), 2021L * 93000 + 3 * 7750 + 7 * 250 + 8);
+}
+
+TEST(DateCodeTest, PartsThatFitCombineWithoutOverflow) {
+  constexpr long max = std::numeric_limits<long>::max();
+  const long years = MaxDateCodeTerm / YearFactor;
+  EXPECT_GT(years, 20'000'000'000'000L); // every year a station file may sensibly hold
+  EXPECT_TRUE(DateCodeFits(2021, 3, 7, 8));
+  EXPECT_TRUE(DateCodeFits(-9999, -9999, -9999, -9999));
+  // The extremes that fit give codes within the range of long.
+  EXPECT_TRUE(DateCodeFits(years, MaxDateCodeTerm / MonthFactor, MaxDateCodeTerm / DayFactor,
+                           MaxDateCodeTerm));
+  EXPECT_GT(
+      DateCode(years, MaxDateCodeTerm / MonthFactor, MaxDateCodeTerm / DayFactor, MaxDateCodeTerm),
+      0);
+  EXPECT_LT(DateCode(-years, -(MaxDateCodeTerm / MonthFactor), -(MaxDateCodeTerm / DayFactor),
+                     -MaxDateCodeTerm),
+            0);
+  const struct {
+    long year, month, day, hour;
+  } refused[] = {{max, 1, 1, 0},    {years + 1, 1, 1, 0}, {-years - 1, 1, 1, 0}, {2021, max, 1, 0},
+                 {2021, 1, max, 0}, {2021, 1, 1, max},    {2021, 1, 1, -max - 1}};
+  for (const auto &d : refused)
+    EXPECT_FALSE(DateCodeFits(d.year, d.month, d.day, d.hour))
+        << d.year << " " << d.month << " " << d.day << " " << d.hour;
 }
 
 } // namespace

@@ -489,8 +489,9 @@ TEST_F(MeteointerpolStepTest, ConstructionErrors) {
                  << c.what << " " << c.spec.method << " " << c.spec.slope << " " << c.spec.ratio);
     const std::vector<std::string> before = Identifiers();
     EXPECT_EQ(ConstructionCode(c.spec), c.code == 0 ? -1 : c.code);
-    if (!c.entry.empty())
+    if (!c.entry.empty()) {
       EXPECT_TRUE(test::Logged(c.entry));
+    }
     EXPECT_EQ(Identifiers(), before); // nothing left behind
   }
 }

@@ -4,6 +4,7 @@
 // results; binary stacks written by all processes together form the whole
 // file; truncated files stop every process with the read error; a stack file
 // that cannot be opened for writing is still read.
+#include "decomposed_raster.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "raster/grid_file_context.h"
@@ -59,17 +60,7 @@ const char *NameOf(Format format) {
 class GridFilesMpiTest : public testing::Test {
 protected:
   void SetUp() override {
-    test::WriteFixture("MpiSpeedFactor.dat", "1\n");
-    if (Rank() == 0) {
-      zone_ = Grid(1, kRows, kCols, kRows, log_);
-      for (int r = 1; r <= kRows; ++r)
-        for (int c = 1; c <= kCols; ++c)
-          zone_[r][c] = Valid(r, c) ? 1.0 : kNoData;
-    }
-    testing::internal::CaptureStdout(); // the decomposition's own report
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &zone_ : nullptr,
-                                          RasterShape{kCols, kRows, kNoData}, log_);
-    testing::internal::GetCapturedStdout();
+    decomposition_ = test::DecomposeRaster(zone_, kCols, kRows, kNoData, Valid, log_);
     context_.geometry = {kCols, kRows, 3512345.5, 5612345.0, 25, kNoData};
     context_.firstRow = static_cast<int>(decomposition_.strip.first);
     context_.lastRow = static_cast<int>(decomposition_.strip.last);
@@ -212,8 +203,16 @@ TEST_F(GridFilesMpiTest, TruncatedBinaryGridStopsEveryProcess) {
           << "keepWholeOnRoot " << keepWhole;
     }
   }
+  // The header's size is checked against the file before anything is read.
   if (Rank() == 0) {
-    EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml").find("error reading double grid cut.float"),
+    const std::string diagnostics = test::ReadWholeFile("Tavro_Diag_0.xml");
+    EXPECT_NE(diagnostics.find("error reading cut.float: the header announces 6 rows and 7 "
+                               "columns, which need at least 216 bytes, but the file holds 212 "
+                               "bytes"),
+              std::string::npos);
+    EXPECT_NE(diagnostics.find("error reading cut.double: the header announces 6 rows and 7 "
+                               "columns, which need at least 432 bytes, but the file holds 428 "
+                               "bytes"),
               std::string::npos);
   }
 }
@@ -283,7 +282,9 @@ TEST_F(GridFilesMpiTest, TruncatedStackStopsEveryProcess) {
   }
   if (Rank() == 0) {
     EXPECT_NE(test::ReadWholeFile("Tavro_Diag_0.xml")
-                  .find("error reading double stack cut.stackat row 6, column 7"),
+                  .find("error reading cut.stack: the header announces 6 rows and 7 columns of 4 "
+                        "values per cell (levels 0 to 3), which need at least 1440 bytes, but the "
+                        "file holds 1432 bytes"),
               std::string::npos);
   }
 }

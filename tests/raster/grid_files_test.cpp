@@ -171,6 +171,48 @@ TEST_F(GridFilesTest, BinaryHeaderErrors) {
       << console;
 }
 
+// A header that matches the raster but announces more cells than the file
+// holds is refused before the grid is allocated, in every format.
+TEST_F(GridFilesTest, HeaderThatTheFileCannotFillIsRefusedBeforeReading) {
+  context_.geometry = {300, 200, 3500, 5200, 25, -9999}; // 60000 cells
+  context_.lastRow = 200;
+  const std::string asciiHeader = "ncols 300\nnrows 200\nxllcorner 3500\nyllcorner 5200\n"
+                                  "cellsize 25\nnodata_value -9999\n";
+  const std::vector<double> doubles = {300, 200, 3500, 5200, 25, -9999, 0, 0, 0, 0, 0, 0};
+  const std::vector<float> floats(doubles.begin(), doubles.end());
+  std::string floatHeader(floats.size() * sizeof(float), '\0');
+  std::memcpy(floatHeader.data(), floats.data(), floatHeader.size());
+  struct Case {
+    const char *name;
+    std::string content;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {"rows.asc", asciiHeader + std::string(299, '1') + "\n",
+       "error reading rows.asc: the header announces 200 rows and 300 columns, which need at "
+       "least 120000 bytes, but the file holds 381 bytes"},
+      {"rows.dbl", Bytes(doubles) + std::string(8 * 59999, '\0'),
+       "error reading rows.dbl: the header announces 200 rows and 300 columns, which need at "
+       "least 480096 bytes, but the file holds 480088 bytes"},
+      {"rows.flt", floatHeader + std::string(4 * 60000 - 1, '\0'),
+       "error reading rows.flt: the header announces 200 rows and 300 columns, which need at "
+       "least 240048 bytes, but the file holds 240047 bytes"},
+  };
+  for (const auto &c : cases) {
+    test::WriteFixture(c.name, c.content);
+    Grid grid;
+    const auto [console, code] = Read(c.name, grid);
+    EXPECT_EQ(code, 22) << c.name;
+    EXPECT_TRUE(Contains(console, c.entry)) << c.name << "\n" << console;
+    EXPECT_FALSE(grid.Allocated()) << c.name;
+  }
+  // A binary file longer than its header needs is read.
+  test::WriteFixture("long.dbl", Bytes(doubles) + std::string(8 * 60000 + 17, '\0'));
+  Grid grid;
+  const auto [console, code] = Read("long.dbl", grid);
+  EXPECT_EQ(code, -1) << console;
+}
+
 TEST_F(GridFilesTest, ExistingGridMustCoverTheRowsWhenNotAllocating) {
   test::WriteFixture("g.asc", kHeader + kCells);
   Grid missing;

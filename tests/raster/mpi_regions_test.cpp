@@ -15,7 +15,8 @@
 namespace tavro {
 namespace {
 
-constexpr double N = -9999.0; // nodata
+constexpr double N = -9999.0;  // nodata
+constexpr double X = kNoOwner; // a cell of no process in "MPIRegions" and "MPIHalo"
 
 // A grid of rows 1..n from the given rows (columns 1..m).
 Grid MakeGrid(const std::vector<std::vector<double>> &rows, DiagnosticsLog &log) {
@@ -145,9 +146,9 @@ TEST(Decomposition, HaloStripAddsARowWhereTheRasterHasOne) {
 // A 4 x 6 raster of 21 valid cells, divided among 3 processes of 7 cells:
 //   zone            owners
 //   V V V V V V     2 2 2 2 2 2
-//   V V N V V V     2 1 N 1 1 1
-//   V V V V N V     1 1 1 0 N 0
-//   N V V V V V     N 0 0 0 0 0
+//   V V N V V V     2 1 X 1 1 1
+//   V V V V N V     1 1 1 0 X 0
+//   N V V V V V     X 0 0 0 0 0
 class ThreeProcessRaster : public testing::Test {
 protected:
   DiagnosticsLog log{"", 4};
@@ -163,7 +164,7 @@ protected:
   }
   HaloList ReceiveList(int rank) {
     Grid halo(1, 4, 6, 4, log);
-    halo.Fill(N);
+    halo.Fill(X);
     MarkHaloCells(regions, halo, shape, strips[static_cast<std::size_t>(rank)], rank);
     return BuildHaloReceiveList(regions, halo, shape,
                                 HaloStrip(strips[static_cast<std::size_t>(rank)], 4));
@@ -172,7 +173,7 @@ protected:
 
 TEST_F(ThreeProcessRaster, HighestRankOwnsTheTopAndNeighboursShareRows) {
   const std::vector<std::vector<double>> owners{
-      {2, 2, 2, 2, 2, 2}, {2, 1, N, 1, 1, 1}, {1, 1, 1, 0, N, 0}, {N, 0, 0, 0, 0, 0}};
+      {2, 2, 2, 2, 2, 2}, {2, 1, X, 1, 1, 1}, {1, 1, 1, 0, X, 0}, {X, 0, 0, 0, 0, 0}};
   EXPECT_EQ(Rows(regions, 4, 6, 1), owners);
   EXPECT_EQ(strips, (std::vector<StripRows>{{3, 4}, {2, 3}, {1, 2}}));
   EXPECT_EQ(CountOwnedCells(regions, shape, 3), (MpiCellCounts{7, 7, 7}));
@@ -185,7 +186,8 @@ TEST_F(ThreeProcessRaster, ColumnRangesOfTheRequestedRows) {
   EXPECT_EQ(all[1], (RowColumnRange{1, 6}));
   EXPECT_EQ(all[3], (RowColumnRange{1, 6}));
   EXPECT_EQ(all[4], (RowColumnRange{2, 6}));
-  const OneBasedArray<RowColumnRange> strip = ComputeRowColumnRanges(regions, shape, {2, 3});
+  const OneBasedArray<RowColumnRange> strip =
+      ComputeRowColumnRanges(regions, {shape.ncols, shape.nrows, X}, {2, 3});
   EXPECT_EQ(strip[1], (RowColumnRange{0, -1}));
   EXPECT_EQ(strip[2], (RowColumnRange{1, 6}));
   EXPECT_EQ(strip[4], (RowColumnRange{0, -1}));
@@ -239,7 +241,7 @@ TEST_F(ThreeProcessRaster, HaloListsOfEachProcess) {
 // covering the gap; with nodata cells between they do not.
 //   zone                   owners
 //   V V V V V V V V V V    1 1 1 1 1 1 1 1 1 1
-//   V V V N N N N V V V    1 1 0 N N N N 0 0 0
+//   V V V N N N N V V V    1 1 0 X X X X 0 0 0
 //   V V V V V V V V V V    0 0 0 0 0 0 0 0 0 0
 TEST(Decomposition, HaloRecordSpansOnlyTheOwnersCells) {
   DiagnosticsLog log("", 4);
@@ -253,7 +255,7 @@ TEST(Decomposition, HaloRecordSpansOnlyTheOwnersCells) {
   EXPECT_EQ(strips, (std::vector<StripRows>{{2, 3}, {1, 2}}));
   const auto receiveList = [&](int rank) {
     Grid halo(1, 3, 10, 3, log);
-    halo.Fill(N);
+    halo.Fill(X);
     MarkHaloCells(regions, halo, shape, strips[static_cast<std::size_t>(rank)], rank);
     return BuildHaloReceiveList(regions, halo, shape, {1, 3});
   };
@@ -270,10 +272,57 @@ TEST(Decomposition, OneProcessOwnsEverythingWithoutHalo) {
   const auto strips = AssignOwners(zone, regions, shape, {3});
   EXPECT_EQ(strips, (std::vector<StripRows>{{2, 3}}));
   Grid halo(1, 4, 3, 4, log);
-  halo.Fill(N);
+  halo.Fill(X);
   MarkHaloCells(regions, halo, shape, {1, 4}, 0);
   EXPECT_TRUE(BuildHaloReceiveList(regions, halo, shape, HaloStrip(strips[0], 4)).empty());
 }
+
+// The owners and halo lists do not depend on the zone grid's nodata value,
+// also when it is 0 (the rank of a process) or above every rank.
+class NodataValueCases : public testing::TestWithParam<double> {};
+
+TEST_P(NodataValueCases, DecompositionIsTheSameForAnyNodataValue) {
+  DiagnosticsLog log("", 4);
+  const double nodata = GetParam();
+  const double v = nodata + 1.0; // a valid zone code
+  // The raster of ThreeProcessRaster, with this nodata value.
+  const RasterShape shape{6, 4, nodata};
+  const Grid zone = MakeGrid({{v, v, v, v, v, v},
+                              {v, v, nodata, v, v, v},
+                              {v, v, v, v, nodata, v},
+                              {nodata, v, v, v, v, v}},
+                             log);
+  Grid regions(1, 4, 6, 4, log);
+  regions.Fill(X);
+  const auto strips = AssignOwners(zone, regions, shape, {7, 7, 7});
+  EXPECT_EQ(Rows(regions, 4, 6, 1),
+            (std::vector<std::vector<double>>{
+                {2, 2, 2, 2, 2, 2}, {2, 1, X, 1, 1, 1}, {1, 1, 1, 0, X, 0}, {X, 0, 0, 0, 0, 0}}));
+  EXPECT_EQ(CountOwnedCells(regions, shape, 3), (MpiCellCounts{7, 7, 7}));
+  const std::vector<HaloList> expected{
+      {{2, 4, 3, 1}, {3, 1, 3, 1}},
+      {{1, 1, 6, 2}, {2, 1, 1, 2}, {3, 4, 1, 0}, {3, 6, 1, 0}, {4, 2, 3, 0}},
+      {{2, 2, 1, 1}, {2, 4, 3, 1}, {3, 1, 2, 1}}};
+  for (int rank = 0; rank < 3; ++rank) {
+    const StripRows strip = strips[static_cast<std::size_t>(rank)];
+    Grid halo(1, 4, 6, 4, log);
+    halo.Fill(X);
+    MarkHaloCells(regions, halo, shape, strip, rank);
+    EXPECT_EQ(BuildHaloReceiveList(regions, halo, shape, HaloStrip(strip, 4)),
+              expected[static_cast<std::size_t>(rank)])
+        << "rank " << rank;
+  }
+  const RunTable whole = WholeRasterRuns(regions, shape);
+  EXPECT_EQ(std::vector<StripRun>(whole.Row(4).begin(), whole.Row(4).end()),
+            (std::vector<StripRun>{{2, 5, 0}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Decomposition, NodataValueCases, testing::Values(-9999.0, 0.0, 1000.0),
+                         [](const auto &info) {
+                           return info.index == 0   ? std::string("Minus9999")
+                                  : info.index == 1 ? std::string("Zero")
+                                                    : std::string("Thousand");
+                         });
 
 // A ragged row of alternating valid and nodata cells has more runs than a
 // grid row of the helper holds; the run table keeps every one of them.

@@ -52,7 +52,7 @@ MpiDecomposition Decompose(const RasterShape &shape, const ValidCell &valid, Dia
     zone = Grid(1, shape.nrows, shape.ncols, shape.nrows, log);
     for (long r = 1; r <= shape.nrows; ++r)
       for (long c = 1; c <= shape.ncols; ++c)
-        zone[r][c] = valid(r, c) ? 100.0 + r % 4 : shape.nodata;
+        zone[r][c] = valid(r, c) ? std::max(shape.nodata, 0.0) + 100.0 + r % 4 : shape.nodata;
   }
   return DistributeMpiRegions(Rank() == 0 ? &zone : nullptr, shape, log);
 }
@@ -74,7 +74,7 @@ void ExpectNeighboursHold(const MpiDecomposition &d, const std::function<double(
         continue;
       for (long rr = std::max(r - 1, 1L); rr <= std::min(r + 1, d.shape.nrows); ++rr)
         for (long cc = std::max(c - 1, 1L); cc <= std::min(c + 1, d.shape.ncols); ++cc)
-          if (d.regions[rr][cc] > N) {
+          if (d.regions[rr][cc] >= 0.0) {
             ASSERT_EQ(at(rr, cc), expected(rr, cc)) << "cell " << rr << "," << cc;
           }
     }
@@ -86,16 +86,25 @@ protected:
   DiagnosticsLog log{"", 4};
 };
 
-TEST_F(StripExchange, HandCheckedRasterDividesAsDocumented) {
-  // zone (N = nodata)    owners with 3 processes
+// The zone grid's nodata value: the usual -9999, 0 (the rank of a process)
+// and 1000 (above every rank) divide the raster alike.
+class HandCheckedRaster : public testing::TestWithParam<double> {
+protected:
+  DiagnosticsLog log{"", 4};
+};
+
+INSTANTIATE_TEST_SUITE_P(StripExchange, HandCheckedRaster, testing::Values(N, 0.0, 1000.0));
+
+TEST_P(HandCheckedRaster, DividesAsDocumentedWhateverTheNodataValue) {
+  // zone (N = nodata)    owners with 3 processes (X: no owner)
   //   V V V V V V          2 2 2 2 2 2
-  //   V V N V V V          2 1 N 1 1 1
-  //   V V V V N V          1 1 1 0 N 0
-  //   N V V V V V          N 0 0 0 0 0
+  //   V V N V V V          2 1 X 1 1 1
+  //   V V V V N V          1 1 1 0 X 0
+  //   N V V V V V          X 0 0 0 0 0
   const auto valid = [](long r, long c) {
     return !((r == 2 && c == 3) || (r == 3 && c == 5) || (r == 4 && c == 1));
   };
-  const MpiDecomposition d = Decompose({6, 4, N}, valid, log);
+  const MpiDecomposition d = Decompose({6, 4, GetParam()}, valid, log);
   std::int64_t total = 0;
   for (const auto n : d.cellCounts)
     total += n;
@@ -131,7 +140,8 @@ TEST_F(StripExchange, HandCheckedRasterDividesAsDocumented) {
     EXPECT_EQ(d.haloStrip, (StripRows{1, 4}));
     EXPECT_EQ(d.regions[3][4], 0.0); // a halo row received from rank 0
     EXPECT_EQ(d.halo[3][6], 0.0);
-    EXPECT_EQ(d.halo[3][5], N);
+    EXPECT_EQ(d.halo[3][5], kNoOwner);
+    EXPECT_EQ(d.regions[2][3], kNoOwner);
     EXPECT_EQ(d.rowRanges[1], (RowColumnRange{0, -1})); // halo rows have no range
     EXPECT_EQ(d.rowRanges[3], (RowColumnRange{1, 6}));  // the whole shared row
   }
@@ -226,7 +236,7 @@ TEST_F(StripExchange, MaskCellsRoundTrip) {
   for (long r = rows.first; r <= rows.last; ++r) {
     for (long c = 1; c <= shape.ncols; ++c) {
       mask[r][c] = isMask(r, c) ? 1.0 : N;
-      if (isMask(r, c) && d.regions[r][c] > N && r >= d.strip.first && r <= d.strip.last)
+      if (isMask(r, c) && d.regions[r][c] >= 0.0 && r >= d.strip.first && r <= d.strip.last)
         ++counts[static_cast<std::size_t>(d.regions[r][c])];
     }
   }
@@ -370,10 +380,16 @@ TEST_F(StripExchange, BenchmarkRunsWithoutSpeedFactorFile) {
 TEST_F(StripExchange, RegionsGridGoesToTheWriterOnRankZero) {
   const MpiDecomposition d = Decompose({10, 12, N}, Ragged, log);
   std::vector<std::string> written;
-  WriteRegionsGrid(d, [&](const Grid &grid, const std::string &name) {
-    EXPECT_EQ(&grid, &d.regions);
-    written.push_back(name);
-  });
+  WriteRegionsGrid(
+      d,
+      [&](const Grid &grid, const std::string &name) {
+        // The owners, and the raster's nodata where no process owns a cell.
+        for (long r = 1; r <= 12; ++r)
+          for (long c = 1; c <= 10; ++c)
+            EXPECT_EQ(grid[r][c], d.regions[r][c] >= 0.0 ? d.regions[r][c] : N);
+        written.push_back(name);
+      },
+      log);
   EXPECT_EQ(written,
             Rank() == 0 ? std::vector<std::string>{"MPIRegions_0"} : std::vector<std::string>{});
 }

@@ -38,7 +38,6 @@ TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
     const std::vector<std::string> order = {"ranking zones from zone.asc for defaults",
                                             "before reading variable grids 0",
                                             "Checking cell sizes for variable Cells...",
-                                            "set-up step 13 (land-use code check) is not built yet",
                                             "check_SOIL_Codes...",
                                             "make_Slope_and_Aspect...",
                                             "calculating the lokal topography",
@@ -196,6 +195,7 @@ TEST(DefaultiniSetup, RegistersAndFillsEveryGridOnEveryProcess) {
   EXPECT_TRUE(registry[1].IsFree());
   EXPECT_TRUE(registry[3].IsFree());
   EXPECT_TRUE(registry[11].IsFree());
+  EXPECT_TRUE(registry[20].IsFree()); // the last derived grid
   EXPECT_FALSE(registry[7].IsFree()); // the decomposition's grids are not the set-up's
 }
 

@@ -45,6 +45,12 @@ TEST(DefaultiniErrors, StopsWithTheDocumentedEntries) {
        17,
        9,
        "file for vargrid 2 or the identifier or the fillcode or the defaultvalue"},
+      {"variable grid count beyond the registry",
+       {"2 number of variable grids", "2000000000 number of variable grids"},
+       17,
+       9,
+       "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds "
+       "at most 999 grids"},
       {"missing standard grid file",
        {"soil_depth.asc   soil_depth", "absent.asc   soil_depth"},
        21,
@@ -81,6 +87,25 @@ TEST(DefaultiniErrors, RefusesAZoneGridOfUnknownFormat) {
       << outcome.console;
 }
 
+// A zone grid whose header announces far more rows than the file holds is
+// refused from its header, before the raster is allocated.
+TEST(DefaultiniErrors, RefusesAZoneGridHeaderThatTheFileCannotFill) {
+  WriteCatchment();
+  std::string zone = test::ReadWholeFile("zone.asc");
+  zone.replace(zone.find("nrows 5"), 7, "nrows 1e9");
+  test::WriteFixture("zone.asc", zone);
+  SetupRun run;
+  const SetupOutcome outcome = run.Run();
+  EXPECT_EQ(outcome.code, 22);
+  EXPECT_EQ(outcome.calls, 7);
+  EXPECT_NE(outcome.console.find("error reading zone.asc: the header announces 1000000000 rows "
+                                 "and 6 columns, which need at least 12000000000 bytes, but the "
+                                 "file holds " +
+                                 std::to_string(zone.size()) + " bytes"),
+            std::string::npos)
+      << outcome.console;
+}
+
 TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
   DiagnosticsLog log("Tavro_Diag.xml", 4);
   StatisticsRegistry statistics(200);
@@ -92,7 +117,8 @@ TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
 }
 
 TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
-  WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "}});
+  WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "},
+                  {"0 land-use types\n", "1 land-use type\n" + test::LanduseLine(1, "grass")}});
   SetupRun run;
   const SetupOutcome outcome = run.Run();
   ASSERT_EQ(outcome.code, 0) << outcome.console;

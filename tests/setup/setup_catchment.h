@@ -84,6 +84,15 @@ MoreStandardGrids(const std::vector<std::string> &definitions) {
           std::to_string(4 + definitions.size()) + " number of standard grids\n" + lines};
 }
 
+// A land-use type in the old one-line form: albedo, twelve monthly rsc
+// values, four Julian days and the LAI, Z0, VCF, root depth and root
+// distribution values.
+inline std::string LanduseLine(int code, const std::string &name) {
+  return std::to_string(code) + " " + name +
+         " 0.15 110 120 130 140 150 160 170 180 190 200 210 220 120 150 250 300 1 2 3 4 0.5 0.6 "
+         "0.7 0.8 0.1 0.2 0.3 0.4 0.3 0.4 0.5 0.6 2.5 4.5\n";
+}
+
 struct SetupOutcome {
   int code = 0;  // exit code thrown by the set-up, 0 when it finished
   int calls = 0; // calls of InitStep made
@@ -142,5 +151,7 @@ struct SetupRun {
     return *registry[index].Data;
   }
 };
+
+using CatchmentSetup = SetupRun;
 
 } // namespace tavro::test

@@ -190,6 +190,11 @@ TEST(StandardGridSections, ReportsDefinitionErrorsWithTheGridNumber) {
        "error in control file, \nerror reading the fillcode for standard grid 1 (found neither "
        "in old nor in new style standard grid definition) in\n; defaultsnot found!"},
       {"x\n", "couner/number of grids "},
+      // More than the registry holds, refused before a definition is read.
+      {"998\nsoil.asc soil_types 1\n",
+       "error in control file grids.ctl, number of standard grids in [standard_grids] is 998, "
+       "but the grid registry holds at most 997 standard grids"},
+      {"2000000000\n", "number of standard grids in [standard_grids] is 2000000000"},
   };
   for (const Case &c : cases) {
     const SectionOutcome outcome = ReadSections(c.section);

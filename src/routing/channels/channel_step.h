@@ -1,0 +1,40 @@
+// One step of one sub-channel: the step's inflow is written into the
+// sub-channel's part of the storage chain at its translation delay and the
+// part moves on by one step (K elements); the K elements that reach its end
+// leave through two linear storages side by side, the main channel and the
+// flood plain. Chains hold the water (component 0) and the tracer
+// concentrations (1..n) element by element.
+#pragma once
+
+namespace tavro {
+
+// The place of one sub-channel in a channel's chain.
+struct SubChannelPart {
+  int subIntervals = 0; // K
+  int base = 0;         // elements before the part: (c - 1) x partLength
+  int partLength = 0;   // K plus the channel's largest delay
+  int delay = 0;        // this step's delay d (table row of the inflow)
+};
+
+// Writes inflow[k * (K + 1) + s] (s = 1..K) of every component k into
+// elements pos .. pos + K - 1 (pos = base + K + d + 1) of chains[k], after
+// filling a gap behind previousEnd (the translation became longer) with the
+// smaller of the chain's water at previousEnd and the first inflow, and the
+// tracers of the same source. Then every element of the part takes the
+// value K elements further on, tracer elements times decay[k] (k >= 1).
+// Returns the new end of the written water, pos - 1. Chains hold at least
+// base + partLength + K + 1 elements.
+int TranslateSubChannel(double *const *chains, int components, const double *inflow,
+                        const SubChannelPart &part, int previousEnd, const double *decay);
+
+// Outflow of the first K elements of the part (translated[1..K]): the share
+// floodShare of an element passes the flood-plain storage (coefficient
+// floodCoefficient), the rest the main channel's (mainCoefficient), each a
+// single linear storage with its outflow of the previous step,
+// previousOutflow[s], whose share was floodShareOld. Writes outflow[1..K] and
+// the same into previousOutflow for the next step.
+void DrainLinearStorages(const double *translated, int subIntervals, double floodShare,
+                         double floodShareOld, double mainCoefficient, double floodCoefficient,
+                         double *previousOutflow, double *outflow);
+
+} // namespace tavro

@@ -1,0 +1,239 @@
+// One routing subbasin (`routingclass`): one "TG" description of the routing
+// module. It routes its own runoff and the outflow of the subbasins flowing
+// into it through its channels ("OL" at its end, "SUMTRIB" at its start, one
+// per inflow "ZL"), each with a water-level/discharge table, to its outlet,
+// and leaves the result in the routing module's flow arrays at its own flow
+// index. Abstractions ("AL") and reservoirs ("SP") are numbered here; what
+// they do follows with their own elements.
+//
+// Channels carry local indices 1..nOL+nSUMTRIB+nZL (OL, then SUMTRIB, then
+// the inflows); index 0 stands for the routing subbasin itself.
+#pragma once
+
+#include "kernel/buffered_table_reader.h"
+#include "kernel/modelobject.h"
+#include "kernel/module_exchange.h"
+#include "kernel/module_settings.h"
+#include "routing/channels/water_level_table.h"
+#include "routing/routing_description.h"
+#include "routing/routing_flow_arrays.h"
+
+#include <string>
+#include <vector>
+
+namespace tavro {
+
+// What the routing module hands every routing subbasin beyond the common settings.
+struct RoutingSubbasinSetup {
+  int TgCode = 0;
+  double TgArea = 0.0;   // km2, as the description states it
+  double TgFactor = 1.0; // area factor
+  TokenCounts Counts;    // elements of the description
+  int SubbasinCount = 0; // nsub
+  double TimeStep = 0.0; // dt, minutes
+  int SubIntervals = 1;  // K
+  int ObservedComparison = 0;
+  DischargeRelations *Abfrel = nullptr; // the module's, shared
+  SubbasinCodes Codes;
+  int TracerCount = 0;           // n
+  std::vector<double> HalfLives; // per tracer 1..n in days (entry 0 unused)
+  int LakeSwitch = 0;
+  int LakeGridSwitch = 0;
+};
+
+// One channel: its tributary, parameters, table and the state of its sub-channels.
+struct RoutingChannel {
+  int tributaryCode = 0;        // subbasin code, or the inflow number of an inflow channel
+  std::vector<int> sumtribList; // SUMTRIB: the codes behind "&"
+  ChannelParameters parameters; // after the defaults (storage constants in h)
+  double storageMain = 0.0;     // recession coefficient exp(-1/k) of the main channel
+  double storageFlood = 0.0;    // and of the flood plain
+  double qspecMin = 0.0;
+  double qspecMax = 0.0;
+  double tableIntervals = 0.0; // N
+  WaterLevelTable wqtab;
+  // Per sub-channel 1..nsc: the last element written in the previous step,
+  // the flood share of that step and its outflow per sub-interval 0..K+1.
+  std::vector<int> endPosition;
+  std::vector<double> qvzuq;
+  std::vector<double> Qaus; // rows 0..nsc+1 of K+2 values
+
+  int Subchannels() const { return static_cast<int>(wqtab.subchannels); }
+  // One sub-channel's part of the chain: K plus the largest delay.
+  int PartLength(int subIntervals) const { return subIntervals + wqtab.largestDelta; }
+  double *QausRow(int subchannel, int subIntervals) {
+    return Qaus.data() +
+           static_cast<std::size_t>(subchannel) * (static_cast<std::size_t>(subIntervals) + 2);
+  }
+};
+
+// One inflow "ZL" at its position j = 1..nZL.
+struct RoutingInflow {
+  int number = 0; // z; its flow index is nsub + z
+  InflowKind kind = InflowKind::Constant;
+  BufferedTableReader reader; // external inflows
+  std::vector<double> values; // per component 0..n: m3/s, then concentrations
+  int startRow = 0;
+};
+
+class routingclass : public modelobject {
+public:
+  static constexpr const char *FixedName = "routingmodel";
+  static constexpr int TableBufferBytes = 100000;
+
+  // error: 0, the exit code thrown, or 103 for any other failure.
+  routingclass(int &error, const ModuleSettings &settings, const RoutingSubbasinSetup &setup);
+
+  // --- Set-up ---------------------------------------------------------------
+  // Channel index (1..channel count) in element order: parameters with their
+  // defaults, the water-level/discharge table and the sub-channel state.
+  // Returns the channel's storage-element count E; an unusable table is fatal (17).
+  virtual int SetChannel(int index, int code, const std::vector<int> &list, int subIntervals,
+                         int observedComparison, const ChannelValues &values, double qspecMin,
+                         double qspecMax, double intervals);
+  // Sets up the inflow at position channelIndex - nOL - nSUMTRIB; an
+  // external file is positioned at the start date (37, 38).
+  virtual void OpenInflow(int channelIndex, int number, InflowKind kind,
+                          const std::string &fileName, int startRow, double constant,
+                          int firstTracerColumn, int year, int month, int day, int hour);
+  // The numbers of the abstractions and reservoirs, at their positions 1..n.
+  void SetAbstractionNumber(int position, int number);
+  void SetReservoirNumber(int position, int number);
+  // The operation rules of reservoirs and abstractions (with their elements).
+  virtual void InitReservoirRules();
+  virtual void InitAbstractionRules();
+
+  // The larger of currentMaximum and the largest E of the channels.
+  virtual int GetMaxStorageElements(int currentMaximum) const;
+  // Area shares of the channels and the area check against the zone grid;
+  // upstream subbasins first, as it reads their upstream areas.
+  virtual void CheckAreas();
+  // "wq_table.%.3d" / "wq_tabZL.%.3d" per channel, in the working directory.
+  virtual void WriteTables();
+  virtual void SetMaxIrrig(IrrigationLimits *maxIrrig, IrrigationLimits *maxIrrigFromReservoirs);
+  virtual void SetIrrigationAmounts(IrrigationAmounts *amounts);
+
+  // The Manning iteration (velocity in and out); returns the velocity.
+  double ManningVelocity(double discharge, double width, double &depth, double &radius,
+                         double &velocity, double coefficient, double slopeRoot, double tolerance,
+                         int maxIterations) const;
+  // Table row 1..N+1 of channel for a runoff in mm per step.
+  virtual int GetTableIndex(double runoff, int channel) const;
+
+  // --- The step -------------------------------------------------------------
+  // Keeps the flow arrays, puts the inflows' start discharges into them and
+  // creates the storage chains of every channel (exit 1 when they cannot be).
+  virtual void SetInputArrays(RoutingFlowArrays *flows);
+  virtual void InitChannelStorages();
+  // Reads the external inflows of the step into RoutingInput (36, 39).
+  virtual void ReadInflows(ComponentTable &routingInput, int year, int month, int day, int hour);
+  // Routes one step; a month below 1 marks an initialisation pass.
+  virtual void Route(long year, long month, long day, long hour);
+
+  // --- Arithmetic -----------------------------------------------------------
+  double GetAbstractionSum() const { return abstractionSum_; }
+  // The largest of series[1..K].
+  double GetSubstepMaximum(const double *series) const;
+  static double Multiply(double a, double b) { return a * b; }
+  static double MixConcentration(double c1, double c2, double volume1, double volume2);
+  static double ConcentrateByLoss(double concentration, double volume, double loss);
+  // m3/s to mm per step of dt minutes over area km2, and back.
+  static double ToMillimetres(double value, double area, double dt) {
+    return value * 0.06 * dt / area;
+  }
+  static double ToCubicMetresPerSecond(double value, double area, double dt) {
+    return value * area * 16.6666667 / dt;
+  }
+
+  void ReleaseMemory() override;
+
+  // --- Read access ------------------------------------------------------------
+  int TgCode() const { return tgCode_; }
+  double TgArea() const { return tgArea_; }
+  double TgFactor() const { return tgFactor_; }
+  int OwnIndex() const { return own_; }
+  int ChannelCount() const { return static_cast<int>(channels_.size()) - 1; }
+  const RoutingChannel &Channel(int index) const {
+    return channels_[static_cast<std::size_t>(index)];
+  }
+  double AreaShare(int index) const { return areaShare_[static_cast<std::size_t>(index)]; }
+  const TokenCounts &Counts() const { return counts_; }
+  const RoutingInflow &Inflow(int position) const {
+    return inflows_[static_cast<std::size_t>(position)];
+  }
+  const std::vector<int> &AbstractionNumbers() const { return abstractionNumbers_; }
+  const std::vector<int> &ReservoirNumbers() const { return reservoirNumbers_; }
+  int SubIntervals() const { return subIntervals_; }
+
+private:
+  bool IsSumtribChannel(int i) const { return i > counts_.OL && i <= counts_.OL + counts_.SUMTRIB; }
+  bool IsInflowChannel(int i) const { return i > counts_.OL + counts_.SUMTRIB; }
+  // The flow index a channel routes: its tributary's zone index, or nsub + z.
+  int ChannelFlowIndex(int i) const;
+  double RelativeArea(int index) const;
+  double AreaFactor(int index) const;
+  double *OutSeries(int component) { return out_.data() + ComponentStart(component); }
+  double *InSeries(int component) { return in_.data() + ComponentStart(component); }
+  std::size_t ComponentStart(int component) const {
+    return static_cast<std::size_t>(component) * (static_cast<std::size_t>(subIntervals_) + 1);
+  }
+  void CreateChains(int channel, int flowIndex);
+  void RouteChannel(int i, bool initialising);
+  void MixSumtrib(int i, double *weightSum);
+  void ChannelInflow(int i, int flowIndex);
+  // The observed discharge that replaces a subbasin's simulated water in
+  // its channels (observed comparison on), or a negative value: none.
+  double ObservedRunoff(int flowIndex) const;
+  void AddChannelOutflow(int i, int flowIndex, double weightSum);
+  void Outlet();
+  // Steps that the irrigation, river-exchange, abstraction and reservoir
+  // elements fill; without them they change nothing.
+  void WithdrawIrrigationAtTributaries() {}
+  void ExchangeWithRiver(int /*channel*/) {}
+  void WithdrawIrrigationAtOutlet() {}
+  void ApplyAbstractions() {}
+  void BalanceReservoirs() {}
+  void WriteTable(int i) const;
+  void OpenInflowFile(RoutingInflow &inflow, int position, const std::string &fileName,
+                      int startRow, int firstTracerColumn, int year, int month, int day, int hour);
+
+  int tgCode_ = 0;
+  int own_ = 0; // flow index of the routing subbasin
+  int nsub_ = 0;
+  double dt_ = 0.0;
+  double tgArea_ = 0.0;
+  double tgFactor_ = 1.0;
+  TokenCounts counts_;
+  int subIntervals_ = 1;
+  int observedComparison_ = 0;
+  int tracerCount_ = 0;
+  std::vector<double> halfLives_;
+  DischargeRelations *abfrel_ = nullptr;
+  SubbasinCodes codes_;
+  int lakeSwitch_ = 0;
+  int lakeGridSwitch_ = 0;
+
+  std::vector<RoutingChannel> channels_; // 0..channel count
+  std::vector<double> areaShare_;        // 0..nOL+nSUMTRIB+nAmp+nZL
+  std::vector<RoutingInflow> inflows_;   // 0..nZL
+  std::vector<int> abstractionNumbers_;  // 0..nAL
+  std::vector<int> reservoirNumbers_;    // 0..nSP
+
+  RoutingFlowArrays *flows_ = nullptr;
+  IrrigationLimits *maxIrrig_ = nullptr;
+  IrrigationLimits *maxIrrigFromReservoirs_ = nullptr;
+  IrrigationAmounts *irrigationAmounts_ = nullptr;
+  double abstractionSum_ = 0.0;
+  bool released_ = false;
+
+  // Per component 0..n, sub-intervals 0..K: the outflow of the subbasin and
+  // the inflow of the channel being routed; chain pointers and decay factors
+  // of one channel. Sized at construction, so that a step allocates nothing.
+  std::vector<double> out_;
+  std::vector<double> in_;
+  std::vector<double *> chainPointers_;
+  std::vector<double> decay_;
+  std::vector<double> weights_; // SUMTRIB members: up to 10
+};
+
+} // namespace tavro

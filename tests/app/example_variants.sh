@@ -1,0 +1,76 @@
+# The example catchment with one change each: the inputs of the program tests
+# of failed and unusual runs. Sourced by program_cases.sh and failure_stress.sh.
+#
+# make_variant NAME DIR: copies the example into DIR/run (control file and
+#   control file in DIR/run, where it is run) and applies the change NAME.
+# variant_status NAME: the exit status a run of the variant ends with.
+# variant_entry NAME: a FATAL entry the failed run logs (empty for a success).
+
+example_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
+
+variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand"
+
+make_variant() {
+  local name=$1 dir=$2
+  mkdir -p "$dir/run" && cp "$example_dir"/*.asc "$example_dir"/*.dat "$dir/run/" &&
+    cp "$example_dir/example.ctl" "$dir/run/" || return 1
+  # Every process reads the same speed: no benchmark, so that runs are quick.
+  echo 1.0 >"$dir/run/MpiSpeedFactor.dat"
+  case $name in
+  example) ;;
+  substeps_zero) printf '\n[soil_surface_groundwater_substeps]\n0\n' >>"$dir/run/example.ctl" ;;
+  zone_nodata_half) sed -i 's/^nodata_value -9999$/nodata_value 0.5/' "$dir/run/zone.asc" ;;
+  # The header announces 1e9 rows; the file holds ten.
+  zone_rows_1e9) sed -i 's/^nrows 10$/nrows 1e9/' "$dir/run/zone.asc" ;;
+  variable_grid_count)
+    sed -i 's/^0 number of variable grids$/2000000000 number of variable grids/' "$dir/run/example.ctl" ;;
+  station_year_overflow) sed -i 's/^2012 01 10 00 /9223372036854775807 01 10 00 /' "$dir/run/temperature.dat" ;;
+  # A valid zone grid with nodata 0: the cells outside hold 0.
+  zone_nodata_zero)
+    sed -i -e 's/^nodata_value -9999$/nodata_value 0/' -e '/^[-0-9 ]*$/ s/-9999/0/g' "$dir/run/zone.asc" ;;
+  # A valid zone grid with nodata 1000 and the codes 1001 to 1003. The run's
+  # nodata is the zone grid's, and no code lies at or below it: the land-use
+  # and soil codes of the grids and tables, the zones of the output list and the
+  # subbasins of the routing descriptions move above 1000 as well.
+  zone_nodata_thousand)
+    sed -i -e 's/^nodata_value -9999$/nodata_value 1000/' \
+      -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/run/zone.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\(100\|200\)\b/1&/g }' "$dir/run/landuse.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/run/soil.asc"
+    sed -i -e 's/^\(100\|200\) \(forest_over_grass\|grass_alone\) /1&/' \
+      -e 's/Landuse_Layers = 30, 10;/Landuse_Layers = 1030, 1010;/' \
+      -e 's/Landuse_Layers = 10, -9999;/Landuse_Layers = 1010, -9999;/' \
+      -e 's/^\(10\|30\) \(grass\|deciduous_forest\) /10&/' \
+      -e 's/^\([59]\) \(loam\|silt_loam\) /100&/' \
+      -e 's/^\(TG\|OL\) \([123]\) /\1 100\2 /' "$dir/run/example.ctl"
+    # The zones of the output list, after its count line.
+    awk '/^\[/ { list = ($1 == "[output_list]"); line = 0; print; next }
+      list && ++line > 1 && $1 ~ /^[123]$/ { $1 = "100" $1 } { print }' "$dir/run/example.ctl" \
+      >"$dir/run/example.ctl.new" && mv "$dir/run/example.ctl.new" "$dir/run/example.ctl" ;;
+  *) echo "unknown variant $name" >&2; return 1 ;;
+  esac
+}
+
+variant_status() {
+  case $1 in
+  substeps_zero | variable_grid_count) echo 17 ;;
+  zone_nodata_half) echo 3 ;;
+  zone_rows_1e9) echo 22 ;;
+  station_year_overflow) echo 49 ;;
+  *) echo 0 ;;
+  esac
+}
+
+variant_entry() {
+  case $1 in
+  substeps_zero)
+    echo "error in control file, sub step counter in [soil_surface_groundwater_substeps] must be at least 1, found 0" ;;
+  zone_nodata_half) echo "invalid zone code in zone.asc!" ;;
+  zone_rows_1e9)
+    echo "error reading zone.asc: the header announces 1000000000 rows and 12 columns, which need at least 24000000000 bytes, but the file holds" ;;
+  variable_grid_count)
+    echo "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds at most 999 grids" ;;
+  station_year_overflow)
+    echo "error reading station data file temperature.dat, line 15: no date (year month day hour) could be read" ;;
+  esac
+}

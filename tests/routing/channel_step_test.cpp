@@ -1,0 +1,106 @@
+// One sub-channel's step: the translation chain (gap fill and overwrite when
+// the delay changes, tracer decay) and the two linear storages.
+#include "routing/channels/channel_step.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+// A part of K 1 and largest delay 4: elements 1..5, written up to element 6.
+struct Chain {
+  std::vector<double> water = std::vector<double>(7, 0.0);
+  std::vector<double> tracer = std::vector<double>(7, 0.0);
+  double *pointers[2] = {water.data(), tracer.data()};
+  double Sum(int from, int to) const {
+    return std::accumulate(water.begin() + from, water.begin() + to + 1, 0.0);
+  }
+};
+
+int Step(Chain &chain, double inflow, double concentration, int delay, int end, double decay = 1) {
+  const double in[] = {0.0, inflow, 0.0, concentration}; // [k * (K + 1) + s]
+  const double factors[] = {1.0, decay};
+  return TranslateSubChannel(chain.pointers, 2, in, SubChannelPart{1, 0, 5, delay}, end, factors);
+}
+
+TEST(ChannelStep, ALongerDelayFillsTheGapWithTheSmallerWater) {
+  Chain chain;
+  int end = 2; // delay 1 from the start: water ends at element K + d
+  end = Step(chain, 4.0, 1.0, 1, end);
+  EXPECT_EQ(end, 2);
+  EXPECT_EQ(chain.water[2], 4.0);
+  // The delay grows by 2: elements 3 and 4 (before the move) get
+  // min(chain at the old end, new inflow) = 3 with the inflow's tracer.
+  const double before = chain.Sum(2, 2);
+  end = Step(chain, 3.0, 2.0, 3, end);
+  EXPECT_EQ(end, 4);
+  EXPECT_EQ(chain.water[1], 4.0); // leaves this step
+  EXPECT_EQ(chain.water[2], 3.0);
+  EXPECT_EQ(chain.water[3], 3.0);
+  EXPECT_EQ(chain.water[4], 3.0);
+  EXPECT_EQ(chain.tracer[2], 2.0);
+  // Live water after = live water before + inflow + the two filled elements.
+  EXPECT_DOUBLE_EQ(chain.Sum(1, end), before + 3.0 + 2 * 3.0);
+  // A smaller old end supplies the fill and its tracer.
+  end = Step(chain, 9.0, 5.0, 4, end);
+  EXPECT_EQ(chain.water[4], 3.0);
+  EXPECT_EQ(chain.tracer[4], 2.0);
+  EXPECT_EQ(chain.water[5], 9.0);
+}
+
+TEST(ChannelStep, AShorterDelayOverwritesTheWaterBehindIt) {
+  Chain chain;
+  int end = 5; // delay 4
+  for (const double inflow : {1.0, 2.0, 3.0, 4.0})
+    end = Step(chain, inflow, 0.0, 4, end);
+  // Elements 2..5 hold 1, 2, 3, 4 (element 1 left this step).
+  const std::vector<double> held(chain.water.begin() + 2, chain.water.begin() + 6);
+  EXPECT_EQ(held, (std::vector<double>{1, 2, 3, 4}));
+  // Delay 1: the inflow is written at element 3; what stood at 3..5 is lost.
+  const double lost = chain.Sum(3, 5);
+  const double kept = chain.Sum(2, 2);
+  end = Step(chain, 7.0, 0.0, 1, end);
+  EXPECT_EQ(end, 2);
+  EXPECT_EQ(chain.water[1], 1.0);
+  EXPECT_EQ(chain.water[2], 7.0);
+  EXPECT_DOUBLE_EQ(chain.Sum(1, end), kept + 7.0);
+  EXPECT_DOUBLE_EQ(lost, 2.0 + 3.0 + 4.0);
+}
+
+TEST(ChannelStep, TracersDecayAtEveryMove) {
+  Chain chain;
+  int end = 3; // delay 2
+  end = Step(chain, 1.0, 8.0, 2, end, 0.5);
+  end = Step(chain, 1.0, 8.0, 2, end, 0.5);
+  EXPECT_EQ(chain.tracer[2], 2.0); // moved twice
+  EXPECT_EQ(chain.tracer[3], 4.0); // written and moved once
+}
+
+TEST(ChannelStep, LinearStoragesReleaseTheirShares) {
+  // Main channel only: out = (1 - c) p + c q.
+  const double c = std::exp(-1.0 / 3.0);
+  double previous[] = {0.0, 2.0};
+  double out[] = {0.0, 0.0};
+  const double translated[] = {0.0, 5.0};
+  DrainLinearStorages(translated, 1, 0.0, 0.0, c, 0.9, previous, out);
+  EXPECT_DOUBLE_EQ(out[1], (1 - c) * 5.0 + c * 2.0);
+  EXPECT_EQ(previous[1], out[1]);
+  // Half on the flood plain now and before: both storages at their coefficients.
+  double previous2[] = {0.0, 2.0};
+  DrainLinearStorages(translated, 1, 0.5, 0.5, c, 0.9, previous2, out);
+  EXPECT_DOUBLE_EQ(out[1], (1 - c) * 2.5 + c * 1.0 + 0.1 * 2.5 + 0.9 * 1.0);
+  // A constant series passes unchanged.
+  double steady[] = {0.0, 5.0, 5.0};
+  double out2[] = {0.0, 0.0, 0.0};
+  const double constant[] = {0.0, 5.0, 5.0};
+  DrainLinearStorages(constant, 2, 0.3, 0.3, c, 0.9, steady, out2);
+  EXPECT_NEAR(out2[1], 5.0, 1e-14);
+  EXPECT_NEAR(out2[2], 5.0, 1e-14);
+}
+
+} // namespace
+} // namespace tavro
