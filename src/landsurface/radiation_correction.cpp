@@ -93,9 +93,10 @@ void expokorrklasse::LinkInputGrids() {
   elevation_ = (*Registry)[2].Data;
   aspect_ = (*Registry)[GetGridIndex("slope_aspect")].Data;
   slope_ = (*Registry)[GetGridIndex("slope_angle")].Data;
+  // The cell loop takes the units from the registry; missing ones are fatal here.
   if (SpinUpSwitch != 0) {
-    unitGrid_ = (*Registry)[GetGridIndex("HydrologicResponseUnits")].Data;
-    masterGrid_ = (*Registry)[GetGridIndex("MasterHydrologicResponseUnits")].Data;
+    GetGridIndex("HydrologicResponseUnits");
+    GetGridIndex("MasterHydrologicResponseUnits");
   }
   if (const int index = FindGrid("sunshine_duration", false); index > 0)
     sunshine_ = (*Registry)[index].Data;
@@ -118,9 +119,9 @@ int expokorrklasse::RegisterNewGrid(Grid &grid, long firstRow, long lastRow,
 
 void expokorrklasse::RegisterOutputGrids() {
   // Rank 0 casts the shadows over the whole raster.
-  const bool wholeRaster = MPIRank == 0 && CastsShadows();
-  shadowFirstRow_ = wholeRaster ? 1 : FirstRow;
-  shadowLastRow_ = wholeRaster ? NRows : LastRow;
+  shadowsOfWholeRaster_ = MPIRank == 0 && CastsShadows();
+  shadowFirstRow_ = shadowsOfWholeRaster_ ? 1 : FirstRow;
+  shadowLastRow_ = shadowsOfWholeRaster_ ? NRows : LastRow;
   correctionIndex_ = RegisterNewGrid(correction_, FirstRow, LastRow, correctionFile_,
                                      "radiation_correction", correctionWritecode_);
   shadowIndex_ = RegisterNewGrid(shadow_, shadowFirstRow_, shadowLastRow_, shadowFile_, "Shadow",
@@ -136,12 +137,6 @@ void expokorrklasse::RegisterOutputGrids() {
 
 Grid *expokorrklasse::GetRadiationCorrectionGrid() {
   return FlowControl == 1 && correction_.Allocated() ? &correction_ : nullptr;
-}
-
-CellIterationSetup expokorrklasse::CellsOfThisProcess() const {
-  if (SpinUpSwitch == 0)
-    return StripCellsOf(*this, zone_);
-  return StripCellsOf(*this, zone_, {unitGrid_, masterGrid_, HydrologicResponseUnits});
 }
 
 void expokorrklasse::ComputeTimeStep(long hour, long day, long month, long year) {
@@ -172,7 +167,7 @@ void expokorrklasse::CopyNightTemperature() {
 }
 
 void expokorrklasse::ComputeCorrection() {
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) { inclinedBeam_[r][c] = 0.0; });
 
   const double end = static_cast<double>(ActualHour) + HoursToIntervalEnd + TimeShift;
@@ -217,15 +212,17 @@ void expokorrklasse::ComputeCorrection() {
 }
 
 void expokorrklasse::ResetShadows() {
-  // Without spin-up units; shadows are never cast with them, so the grid
-  // keeps the zeros it was created with.
+  // With spin-up units no shadows are cast: the grid keeps the zeros it was
+  // created with.
   if (SpinUpSwitch != 0)
     return;
-  CellIterationSetup rows = StripCellsOf(*this, zone_);
+  CellIterationSetup rows = CellLoopSetup();
   rows.FirstRow = shadowFirstRow_;
   rows.LastRow = shadowLastRow_;
+  rows.UnitGrid = rows.MasterGrid = nullptr;
+  rows.Units = nullptr;
   // Rank 0 resets every cell it casts shadows on.
-  if (shadowFirstRow_ == 1 && shadowLastRow_ == NRows)
+  if (shadowsOfWholeRaster_)
     rows.Owners = nullptr;
   CellIteration(rows).ForEachCell([&](long r, long c) { shadow_[r][c] = 0.0; });
 }
@@ -240,7 +237,7 @@ void expokorrklasse::ShadowsOfSubStep(double azimuth, double elevation) {
 
 void expokorrklasse::FinishCorrection(double horizontalSum) {
   sunSeen_ = horizontalSum > 0.0;
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) {
     correction_[r][c] = sunSeen_ ? inclinedBeam_[r][c] / horizontalSum : 0.0;
   });
@@ -251,7 +248,7 @@ void expokorrklasse::FinishCorrection(double horizontalSum) {
 void expokorrklasse::CorrectTemperature() {
   if (!correctedTemperature_.Allocated())
     return;
-  const CellIteration cells(CellsOfThisProcess());
+  const CellIteration cells(CellLoopSetup());
   cells.ForEachCell([&](long r, long c) {
     const double sunshine = sunshine_ != nullptr ? (*sunshine_)[r][c] : kDefaultSunshine;
     correctedTemperature_[r][c] = radiation::CorrectedTemperature(

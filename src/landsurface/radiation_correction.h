@@ -28,8 +28,6 @@
 
 namespace tavro {
 
-struct CellIterationSetup;
-
 class expokorrklasse : public teilmodellklasse {
 public:
   static constexpr const char *FixedName = "radiation_correction";
@@ -68,7 +66,6 @@ private:
   int RegisterNewGrid(Grid &grid, long firstRow, long lastRow, const std::string &fileName,
                       const std::string &identifier, int writecode);
   bool CastsShadows() const { return method_ == 1 || method_ == 2; }
-  CellIterationSetup CellsOfThisProcess() const;
 
   // "temperature_night" from the temperature at the start of the step.
   void CopyNightTemperature();
@@ -105,14 +102,13 @@ private:
   const Grid *slope_ = nullptr;
   const Grid *sunshine_ = nullptr;
   const Grid *temperature_ = nullptr;
-  const Grid *unitGrid_ = nullptr;
-  const Grid *masterGrid_ = nullptr;
 
   Grid correction_;
   Grid shadow_;
   Grid inclinedBeam_; // "Ieff_max"
   Grid correctedTemperature_;
   Grid nightTemperature_;
+  bool shadowsOfWholeRaster_ = false; // rank 0 with shadows: rows 1..NRows
   long shadowFirstRow_ = 0;
   long shadowLastRow_ = -1;
   int correctionIndex_ = 0;

@@ -55,11 +55,18 @@ TEST(PenmanMonteith, HelpersAgainstFaoAnnex2) {
       {"es(20 °C), kPa", SaturationVapourPressure(20.0) / 10.0, 2.338, 1e-3},
       {"slope(20 °C), kPa/K", SaturationSlope(20.0) / 10.0, 0.1447, 1e-3},
       {"gamma(101.3 kPa), kPa/K", PsychrometricConstant(1013.0, 20.0) / 10.0, 0.0674, 0.015},
-      // FAO-56 eq. 7 at 20 °C (Example 2: 1800 m gives 81.8 kPa).
-      {"p(1800 m), kPa", 1013.0 * std::exp(-1800.0 / (29.33 * 20.0 + 7991.0)) / 10.0, 81.8, 0.005},
+      // At 20 °C, the temperature FAO-56 eq. 7 assumes (Example 2: 1800 m gives 81.8 kPa).
+      {"p(1800 m), kPa", BarometricPressure(1800.0, 20.0) / 10.0, 81.8, 0.005},
   };
   for (const Case &c : cases)
     EXPECT_NEAR(c.value, c.reference, c.relative * c.reference) << c.what;
+}
+
+TEST(PenmanMonteith, NetRadiationCountsOnceInTheDayPartWhenItRuns) {
+  EXPECT_EQ(NetRadiationPart(1.0), StepPart::Day);
+  EXPECT_EQ(NetRadiationPart(0.01), StepPart::Day);
+  EXPECT_EQ(NetRadiationPart(0.005), StepPart::Night); // polar night: the night part carries it
+  EXPECT_NEAR(AvailableEnergyFromNetRadiation(3688.9, 16.9), 3688.9 / 683.53459, 1e-12);
 }
 
 TEST(PenmanMonteith, Resistances) {

@@ -5,6 +5,8 @@
 // the day's sunshine.
 #include "landsurface/radiation/radiation_balance.h"
 
+#include "landsurface/evapotranspiration/penman_monteith.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -199,7 +201,7 @@ TEST(RadiationBalance, ClearSkyUnderTheAtmosphere) {
   const double tau = Transmissivity(0.7, 0.1, 1, 7);
   EXPECT_NEAR(tau, 0.7 + 0.1 * std::cos(2.0 * 3.14159265359 * (30.5 * 6 + 11) / 365.0), 1e-15);
   // Higher ground: less air above, more radiation.
-  const double p = BarometricPressure(2000.0, 5.0);
+  const double p = evapotranspiration::BarometricPressure(2000.0, 5.0);
   EXPECT_NEAR(g.ClearSkyRadiation(tau, p), 1367.0 * std::pow(tau, p / 1013.0 / cosZ) * cosZ, 1e-9);
   EXPECT_GT(g.ClearSkyRadiation(tau, p), g.ClearSkyRadiation(tau, 1013.0));
   // A day whose sun stays below about one degree gets none: 66 degrees north

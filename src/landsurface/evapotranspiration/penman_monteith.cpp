@@ -33,6 +33,10 @@ double AbsorbedShare(const LayerVegetation &v) {
 
 } // namespace
 
+double BarometricPressure(double elevation, double temperature) {
+  return 1013.0 * std::exp(-elevation / (29.33 * temperature + 7991.0));
+}
+
 double SaturationVapourPressure(double temperature) {
   return 6.1078 * std::exp(17.269 * temperature / (temperature + 237.3));
 }

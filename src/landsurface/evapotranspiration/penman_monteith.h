@@ -18,6 +18,9 @@
 
 namespace tavro::evapotranspiration {
 
+// Air pressure by the barometric formula at elevation z (m) and temperature
+// T: 1013 exp(-z / (29.33 T + 7991)), hPa.
+double BarometricPressure(double elevation, double temperature);
 // 6.1078 exp(17.269 T / (T + 237.3)), hPa.
 double SaturationVapourPressure(double temperature);
 // Slope of the saturation curve, 25029 exp(17.26 T / (T + 237.3)) / (T + 237.3)^2, hPa/K.
@@ -44,6 +47,14 @@ double AvailableEnergyFromNetRadiation(double netRadiation, double temperature);
 double AerodynamicResistance(double roughnessLength, double wind);
 
 enum class StepPart { Night = 0, Day = 1 };
+
+// A part runs when it covers at least 1 % of the step.
+inline constexpr double kSmallestPart = 0.01;
+// The part that carries a net radiation input: the step's net radiation
+// counts once, in the day part when that runs, else in the night part.
+inline StepPart NetRadiationPart(double dayFraction) {
+  return dayFraction >= kSmallestPart ? StepPart::Day : StepPart::Night;
+}
 
 // Canopy resistance: by day (and over open water) rsc / (1 - 0.6^(LAI VCF)),
 // at night 1 / (4e-4 LAI VCF); without leaves 2500 (0 when rsc is not

@@ -101,10 +101,6 @@ double Transmissivity(double mean, double amplitude, long day, long month) {
   return mean + amplitude * std::cos(kTwoPi * dayOfYear / 365.0);
 }
 
-double BarometricPressure(double elevation, double temperature) {
-  return kStandardPressure * std::exp(-elevation / (29.33 * temperature + 7991.0));
-}
-
 double RadiationCap(double timeStepMinutes, double dayFraction) {
   return kLargestRadiation * timeStepMinutes / 60.0 * dayFraction;
 }

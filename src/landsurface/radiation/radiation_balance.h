@@ -72,8 +72,9 @@ public:
   std::span<const double> CosZenith() const { return cosZenith_; }
 
   // R0 = sum of 1367 dh tau^(p / 1013 / cos z_i) cos z_i (times the days of a
-  // longer step), 0 when the middle sub-interval's sun is not above about one
-  // degree (cosine 0.017) or the step has no daylight.
+  // longer step), p the air pressure of the cell (hPa; measured, or
+  // evapotranspiration::BarometricPressure), 0 when the middle sub-interval's sun is not above
+  // about one degree (cosine 0.017) or the step has no daylight.
   double ClearSkyRadiation(double transmissivity, double pressure) const;
 
 private:
@@ -86,10 +87,6 @@ private:
 // Atmospheric transmissivity of the date: mean + amplitude cos(2 pi (30.5
 // (month - 1) + 10 + day) / 365).
 double Transmissivity(double mean, double amplitude, long day, long month);
-
-// Air pressure (hPa) by the barometric formula at elevation z (m) and
-// temperature T (°C): 1013 exp(-z / (29.33 T + 7991)).
-double BarometricPressure(double elevation, double temperature);
 
 // Coefficients of the radiation balance: c (relative radiation from relative
 // sunshine, c[0] the share of diffuse radiation), CS (sunshine from relative
