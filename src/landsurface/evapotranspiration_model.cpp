@@ -199,21 +199,9 @@ void verdunstungsmodellklasse::FindLayerGrids() {
 // --- Registered grids and statistics ------------------------------------------
 
 CellIterationSetup verdunstungsmodellklasse::Cells(bool withUnits) const {
-  CellIterationSetup cells;
-  cells.FirstRow = FirstRow;
-  cells.LastRow = LastRow;
-  cells.NCols = NCols;
-  cells.RowRanges = RowRanges;
-  cells.Zone = zone_;
-  cells.NoData = NoData;
-  cells.Owners = MPIRegions;
-  cells.Rank = MPIRank;
-  if (withUnits && SpinUpSwitch != 0) {
-    cells.UnitGrid = unitGrid_;
-    cells.MasterGrid = masterGrid_;
-    cells.Units = HydrologicResponseUnits;
-  }
-  return cells;
+  if (!withUnits || SpinUpSwitch == 0)
+    return StripCellsOf(*this, zone_);
+  return StripCellsOf(*this, zone_, {unitGrid_, masterGrid_, HydrologicResponseUnits});
 }
 
 Grid &verdunstungsmodellklasse::NewGrid(bool wholeRasterOnRoot) {

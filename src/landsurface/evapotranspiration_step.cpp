@@ -18,9 +18,6 @@ namespace {
 
 namespace et = evapotranspiration;
 
-// A part of the step shorter than this is not computed.
-constexpr double kSmallestPart = 0.01;
-
 } // namespace
 
 void verdunstungsmodellklasse::PotentialEvapotranspiration(long hour, long day, long month,
@@ -140,10 +137,10 @@ radiation::CellRadiation verdunstungsmodellklasse::RadiationOfCell(long row, lon
     if (radiationCorrection_ != nullptr)
       in.correction = (*radiationCorrection_)[row][column];
     if (step.clearSky) {
-      const double pressure = (inputMask_ & AirPressureBit)
-                                  ? (*airPressure_)[row][column]
-                                  : radiation::BarometricPressure((*elevation_)[row][column],
-                                                                  (*dayTemperature_)[row][column]);
+      const double pressure =
+          (inputMask_ & AirPressureBit)
+              ? (*airPressure_)[row][column]
+              : et::BarometricPressure((*elevation_)[row][column], (*dayTemperature_)[row][column]);
       in.clearSky = clearSky_.ClearSkyRadiation(step.transmissivity, pressure);
     }
     in.cap = step.radiationCap;
@@ -174,8 +171,8 @@ void verdunstungsmodellklasse::PenmanMonteithCell(long row, long column,
     (*dayTemperature_)[row][column] += shift.dayRise;
     (*nightTemperature_)[row][column] -= shift.nightFall;
   }
-  const bool dayRuns = DayFraction >= kSmallestPart;
-  const bool nightRuns = NightFraction >= kSmallestPart;
+  const bool dayRuns = DayFraction >= et::kSmallestPart;
+  const bool nightRuns = NightFraction >= et::kSmallestPart;
 
   // The air and the energy of the top layer in each part.
   struct Part {
@@ -195,15 +192,15 @@ void verdunstungsmodellklasse::PenmanMonteithCell(long row, long column,
                                                  : (*nightTemperature_)[row][column];
     p.air.temperature = t;
     p.air.pressure = (inputMask_ & AirPressureBit) ? (*airPressure_)[row][column]
-                                                   : radiation::BarometricPressure(elevation, t);
+                                                   : et::BarometricPressure(elevation, t);
     p.air.vapourPressure = (inputMask_ & VapourPressureBit)
                                ? (*vapourPressure_)[row][column]
                                : (*humidity_)[row][column] * et::SaturationVapourPressure(t);
     p.air.wind = (*wind_)[row][column];
     if (netRadiation_) {
-      // The step's net radiation counts once: by day when the day part runs.
-      const bool carries = p.part == et::StepPart::Day || !dayRuns;
-      p.energy = carries ? et::AvailableEnergyFromNetRadiation((*radiation_)[row][column], t) : 0.0;
+      p.energy = p.part == et::NetRadiationPart(DayFraction)
+                     ? et::AvailableEnergyFromNetRadiation((*radiation_)[row][column], t)
+                     : 0.0;
     } else {
       const double loss = et::LongWaveLoss(p.air.vapourPressure, section_.radiation.c[0],
                                            radiation.sunshine, p.fraction, TimeStep, t);

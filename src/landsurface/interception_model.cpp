@@ -244,18 +244,7 @@ void interzeptionsmodellklasse::InitTracerGrids(int &error, int tracerCount,
 
 // --- The step ---------------------------------------------------------------------
 
-CellIterationSetup interzeptionsmodellklasse::Cells() const {
-  CellIterationSetup cells;
-  cells.FirstRow = FirstRow;
-  cells.LastRow = LastRow;
-  cells.NCols = NCols;
-  cells.RowRanges = RowRanges;
-  cells.Zone = zone_;
-  cells.NoData = NoData;
-  cells.Owners = MPIRegions;
-  cells.Rank = MPIRank;
-  return cells;
-}
+CellIterationSetup interzeptionsmodellklasse::Cells() const { return StripCellsOf(*this, zone_); }
 
 double interzeptionsmodellklasse::GlacierFraction(long row, long column) const {
   return glacier_ != nullptr ? std::clamp((*glacier_)[row][column], 0.0, 1.0) : 0.0;
