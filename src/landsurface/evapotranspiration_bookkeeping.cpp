@@ -35,12 +35,11 @@ void verdunstungsmodellklasse::SnowEvaporationOnGlacier(long hour, long day, lon
 
   // Few operations per cell: one pass on the main thread.
   const CellIteration cells(Cells(true));
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column)
-      if (cells.IsComputed(row, column))
-        EvaporateSnowOfCell(row, column);
-  }
+  const CellIteration own(Cells(false));
+  own.ForEachOwnCell([&](long row, long column) {
+    if (cells.IsComputed(row, column))
+      EvaporateSnowOfCell(row, column);
+  });
 
   std::vector<Grid *> copied;
   for (int k = 0; k <= layerCount_; ++k) {
@@ -52,14 +51,11 @@ void verdunstungsmodellklasse::SnowEvaporationOnGlacier(long hour, long day, lon
     copied.insert(copied.end(), {glacierSnowEvaporation_, glacierSnowStorage_});
   cells.CopyMasterResults(copied);
 
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column)
-      if (cells.IsValid(row, column) && cells.IsOwned(row, column))
-        (*snowEvaporationStatistics_)
-            ->AddValue(row, column, ZoneIndexOf(*this, (*zone_)[row][column]),
-                       (*snowEvaporation_)[row][column], 1.0);
-  }
+  own.ForEachOwnCell([&](long row, long column) {
+    (*snowEvaporationStatistics_)
+        ->AddValue(row, column, ZoneIndexOf(*this, (*zone_)[row][column]),
+                   (*snowEvaporation_)[row][column], 1.0);
+  });
   (*snowEvaporationStatistics_)->EndOfStep(year, month, day, hour, 1);
   WriteGridOutput(indexes_.snowEvaporation);
 }
@@ -81,8 +77,7 @@ void verdunstungsmodellklasse::EvaporateSnowOfCell(long row, long column) {
     }
     return;
   }
-  const double glacier =
-      glacierFraction_ != nullptr ? std::clamp((*glacierFraction_)[row][column], 0.0, 1.0) : 0.0;
+  const double glacier = GlacierFraction(row, column);
   (*snowEvaporation_)[row][column] = 0.0;
   if (glacierSnowEvaporation_ != nullptr)
     (*glacierSnowEvaporation_)[row][column] = 0.0;
@@ -143,6 +138,10 @@ void verdunstungsmodellklasse::RealEvapotranspiration(long hour, long day, long 
 
 void verdunstungsmodellklasse::ComputeSubstep(long, long, long, long) {}
 
+double verdunstungsmodellklasse::GlacierFraction(long row, long column) const {
+  return glacierFraction_ != nullptr ? std::clamp((*glacierFraction_)[row][column], 0.0, 1.0) : 0.0;
+}
+
 void verdunstungsmodellklasse::FinishTimeStep(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
@@ -150,41 +149,47 @@ void verdunstungsmodellklasse::FinishTimeStep(long hour, long day, long month, l
   ActualDay = day;
   ActualMonth = month;
   ActualYear = year;
-  const CellIteration cells(Cells(false));
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
-        continue;
+  const CellIteration own(Cells(false));
+  // The total of every cell of the process first.
+  own.ForEachCell([&](long row, long column) {
+    double layers = 0.0;
+    for (int k = 1; k <= layerCount_; ++k)
+      layers += (*realTranspiration_[static_cast<std::size_t>(k)])[row][column];
+    const double intercepted =
+        interceptionEvaporation_ != nullptr ? (*interceptionEvaporation_)[row][column] : 0.0;
+    (*realTranspiration_[0])[row][column] =
+        intercepted + (*snowEvaporation_)[row][column] + (*realEvaporation_)[row][column] + layers;
+  });
+  // The glacierised part a of a cell only evaporates snow: the layers and
+  // the soil count 0 there, the total the snow on the glacier. Jobs 0..n
+  // the layers' tables, job n + 1 that of the soil.
+  ForEachTableJob(static_cast<std::size_t>(layerCount_) + 2, [&](std::size_t job) {
+    const bool soil = job == static_cast<std::size_t>(layerCount_) + 1;
+    zonalstatistic &table =
+        soil ? **realEvaporationStatistics_ : **realTranspirationStatistics_[job];
+    if (!table.Active())
+      return;
+    own.ForEachOwnCell([&](long row, long column) {
       const int zone = ZoneIndexOf(*this, (*zone_)[row][column]);
-      // The glacierised part of the cell (a) only evaporates snow.
-      double a = 0.0;
-      if (glacierFraction_ != nullptr)
-        a = std::clamp((*glacierFraction_)[row][column], 0.0, 1.0);
+      const double a = GlacierFraction(row, column);
       const double b = 1.0 - a;
-      double layers = 0.0;
-      for (int k = 1; k <= layerCount_; ++k) {
-        const auto i = static_cast<std::size_t>(k);
-        const double value = (*realTranspiration_[i])[row][column];
-        const bool landuse = (*landuse_[i])[row][column] > NoData;
-        (*realTranspirationStatistics_[i])->AddValue(row, column, zone, landuse ? value : 0.0, b);
-        (*realTranspirationStatistics_[i])->AddValue(row, column, zone, 0.0, a);
-        layers += value;
+      if (job == 0) {
+        const double onGlacier = glacierSnowEvaporation_ != nullptr
+                                     ? (*glacierSnowEvaporation_)[row][column]
+                                     : (*snowEvaporation_)[row][column];
+        table.AddValue(row, column, zone, b * (*realTranspiration_[0])[row][column] + a * onGlacier,
+                       1.0);
+        return;
       }
-      const double snow = (*snowEvaporation_)[row][column];
-      const double soil = (*realEvaporation_)[row][column];
-      const double intercepted =
-          interceptionEvaporation_ != nullptr ? (*interceptionEvaporation_)[row][column] : 0.0;
-      double &total = (*realTranspiration_[0])[row][column];
-      total = intercepted + snow + soil + layers;
-      const double onGlacier =
-          glacierSnowEvaporation_ != nullptr ? (*glacierSnowEvaporation_)[row][column] : snow;
-      (*realTranspirationStatistics_[0])
-          ->AddValue(row, column, zone, b * total + a * onGlacier, 1.0);
-      (*realEvaporationStatistics_)->AddValue(row, column, zone, soil, b);
-      (*realEvaporationStatistics_)->AddValue(row, column, zone, 0.0, a);
-    }
-  }
+      double value = 0.0;
+      if (soil)
+        value = (*realEvaporation_)[row][column];
+      else if ((*landuse_[job])[row][column] > NoData)
+        value = (*realTranspiration_[job])[row][column];
+      table.AddValue(row, column, zone, value, b);
+      table.AddValue(row, column, zone, 0.0, a);
+    });
+  });
   for (int k = 0; k <= layerCount_; ++k) {
     const auto i = static_cast<std::size_t>(k);
     (*realTranspirationStatistics_[i])->EndOfStep(year, month, day, hour, 1);

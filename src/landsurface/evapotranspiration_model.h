@@ -116,6 +116,15 @@ public:
     return glacierSnowBalance_;
   }
 
+  // Wall-clock seconds of the last PotentialEvapotranspiration: the parallel
+  // loop over the cells, and the serial rest (the copies of the spin-up
+  // units, the statistics and the output).
+  struct StepTimes {
+    double cells = 0.0;
+    double tail = 0.0;
+  };
+  const StepTimes &LastPotentialStepTimes() const { return stepTimes_; }
+
 private:
   // What the step frame works out before the cells.
   struct StepValues {
@@ -162,6 +171,8 @@ private:
   // --- Snow -----------------------------------------------------------------
   void FindGlacierGrids();
   void EvaporateSnowOfCell(long row, long column);
+  // The cell's glacier fraction within 0 and 1; 0 without glacier grid.
+  double GlacierFraction(long row, long column) const;
 
   void ReleaseStatistics();
 
@@ -234,6 +245,7 @@ private:
   radiation::ClearSkyGeometry clearSky_;
   snow_evaporation::SnowEvaporationBalance snowBalance_;
   snow_evaporation::SnowEvaporationBalance glacierSnowBalance_;
+  StepTimes stepTimes_;
   bool released_ = false;
 };
 

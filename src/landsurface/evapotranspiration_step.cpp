@@ -9,6 +9,8 @@
 #include "landsurface/evapotranspiration_model.h"
 #include "tables/multilayer_landuse.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -42,6 +44,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(long hour, long day, 
   const StepValues step = BeginPotentialStep();
 
   const CellIteration cells(Cells(true));
+  const double start = omp_get_wtime();
   cells.ForEachCell([&](long row, long column) {
     const radiation::CellRadiation cell = RadiationOfCell(row, column, step);
     (*potentialEvaporation_)[row][column] = 0.0;
@@ -52,6 +55,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(long hour, long day, 
     else
       SingleLayerCell(row, column, cell, step);
   });
+  const double loopEnd = omp_get_wtime();
 
   std::vector<Grid *> copied;
   for (int k = 0; k <= layerCount_; ++k) {
@@ -63,6 +67,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(long hour, long day, 
   AddPotentialStatistics();
   ActualHour = hour;
   EndPotentialStep(hour, day, month, year);
+  stepTimes_ = {loopEnd - start, omp_get_wtime() - loopEnd};
 }
 
 verdunstungsmodellklasse::StepValues verdunstungsmodellklasse::BeginPotentialStep() {
@@ -102,19 +107,14 @@ void verdunstungsmodellklasse::UpdateSunshineMemory() {
   const radiation::SunshineMemory::Action action = sunshineState_.BeginStep(DayFraction);
   if (action == radiation::SunshineMemory::Action::Keep)
     return;
-  const CellIteration cells(Cells(false));
   Grid &memory = *sunshineMemory_;
-#pragma omp parallel for schedule(runtime)
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
-        continue;
-      double &value = memory[row][column];
-      value =
-          action == radiation::SunshineMemory::Action::Reset ? 0.0 : sunshineState_.Averaged(value);
-    }
-  }
+  CellIterationSetup own = Cells(false);
+  own.UnitGrid = nullptr; // every valid cell of the process
+  CellIteration(own).ForEachCell([&](long row, long column) {
+    double &value = memory[row][column];
+    value =
+        action == radiation::SunshineMemory::Action::Reset ? 0.0 : sunshineState_.Averaged(value);
+  });
 }
 
 bool verdunstungsmodellklasse::IsOpenWater(long row, long column) const {
@@ -317,32 +317,41 @@ void verdunstungsmodellklasse::SingleLayerCell(long row, long column,
 }
 
 void verdunstungsmodellklasse::AddPotentialStatistics() {
-  const CellIteration cells(Cells(false));
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
-        continue;
-      const int zone = ZoneIndexOf(*this, (*zone_)[row][column]);
-      const auto add = [&](std::unique_ptr<ModuleStatistic> &table, double value) {
-        (*table)->AddValue(row, column, zone, value, 1.0);
-      };
-      if (section_.method == 1)
-        for (int k = 1; k <= layerCount_; ++k) {
-          const auto i = static_cast<std::size_t>(k);
-          const bool landuse = (*landuse_[i])[row][column] > NoData;
-          add(potentialTranspirationStatistics_[i],
-              landuse ? (*potentialTranspiration_[i])[row][column] : 0.0);
-          add(potentialInterceptionStatistics_[i],
-              landuse ? (*potentialInterception_[i])[row][column] : 0.0);
-        }
-      add(potentialTranspirationStatistics_[0], (*potentialTranspiration_[0])[row][column]);
-      add(potentialInterceptionStatistics_[0], (*potentialInterception_[0])[row][column]);
-      add(potentialEvaporationStatistics_, (*potentialEvaporation_)[row][column]);
-      add(correctedRadiationStatistics_, (*correctedRadiation_)[row][column]);
-      add(cloudinessStatistics_, (*cloudiness_)[row][column]);
+  // One job per table: its grid, and for a layer the land use without which
+  // the layer counts 0.
+  struct Job {
+    ModuleStatistic *table;
+    const Grid *values;
+    const Grid *landuse;
+  };
+  std::vector<Job> jobs;
+  const auto add = [&](std::unique_ptr<ModuleStatistic> &table, const Grid *values,
+                       const Grid *landuse) {
+    if ((*table)->Active())
+      jobs.push_back({table.get(), values, landuse});
+  };
+  if (section_.method == 1)
+    for (int k = 1; k <= layerCount_; ++k) {
+      const auto i = static_cast<std::size_t>(k);
+      add(potentialTranspirationStatistics_[i], potentialTranspiration_[i], landuse_[i]);
+      add(potentialInterceptionStatistics_[i], potentialInterception_[i], landuse_[i]);
     }
-  }
+  add(potentialTranspirationStatistics_[0], potentialTranspiration_[0], nullptr);
+  add(potentialInterceptionStatistics_[0], potentialInterception_[0], nullptr);
+  add(potentialEvaporationStatistics_, potentialEvaporation_, nullptr);
+  add(correctedRadiationStatistics_, correctedRadiation_, nullptr);
+  add(cloudinessStatistics_, cloudiness_, nullptr);
+
+  const CellIteration cells(Cells(false));
+  ForEachTableJob(jobs.size(), [&](std::size_t j) {
+    const Job &job = jobs[j];
+    cells.ForEachOwnCell([&](long row, long column) {
+      const bool counts = job.landuse == nullptr || (*job.landuse)[row][column] > NoData;
+      (*job.table)
+          ->AddValue(row, column, ZoneIndexOf(*this, (*zone_)[row][column]),
+                     counts ? (*job.values)[row][column] : 0.0, 1.0);
+    });
+  });
 }
 
 void verdunstungsmodellklasse::EndPotentialStep(long hour, long day, long month, long year) {

@@ -410,48 +410,47 @@ void interzeptionsmodellklasse::ClearGlacierCell(long row, long column, double w
 }
 
 void interzeptionsmodellklasse::AddStatistics() {
+  // The glacierised part e of a cell has no interception: the tables take
+  // the cell's values with weight 1 - e and zeros with weight e. Jobs 0..L
+  // the tables of a layer, job L + 1 those of the tracers.
   const CellIteration cells(Cells());
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
-        continue;
+  const auto tracerJob = static_cast<std::size_t>(layerCount_) + 1;
+  ForEachTableJob(tracerJob + 1, [&](std::size_t job) {
+    cells.ForEachOwnCell([&](long row, long column) {
       const int zone = ZoneIndexOf(*this, (*zone_)[row][column]);
       const double glacier = GlacierFraction(row, column);
-      const auto addTracers = [&](double storage) {
-        for (int t = 1; t <= TracerCount; ++t) {
-          TracerRecord &record = TracerRecords[static_cast<std::size_t>(t)];
-          if (!record.Statistics)
-            continue;
-          const bool evaporating = (*TracerInfoTable)[static_cast<std::size_t>(t)].evaporating != 0;
-          record.Statistics->AddValue(row, column, zone, record.StorageGrid[row][column],
-                                      evaporating ? storage : 1.0);
-        }
-      };
-      const auto addValues = [&](int k, double weight, bool zero) {
-        const auto i = static_cast<std::size_t>(k);
-        LayerStatistics &tables = statistics_[i];
-        (*tables.evaporation)
-            ->AddValue(row, column, zone, zero ? 0.0 : (*evaporation_[i])[row][column], weight);
-        (*tables.storage)
-            ->AddValue(row, column, zone, zero ? 0.0 : (*storage_[i])[row][column], weight);
-        (*tables.throughfall)
-            ->AddValue(row, column, zone, zero ? 0.0 : (*throughfall_[i])[row][column], weight);
-      };
-      if (glacier < 1.0) {
-        if (layerCount_ == 1 && (*landuse_[1])[row][column] > NoData)
+      if (job == tracerJob) {
+        // A tracer that evaporates is weighted by the water it is in.
+        const auto addTracers = [&](double storage) {
+          for (int t = 1; t <= TracerCount; ++t) {
+            TracerRecord &record = TracerRecords[static_cast<std::size_t>(t)];
+            const bool evaporating = (*TracerInfoTable)[static_cast<std::size_t>(t)].evaporating;
+            if (record.Statistics)
+              record.Statistics->AddValue(row, column, zone, record.StorageGrid[row][column],
+                                          evaporating ? storage : 1.0);
+          }
+        };
+        if (glacier < 1.0 && layerCount_ == 1 && (*landuse_[1])[row][column] > NoData)
           addTracers((*storage_[1])[row][column]);
-        for (int k = 1; k <= layerCount_; ++k)
-          addValues(k, 1.0 - glacier, false);
-        addValues(0, 1.0 - glacier, false);
+        if (glacier > 0.0)
+          addTracers((*storage_[0])[row][column]);
+        return;
       }
-      if (glacier > 0.0) {
-        addTracers((*storage_[0])[row][column]);
-        for (int k = 0; k <= layerCount_; ++k)
-          addValues(k, glacier, true);
-      }
-    }
-  }
+      LayerStatistics &tables = statistics_[job];
+      const auto add = [&](double weight, bool zero) {
+        (*tables.evaporation)
+            ->AddValue(row, column, zone, zero ? 0.0 : (*evaporation_[job])[row][column], weight);
+        (*tables.storage)
+            ->AddValue(row, column, zone, zero ? 0.0 : (*storage_[job])[row][column], weight);
+        (*tables.throughfall)
+            ->AddValue(row, column, zone, zero ? 0.0 : (*throughfall_[job])[row][column], weight);
+      };
+      if (glacier < 1.0)
+        add(1.0 - glacier, false);
+      if (glacier > 0.0)
+        add(glacier, true);
+    });
+  });
 }
 
 void interzeptionsmodellklasse::EndStep(long hour, long day, long month, long year) {
