@@ -8,6 +8,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/hydrologic_response_unit.h"
 #include "landsurface/evapotranspiration/penman_monteith.h"
+#include "landsurface/evapotranspiration/single_layer_pet.h"
 #include "landsurface/land_surface_fixture.h"
 #include "landsurface/radiation/exposure_geometry.h"
 #include "landsurface/radiation_correction.h"
@@ -57,10 +58,11 @@ struct Bench {
   std::unique_ptr<verdunstungsmodellklasse> module;
 
   Bench(DiagnosticsLog &l, const std::vector<LayerVegetationFunctions> &layers,
-        const CellFunction &zone = Zone, const test::WeatherFunctions &weather = {})
+        const CellFunction &zone = Zone, const test::WeatherFunctions &weather = {},
+        const CellFunction &elevation = Elevation)
       : log(l) {
     const test::SetupRaster raster{3, 4, 1, 1, 3, 0.0, 0.0, 1000.0};
-    grids = std::make_unique<test::LandSurfaceGrids>(log, registry, raster, zone, Elevation);
+    grids = std::make_unique<test::LandSurfaceGrids>(log, registry, raster, zone, elevation);
     grids->AddLayers(layers);
     grids->AddWeather(weather);
     grids->Add("temperature_night", weather.temperature);
@@ -270,6 +272,95 @@ TEST_F(EvapotranspirationModuleTest, UnitCellsEqualTheirMastersExactly) {
   // A cell outside the unit keeps its own values.
   EXPECT_NE(bench.G("pot_transpiration1")[2][2], bench.G("pot_transpiration1")[1][1]);
   bench.module->ReleaseMemory();
+}
+
+TEST_F(EvapotranspirationModuleTest, OpenWaterEvaporatesLikeBareWetGround) {
+  // Row 1 is a lake with water on it; row 2 the same weather over a layer
+  // without leaves, canopy or soil resistance, with the open water's albedo
+  // and roughness. The lake's transpiration is row 2's soil evaporation.
+  constexpr double kOpenWaterAlbedo = 0.08, kOpenWaterRoughness = 0.001;
+  LayerVegetationFunctions layer;
+  layer.leafAreaIndex = [](long r, long) { return r == 2 ? 0.0 : 3.0; };
+  layer.cover = [](long r, long) { return r == 2 ? 0.0 : 0.8; };
+  layer.canopyResistance = [](long r, long) { return r == 2 ? 0.0 : 70.0; };
+  layer.roughness = [=](long r, long) { return r == 2 ? kOpenWaterRoughness : 0.5; };
+  test::WeatherFunctions weather;
+  weather.temperature = [](long, long c) { return 15.0 + c; };
+  weather.sunshine = [](long, long c) { return 0.2 * c; };
+  weather.humidity = [](long, long c) { return 0.4 + 0.1 * c; };
+  weather.wind = [](long, long c) { return 0.5 * c; };
+  weather.albedo = [=](long r, long) { return r == 2 ? kOpenWaterAlbedo : 0.2; };
+  weather.soilResistance = [](long r, long) { return r == 2 ? 0.0 : 150.0; };
+  Bench bench(log_, {layer}, Zone, weather, [](long, long c) { return 300.0 + 10.0 * c; });
+  bench.grids->Add("lake_codes", [](long r, long) { return r == 1 ? 3.0 : 0.0; });
+  bench.grids->Add("ponding_storage", [](long r, long c) { return r == 1 && c < 4 ? 0.5 : 0.0; });
+  bench.Build({}, 1440.0,
+              "[lake_model]\n1 flow control\n1 initialization\n" +
+                  std::to_string(kOpenWaterAlbedo) + " albedo\n" +
+                  std::to_string(kOpenWaterRoughness) + " z0\n");
+  bench.module->ReadLakeParameters("[lake_model]");
+  ASSERT_TRUE(bench.module->ModelsOpenWater());
+  bench.module->PotentialEvapotranspiration(0, 10, 6, 2004);
+  for (long c = 1; c <= 3; ++c) {
+    SCOPED_TRACE(c);
+    EXPECT_GT(bench.G("pot_transpiration1")[1][c], 0.0);
+    EXPECT_NEAR(bench.G("pot_transpiration1")[1][c], bench.G("potential_evaporation")[2][c], 1e-12);
+    EXPECT_EQ(bench.G("potential_InterceptionEvap1")[1][c], 0.0);
+    EXPECT_EQ(bench.G("potential_evaporation")[1][c], 0.0);
+  }
+  // Without water on it the lake cell is land.
+  EXPECT_GT(bench.G("potential_evaporation")[1][4], 0.0);
+  bench.module->ReleaseMemory();
+}
+
+TEST_F(EvapotranspirationModuleTest, SingleLayerMethodsGiveTheirFormulasAmount) {
+  struct Case {
+    int method;
+    double minutes;
+  };
+  const test::WeatherFunctions weather;
+  for (const Case m : {Case{2, 1440.0}, Case{3, 1440.0}, Case{4, 1440.0}, Case{2, 2880.0}}) {
+    SCOPED_TRACE(testing::Message() << m.method << ", " << m.minutes);
+    Bench bench(log_, {LayerVegetationFunctions{}}, Zone, weather);
+    bench.grids->Add("temperature_14", [](long, long c) { return 18.0 + c; });
+    bench.grids->Add("air_humidity_14", [](long r, long) { return 0.3 + 0.1 * r; });
+    bench.grids->Add("global_radiation", [](long, long c) { return 3000.0 + 200.0 * c; });
+    bench.settings.MinToIntEnd = m.minutes;
+    bench.Build(EvapotranspirationRows().Set(3, std::to_string(m.method) + " Methode"), m.minutes);
+    bench.module->PotentialEvapotranspiration(0, 10, 6, 2004);
+    const EvapotranspirationSection &s = bench.module->Section();
+    const double days = m.minutes / 1440.0;
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        if (Zone(r, c) == N)
+          continue;
+        double expected = 0.0;
+        if (m.method == 2) {
+          const double pec = evapotranspiration::HamonFactorOfDate(s.pec, 10, 6, 30);
+          expected =
+              evapotranspiration::Hamon(weather.temperature(r, c), pec, bench.module->DayFraction) *
+              days;
+        } else if (m.method == 3) {
+          // The measured radiation, no correction, under the cap.
+          EXPECT_EQ(bench.G("AspectCorrectedGlobalRadiation")[r][c], 3000.0 + 200.0 * c);
+          expected = evapotranspiration::Wendling(3000.0 + 200.0 * c, 0.2, s.coastFactor,
+                                                  weather.temperature(r, c));
+        } else {
+          const double deficit = evapotranspiration::HaudeDeficitFromHumidity(0.3 + 0.1 * r);
+          expected = evapotranspiration::Haude(18.0 + c, deficit, s.fh[6]);
+        }
+        for (const char *name : {"pot_transpiration0", "pot_transpiration1",
+                                 "potential_InterceptionEvap0", "potential_InterceptionEvap1"})
+          EXPECT_NEAR(bench.G(name)[r][c], expected, 1e-12) << name;
+        EXPECT_EQ(bench.G("potential_evaporation")[r][c], 0.0);
+        // Hamon and Haude count the step as night for the radiation.
+        if (m.method != 3) {
+          EXPECT_EQ(bench.G("AspectCorrectedGlobalRadiation")[r][c], 0.0);
+          EXPECT_EQ(bench.G("cloudiness")[r][c], 0.5);
+        }
+      }
+    bench.module->ReleaseMemory();
+  }
 }
 
 TEST_F(EvapotranspirationModuleTest, DailyStepsShiftDayAndNightTemperatureAnewEachStep) {
