@@ -51,11 +51,10 @@ void verdunstungsmodellklasse::SnowEvaporationOnGlacier(long hour, long day, lon
     copied.insert(copied.end(), {glacierSnowEvaporation_, glacierSnowStorage_});
   cells.CopyMasterResults(copied);
 
-  own.ForEachOwnCell([&](long row, long column) {
+  for (const StatisticsCell &cell : statisticsCells_)
     (*snowEvaporationStatistics_)
-        ->AddValue(row, column, ZoneIndexOf(*this, (*zone_)[row][column]),
-                   (*snowEvaporation_)[row][column], 1.0);
-  });
+        ->AddValue(cell.row, cell.column, cell.zone, (*snowEvaporation_)[cell.row][cell.column],
+                   1.0);
   (*snowEvaporationStatistics_)->EndOfStep(year, month, day, hour, 1);
   WriteGridOutput(indexes_.snowEvaporation);
 }
@@ -169,26 +168,26 @@ void verdunstungsmodellklasse::FinishTimeStep(long hour, long day, long month, l
         soil ? **realEvaporationStatistics_ : **realTranspirationStatistics_[job];
     if (!table.Active())
       return;
-    own.ForEachOwnCell([&](long row, long column) {
-      const int zone = ZoneIndexOf(*this, (*zone_)[row][column]);
+    for (const StatisticsCell &cell : statisticsCells_) {
+      const long row = cell.row, column = cell.column;
       const double a = GlacierFraction(row, column);
       const double b = 1.0 - a;
       if (job == 0) {
         const double onGlacier = glacierSnowEvaporation_ != nullptr
                                      ? (*glacierSnowEvaporation_)[row][column]
                                      : (*snowEvaporation_)[row][column];
-        table.AddValue(row, column, zone, b * (*realTranspiration_[0])[row][column] + a * onGlacier,
-                       1.0);
-        return;
+        table.AddValue(row, column, cell.zone,
+                       b * (*realTranspiration_[0])[row][column] + a * onGlacier, 1.0);
+        continue;
       }
       double value = 0.0;
       if (soil)
         value = (*realEvaporation_)[row][column];
       else if ((*landuse_[job])[row][column] > NoData)
         value = (*realTranspiration_[job])[row][column];
-      table.AddValue(row, column, zone, value, b);
-      table.AddValue(row, column, zone, 0.0, a);
-    });
+      table.AddValue(row, column, cell.zone, value, b);
+      table.AddValue(row, column, cell.zone, 0.0, a);
+    }
   });
   for (int k = 0; k <= layerCount_; ++k) {
     const auto i = static_cast<std::size_t>(k);

@@ -76,6 +76,7 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(int &error, const ModuleSetti
   FindInputGrids();
   FindLayerGrids();
   RegisterGrids();
+  statisticsCells_ = StatisticsCellsOf(*this, CellIteration(Cells(false)), *zone_);
 } catch (...) {
   StoreConstructionFailure(error, settings.Log, FixedName);
 }
@@ -450,6 +451,7 @@ void verdunstungsmodellklasse::ReleaseMemory() {
     potentialEvaporation_ = realEvaporation_ = snowEvaporation_ = nullptr;
     correctedRadiation_ = cloudiness_ = sunshineMemory_ = nullptr;
     ownGrids_.clear();
+    statisticsCells_ = {};
   }
   radiationCorrection_ = nullptr;
   snowStorage_ = nullptr;

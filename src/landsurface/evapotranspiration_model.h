@@ -230,6 +230,7 @@ private:
   Grid *sunshineMemory_ = nullptr; // "SSDTemp"
   RegistryIndexes indexes_;
   RegistryEntries entries_;
+  std::vector<StatisticsCell> statisticsCells_; // the valid cells of the process
 
   // Statistics per layer 0..n, then of the cell grids.
   std::vector<std::unique_ptr<ModuleStatistic>> potentialTranspirationStatistics_;

@@ -342,15 +342,14 @@ void verdunstungsmodellklasse::AddPotentialStatistics() {
   add(correctedRadiationStatistics_, correctedRadiation_, nullptr);
   add(cloudinessStatistics_, cloudiness_, nullptr);
 
-  const CellIteration cells(Cells(false));
   ForEachTableJob(jobs.size(), [&](std::size_t j) {
     const Job &job = jobs[j];
-    cells.ForEachOwnCell([&](long row, long column) {
-      const bool counts = job.landuse == nullptr || (*job.landuse)[row][column] > NoData;
-      (*job.table)
-          ->AddValue(row, column, ZoneIndexOf(*this, (*zone_)[row][column]),
-                     counts ? (*job.values)[row][column] : 0.0, 1.0);
-    });
+    zonalstatistic &table = **job.table;
+    for (const StatisticsCell &cell : statisticsCells_) {
+      const bool counts = job.landuse == nullptr || (*job.landuse)[cell.row][cell.column] > NoData;
+      table.AddValue(cell.row, cell.column, cell.zone,
+                     counts ? (*job.values)[cell.row][cell.column] : 0.0, 1.0);
+    }
   });
 }
 

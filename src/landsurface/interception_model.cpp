@@ -95,6 +95,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(int &error, const ModuleSet
     }
     RegisterLayer(k, names);
   }
+  statisticsCells_ = StatisticsCellsOf(*this, CellIteration(Cells()), *zone_);
   glacier_ = nullptr;
   for (const char *name : {"GlacierizedCells", "ice_firn"})
     if (const int index = FindGrid(name, false); index > 0 && glacier_ == nullptr)
@@ -413,11 +414,11 @@ void interzeptionsmodellklasse::AddStatistics() {
   // The glacierised part e of a cell has no interception: the tables take
   // the cell's values with weight 1 - e and zeros with weight e. Jobs 0..L
   // the tables of a layer, job L + 1 those of the tracers.
-  const CellIteration cells(Cells());
   const auto tracerJob = static_cast<std::size_t>(layerCount_) + 1;
   ForEachTableJob(tracerJob + 1, [&](std::size_t job) {
-    cells.ForEachOwnCell([&](long row, long column) {
-      const int zone = ZoneIndexOf(*this, (*zone_)[row][column]);
+    for (const StatisticsCell &cell : statisticsCells_) {
+      const long row = cell.row, column = cell.column;
+      const int zone = cell.zone;
       const double glacier = GlacierFraction(row, column);
       if (job == tracerJob) {
         // A tracer that evaporates is weighted by the water it is in.
@@ -434,7 +435,7 @@ void interzeptionsmodellklasse::AddStatistics() {
           addTracers((*storage_[1])[row][column]);
         if (glacier > 0.0)
           addTracers((*storage_[0])[row][column]);
-        return;
+        continue;
       }
       LayerStatistics &tables = statistics_[job];
       const auto add = [&](double weight, bool zero) {
@@ -449,7 +450,7 @@ void interzeptionsmodellklasse::AddStatistics() {
         add(1.0 - glacier, false);
       if (glacier > 0.0)
         add(glacier, true);
-    });
+    }
   });
 }
 
@@ -506,6 +507,7 @@ void interzeptionsmodellklasse::ReleaseMemory() {
     storage_.clear();
     evaporation_.clear();
     throughfall_.clear();
+    statisticsCells_ = {};
   }
   released_ = true;
   teilmodellklasse::ReleaseMemory();

@@ -123,6 +123,7 @@ private:
   std::vector<int> throughfallIndex_;
   RegistryEntries entries_;
   std::vector<LayerStatistics> statistics_;
+  std::vector<StatisticsCell> statisticsCells_; // the valid cells of the process
 
   interception::InterceptionBalance balance_;
   bool released_ = false;
