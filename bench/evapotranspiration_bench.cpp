@@ -238,15 +238,14 @@ void BM_HandLoop(benchmark::State &state) {
     const tavro::solar::Daylight light =
         tavro::solar::DaylightFraction({kDay, kMonth, kHour, 24.0, kMinutes}, kObserver);
     rad::ClearSkyGeometry geometry;
-    geometry.Compute({kDay, kMonth, kHour, 24.0, kMinutes, light.dayFraction,
-                      light.nightBeforeSunrise},
-                     kObserver);
-    const double tau = rad::Transmissivity(s.transmissivityMean, s.transmissivityAmplitude, kDay,
-                                           kMonth);
+    geometry.Compute(
+        {kDay, kMonth, kHour, 24.0, kMinutes, light.dayFraction, light.nightBeforeSunrise},
+        kObserver);
+    const double tau =
+        rad::Transmissivity(s.transmissivityMean, s.transmissivityAmplitude, kDay, kMonth);
     const double cap = rad::RadiationCap(kMinutes, light.dayFraction);
     const double amplitude = et::AmplitudeOfDate(s.amplitudes, kDay, kMonth, 31);
-    const double annual =
-        et::AnnualTerm(s.annualAmplitude, tavro::solar::DayOfYear(kDay, kMonth));
+    const double annual = et::AnnualTerm(s.annualAmplitude, tavro::solar::DayOfYear(kDay, kMonth));
     const std::array<double, 2> fractions{light.nightFraction, light.dayFraction};
 #pragma omp parallel for schedule(runtime)
     for (long r = 0; r < kSize; ++r)
