@@ -63,10 +63,7 @@ tavro::landuse_class Meadow(tavro::DiagnosticsLog &log) {
 class SnowBench {
 public:
   SnowBench(int method, int statisticsCode)
-      : directory_(std::filesystem::temp_directory_path() / "tavro_snow_bench"),
-        log_((directory_ / "diagnostics.xml").string(), 1) {
-    std::filesystem::create_directories(directory_);
-    std::filesystem::current_path(directory_);
+      : directory_(WorkDirectory()), log_((directory_ / "diagnostics.xml").string(), 1) {
     std::ofstream(kControl) << SnowSection(method, statisticsCode);
     landuse_ = tavro::OneBasedArray<tavro::landuse_class>(1);
     landuse_[1] = Meadow(log_);
@@ -125,6 +122,15 @@ public:
 
 private:
   static constexpr const char *kControl = "snow.ctl";
+
+  // A directory of its own, made the working directory (statistics files land there).
+  static std::filesystem::path WorkDirectory() {
+    const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / "tavro_snow_bench";
+    std::filesystem::create_directories(directory);
+    std::filesystem::current_path(directory);
+    return directory;
+  }
 
   template <class Value> void Add(const char *identifier, Value value) {
     grids_.push_back(std::make_unique<Grid>(1, kSize, kSize, kSize, log_));

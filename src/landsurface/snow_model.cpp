@@ -81,10 +81,11 @@ void schneemodellklasse::ReadSection() {
 
 void schneemodellklasse::CreateStatistics() {
   const SnowSection &s = section_;
-  const auto add = [&](const char *title, const SnowTableFile &file, int decimals,
+  const auto add = [&](const char *title, const StatisticsFile &file, int decimals,
                        const Grid *values) {
-    statistics_.push_back(
-        {ModuleStatistic(*this, title, file.FileName, file.Code, decimals), values});
+    statistics_.push_back({std::make_unique<ModuleStatistic>(*this, Statistics, StatisticsCapacity,
+                                                             file, decimals, title, ModuleName),
+                           values});
   };
   add("snow_melt_(effective_outflow_from_snow_cover)___", s.OutflowTable, 4, &outflow_.grid);
   add("snow_melt_only(effective_outflow_from_snow_cover)___", s.MeltOutflowTable, 4,
@@ -208,7 +209,7 @@ void schneemodellklasse::FinishTracerGrids() {
 
 void schneemodellklasse::FlushStatistics() {
   for (StatisticFeed &feed : statistics_)
-    feed.table.FlushBuffer();
+    feed.Table().FlushBuffer();
   for (TracerRecord &record : TracerRecords)
     if (record.Statistics)
       record.Statistics->FlushBuffer();
@@ -219,8 +220,9 @@ void schneemodellklasse::ReleaseMemory() {
     WriteStorage(true);
   Initialized = 0; // the section is written once, also when released twice
   for (StatisticFeed &feed : statistics_)
-    feed.table.Release();
+    feed.Table().ReleaseMemory();
   statistics_.clear();
+  statisticsCells_.clear();
   entries_.ReleaseAll();
   for (OwnedGrid *owned :
        {&solid_, &liquid_, &total_, &daysSnow_, &snowAge_, &snowTemp_, &surfTemp_, &capacity_,

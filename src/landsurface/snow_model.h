@@ -22,6 +22,7 @@
 #include "raster/module_statistic.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -125,8 +126,9 @@ private:
   using OwnedGridMember = OwnedGrid schneemodellklasse::*;
   // A statistics table and the grid whose cells it receives.
   struct StatisticFeed {
-    ModuleStatistic table;
+    std::unique_ptr<ModuleStatistic> statistic;
     const Grid *values = nullptr;
+    zonalstatistic &Table() { return **statistic; }
   };
 
   // Construction.
@@ -230,6 +232,7 @@ private:
   const Grid *maxDeposition_ = nullptr; // the own "max_deposition" or a registered one
 
   std::vector<StatisticFeed> statistics_;
+  std::vector<StatisticsCell> statisticsCells_; // the process's valid cells with their zones
   static constexpr std::size_t kAlbedoFeed = 7; // "albedo____", fed from the shared albedo
   snow::StepConstants step_;
   double snowRadiationFactor_ = 0.0;

@@ -53,7 +53,7 @@ void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long y
 
 void schneemodellklasse::ResetStatistics() {
   for (StatisticFeed &feed : statistics_)
-    feed.table.ResetStep();
+    feed.Table().ResetStep();
   for (TracerRecord &record : TracerRecords)
     if (record.Statistics)
       record.Statistics->ResetStep();
@@ -246,39 +246,41 @@ void schneemodellklasse::CopyUnitMembers() {
 
 void schneemodellklasse::AddStatistics() {
   bool anyTable = TracerCount > 0;
-  for (const StatisticFeed &feed : statistics_)
-    anyTable = anyTable || feed.table.Active();
+  for (StatisticFeed &feed : statistics_)
+    anyTable = anyTable || feed.Table().Active();
   if (!anyTable)
     return;
-  const CellIteration cells = Cells();
-  for (long row = FirstRow; row <= LastRow; ++row) {
-    const RowColumnRange range = cells.Columns(row);
-    for (long column = range.first; column <= range.last; ++column) {
-      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
-        continue;
-      const long code = std::lround((*BaseZoneGrid)[row][column]);
-      if (ZoneIndex == nullptr || code < 0 || code > MaxZoneCode)
-        continue;
-      const int zone = (*ZoneIndex)[static_cast<std::size_t>(code)];
-      for (StatisticFeed &feed : statistics_)
-        if (feed.table.Active())
-          feed.table.AddValue(row, column, zone, (*feed.values)[row][column]);
-      for (int t = 1; t <= TracerCount; ++t) {
-        TracerRecord &record = TracerRecords[static_cast<std::size_t>(t)];
-        if (!record.Statistics)
-          continue;
-        // Evaporating tracers are weighted by the pack's water.
-        const bool evaporating = (*TracerInfoTable)[static_cast<std::size_t>(t)].evaporating == 1;
-        record.Statistics->AddValue(row, column, zone, record.StorageGrid[row][column],
-                                    evaporating ? total_.grid[row][column] : 1.0);
-      }
+  if (statisticsCells_.empty())
+    statisticsCells_ = StatisticsCellsOf(*this, Cells(), *BaseZoneGrid);
+  // One table per job: the module's tables first, then the tracers'.
+  const std::size_t tables = statistics_.size();
+  ForEachTableJob(tables + static_cast<std::size_t>(TracerCount), [&](std::size_t job) {
+    if (job < tables) {
+      StatisticFeed &feed = statistics_[job];
+      zonalstatistic &table = feed.Table();
+      if (!table.Active())
+        return;
+      for (const StatisticsCell &cell : statisticsCells_)
+        table.AddValue(cell.row, cell.column, cell.zone, (*feed.values)[cell.row][cell.column],
+                       1.0);
+      return;
     }
-  }
+    const std::size_t t = job - tables + 1;
+    TracerRecord &record = TracerRecords[t];
+    if (!record.Statistics)
+      return;
+    // Evaporating tracers are weighted by the pack's water.
+    const bool evaporating = (*TracerInfoTable)[t].evaporating == 1;
+    for (const StatisticsCell &cell : statisticsCells_)
+      record.Statistics->AddValue(cell.row, cell.column, cell.zone,
+                                  record.StorageGrid[cell.row][cell.column],
+                                  evaporating ? total_.grid[cell.row][cell.column] : 1.0);
+  });
 }
 
 void schneemodellklasse::EndStatistics() {
   for (StatisticFeed &feed : statistics_)
-    feed.table.EndOfStep(ActualYear, ActualMonth, ActualDay, ActualHour);
+    feed.Table().EndOfStep(ActualYear, ActualMonth, ActualDay, ActualHour, 1);
 }
 
 void schneemodellklasse::WriteOutput() {

@@ -21,8 +21,8 @@ void ReadGridFile(modelobject &m, SnowGridFile &file, std::string_view nameLabel
   m.ReadControlValue(file.Writecode, codeLabel);
 }
 
-void ReadTableFile(modelobject &m, SnowTableFile &file, std::string_view label) {
-  m.ReadControlValues2(file.FileName, file.Code, label);
+void ReadTableFile(modelobject &m, StatisticsFile &file, std::string_view label) {
+  m.ReadControlValues2(file.name, file.code, label);
 }
 
 double ReadBounded(modelobject &m, std::string_view label, bool (*inBounds)(double), int exitCode,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "landsurface/snow/snow_pack.h"
+#include "raster/module_statistic.h"
 
 #include <string>
 
@@ -16,11 +17,6 @@ class modelobject;
 struct SnowGridFile {
   std::string FileName;
   int Writecode = 0;
-};
-
-struct SnowTableFile {
-  std::string FileName;
-  int Code = 0;
 };
 
 struct SnowSection {
@@ -40,35 +36,35 @@ struct SnowSection {
   double ALBsnow_max = 0.0;
 
   SnowGridFile Rain; // "rain_fraction"
-  SnowTableFile RainTable;
+  StatisticsFile RainTable;
   SnowGridFile Snow; // "snow_fraction"
-  SnowTableFile SnowTable;
+  StatisticsFile SnowTable;
   SnowGridFile SnowDays; // "days_snow"
-  SnowTableFile SnowDaysTable;
+  StatisticsFile SnowDaysTable;
   SnowGridFile SnowAge; // "snow_age"
-  SnowTableFile SnowAgeTable;
-  SnowTableFile AlbedoTable;
+  StatisticsFile SnowAgeTable;
+  StatisticsFile AlbedoTable;
   SnowGridFile Outflow; // "snowcover_outflow"
-  SnowTableFile OutflowTable;
+  StatisticsFile OutflowTable;
   SnowGridFile MeltOutflow; // "melt_from_snowcover"
-  SnowTableFile MeltOutflowTable;
+  StatisticsFile MeltOutflowTable;
   SnowGridFile Solid;  // "snowstorage_solid"
   SnowGridFile Liquid; // "snowstorage_liquid"
-  SnowTableFile StorageTable;
+  StatisticsFile StorageTable;
   SnowGridFile Total; // "snow_storage_total"
   int ReadGrid = 0;   // 1: the state grids are read from their files
 
   // Methods above 4 only.
   SnowGridFile SnowTemperature; // "snowtemp"
-  SnowTableFile SnowTemperatureTable;
+  StatisticsFile SnowTemperatureTable;
   SnowGridFile SurfaceTemperature; // "surftemp"
-  SnowTableFile SurfaceTemperatureTable;
+  StatisticsFile SurfaceTemperatureTable;
   SnowGridFile InputMass; // "input_mass"
-  SnowTableFile InputMassTable;
+  StatisticsFile InputMassTable;
   SnowGridFile MobileMass; // "mobile_mass"
-  SnowTableFile MobileMassTable;
+  StatisticsFile MobileMassTable;
   SnowGridFile Deposition; // "deposition"
-  SnowTableFile DepositionTable;
+  StatisticsFile DepositionTable;
   double MaxDepositionSlope = 55.0; // degrees
   double MaxDepositionFactor = 1.0;
   double MinSlideSlope = 30.0; // degrees

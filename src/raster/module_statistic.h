@@ -1,14 +1,16 @@
-// A statistics table of a module over the module's zones: it keeps its own
-// copy of the module's zone table (sums cleared) and is built with the
-// module's cell weights, output directory, output list and statistics
-// registry; its header is written when it is made. Modules hold one per table
-// and feed it cell by cell every step.
+// A zonal statistics table that a module owns together with its own copy of
+// the module's zone table (counts and sums zero, zone value, relative area and
+// cell-weight sum copied), created and headed in one go; and the zone index of
+// a cell that the table's AddValue takes.
 #pragma once
 
+#include "kernel/modelobject.h"
 #include "kernel/zone_record.h"
+#include "raster/cell_iteration.h"
 #include "raster/zonal_statistic.h"
 
 #include <cstdint>
+
 #include <memory>
 #include <span>
 #include <string>
@@ -17,39 +19,55 @@
 
 namespace tavro {
 
-class modelobject;
-class teilmodellklasse;
+class StatisticsRegistry;
 
-// The codes of the object's output list (without its count element).
+// The zone records 0..count of a zone table with the step sums cleared.
+std::vector<ZoneRecord> CopyZoneTable(const OneBasedArray<ZoneRecord> *table, int count);
+
+// The output-list codes of an object (the list without its count element).
 std::span<const int> OutputCodes(const modelobject &object);
+
+// The zone index (0..ZoneCount) of a zone-grid value; 0 for a code outside the
+// object's code table.
+int ZoneIndexOf(const modelobject &object, double zoneValue);
+
+// A valid cell of the process with the zone index its tables add it to.
+struct StatisticsCell {
+  std::int32_t row = 0;
+  std::int32_t column = 0;
+  std::int32_t zone = 0;
+};
+
+// Every valid cell of the process (spin-up unit members included) in row
+// order, with its zone index from the zone grid: listed once, since a module
+// adds each step's cells to many tables.
+std::vector<StatisticsCell> StatisticsCellsOf(const modelobject &object, const CellIteration &cells,
+                                              const Grid &zoneGrid);
+
+// File name and statcode of a statistics table, as a control file gives them.
+struct StatisticsFile {
+  std::string name;
+  int code = 0;
+};
 
 class ModuleStatistic {
 public:
-  // title: "<title>_submodel:<module>" in the file. A table that cannot be
-  // built ends the run with the table's error code.
-  ModuleStatistic(teilmodellklasse &module, std::string_view title, const std::string &fileName,
-                  int code, int decimals);
-  ModuleStatistic(ModuleStatistic &&) noexcept = default;
-  ModuleStatistic &operator=(ModuleStatistic &&) noexcept = default;
+  // Builds the table over the module's zones and raster with "RelCellArea"
+  // (the object's CellWeights), the output directory and output list, and
+  // writes its header "<title>_submodel:<headerModule>". A failure of the
+  // table throws its code.
+  ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
+                  const StatisticsFile &file, int decimals, std::string_view title,
+                  std::string_view headerModule);
+  ModuleStatistic(const ModuleStatistic &) = delete;
+  ModuleStatistic &operator=(const ModuleStatistic &) = delete;
 
-  zonalstatistic &Table() { return *table_; }
-  const zonalstatistic &Table() const { return *table_; }
-  bool Active() const { return table_->Active(); }
-
-  void ResetStep() { table_->ResetStep(); }
-  void AddValue(long row, long column, int zoneIndex, double value, double weight = 1.0) {
-    table_->AddValue(row, column, zoneIndex, value, weight);
-  }
-  // Collective: the sums of every process reach rank 0.
-  void EndOfStep(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour) {
-    table_->EndOfStep(year, month, day, hour, 1);
-  }
-  void FlushBuffer() { table_->FlushBuffer(); }
-  // Writes the remaining rows; the table is inactive afterwards.
-  void Release() { table_->ReleaseMemory(); }
+  zonalstatistic &operator*() { return *table_; }
+  zonalstatistic *operator->() { return table_.get(); }
+  const zonalstatistic *operator->() const { return table_.get(); }
 
 private:
-  std::vector<ZoneRecord> zones_; // the table's records 0..N
+  std::vector<ZoneRecord> zones_; // the records the table works on
   std::unique_ptr<zonalstatistic> table_;
 };
 

@@ -5,7 +5,6 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "landsurface/evapotranspiration_model.h"
 #include "landsurface/interception_model.h"
 #include "landsurface/radiation_correction.h"
 #include "landsurface/radiation_correction_fixture.h"
@@ -110,9 +109,7 @@ template <class T> Factory Plain() {
 std::vector<ShellCase> Shells() {
   return {
       {"radiation_correction", Plain<expokorrklasse>(), test::RadiationCorrectionLines({})},
-      {"evapotranspiration", Plain<verdunstungsmodellklasse>()},
       {"snow_model", Plain<schneemodellklasse>(), kSnowValues},
-      {"interception_model", Plain<interzeptionsmodellklasse>()},
       {"SiltingUpModel", Plain<siltingupclass>()},
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
@@ -237,30 +234,21 @@ TEST_F(ModuleShellsTest, ConstructionFailuresThatAreNoExitCodeBecomeTheModulesCo
 }
 
 TEST_F(ModuleShellsTest, LandSurfaceHandOversFollowTheFlowControlParameter) {
-  test::WriteFixture(
-      kControl, test::RadiationCorrectionSection(1, 60) + Section("evapotranspiration", 1, 60) +
-                    Section("snow_model", 2, 60) + kSnowValues +
-                    Section("interception_model", 11, 60) + Section("SiltingUpModel", 0, 60));
+  test::WriteFixture(kControl, test::RadiationCorrectionSection(1, 60) +
+                                   Section("snow_model", 2, 60) + kSnowValues +
+                                   Section("SiltingUpModel", 0, 60));
   int error = 0;
   expokorrklasse radiation(error, settings_);
-  verdunstungsmodellklasse evaporation(error, settings_);
   schneemodellklasse snow(error, settings_);
-  interzeptionsmodellklasse interception(error, settings_);
   siltingupclass silting(error, settings_);
 
   Grid *correction = radiation.GetRadiationCorrectionGrid();
   ASSERT_NE(correction, nullptr);
   EXPECT_EQ((*correction)[2][3], 0.0);
-  evaporation.SetRadiationCorrectionGrid(correction);
   snow.SetRadiationCorrectionGrid(correction);
-  evaporation.SetSnowStorage(snow.GetSnowStorage());
-  evaporation.SetSnowMethod(snow.GetMethod());
-  EXPECT_EQ(evaporation.RadiationCorrection(), correction);
   EXPECT_EQ(snow.RadiationCorrection(), correction);
   EXPECT_NE(snow.GetSnowStorage(), nullptr);
-  EXPECT_EQ(evaporation.SnowStorage(), snow.GetSnowStorage());
-  EXPECT_EQ(evaporation.SnowMethod(), 1); // the method of the section, not its switch
-  EXPECT_EQ(interception.GetMethod(), 11);
+  EXPECT_EQ(snow.GetMethod(), 1); // the method of the section, not its switch
 
   snow.SelectWaterInput(true);
   silting.SelectWaterInput(true); // inactive: keeps precipitation as input
