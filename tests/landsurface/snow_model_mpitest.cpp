@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -215,6 +217,7 @@ TEST_F(SnowModuleMpiTest, StoresEqualTheWholeRasterComputedAtOnce) {
       text.slideMassFraction = 0.2;
       text.maxDepositionSlope = 50.0;
       text.maxDepositionFactor = 3.0;
+      text.statcodes["storage"] = 2001;
       SnowRun run(log_, text, ModelDate{0, 31, 1, 2012});
       Reference reference(log_, run.module->Section());
       for (int n = 0; n < 12; ++n) {
@@ -237,7 +240,55 @@ TEST_F(SnowModuleMpiTest, StoresEqualTheWholeRasterComputedAtOnce) {
           EXPECT_GT(moved, 0.0); // the slides did move snow
         }
       }
+      // The last row of the storage table: the zone means of the whole raster.
+      run.module->ReleaseMemory();
+      if (Rank() == 0) {
+        std::map<double, std::pair<double, int>> zones;
+        for (long r = 1; r <= kRows; ++r)
+          for (long c = 1; c <= kCols; ++c)
+            if (Zone(r, c) != N) {
+              zones[Zone(r, c)].first += reference.total[r][c];
+              zones[Zone(r, c)].second += 1;
+            }
+        std::string expected = "2012\t 1\t" + std::string(minutes > 720.0 ? "12" : " 6") + "\t" +
+                               std::string(minutes > 720.0 ? " 0" : "12");
+        for (const auto &[zone, sum] : zones) {
+          std::array<char, 40> value{};
+          std::snprintf(value.data(), value.size(), "\t%.3f", sum.first / sum.second);
+          expected += value.data();
+        }
+        const std::string table = test::ReadWholeFile("storage.sta");
+        EXPECT_NE(table.find(expected + "\t"), std::string::npos) << expected << "\n" << table;
+      }
     }
+}
+
+// Each process keeps a state file of its own; the reservoirs computed on
+// rank 0 count on every process, when read and when written.
+TEST_F(SnowModuleMpiTest, RankZerosReservoirsCount) {
+  SnowSectionText text;
+  SnowRun run(log_, text, ModelDate{0, 31, 1, 2012});
+  schneemodellklasse &module = *run.module;
+  SubbasinRunoffArrays qg;
+  module.SetQg(&qg);
+  GlacierReservoirOutflows &reservoirs = module.Reservoirs();
+  reservoirs.Allocate(module.SubbasinCount());
+  const std::string own = "state_" + std::to_string(Rank()) + ".txt";
+  std::string section = "[snow_model]\n2 (number of subasins)\n";
+  for (int i = 1; i <= 2; ++i)
+    for (const char *label : {"Qice_slr", "Qfirn_slr", "Qsnow_slr"})
+      section += std::to_string(i) + "\t" + std::to_string(10 * Rank() + i) + "(" + label + ")\n";
+  std::FILE *file = std::fopen(own.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(section.c_str(), file);
+  std::fclose(file);
+  module.ReadStorage(own, 1);
+  EXPECT_EQ(reservoirs.Ice[1], 1.0);
+  EXPECT_EQ(reservoirs.Snow[2], 2.0);
+  reservoirs.Firn[2] = 5.0 + Rank(); // as if every process had computed its own
+  module.ReleaseMemory();
+  const std::string written = test::ReadWholeFile(own);
+  EXPECT_NE(written.find("2\t5(TG code and Qfirn_slr value)"), std::string::npos) << written;
 }
 
 // 60 random steps with slides: within every zone, what fell stays, flows out
