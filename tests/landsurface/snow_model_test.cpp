@@ -783,3 +783,46 @@ TEST_F(SnowLakeTest, LakeGridWithoutPondingGridIsFatalAndSpinUpTurnsLakesOff) {
 
 } // namespace
 } // namespace tavro
+
+namespace tavro {
+namespace {
+
+TEST_F(SnowStepTest, WaterInputFollowsTheOrderOfInterceptionAndSnow) {
+  struct Case {
+    bool interceptionFirst, throughfall;
+    double snowfall; // at -5 °C all of the input
+  };
+  for (const Case &c : {Case{true, true, 2.0}, Case{false, true, 7.0}, Case{true, false, 7.0}}) {
+    SCOPED_TRACE(testing::Message() << c.interceptionFirst << " " << c.throughfall);
+    test::SnowCatchment catchment(log_, 3, 4, 2, Zone, Elevation);
+    catchment.AddCommonInputs([](long, long) { return -5.0; }, [](long, long) { return 7.0; });
+    catchment.AddInput("temperature_night", -5.0);
+    if (c.throughfall)
+      catchment.AddInput("throughfall0", 2.0);
+    test::WriteFixture(test::kSnowControl, SnowSectionText{}.Text());
+    ModuleSettings settings = catchment.Settings(kEnd);
+    settings.MinToIntEnd = 1440.0;
+    int error = 0;
+    schneemodellklasse module(error, settings);
+    module.SelectWaterInput(c.interceptionFirst);
+    module.SelectWaterInput(!c.interceptionFirst); // the first choice stays
+    module.ComputeTimeStep(0, 15, 1, 2012);
+    EXPECT_EQ(catchment.Input("snow_fraction")[1][1], c.snowfall);
+  }
+  test::SnowCatchment dry(log_, 3, 4, 2, Zone, Elevation);
+  dry.AddInput("albedo", 0.2);
+  dry.AddInput("landuse1", 1.0);
+  dry.AddInput("temperature", 0.0);
+  dry.AddInput("temperature_night", 0.0);
+  test::WriteFixture(test::kSnowControl, SnowSectionText{}.Text());
+  ModuleSettings settings = dry.Settings(kEnd);
+  int error = 0;
+  schneemodellklasse module(error, settings);
+  EXPECT_EQ(ExitCodeOf([&] { module.SelectWaterInput(true); }), 33);
+  EXPECT_TRUE(Logged("Wether throughfall0, precipitation or ungueltiger_Name"));
+  EXPECT_EQ(ExitCodeOf([&] { module.SelectWaterInput(false); }), 33);
+  EXPECT_TRUE(Logged("precipitation not found in memory"));
+}
+
+} // namespace
+} // namespace tavro
