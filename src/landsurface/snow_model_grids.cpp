@@ -146,6 +146,10 @@ void schneemodellklasse::RegisterStateGrids() {
 void schneemodellklasse::RegisterSlideGrids() {
   const SnowSection &s = section_;
   if (MPIRank == 0) {
+    if (BaseZoneGrid == nullptr || elevation_ == nullptr)
+      ThrowFatal(*Log, GridRegistry::NotFoundExitCode,
+                 Concat("the snow slides of ", ModuleName,
+                        " need the zone grid and the elevation model (registry entries 1 and 2)"));
     const snow::RasterExtent extent{NRows, NCols, NoData};
     const int registered = FindGrid("max_deposition", false);
     if (registered > 0 && (*Registry)[registered].Data != nullptr) {

@@ -248,7 +248,7 @@ void schneemodellklasse::AddStatistics() {
   bool anyTable = TracerCount > 0;
   for (StatisticFeed &feed : statistics_)
     anyTable = anyTable || feed.Table().Active();
-  if (!anyTable)
+  if (!anyTable || BaseZoneGrid == nullptr)
     return;
   if (statisticsCells_.empty())
     statisticsCells_ = StatisticsCellsOf(*this, Cells(), *BaseZoneGrid);

@@ -826,3 +826,46 @@ TEST_F(SnowStepTest, WaterInputFollowsTheOrderOfInterceptionAndSnow) {
 
 } // namespace
 } // namespace tavro
+
+namespace tavro {
+namespace {
+
+// The module's own entry to one part of a pack: the cell's grids in, the pack
+// of the caller's storages out, as the kernel computes it.
+TEST_F(SnowStepTest, SnowPackAdaptsTheCellsGridsToTheKernel) {
+  SnowSectionText text;
+  text.minutes = 720.0;
+  text.method = 9;
+  catchment_.AddCommonInputs([](long, long) { return 0.5; }, [](long, long) { return 8.0; });
+  for (const char *id :
+       {"slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4", "slope_angle"})
+    catchment_.AddInput(id, 0.5);
+  catchment_.AddInput("deposition_index", 0.25);
+  auto module = Build(text);
+  module->SelectWaterInput(false);
+  double solid = 10.0, liquid = 1.0, total = 11.0, snowTemperature = 0.0, surface = 0.0,
+         evaporation = 0.0, share = -1.0;
+  const double melt = module->SnowPack(2, 2, share, &solid, &liquid, 3.0, 0.5, &total,
+                                       &snowTemperature, &surface, &evaporation, false);
+  snow::CellForcing f;
+  f.Precipitation = 8.0;
+  f.DepositionIndex = 0.25;
+  snow::PackState pack;
+  pack.Solid = 10.0;
+  pack.Liquid = 1.0;
+  pack.Total = 11.0;
+  snow::PrecipitationSplit split;
+  const snow::PartResult expected = snow::AdvancePackPart(
+      module->Section().Pack, {1440.0, 1.0, 1.0}, f, 3.0, 0.5, false, split, pack);
+  EXPECT_EQ(melt, expected.Melt);
+  EXPECT_EQ(share, expected.SnowShare);
+  EXPECT_EQ(solid, pack.Solid);
+  EXPECT_EQ(liquid, pack.Liquid);
+  EXPECT_EQ(total, pack.Total);
+  EXPECT_EQ(Module(*module, "snow_fraction")[2][2], split.Snow);
+  EXPECT_EQ(Module(*module, "rain_fraction")[2][2], split.Rain);
+  EXPECT_EQ(catchment_.Input("precipitation")[2][2], 8.0); // the caller raises the input
+}
+
+} // namespace
+} // namespace tavro
