@@ -29,6 +29,16 @@ void modelobject::ReadGrid(const std::string &fileName, Grid &grid, int fillMode
   tavro::ReadGrid(ReadingContextOf(*this), fileName, grid, options);
 }
 
+// Kept for the GIF images this object reads: where their lower-left corner
+// lies, their cell size, and the mask (the zone grid) of their resampling.
+void modelobject::SetGifGeoreference(const Grid *mask, double xllCorner, double yllCorner,
+                                     double cellSize) {
+  GifMask = mask;
+  GifXllCorner = xllCorner;
+  GifYllCorner = yllCorner;
+  GifCellSize = cellSize;
+}
+
 int modelobject::ReadStack(const std::string &fileName, Stack &stack, bool keepWholeOnRoot) {
   return tavro::ReadStack(ReadingContextOf(*this), fileName, stack, keepWholeOnRoot).levels;
 }
