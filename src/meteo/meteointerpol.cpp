@@ -165,10 +165,16 @@ void meteointerpol::CreateResultGrid() {
   result_ = MakeStripGrid(*this);
   if (!result_.Allocated())
     return; // no raster: nothing to register
+  // Method 9 reads whole grids on rank 0, which keeps every row of them.
+  const bool whole = InterpolationMethod == 9 && MPIRank == 0;
+  const long first = whole ? 1 : FirstRow;
+  const long last = whole ? NRows : LastRow;
+  if (whole)
+    result_ = Grid(first, last, NCols, NRows, *Log);
   result_.Fill(-9999.0);
   const std::string fileName = ResultGridFileName.empty() ? ModuleName : ResultGridFileName;
-  AddGrid(ResultGridIndex, fileName, &result_, nullptr, 1, ModuleName, ResultWritecode, FirstRow,
-          LastRow);
+  AddGrid(ResultGridIndex, fileName, &result_, nullptr, 1, ModuleName, ResultWritecode, first,
+          last);
   entries_.Add(ResultGridIndex);
 }
 

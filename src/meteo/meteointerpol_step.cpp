@@ -99,6 +99,14 @@ void meteointerpol::ReadListedGrid() {
   // the search is fatal (25). Rank 0 keeps the whole grid, the others their strip.
   ReadGrid(name, result_, 1, false, false, 0.0, true, true, false, false);
   LastValidGridName = name;
+  // The grid read covers every cell; those this process does not compute
+  // are nodata, as with every other method.
+  LinkRegions();
+  const CellIteration cells(CellsOfThisProcess());
+  for (long row = FirstRow; row <= LastRow; ++row)
+    for (long column = 1; column <= NCols; ++column)
+      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
+        result_[row][column] = -9999.0;
 }
 
 void meteointerpol::LinkRegions() {
