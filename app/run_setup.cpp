@@ -8,4 +8,11 @@ DefaultiniSetup::DefaultiniSetup(int &error, DiagnosticsLog &log,
                                  int capacity, int soilModelVariant, GridRegistry *registry)
     : setup_(error, log, controlFileName, statistics, capacity, soilModelVariant, registry) {}
 
+SpinUpSettings DefaultiniSetup::InitSpinUp() {
+  SpinUpSettings settings;
+  setup_.InitSpinUp(settings.SpinUpSwitch, settings.doTemperaturePreSpinUp, settings.RepeatCount,
+                    settings.HydrologicResponseUnits);
+  return settings;
+}
+
 } // namespace tavro

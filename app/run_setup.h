@@ -2,8 +2,8 @@
 // hand-over, and the per-step, coupling, flush and release operations. The
 // application talks to this interface so that its order of calls can be
 // checked with a recording double; DefaultiniSetup adapts the real set-up
-// object. Operations the set-up object does not offer yet (spin-up, land-use
-// updates, external coupling) answer as a run without them.
+// object. Operations the set-up object does not offer yet (land-use updates)
+// answer as a run without them.
 #pragma once
 
 #include "setup/defaultini.h"
@@ -72,9 +72,11 @@ public:
   void CreateStandardGridStatistics() override { setup_.CreateStandardGridStatistics(); }
   SetupHandOver GetSettings() override { return setup_.GetSettings(); }
   void SetInitialized(int value) override { setup_.SetInitialized(value); }
-  SpinUpSettings InitSpinUp() override { return {}; }
+  SpinUpSettings InitSpinUp() override;
   double GetMaxElevation() override { return setup_.MaxElevation(); }
-  void LinkExternalGrids(StatisticsRegistry *, int) override {}
+  void LinkExternalGrids(StatisticsRegistry *statistics, int capacity) override {
+    setup_.LinkExternalGrids(statistics, capacity);
+  }
 
   void ReadPeriodicGrids(long hour, long day, long month, long year, int) override {
     setup_.ReadPeriodicGrids(hour, day, month, year);
@@ -97,16 +99,21 @@ public:
   }
   void ReleaseMemory() override { setup_.ReleaseMemory(); }
 
-  bool IsCouplingActive() override { return false; }
-  char GetCouplingMode() override { return 'I'; }
-  std::string GetSemaphoreFile() override { return {}; }
-  long GetWaitInterval() override { return 100; }
-  void ReadExternalGrids(long, long, long, long) override {}
-  bool HasExternalGWTable() override { return false; }
-  void WriteExternalOutput(long, long, long, int, int, int) override {}
-  void AccumulateExternalOutput() override {}
-  std::string GetOwnSemaphoreFile() override { return {}; }
-  std::string GetOwnSemaphoreContent() override { return {}; }
+  bool IsCouplingActive() override { return setup_.IsCouplingActive(); }
+  char GetCouplingMode() override { return setup_.GetCouplingMode(); }
+  std::string GetSemaphoreFile() override { return setup_.GetSemaphoreFile(); }
+  long GetWaitInterval() override { return setup_.GetWaitInterval(); }
+  void ReadExternalGrids(long year, long month, long day, long hour) override {
+    setup_.ReadExternalGrids(year, month, day, hour);
+  }
+  bool HasExternalGWTable() override { return setup_.HasExternalGWTable(); }
+  void WriteExternalOutput(long day, long month, long year, int dayEnded, int monthEnded,
+                           int yearEnded) override {
+    setup_.WriteExternalOutput(day, month, year, dayEnded, monthEnded, yearEnded);
+  }
+  void AccumulateExternalOutput() override { setup_.AccumulateExternalOutput(); }
+  std::string GetOwnSemaphoreFile() override { return setup_.GetOwnSemaphoreFile(); }
+  std::string GetOwnSemaphoreContent() override { return setup_.GetOwnSemaphoreContent(); }
 
   defaultini &Object() { return setup_; }
 

@@ -147,8 +147,13 @@ public:
   void WriteStripGrid(const std::string &fileName, Grid &grid, bool writeAscii, bool writeDouble);
   void WriteStack(const std::string &fileName, const Stack &stack, int levels, bool writeAscii,
                   bool writeDouble);
-  void WriteGridOutput(int index);
+  // accumulateOnly: the grid joins its period sums, means, minimum and
+  // maximum, but no period, minimum or maximum file is written by this call
+  // (a grid written several times within one step, before the last time).
+  void WriteGridOutput(int index, bool accumulateOnly = false);
   void WriteStackOutput(int index);
+  // Stores where the object's image grids lie; from then on its grid reads
+  // decode GIF files (resampled and mapped with the Gif* fields).
   void SetGifGeoreference(const Grid *mask, double xllCorner, double yllCorner, double cellSize);
 
   // --- Strip exchange (collective; defined with the raster code) ------------
@@ -223,6 +228,7 @@ public:
   double GifYllCorner = 0.0;
   double GifCellSize = 0.0;
   const Grid *GifMask = nullptr;
+  bool GifGeoreferenced = false; // set by SetGifGeoreference
   double GifF1 = 0.0;
   double GifX1 = 0.0;
   int GifThreshold = 0;

@@ -26,6 +26,7 @@ namespace tavro {
 
 class StatisticsRegistry;
 struct TracerInfo;
+struct CellIterationSetup;
 
 class teilmodellklasse : public modelobject {
 public:
@@ -83,6 +84,13 @@ public:
   // is no data. Defined with the raster code.
   void RankZones(const Grid *&zoneGrid, OneBasedArray<ZoneRecord> &zoneTable,
                  OneBasedArray<int> &zoneIndex, int &zoneCount, int &maxZoneCode);
+
+  // The setup of this module's cell loop (CellIteration): its strip, column
+  // ranges, zone grid and owning processes, and with spin-up units the grids
+  // "HydrologicResponseUnits" and "MasterHydrologicResponseUnits" and the
+  // list, so that the loop computes only master cells and copies their
+  // results to the other cells of their units. Defined with the raster code.
+  CellIterationSetup CellLoopSetup() const;
 
   // --- Solar geometry at the module's constants ----------------------------
   double SolarDeclination(long day, long month) const;

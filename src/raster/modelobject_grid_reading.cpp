@@ -1,6 +1,7 @@
 // The grid and stack reading members of modelobject: the object's file
 // context with its strip exchanges, handed to the free functions.
 #include "kernel/modelobject.h"
+#include "raster/gif_image_grid.h"
 #include "raster/grid_reader.h"
 #include "raster/modelobject_file_context.h"
 #include "raster/stack_files.h"
@@ -16,6 +17,17 @@ GridFileContext ReadingContextOf(modelobject &object) {
   context.scatterStack = [&object](Stack &stack, int levels) {
     object.MPIScatterStack(0, &stack, levels);
   };
+  // Only an object that knows where its images lie can read image grids.
+  if (object.GifGeoreferenced) {
+    context.decodeGif = [&object, geometry = context.geometry](const std::string &path,
+                                                               Grid &grid) {
+      const GifGeoreference georeference{object.GifXllCorner, object.GifYllCorner,
+                                         object.GifCellSize, object.GifMask};
+      const GifMapping mapping{object.GifF1, object.GifX1, object.GifThreshold, object.GifF2,
+                               object.GifX2};
+      return ReadGifImageGrid(*object.Log, path, grid, geometry, georeference, mapping);
+    };
+  }
   return context;
 }
 
@@ -29,14 +41,13 @@ void modelobject::ReadGrid(const std::string &fileName, Grid &grid, int fillMode
   tavro::ReadGrid(ReadingContextOf(*this), fileName, grid, options);
 }
 
-// Kept for the GIF images this object reads: where their lower-left corner
-// lies, their cell size, and the mask (the zone grid) of their resampling.
 void modelobject::SetGifGeoreference(const Grid *mask, double xllCorner, double yllCorner,
                                      double cellSize) {
   GifMask = mask;
   GifXllCorner = xllCorner;
   GifYllCorner = yllCorner;
   GifCellSize = cellSize;
+  GifGeoreferenced = true;
 }
 
 int modelobject::ReadStack(const std::string &fileName, Stack &stack, bool keepWholeOnRoot) {

@@ -249,9 +249,7 @@ void defaultini::StepLanduseLayers() {
 
 void defaultini::StepCouplingParameters() {
   Progress("GetCouplingParameters...");
-  if (!OpenControlFile())
-    ThrowFatal(*Log, kOpenErrorExitCode, Concat("error opening ", ControlFileName));
-  NotBuiltYet(22, "external coupling parameters");
+  GetCouplingParameters();
 }
 
 void defaultini::StepFinish() {
@@ -345,7 +343,12 @@ void defaultini::ReleaseMemory() {
     ReleaseGrid(1);
     for (const int index : setupGrids_)
       ReleaseGrid(index);
+    for (const int index : spinUpGrids_)
+      ReleaseGrid(index);
   }
+  spinUpGrids_.clear();
+  hydrologicResponseUnits_.clear();
+  coupling_ = ExternalCouplingSettings{};
   setupGrids_.clear();
   landuseLayerGrids_.clear();
   checkedCodeGrids_.clear();

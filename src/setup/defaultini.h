@@ -17,10 +17,13 @@
 // landuse_layers.cpp (the land-use layer grids of a multilayer land use),
 // derived_grids.cpp (what the derived grids share, the global maximum, the
 // glacier grid), cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp
-// (slope and aspect) and region_weight_grids.cpp.
+// (slope and aspect), region_weight_grids.cpp, spin_up.cpp (the spin-up
+// settings and hydrologic response units) and external_coupling.cpp (the
+// exchange with an external model).
 #pragma once
 
 #include "kernel/grid.h"
+#include "kernel/hydrologic_response_unit.h"
 #include "kernel/modelobject.h"
 #include "kernel/one_based_array.h"
 #include "kernel/zone_record.h"
@@ -28,6 +31,7 @@
 #include "raster/mpi_decomposition.h"
 #include "setup/cell_size_grids.h"
 #include "setup/code_check.h"
+#include "setup/external_coupling.h"
 #include "setup/general_sections.h"
 #include "setup/slope_aspect.h"
 #include "setup/standard_grids.h"
@@ -39,6 +43,7 @@
 #include "tables/soil_table_reader.h"
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +56,7 @@ class DiagnosticsLog;
 class GridRegistry;
 class StatisticsRegistry;
 class zonalstatistic;
+struct HruClassGrid;
 
 // Everything the set-up hands to the application. Pointers refer to data the
 // set-up object keeps owning until its ReleaseMemory; nothing here is freed by
@@ -202,6 +208,57 @@ public:
   void check_ice_firn_grid();
   const Grid *IceFirnGrid() const { return iceFirn_; }
 
+  // --- Spin-up -------------------------------------------------------------
+  // Reads "[SpinUp]" (absent: all three values 0; a switch of 0: nothing
+  // more is read). In spin-up mode it builds the hydrologic response units:
+  // from classified grids (rows of identifier, class width and spacing
+  // word) or from the standard grid "HydrologicResponseUnits" (numGrids 0),
+  // numbered on rank 0 over the whole raster, with each process's own
+  // masters; registers "HydrologicResponseUnits" and
+  // "MasterHydrologicResponseUnits" and writes both per process ("_%03d")
+  // and gathered. units points to the list (element 0 and the units), which
+  // this object owns. Collective. Exit codes: 28 and 11 (control file), 17
+  // (a value or row unreadable, a class width of 0 or less), 33 (a grid not
+  // registered), 12 (registry full), 1030 (no unit grid), 1031 (a class
+  // above 9999).
+  void InitSpinUp(int &spinUpSwitch, int &doTemperaturePreSpinUp, int &repeatCnt,
+                  const std::vector<HydrologicResponseUnit> *&units);
+  const std::vector<HydrologicResponseUnit> &HydrologicResponseUnits() const {
+    return hydrologicResponseUnits_;
+  }
+
+  // --- External coupling (one process only) ----------------------------------
+  // Set-up step 22: reads "[ExternalCoupling]" (absent or mode 0: off)
+  // from the reopened control file, which stays open. Exit codes: 14
+  // (control file), 17 (a value unreadable), 10 (a malformed letter or list
+  // row), 1009 (a mode other than 0 with more than one process).
+  void GetCouplingParameters();
+  // At the end of the application's set-up: binds the read and write rows
+  // to their internal grids (1003, 1004) and each statistics row to a copy
+  // of the first registry entry whose title names its entity (1005); the
+  // registry itself is not changed.
+  void LinkExternalGrids(StatisticsRegistry *statistics, int capacity);
+  bool IsCouplingActive() const { return coupling_.Mode == 1; }
+  const std::string &GetSemaphoreFile() const { return coupling_.SemaphoreFile; }
+  const std::string &GetOwnSemaphoreFile() const { return coupling_.OwnSemaphoreFile; }
+  const std::string &GetOwnSemaphoreContent() const { return coupling_.OwnSemaphoreContent; }
+  long GetWaitInterval() const { return coupling_.WaitInterval; }
+  char GetCouplingMode() const { return coupling_.IntervalLetter; }
+  int GetExternalTimeStep() const { return coupling_.ExternalTimeStep; }
+  bool HasExternalGWTable() const;
+  // Reads every partner grid into its internal grid, renames (code 1) or
+  // deletes (code 0) its file, then deletes the semaphore file; returns 0.
+  // Exit codes: the reader's own, 1001, 1002.
+  int ReadExternalGrids(long year, long month, long day, long hour);
+  // A step without output exchange: "Sum" and "Mean" grids and accumulating
+  // statistics take the step's values.
+  void AccumulateExternalOutput();
+  // A step with output exchange: the grids and statistics files for the
+  // partner (statistics files: 26 creating, 18 writing, 27 closing).
+  void WriteExternalOutput(long day, long month, long year, int dayEnded, int monthEnded,
+                           int yearEnded);
+  const ExternalCouplingSettings &Coupling() const { return coupling_; }
+
   // --- State for the application and tests --------------------------------
   const GeneralSettings &Settings() const { return settings_; }
   const GridSections &Sections() const { return sections_; }
@@ -244,6 +301,17 @@ private:
   void StepLanduseLayers();
   void StepCouplingParameters();
   void StepFinish();
+  // External coupling (external_coupling.cpp).
+  [[noreturn]] void CouplingSectionFailure(const char *text);
+  int ReadCouplingCount(const char *label);
+  void ReadCouplingLists(std::FILE *file);
+  void WriteCouplingStatistic(ExternalStatistic &row, int steps);
+  // Spin-up units (spin_up.cpp).
+  HruClassGrid ReadHruClassGrid();
+  int FreeEntryForUnits(const char *what);
+  void RegisterUnitGrids(bool given);
+  void BuildUnits(const std::vector<HruClassGrid> &classGrids, bool given);
+  void WriteUnitGrids();
   // An INFO entry naming a set-up step whose work is not built yet.
   void NotBuiltYet(int step, const char *what);
   void Progress(const char *text);
@@ -347,6 +415,11 @@ private:
     std::unique_ptr<zonalstatistic> statistic;
   };
   std::vector<GridStatistic> gridStatistics_;
+  std::vector<HydrologicResponseUnit> hydrologicResponseUnits_;
+  int unitGridIndex_ = 0;
+  int masterGridIndex_ = 0;
+  std::vector<int> spinUpGrids_; // registry entries made for the units
+  ExternalCouplingSettings coupling_;
   int step_ = 0;
   bool released_ = false;
 };

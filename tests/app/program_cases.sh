@@ -156,7 +156,8 @@ example_same_output_np1_np3)
     'regions.$w1' 'regions.$r2' 'regions.$w2' \
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
-    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do
+    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
+    radiation_correction.mit corr_temperature.mit; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -176,6 +177,10 @@ example_same_output_np1_np3)
     wind_speed air_pressure; do
     [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
   done
+  # The gentle south-east slopes of the catchment get more of the low January sun than flat
+  # ground: every correction factor of the run lies a little above 1.
+  awk 'NR > 6 { for (i = 1; i <= NF; ++i) if ($i != -9999 && ($i <= 1 || $i > 1.5)) bad = 1 }
+       END { exit bad }' radiation_correction.mit || fail "a correction factor outside (1, 1.5]"
   ;;
 example_without_special_output)
   prepare_example "[special_output]"
@@ -229,6 +234,86 @@ example_one_tracer)
       fi
     done
   done
+  ;;
+example_spin_up)
+  # A copy of the example in spin-up mode: the period twice, response units
+  # from the terrain height in classes of 100 m. The unit grid is the same
+  # under 1 and 3 processes; the masters are each process's own.
+  for np in 1 3; do
+    mkdir -p "$work/np$np" && cd "$work/np$np" || exit 1
+    prepare_example
+    cat "$examples/spin-up.section" >>example.ctl
+    run "$np" example.ctl
+    expect_status 0
+    expect_console "SpinUp reached end of defined time range for run #1, resetting inputs and starting again now (repetition 2 of 2)"
+    [ "$(grep -c "routing_model .*time of meteo data" out.txt)" -eq 56 ] || fail "-n $np: not twice 28 daily steps"
+    expect_no_fatal Tavro_Diag_0.xml
+    for ((rank = 0; rank < np; rank++)); do
+      for grid in All_HydrologicResponseUnits Master_HydrologicResponseUnits; do
+        [ -f "$(printf '%s_%03d' "$grid" "$rank")" ] || fail "-n $np: no $grid of rank $rank"
+      done
+    done
+    [ -f Master_HydrologicResponseUnits ] || fail "-n $np: no gathered master grid"
+    # One unit per class of the terrain height: the pairs of unit and class
+    # of every valid cell form a one-to-one map.
+    pairs=$(paste <(tail -n +7 elevation.asc | tr -s ' \t' '\n' | grep -v '^$') \
+                  <(tail -n +7 All_HydrologicResponseUnits | tr -s ' \t' '\n' | grep -v '^$') |
+            awk '$2 != -9999 { print $2, int($1 / 100) }' | sort -u)
+    [ -n "$pairs" ] || fail "-n $np: no units"
+    [ "$(echo "$pairs" | cut -d' ' -f1 | sort -u | wc -l)" -eq "$(echo "$pairs" | wc -l)" ] ||
+      fail "-n $np: a unit holds two classes"
+    [ "$(echo "$pairs" | cut -d' ' -f2 | sort -u | wc -l)" -eq "$(echo "$pairs" | wc -l)" ] ||
+      fail "-n $np: a class forms two units"
+    if [ "$np" = 3 ]; then
+      cmp -s "$work/np1/example/run/All_HydrologicResponseUnits" All_HydrologicResponseUnits ||
+        fail "the unit grid differs between 1 and 3 processes"
+    fi
+  done
+  # The temperature pre-spin-up walks "temperature" (the first variable) and
+  # needs the soil heat model, which the example's soil-water module lacks.
+  sed -i 's/^0 doTemperaturePreSpinUp/1 doTemperaturePreSpinUp/' example.ctl
+  grep -q '^1 doTemperaturePreSpinUp' example.ctl || fail "no pre-spin-up switch to set"
+  run 1 example.ctl
+  expect_status $((1040 % 256))
+  expect_console "heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"
+  expect_console "Exception in Modellapplication::run() caught!"
+  ;;
+example_coupling)
+  # A copy of the example coupled to the partner script: in every step the
+  # partner's grid becomes soil_depth (its value is the step number), and
+  # tavro answers with the terrain height ("Sum" of one step) and the mean
+  # terrain height per subbasin.
+  prepare_example
+  cat "$examples/coupling.section" >>example.ctl
+  "$mpiexec" -n 1 "$tavro" example.ctl >out.txt 2>err.txt </dev/null &
+  tavro_pid=$!
+  timeout 240 bash "$(dirname "${BASH_SOURCE[0]}")/coupling_partner.sh" 28 zone.asc >partner.txt 2>&1
+  partner_status=$?
+  wait "$tavro_pid"
+  status=$?
+  expect_status 0
+  [ "$partner_status" -eq 0 ] || fail "partner failed: $(cat partner.txt)"
+  [ "$(grep -c "waiting for external synchronisation file partner.sem...found it! " out.txt)" -eq 28 ] ||
+    fail "not 28 waits for the partner"
+  expect_no_fatal Tavro_Diag_0.xml
+  for gone in partner.sem partner_depth.asc tavro.sem Tavro_Brenk_temporary_semaphore.file; do
+    [ ! -e "$gone" ] || fail "$gone is left"
+  done
+  # soil_depth held the partner's step numbers 1..28: its run minimum,
+  # maximum and mean in every valid cell.
+  for check in "soil_depth.min 1" "soil_depth.max 28" "soil_depth.mit 14.5"; do
+    set -- $check
+    tail -n +7 "$1" | tr -s ' \t' '\n' | grep -v '^$' | awk -v v="$2" '$1 != -9999 && $1 != v { bad = 1 } END { exit bad }' ||
+      fail "$1 is not $2 in every valid cell"
+  done
+  cmp -s <(tail -n +7 tavro_height.asc | tr -s ' \t' '\n') <(tail -n +7 terrain.asc | tr -s ' \t' '\n') ||
+    fail "tavro_height.asc is not the terrain height"
+  [ "$(head -1 received_28.txt)" = "terrain_height_submodel:(default); 3 zones" ] ||
+    fail "the statistics file lacks its header: $(head -1 received_28.txt)"
+  # One line per subbasin, with the mean of the last row of terrain_height.stat.
+  paste <(tail -n +2 received_28.txt) <(tail -1 terrain_height.stat | cut -f5-7 | tr '\t' '\n') |
+    awk 'BEGIN { n = 0 } { n++; d = $2 - $3; if ($1 != n || d > 0.01 || d < -0.01) bad = 1 } END { exit bad || n != 3 }' ||
+    fail "the statistics file does not hold the three subbasins' means"
   ;;
 ctrl_c_answer_0 | ctrl_c_answer_3 | ctrl_c_answer_x)
   run_with_input 2 "${case_name#ctrl_c_answer_}

@@ -66,6 +66,8 @@ struct RecordingConfig {
   int FailureCode = 0;
   std::string ControlFileName = "control.txt_0.$$$";
   std::function<void()> OnInterpolate; // called in every Interpolate
+  int HoursPerRow = 24;                // data rows from 2001-01-01 00:00
+  char CouplingLetter = 0;             // 0: coupling inactive
 };
 
 // Settings for the base constructors: without a zone table the sub-model
@@ -128,16 +130,24 @@ public:
   void FlushStatistics() override { TAVRO_RECORD("FlushStatistics"); }
   void SetActualDate(long, long, long, long) override { TAVRO_RECORD("SetActualDate"); }
   void ReleaseMemory() override { TAVRO_RECORD("ReleaseMemory"); }
-  bool IsCouplingActive() override { return false; }
-  char GetCouplingMode() override { return 'I'; }
-  std::string GetSemaphoreFile() override { return {}; }
+  bool IsCouplingActive() override { return couplingLetter != 0; }
+  char GetCouplingMode() override { return couplingLetter; }
+  std::string GetSemaphoreFile() override { return "partner.sem"; }
   long GetWaitInterval() override { return 1; }
-  void ReadExternalGrids(long, long, long, long) override {}
+  void ReadExternalGrids(long year, long month, long day, long hour) override {
+    calls->Add(name + ".ReadExternalGrids(" + std::to_string(year) + "," + std::to_string(month) +
+               "," + std::to_string(day) + "," + std::to_string(hour) + ")");
+  }
   bool HasExternalGWTable() override { return false; }
-  void WriteExternalOutput(long, long, long, int, int, int) override {}
-  void AccumulateExternalOutput() override {}
-  std::string GetOwnSemaphoreFile() override { return {}; }
-  std::string GetOwnSemaphoreContent() override { return {}; }
+  void WriteExternalOutput(long day, long month, long year, int dayEnded, int monthEnded,
+                           int yearEnded) override {
+    calls->Add(name + ".WriteExternalOutput(" + std::to_string(day) + "," + std::to_string(month) +
+               "," + std::to_string(year) + "," + std::to_string(dayEnded) +
+               std::to_string(monthEnded) + std::to_string(yearEnded) + ")");
+  }
+  void AccumulateExternalOutput() override { TAVRO_RECORD("AccumulateExternalOutput"); }
+  std::string GetOwnSemaphoreFile() override { return "tavro.sem"; }
+  std::string GetOwnSemaphoreContent() override { return "step done"; }
 
   CallList *calls;
   std::string name = "defaults";
@@ -149,6 +159,7 @@ public:
   SetupHandOver handOver;
   SpinUpSettings spinUp;
   std::unique_ptr<SetupGrids> grids;
+  char couplingLetter = 0;
 };
 
 // A variable with DataRows daily rows from 2001-01-01, kept in memory.
@@ -166,8 +177,10 @@ public:
   }
   void SetTimeStep(double hours) override { timeStepHours = hours; }
   void GetActualDate(long &hour, long &day, long &month, long &year) const override {
-    hour = 0;
-    day = 1 + (row < rows ? row : rows - 1);
+    const int hoursPerRow = config != nullptr ? config->HoursPerRow : 24;
+    const long hours = static_cast<long>(row < rows ? row : rows - 1) * hoursPerRow;
+    hour = hours % 24;
+    day = 1 + hours / 24;
     month = 1;
     year = 2001;
   }
@@ -603,7 +616,7 @@ inline void WriteRecordingFixture(const RecordingConfig &config) {
 }
 
 inline FakeSetup::FakeSetup(CallList &list, const RecordingConfig &config)
-    : calls(&list), spinUp(config.SpinUp) {
+    : calls(&list), spinUp(config.SpinUp), couplingLetter(config.CouplingLetter) {
   const int n = static_cast<int>(config.VariableNames.size());
   meteoNames.Resize(static_cast<std::size_t>(n));
   for (int i = 1; i <= n; ++i)

@@ -237,6 +237,66 @@ TEST_F(TimeLoopTest, SemaphoreFilesAreWrittenWholeAndAwaited) {
   RestoreDefaultInterruptHandler();
 }
 
+// The coupling calls of a run in their order, the dates in them.
+std::vector<std::string> CouplingCalls(const test::CallList &list) {
+  std::vector<std::string> calls;
+  for (const std::string &call : list.calls)
+    if (call.rfind("defaults.ReadExternalGrids", 0) == 0 ||
+        call.rfind("defaults.WriteExternalOutput", 0) == 0)
+      calls.push_back(call);
+  return calls;
+}
+
+TEST_F(TimeLoopTest, DailyCouplingOverHourlyData) {
+  // Two days of hourly rows: input in the first step of each day, output
+  // when the next row lies in another day and at the end of the run; the
+  // other steps accumulate.
+  factory.config.DataRows = {{"temperature", 48}, {"precipitation", 48}};
+  factory.config.HoursPerRow = 1;
+  factory.config.CouplingLetter = 'D';
+  auto application = Build();
+  test::WriteFixture("partner.sem", "go\n");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(application->run(), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(CouplingCalls(factory.calls),
+            (std::vector<std::string>{"defaults.ReadExternalGrids(2001,1,1,0)",
+                                      "defaults.WriteExternalOutput(1,1,2001,100)",
+                                      "defaults.ReadExternalGrids(2001,1,2,0)",
+                                      "defaults.WriteExternalOutput(2,1,2001,111)"}));
+  EXPECT_EQ(factory.calls.Count("defaults.AccumulateExternalOutput"), 46);
+  EXPECT_EQ(test::ReadWholeFile("tavro.sem"), "step done");
+  // The input waits after the Ctrl-C agreement, before the interpolation.
+  const int read = factory.calls.Find("defaults.ReadExternalGrids(2001,1,1,0)");
+  EXPECT_LT(read, factory.calls.Find("temperature.Interpolate"));
+  EXPECT_NE(
+      Diagnostics().find("waiting for external synchronisation file partner.sem...found it! "),
+      std::string::npos);
+}
+
+TEST_F(TimeLoopTest, CouplingLettersEveryStepAndNever) {
+  struct Case {
+    char letter;
+    int reads;
+    int writes;
+  };
+  for (const Case c : {Case{'I', 3, 3}, Case{'X', 0, 1}, Case{'M', 1, 1}}) {
+    factory = RecordingFactory(RecordingConfig{});
+    factory.config.CouplingLetter = c.letter;
+    auto application = Build();
+    test::WriteFixture("partner.sem", "go\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(application->run(), 0);
+    testing::internal::GetCapturedStdout();
+    int reads = 0, writes = 0;
+    for (const std::string &call : CouplingCalls(factory.calls))
+      (call.find("Read") != std::string::npos ? reads : writes) += 1;
+    EXPECT_EQ(reads, c.reads) << c.letter;
+    EXPECT_EQ(writes, c.writes) << c.letter;
+    EXPECT_EQ(factory.calls.Count("defaults.AccumulateExternalOutput"), 3 - c.writes) << c.letter;
+  }
+}
+
 TEST_F(TimeLoopTest, AFloatingPointErrorReachesTheEightModulesOnce) {
   factory.config.DataRows = {{"temperature", 1}, {"precipitation", 1}};
   auto application = Build();

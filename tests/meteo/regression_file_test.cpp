@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,12 @@ const Values kTrend{10.0, -0.002, 600.0, 12.0, -0.006, 700.0, 6.0, -0.001, 11.0,
 const Values kMissingRegression{-10000.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
 
 std::string TextRow(const std::string &date, const Values &v) {
-  std::string row = date;
+  std::ostringstream row;
+  row << date;
   for (const double value : v)
-    row += " " + std::to_string(value);
-  return row + " trailing words\n";
+    row << " " << value;
+  row << " trailing words\n";
+  return row.str();
 }
 
 std::string TextFile(const std::vector<std::string> &rows) {

@@ -103,9 +103,10 @@ TEST_F(StationMethodsTest, BilinearOnAnAxisParallelMesh) {
   Step(*five);
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c)
-      if (Valid(r, c))
+      if (Valid(r, c)) {
         EXPECT_NEAR(five->ResultGrid()[r][c], F(setup_.coordX[r][c], setup_.coordY[r][c]), 1e-12)
             << r << " " << c;
+      }
   five->ReleaseMemory();
 
   s.method = 6;
@@ -154,9 +155,10 @@ TEST_F(StationMethodsTest, BilinearOnATurnedMesh) {
   Step(*variable);
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c)
-      if (Valid(r, c))
+      if (Valid(r, c)) {
         EXPECT_NEAR(variable->ResultGrid()[r][c], f(setup_.coordX[r][c], setup_.coordY[r][c]), 1e-6)
             << r << " " << c;
+      }
 }
 
 TEST_F(StationMethodsTest, BorderCellsAndASingleStationFallBackToInverseDistance) {
@@ -212,8 +214,9 @@ TEST_F(StationMethodsTest, RegressionFittedToTheStationRow) {
   const auto regression = [](double z) { return z <= 600.0 ? 12.0 - 0.006 * z : 10.8 - 0.004 * z; };
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c)
-      if (Valid(r, c))
+      if (Valid(r, c)) {
         EXPECT_NEAR(ten->ResultGrid()[r][c], regression(setup_.height[r][c]), 1e-9);
+      }
   // One station left: a constant.
   ten->ReadNextData();
   ten->CalcElevationRegression(0);

@@ -17,11 +17,7 @@ namespace {
 
 constexpr double N = -9999.0;
 
-constexpr double kZone[5][6] = {{N, 3, 3, 7, 7, N},
-                                {3, 3, 3, 7, 7, 7},
-                                {N, 3, 10, 10, 7, N},
-                                {10, 10, 10, 10, 7, 7},
-                                {N, N, 10, 10, N, N}};
+const auto &kZone = test::kCatchmentZone;
 
 bool Valid(long r, long c) { return kZone[r - 1][c - 1] != N; }
 bool Even(long r, long c) { return (r + c) % 2 == 0; }

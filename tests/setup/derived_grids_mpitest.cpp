@@ -111,8 +111,9 @@ TEST(DerivedGrids, SlopeAndAspectOfAPlaneFillTheGaps) {
   const Grid &aspects = run.GridOf("slope_aspect");
   // The four neighbours of the gap are filled from their neighbours; the gap
   // itself has all four neighbours it needs.
-  if (test::Rank() == 0)
+  if (test::Rank() == 0) {
     EXPECT_EQ(run.GridOf("[elevation_model]")[3][3], -9999.0);
+  }
   run.ForHeldValidCells([&](long r, long c) {
     // Computed, or filled from neighbours that hold the same values.
     EXPECT_NEAR(slopes[r][c], slope, 1e-9) << r << "/" << c;
@@ -140,9 +141,10 @@ TEST(DerivedGrids, TwoRegionsBlendWithinTheTransitionDistance) {
     EXPECT_EQ(w2[r][c], 1.0 - own) << r << "/" << c;
     EXPECT_EQ(r2[r][c], other) << r << "/" << c;
   });
-  if (test::Rank() == 0)
+  if (test::Rank() == 0) {
     for (const char *file : {"regions.$w1", "regions.$r2", "regions.$w2"})
       EXPECT_TRUE(test::FileExists(file)) << file;
+  }
 }
 
 TEST(DerivedGrids, AnElevationModelWithoutValuesHasNoMaximumAndNoSlope) {
