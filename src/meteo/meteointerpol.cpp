@@ -9,6 +9,7 @@
 #include "kernel/module_construction.h"
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/station_file_checks.h"
+#include "raster/strip_exchange.h"
 
 #include <cmath>
 #include <cstdio>
@@ -185,8 +186,16 @@ void meteointerpol::ReadScenarioGrid(int month) {
     entries_.Release(ScenarioGridIndex);
   scenarioGrid_ = Grid();
   // Holes inside the catchment take the nearest value; a hole too large for
-  // the search is fatal (25), never a nodata scenario value.
-  ReadGrid(name, scenarioGrid_, 1, true, false, 0.0, true, false, false, false);
+  // the search is fatal (25), never a nodata scenario value. Every process
+  // keeps the whole grid: the value at a point may lie in any strip.
+  ReadGrid(name, scenarioGrid_, 1, true, false, 0.0, true, true, false, false);
+  if (MPIProcessCount > 1) {
+    if (Halo.Decomposition == nullptr)
+      ThrowFatal(
+          *Log, kStripExchangeExitCode,
+          Concat("strip exchange of ", ModuleName, " without a decomposition of the raster"));
+    BroadcastWholeGrid(*Halo.Decomposition, scenarioGrid_, *Log);
+  }
   if (ScenarioGridIndex == 0) {
     // The first free entry: the one after the result grid may hold another grid.
     ScenarioGridIndex = Registry->FirstFreeIndex();
@@ -194,8 +203,7 @@ void meteointerpol::ReadScenarioGrid(int month) {
       ThrowFatal(*Log, GridRegistry::RegistryExitCode,
                  Concat("no more free grids in memeory, (max. ", 1000, ")!"));
   }
-  AddGrid(ScenarioGridIndex, name, &scenarioGrid_, nullptr, 1, ScenarioGridIdentifier, 0, FirstRow,
-          LastRow);
+  AddGrid(ScenarioGridIndex, name, &scenarioGrid_, nullptr, 1, ScenarioGridIdentifier, 0, 1, NRows);
   entries_.Add(ScenarioGridIndex);
   ScenarioMonth = month;
 }

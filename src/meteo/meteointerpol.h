@@ -316,7 +316,7 @@ private:
   std::vector<double> workspace_;
 
   Grid result_;
-  Grid scenarioGrid_;
+  Grid scenarioGrid_; // the month's scenario grid, whole on every process
   Grid rotatedCoordX_, rotatedCoordY_;
   // Declared after the grids: released before them when construction fails.
   RegistryEntries entries_;

@@ -73,10 +73,21 @@ std::string StationFile(const std::vector<std::vector<double>> &days = kDays) {
 }
 
 std::string Section(int method, const std::string &methodLine,
-                    const std::string &stationLines = "stations.dat") {
+                    const std::string &stationLines = "stations.dat",
+                    const std::string &scenario = "0") {
   return "[temperature]\n" + std::to_string(method) + "\n" + stationLines + "\n" + methodLine +
          "\nresult.grd\n0\n1.0\ntemp.stat 2001\n9999\n2\n0.5\n2500\n25\n0.6\n-100\n-100\n100\n"
-         "100\n0\n";
+         "100\n" +
+         scenario + "\n";
+}
+
+// SzenUse 1 with SzenMeth 6: the monthly grid (the same for every month here)
+// is added to every value.
+std::string GridScenario() {
+  std::string text = "1\n6";
+  for (int month = 1; month <= 12; ++month)
+    text += "\nA.asc";
+  return text;
 }
 
 // A regression file of the three days, with a trend on the first.
@@ -144,8 +155,9 @@ protected:
   };
   std::vector<Grid> Run(int method, const std::string &methodLine,
                         const std::string &stationLines = "stations.dat",
-                        std::vector<PointValues> *points = nullptr) {
-    test::WriteFixture(kControl, Section(method, methodLine, stationLines));
+                        std::vector<PointValues> *points = nullptr,
+                        const std::string &scenario = "0") {
+    test::WriteFixture(kControl, Section(method, methodLine, stationLines, scenario));
     int error = 0;
     meteointerpol variable(error, settings_, ModelDate{0, 1, 3, 2001}, 5);
     std::vector<Grid> days;
@@ -266,7 +278,7 @@ TEST_F(MeteointerpolMpiTest, SameGridsAndTablesForAnyProcessAndThreadCount) {
 TEST_F(MeteointerpolMpiTest, EveryMethodEqualsItsPointValuesOnEveryProcess) {
   struct Case {
     int method;
-    std::string methodLine, stationLines;
+    std::string methodLine, stationLines, scenario = "0";
   };
   const std::vector<Case> cases = {
       {2, "reg.txt", "never_opened.dat"},
@@ -276,6 +288,7 @@ TEST_F(MeteointerpolMpiTest, EveryMethodEqualsItsPointValuesOnEveryProcess) {
       {6, "reg.txt", "stations.dat\ngradients.dat"},
       {10, "650 900 100 0 50", "stations.dat"},
       {11, "650 900 100 0 50 -0.005", "stations.dat"},
+      {12, "-0.0065", "stations.dat", GridScenario()},
   };
   const int saved = omp_get_max_threads();
   for (const Case &c : cases) {
@@ -285,7 +298,7 @@ TEST_F(MeteointerpolMpiTest, EveryMethodEqualsItsPointValuesOnEveryProcess) {
     for (const int threads : {1, 2}) {
       omp_set_num_threads(threads);
       std::vector<PointValues> points;
-      runs.push_back(Run(c.method, c.methodLine, c.stationLines, &points));
+      runs.push_back(Run(c.method, c.methodLine, c.stationLines, &points, c.scenario));
       tables.push_back(Rank() == 0 ? test::ReadWholeFile("temp.stat") : "");
       if (Rank() != 0)
         continue;
