@@ -166,9 +166,14 @@ TEST(ElevationRegressionFitTest, OneGroupIsTheLeastSquaresLine) {
   const RegressionRecord r = Fit(stations, Settings(5000, 6000, 100, 50));
   for (const double z : {0.0, 300.0, 1000.0, 4999.0, 7000.0})
     EXPECT_NEAR(At(r, z), a + b * z, 1e-9) << z;
-  // Three stations carry no trend.
+  // Three stations carry no trend; a fourth off their line brings one.
   EXPECT_EQ(r.TrendConstant, kMissing);
   EXPECT_EQ(ElevationRegressionValue(r, 100.0, 100.0, 1000.0, kBounds), At(r, 1000.0));
+  std::vector<Station> four = stations;
+  four.push_back({1100, 4.0, 3000, 3000});
+  const RegressionRecord withTrend = Fit(four, Settings(5000, 6000, 100, 50));
+  EXPECT_GE(withTrend.TrendConstant, -kN);
+  EXPECT_TRUE(std::isfinite(withTrend.TrendX) && std::isfinite(withTrend.TrendY));
 }
 
 TEST(ElevationRegressionFitTest, NoStationMeansNoRegression) {
