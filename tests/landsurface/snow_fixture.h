@@ -185,6 +185,12 @@ public:
     AddInput("temperature", temperature);
     AddInput("precipitation", precipitation);
   }
+  // The shares of the four directions and the slope of the slide methods.
+  void AddSlideInputs(double value) {
+    for (const char *id :
+         {"slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4", "slope_angle"})
+      AddInput(id, value);
+  }
   Grid &Input(const std::string &identifier) {
     return *registry[registry.FindGrid(identifier, false)].Data;
   }

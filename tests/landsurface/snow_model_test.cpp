@@ -317,9 +317,8 @@ TEST_F(SnowModuleTest, EqualElevationsAreOrderedLaterRowMajorFirst) {
   test::SnowCatchment flat(
       log_, 2, 2, 1, [](long, long) { return 1.0; }, [](long, long) { return 700.0; });
   flat.AddCommonInputs([](long, long) { return 0.0; }, [](long, long) { return 0.0; });
-  for (const char *id : {"slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4",
-                         "slope_angle", "temperature_night"})
-    flat.AddInput(id, 0.5);
+  flat.AddSlideInputs(0.5);
+  flat.AddInput("temperature_night", 0.5);
   SnowSectionText text;
   text.method = 8;
   test::WriteFixture(test::kSnowControl, text.Text());
@@ -425,12 +424,6 @@ TEST_F(SnowStepTest, RainOnAColdPackLeavesWithoutCountingAsMelt) {
   EXPECT_NEAR(Module(*module, "snowcover_outflow")[1][1], 4.0, 1e-12);
   EXPECT_EQ(Module(*module, "melt_from_snowcover")[1][1], 0.0);
 }
-
-} // namespace
-} // namespace tavro
-
-namespace tavro {
-namespace {
 
 TEST_F(SnowStepTest, EnergyBalanceSeesTheLandUseAlbedoUpTo2Point5Millimetres) {
   SnowSectionText text;
@@ -781,12 +774,6 @@ TEST_F(SnowLakeTest, LakeGridWithoutPondingGridIsFatalAndSpinUpTurnsLakesOff) {
   EXPECT_EQ(ExitCodeOf([&] { module->ReadLakeParameters("[no_such_section]"); }), 17);
 }
 
-} // namespace
-} // namespace tavro
-
-namespace tavro {
-namespace {
-
 TEST_F(SnowStepTest, WaterInputFollowsTheOrderOfInterceptionAndSnow) {
   struct Case {
     bool interceptionFirst, throughfall;
@@ -824,12 +811,6 @@ TEST_F(SnowStepTest, WaterInputFollowsTheOrderOfInterceptionAndSnow) {
   EXPECT_TRUE(Logged("precipitation not found in memory"));
 }
 
-} // namespace
-} // namespace tavro
-
-namespace tavro {
-namespace {
-
 // The module's own entry to one part of a pack: the cell's grids in, the pack
 // of the caller's storages out, as the kernel computes it.
 TEST_F(SnowStepTest, SnowPackAdaptsTheCellsGridsToTheKernel) {
@@ -837,9 +818,7 @@ TEST_F(SnowStepTest, SnowPackAdaptsTheCellsGridsToTheKernel) {
   text.minutes = 720.0;
   text.method = 9;
   catchment_.AddCommonInputs([](long, long) { return 0.5; }, [](long, long) { return 8.0; });
-  for (const char *id :
-       {"slidefraction1", "slidefraction2", "slidefraction3", "slidefraction4", "slope_angle"})
-    catchment_.AddInput(id, 0.5);
+  catchment_.AddSlideInputs(0.5);
   catchment_.AddInput("deposition_index", 0.25);
   auto module = Build(text);
   module->SelectWaterInput(false);
