@@ -8,6 +8,7 @@
 #include "landsurface/snow/snow_formulas.h"
 #include "landsurface/snow/snow_pack.h"
 #include "landsurface/snow/snow_slides.h"
+#include "slide_raster.h"
 #include "snow_fixture.h"
 
 #include <gtest/gtest.h>
@@ -131,25 +132,24 @@ void ExpectSameGrid(const Grid &a, const Grid &b, const char *what) {
 
 class Reference {
 public:
-  Reference(DiagnosticsLog &log, const SnowSection &section) : section_(section) {
-    for (Grid *g : {&zone_, &elevation_, &slope_, &capacity_, &orderRow_, &orderCol_, &solid,
-                    &liquid, &total, &outflow, &input, &mobile, &deposition})
-      *g = Grid(1, kRows, kCols, kRows, log);
-    for (Grid &share : shares_)
-      share = Grid(1, kRows, kCols, kRows, log);
+  Reference(DiagnosticsLog &log, const SnowSection &section)
+      : section_(section), raster_(log, kRows, kCols), solid(raster_.solid), liquid(raster_.liquid),
+        total(raster_.total), input(raster_.input), mobile(raster_.mobile),
+        deposition(raster_.deposited) {
+    outflow = Grid(1, kRows, kCols, kRows, log);
     for (long r = 1; r <= kRows; ++r)
       for (long c = 1; c <= kCols; ++c) {
-        zone_[r][c] = Zone(r, c);
-        elevation_[r][c] = Elevation(r, c);
-        slope_[r][c] = 20.0 + 4.0 * ((r + 2 * c) % 9);
+        raster_.zone[r][c] = Zone(r, c);
+        raster_.elevation[r][c] = Elevation(r, c);
+        raster_.slope[r][c] = 20.0 + 4.0 * ((r + 2 * c) % 9);
         for (int k = 1; k <= 4; ++k)
-          shares_[static_cast<std::size_t>(k - 1)][r][c] = 0.1 + 0.2 * ((r * k + c) % 4);
+          raster_.shares[static_cast<std::size_t>(k - 1)][r][c] = 0.1 + 0.2 * ((r * k + c) % 4);
         for (Grid *g : {&solid, &liquid, &total, &outflow})
           (*g)[r][c] = Zone(r, c) == N ? N : 0.0;
       }
-    snow::BuildDepositionCapacity(extent_, zone_, slope_, section.MaxDepositionSlope,
-                                  section.MaxDepositionFactor, capacity_);
-    snow::BuildElevationOrder(extent_, zone_, elevation_, orderRow_, orderCol_);
+    snow::BuildDepositionCapacity(raster_.extent, raster_.zone, raster_.slope,
+                                  section.MaxDepositionSlope, section.MaxDepositionFactor,
+                                  raster_.capacity);
   }
 
   // One step on every cell, with the night and day shares of the module.
@@ -175,30 +175,17 @@ public:
         liquid[r][c] = pack.Liquid;
         total[r][c] = pack.Total;
       }
-    if (!snow::HasSlides(section_.Pack.Method))
-      return;
-    snow::SlideGrids g;
-    g.Zone = &zone_;
-    g.Slope = &slope_;
-    for (std::size_t k = 0; k < 4; ++k)
-      g.Shares[k] = &shares_[k];
-    g.MaxDeposition = &capacity_;
-    g.OrderRow = &orderRow_;
-    g.OrderColumn = &orderCol_;
-    g.InputMass = &input;
-    g.MobileMass = &mobile;
-    g.Deposition = &deposition;
-    g.Pack = {&total, &liquid, &solid};
-    snow::SlideSnow(extent_, {section_.MinSlideSlope, section_.SlideMassFrac}, g);
+    if (snow::HasSlides(section_.Pack.Method))
+      raster_.Slide({section_.MinSlideSlope, section_.SlideMassFrac});
   }
-
-  Grid solid, liquid, total, outflow, input, mobile, deposition;
 
 private:
   const SnowSection &section_;
-  snow::RasterExtent extent_{kRows, kCols, N};
-  Grid zone_, elevation_, slope_, capacity_, orderRow_, orderCol_;
-  std::array<Grid, 4> shares_;
+  test::SlideRaster raster_;
+
+public:
+  Grid &solid, &liquid, &total, &input, &mobile, &deposition;
+  Grid outflow;
 };
 
 class SnowModuleMpiTest : public testing::Test {
