@@ -272,14 +272,97 @@ air_pressure.stat 2001 statistics file and code: every zone and the areal mean, 
 [evapotranspiration]
 1 flow control parameter
 1440 time interval in minutes
+1 Methode fuer evapotranspiration (1: Penman-Monteith for each vegetation layer, day and night)
+1.0 1.0 1.1 1.2 1.3 1.4 1.4 1.3 1.2 1.1 1.0 1.0
+0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22
+1.0 fk - Coastfactor (WENDLING); the two rows above hold the monthly factors of Hamon and Haude
+etp.asc Name of the ETP-Grids: potential transpiration, layers etp_Layer_1.asc, etp_Layer_2.asc
+0 Writegrid ETP
+etp.stat 2001 Name of ETP-stat.file: every zone and the areal mean, every step
+etr.asc Name of the ETR-Grids: real evapotranspiration (layer 0) and transpiration
+0 Writegrid ETR
+etr.stat 2001 Name of the ETR-stat.file
+evap.asc Name of the evaporation_potential-grid (soil surface)
+0 Writegrid EVAP
+evap.stat 0 Name of the evaporation_potential-stat.files
+evar.asc Name of the evaporation_real grid
+0 Writegrid evaporation real
+evar.stat 0 Name of the evaporation_real-stat.files
+snowevap.asc Name of the snow evaporation grid
+0 Writegrid snow evaporation
+snowevap.stat 0 Name of the snow evaporation stat.file
+eip.asc Name of the EIP-Grids: potential evaporation of intercepted water
+0 Writegrid EIP
+eip.stat 0 Name of EIP-stat.file
+rgex.stat 0 Name of the RGEX-stat.file (global radiation corrected for exposure)
+0.25 0.75 0 0 relative global radiation from relative sunshine: c0 (diffuse share) to c3
+0.072 -0.808 1.749 -0.239 relative sunshine from relative global radiation: CS[0] to CS[3]
+0.75 0.05 transmissivity of the clear sky: mean and seasonal amplitude
+1000 elevation scale of the day-night temperature amplitude (m)
+7 8 9 10 11 11 11 11 10 9 8 7 day-night temperature amplitude, January to December (K)
+0.6 0.1 share of the amplitude by day and its annual variation
+cloudiness.stat 0 cloudiness statistics and code (0: none)
 
 [snow_model]
 1 flow control parameter
 1440 time interval in minutes
+1 method: temperature index (degree-day factor C0)
+1.0 transzone: half width of the rain/snow transition (deg C)
+0.5 T0R: rain/snow threshold (deg C)
+0.0 T0: melt threshold (deg C)
+0.1 CWH: water holding capacity of the snow pack
+0.05 CRFR: refreezing coefficient (methods 3 and 4)
+3.0 C0: degree-day factor (mm per deg C and day)
+2.0 C1: temperature-wind factor (methods 2 to 4)
+0.5 C2: wind part of that factor
+0.01 z0
+1.0 RMFMIN: seasonal melt factor, minimum
+1.0 RMFMAX: seasonal melt factor, maximum
+0.45 ALBsnow_min: albedo of old snow
+0.90 ALBsnow_max: albedo of fresh snow
+rain.asc rain grid
+0 its writecode
+p_rain.stat 2001 rain statistics and code: every zone and the areal mean, every step
+snow.asc snowfall grid
+0 its writecode
+p_snow.stat 2001 snowfall statistics
+snow_days.asc grid of the days with a snow cover
+10 its writecode: the sum over the run
+snow_days.stat 2001 statistics of the snow days
+snow_age.asc snow age grid
+0 its writecode
+snow_age.stat 0 snow age statistics (none)
+albedo.stat 2001 albedo statistics
+snow_outflow.asc grid of the water leaving the snow cover
+10 its writecode: the sum over the run
+snow_outflow.stat 2001 its statistics
+snow_melt.asc grid of the melt water leaving the snow cover
+0 its writecode
+snow_melt.stat 2001 its statistics
+snow_solid.asc solid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_liquid.asc liquid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_storage.stat 2001 statistics of the snow water equivalent (mm)
+snow_total.asc snow water equivalent
+3 its writecode: the state at the end of the run
+0 readgrid: 1 reads the stores from the grids above, 0 starts without snow
 
 [interception_model]
 1 flow control parameter
 1440 time interval in minutes
+1 method for interception (1: after snow, evaporating at the potential transpiration)
+throughfall.asc name outflow grid (layers throughfall_Layer_1.asc, ...)
+0 write code outflow grid
+throughfall.stat 2001 name outflow statistics file: every zone and the areal mean, every step
+interception_evaporation.asc name potential interception evaporation grid
+0 write code potential interception evaporation grid
+interception_evaporation.stat 2001 name potential interception statistics file
+interception_storage.asc name interception storage grid
+0 write code interception storage grid
+interception_storage.stat 2001 name interception storage statistics file
+0.2 parameter interception storage maximum water layer thickness (mm per unit of LAI)
+0 readgrid parameter (0: the stores start empty)
 
 [SiltingUpModel]
 0 flow control parameter
