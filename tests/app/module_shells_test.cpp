@@ -94,7 +94,6 @@ std::vector<ShellCase> Shells() {
       {"evapotranspiration", Plain<verdunstungsmodellklasse>()},
       {"snow_model", Plain<schneemodellklasse>()},
       {"interception_model", Plain<interzeptionsmodellklasse>()},
-      {"SiltingUpModel", Plain<siltingupclass>()},
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);
