@@ -1,6 +1,8 @@
 // The expression parser: tokenizer, the nine levels, functions and errors.
 #include "landsurface/expression_parser.h"
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +23,17 @@ constexpr bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && 
 constexpr bool IsNameStart(char c) { return IsLetter(c) || c == '_'; }
 constexpr bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
 constexpr bool IsNumberChar(char c) { return IsDigit(c) || c == '.'; }
-bool IsOperatorChar(char c) { return c != '\0' && std::strchr("&|<>=+/*%^!", c) != nullptr; }
+// The characters of which operators are made.
+constexpr std::array<bool, 256> kOperatorChars = [] {
+  std::array<bool, 256> table{};
+  for (const char c : std::string_view("&|<>=+/*%^!"))
+    table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+bool IsOperatorChar(char c) { return kOperatorChars[static_cast<unsigned char>(c)]; }
+
+constexpr std::string_view kAnswer = "Ans";
+constexpr const char *kUnknownFailure = "Error: Unknown error (col -1)";
 
 // Truncation toward zero; outside the 32-bit range (and NaN) the smallest
 // 32-bit integer, never an undefined conversion.
@@ -87,7 +99,7 @@ double Acos(double x) { return std::acos(x); }
 double Atan(double x) { return std::atan(x); }
 
 struct NamedFunction {
-  const char *name;
+  std::string_view name;
   Function function;
 };
 
@@ -169,8 +181,18 @@ const char *ExpressionParser::Evaluate(const char *text) noexcept {
 }
 
 const char *ExpressionParser::Evaluate(std::string_view text) noexcept {
+  if (!Run(text))
+    return ResultText();
+  char number[40];
+  std::snprintf(number, sizeof number, "Ans = %g", lastResult_);
+  result_ = number; // fits the reserved storage
+  return result_.c_str();
+}
+
+bool ExpressionParser::Run(std::string_view text) noexcept {
   try {
-    return EvaluateText(text);
+    EvaluateText(text);
+    return true;
   } catch (const Error &error) {
     try {
       result_ = "Error: ";
@@ -186,11 +208,13 @@ const char *ExpressionParser::Evaluate(std::string_view text) noexcept {
     result_.clear();
   }
   if (result_.empty())
-    return "Error: Unknown error (col -1)";
-  return result_.c_str();
+    result_.assign(kUnknownFailure); // within the reserved storage
+  return false;
 }
 
-const char *ExpressionParser::EvaluateText(std::string_view text) {
+const char *ExpressionParser::ResultText() const { return result_.c_str(); }
+
+void ExpressionParser::EvaluateText(std::string_view text) {
   if (text.size() > MaxExpressionLength)
     Raise(TooLongExpression, TooLongColumn);
   expression_.assign(text);
@@ -205,12 +229,7 @@ const char *ExpressionParser::EvaluateText(std::string_view text) {
     Raise(UnexpectedPart, TokenColumn(), token_);
   if (!token_.empty())
     Raise(UnknownOperator, TokenColumn(), token_);
-  list_->Set("Ans", value);
-  char number[40];
-  std::snprintf(number, sizeof number, "%g", value);
-  result_ = "Ans = ";
-  result_ += number;
-  return result_.c_str();
+  list_->Set(kAnswer, value);
 }
 
 void ExpressionParser::Raise(int code, int column, std::string_view detail) const {
@@ -224,7 +243,7 @@ bool ExpressionParser::TokenIs(std::string_view delimiter) const {
 }
 
 void ExpressionParser::ReadToken() {
-  token_.clear();
+  token_ = {};
   kind_ = TokenKind::NoToken;
   const std::size_t end = expression_.size();
   while (position_ < end && IsBlank(expression_[position_]))
@@ -264,28 +283,28 @@ void ExpressionParser::ReadToken() {
   } else {
     kind_ = TokenKind::Invalid;
     position_ = end;
-    token_.assign(expression_, tokenStart_, std::string::npos);
+    token_ = std::string_view(expression_).substr(tokenStart_);
     Raise(SyntaxErrorInPart, TokenColumn(), token_);
   }
-  token_.assign(expression_, tokenStart_, position_ - tokenStart_);
+  token_ = std::string_view(expression_).substr(tokenStart_, position_ - tokenStart_);
 }
 
 double ExpressionParser::ParseStatement() {
   if (kind_ != TokenKind::VariableName)
     return ParseBitwise();
-  savedName_ = token_;
+  const std::string_view name = token_;
   const std::size_t savedPosition = position_;
   const std::size_t savedStart = tokenStart_;
   ReadToken();
   if (TokenIs("=")) {
     ReadToken();
     const double value = ParseBitwise();
-    if (!list_->Set(savedName_, value))
+    if (!list_->Set(name, value))
       Raise(DefiningVariableFailed, TokenColumn());
     return value;
   }
   // Not an assignment: back to the name.
-  token_ = savedName_;
+  token_ = name;
   kind_ = TokenKind::VariableName;
   position_ = savedPosition;
   tokenStart_ = savedStart;
@@ -342,7 +361,7 @@ double ExpressionParser::ParseSigned() {
   if (negate)
     ReadToken();
   if (kind_ == TokenKind::FunctionName) {
-    const std::string name = token_; // function names fit the string itself
+    const std::string_view name = token_;
     ReadToken();
     const double argument = ParseOperand();
     const double value = CallFunction(name, argument);
@@ -378,13 +397,20 @@ double ExpressionParser::NumberValue() const {
   // The longest prefix that reads as a number: 1.2.3 is 1.2, a lone point 0,
   // 1e is 1. The token holds only digits, points, one exponent letter and
   // its sign, so nothing but a decimal number can be read from it.
-  return std::strtod(token_.c_str(), nullptr);
+  double value = 0.0;
+  const char *first = token_.data();
+  const auto [end, failure] = std::from_chars(first, first + token_.size(), value);
+  if (failure == std::errc::invalid_argument)
+    return 0.0; // a lone point
+  if (failure == std::errc::result_out_of_range)
+    return std::strtod(std::string(token_).c_str(), nullptr); // an infinity, or 0 after underflow
+  return value;
 }
 
 double ExpressionParser::LookUpName() {
-  if (EqualIgnoringCase(token_, "EULER"))
+  if (EqualIgnoringCase(token_, std::string_view("EULER")))
     return kEuler;
-  if (EqualIgnoringCase(token_, "PI"))
+  if (EqualIgnoringCase(token_, std::string_view("PI")))
     return kPi;
   double value = 0.0;
   if (!list_->Get(token_, value))
@@ -392,11 +418,11 @@ double ExpressionParser::LookUpName() {
   return value;
 }
 
-double ExpressionParser::CallFunction(const std::string &name, double argument) {
+double ExpressionParser::CallFunction(std::string_view name, double argument) {
   for (const NamedFunction &f : kFunctions)
     if (EqualIgnoringCase(name, f.name))
       return f.function(argument);
-  if (EqualIgnoringCase(name, "FACTORIAL"))
+  if (EqualIgnoringCase(name, std::string_view("FACTORIAL")))
     return Factorial(argument, TokenColumn());
   Raise(UnknownFunction, TokenColumn(), name);
 }

@@ -73,9 +73,15 @@ public:
   // "Ans" holds the value; an assignment made before an error stays.
   const char *Evaluate(const char *text) noexcept;
   const char *Evaluate(std::string_view text) noexcept;
+  // Evaluate without writing the result text of a success (the value is
+  // LastResult() and "Ans"): true on success; after a failure ResultText()
+  // holds the "Error: ..." text. For callers that evaluate per grid cell.
+  bool Run(std::string_view text) noexcept;
+  // The text of the last Evaluate, or the error text of the last failed Run.
+  const char *ResultText() const;
 
   VariableList &Variables() { return *list_; }
-  // The value of the last evaluation (0 after an error).
+  // The value of the last evaluation; 0 when it failed before a value.
   double LastResult() const { return lastResult_; }
 
   // A two-operand operator: its token and its operation.
@@ -89,7 +95,7 @@ public:
   };
 
 private:
-  const char *EvaluateText(std::string_view text);
+  void EvaluateText(std::string_view text);
   void ReadToken();
   bool TokenIs(std::string_view delimiter) const;
   int TokenColumn() const { return static_cast<int>(tokenStart_) + 1; }
@@ -108,7 +114,7 @@ private:
   double ParseSigned();
   double ParseOperand();
   double LookUpName();
-  double CallFunction(const std::string &name, double argument);
+  double CallFunction(std::string_view name, double argument);
   double Factorial(double value, int column) const;
   double NumberValue() const;
 
@@ -116,13 +122,11 @@ private:
   VariableList *list_;
   std::string expression_;
   std::size_t position_ = 0;
-  std::string token_;
+  std::string_view token_;     // within expression_
   std::size_t tokenStart_ = 0; // 0-based position of the token's first character
   TokenKind kind_ = TokenKind::NoToken;
   double lastResult_ = 0.0;
   std::string result_;
-  // The name before a possible assignment, kept for its storage.
-  std::string savedName_;
 };
 
 } // namespace tavro

@@ -1,9 +1,10 @@
 // The named double variables an ExpressionParser reads and assigns: an
 // ordered, growable list whose names compare without regard to ASCII case.
 // An entry keeps its name as written at the last Set of that name. Names are
-// kept whole at any length. Clear keeps the entries' storage for reuse, so a
-// list that is cleared and refilled for every grid cell allocates nothing
-// once it has grown.
+// kept whole at any length. A hash index over the upper-cased names finds an
+// entry without scanning the list. Clear keeps the entries' storage for
+// reuse, so a list that is cleared and refilled for every grid cell
+// allocates nothing once it has grown.
 #pragma once
 
 #include <string>
@@ -22,7 +23,7 @@ public:
   bool Set(std::string_view name, double value);
   // The value of the matching entry; false, value untouched, when none.
   bool Get(std::string_view name, double &value) const;
-  void Clear() { count_ = 0; }
+  void Clear();
 
   bool Exists(std::string_view name) const { return IndexOf(name) >= 0; }
   // 0-based index of the matching entry, -1 when absent.
@@ -42,9 +43,15 @@ private:
     std::string name;
     double value = 0.0;
   };
+  // The slot of the name's entry, or the empty slot where it would go.
+  std::size_t SlotOf(std::string_view name) const;
+  void Rebuild(std::size_t slotCount);
+
   // Entries 0..count_-1 are the list; those after them are kept for reuse.
   std::vector<Variable> entries_;
   std::size_t count_ = 0;
+  // Open addressing, a power of two long: entry index or -1.
+  std::vector<int> slots_;
 };
 
 } // namespace tavro

@@ -1,12 +1,11 @@
 // Evaluation of the silting-up formulas of method 3.
 #include "landsurface/silting_up/silting_up_expressions.h"
 
-#include <cstring>
-
 namespace tavro::siltingup {
 namespace {
 
-constexpr const char *kParameterNames[] = {"", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J"};
+constexpr std::string_view kParameterNames[] = {"",  "A", "B", "C", "D", "E",
+                                                "F", "G", "H", "I", "J"};
 
 } // namespace
 
@@ -49,17 +48,17 @@ bool ExpressionEvaluator::SecondPass(double energy, double &capacity) {
 
 bool ExpressionEvaluator::Run(std::size_t first, std::size_t last) {
   for (std::size_t i = first; i < last; ++i) {
-    const char *result = parser_.Evaluate(formulas_[i]);
-    if (std::strstr(result, "Error") != nullptr) {
+    // The formulas are checked cell by cell; only a failure needs its text.
+    if (!parser_.Run(formulas_[i])) {
       failure_.formula = formulas_[i];
-      failure_.message = result;
+      failure_.message = parser_.ResultText();
       return false;
     }
   }
   return true;
 }
 
-double ExpressionEvaluator::ValueOr0(const char *name) const {
+double ExpressionEvaluator::ValueOr0(std::string_view name) const {
   double value = 0.0;
   return list_.Get(name, value) ? value : 0.0;
 }

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro::siltingup {
@@ -65,7 +66,7 @@ public:
 
 private:
   bool Run(std::size_t first, std::size_t last);
-  double ValueOr0(const char *name) const;
+  double ValueOr0(std::string_view name) const;
 
   const std::vector<std::string> &formulas_;
   std::size_t secondPassStart_;
