@@ -302,12 +302,14 @@ int siltingupclass::ZoneOfCell(long row, long column) const {
 }
 
 // Residue cover of the first layer's land use and the vegetation cover of
-// the top layer (the highest with land use), at most 1.
+// the top layer (the highest whose land use is a record of the table: a
+// missing layer holds nodata or -9999, whatever the nodata value), at most 1.
 double siltingupclass::CellCover(const landuse_class &record, long row, long column,
                                  const StepDate &date) const {
   int top = 1;
   for (int k = layerCount_; k >= 1; --k)
-    if ((*landuse_[static_cast<std::size_t>(k)])[row][column] != NoData) {
+    if (RecordNumber((*landuse_[static_cast<std::size_t>(k)])[row][column], LanduseTable->Count()) >
+        0) {
       top = k;
       break;
     }

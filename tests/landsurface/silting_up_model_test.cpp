@@ -14,6 +14,7 @@
 #include "raster/tracer_grid_hooks.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
+#include "tables/multilayer_landuse.h"
 
 #include <gtest/gtest.h>
 
@@ -478,6 +479,26 @@ TEST_F(SiltingUpModelTest, StatisticsOfDispositionAndDirectRunoff) {
   char mean[32];
   std::snprintf(mean, sizeof mean, "\t%.4f\t", sum / 8.0);
   EXPECT_NE(table.find(mean), std::string::npos) << table;
+  module->ReleaseMemory();
+}
+
+TEST_F(SiltingUpModelTest, CoverOfTheTopLayer) {
+  // Two layers: in columns 1 and 2 a second layer (grass, record 2) above
+  // the field of layer 1, elsewhere none (-9999, or nodata).
+  MultilayerLanduseTable types(1);
+  types[1].LayerCount = 2;
+  settings_.MultilayerTable = &types;
+  grids_.Add("landuse2", [](long, long c) { return c == 1 ? 2.0 : c == 2 ? -9999.0 : N; });
+  grids_.Add("vegetation_coverage_degree2", [](long, long) { return 0.6; });
+  auto module = Make();
+  SetRain([](long, long) { return 24.0; });
+  module->ComputeTimeStep(0, 12, 4, 2011);
+  const Grid &energy = Registered("KineticEnergy");
+  // 1 mm/h; the field's residue cover joins the top layer's vegetation cover.
+  const double factor = RainEnergyFactor(1.0) * 24.0;
+  EXPECT_DOUBLE_EQ(energy[1][1], factor * (1.0 - (kResidue + 0.6)));
+  EXPECT_DOUBLE_EQ(energy[1][2], factor * (1.0 - (kResidue + Cover(1, 2))));
+  EXPECT_DOUBLE_EQ(energy[1][3], factor * (1.0 - (kResidue + Cover(1, 3))));
   module->ReleaseMemory();
 }
 
