@@ -21,6 +21,8 @@ ExpressionEvaluator::ExpressionEvaluator(const std::vector<std::string> &formula
 
 bool ExpressionEvaluator::FirstPass(const ExpressionInputs &in, double &disposition,
                                     double &energyFactor) {
+  // A cell starts from an empty list, also after a cell that failed.
+  list_.Clear();
   for (std::size_t i = 1; i <= 10; ++i)
     list_.Set(kParameterNames[i], (*in.parameters)[i]);
   list_.Set("K", in.texture);
