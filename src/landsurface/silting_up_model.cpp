@@ -253,8 +253,8 @@ void siltingupclass::RunCells(const StepDate &date) {
     while (evaluators_.size() < threads)
       evaluators_.push_back(std::make_unique<siltingup::ExpressionEvaluator>(section_.expressions));
   }
-  ParallelErrors formulaErrors;
-  formulaErrors_ = &formulaErrors;
+  ParallelErrors cellErrors;
+  cellErrors_ = &cellErrors;
   const CellIteration cells(CellLoopSetup());
   try {
     cells.ForEachCell([&](long r, long c) {
@@ -264,12 +264,12 @@ void siltingupclass::RunCells(const StepDate &date) {
       ComputeCell(r, c, date, evaluator);
     });
   } catch (int) {
-    formulaErrors_ = nullptr;
-    // A failing formula is logged here, once, by the calling thread.
-    formulaErrors.ThrowIfAny(*Log);
+    cellErrors_ = nullptr;
+    // A failed cell is logged here, once, by the calling thread.
+    cellErrors.ThrowIfAny(*Log);
     throw;
   }
-  formulaErrors_ = nullptr;
+  cellErrors_ = nullptr;
   Grid *results[] = {surfaceStorage_,     &grids_[TillageGrid],     &grids_[RainPauseGrid],
                      &grids_[EnergyGrid], &grids_[DispositionGrid], waterInput_,
                      &grids_[RunoffGrid]};
@@ -281,7 +281,7 @@ const landuse_class &siltingupclass::LanduseRecord(long row, long column) const 
   const std::size_t record =
       RecordNumber(code, LanduseTable != nullptr ? LanduseTable->Count() : 0);
   if (record == 0)
-    ThrowFatal(*Log, kLanduseRecordExitCode,
+    CellFailed(kLanduseRecordExitCode,
                Concat(ModuleName, ": the land use ", code, " of layer 1 in cell (", row, ", ",
                       column, ") is no record of the land-use table"));
   return (*LanduseTable)[record];
@@ -291,9 +291,8 @@ const soil_class &siltingupclass::SoilRecord(long row, long column) const {
   const double code = (*soilTypes_)[row][column];
   const std::size_t record = RecordNumber(code, SoilTable != nullptr ? SoilTable->Count() : 0);
   if (record == 0)
-    ThrowFatal(*Log, kSoilRecordExitCode,
-               Concat(ModuleName, ": the soil type ", code, " in cell (", row, ", ", column,
-                      ") is no record of the soil table"));
+    CellFailed(kSoilRecordExitCode, Concat(ModuleName, ": the soil type ", code, " in cell (", row,
+                                           ", ", column, ") is no record of the soil table"));
   return (*SoilTable)[record];
 }
 
@@ -397,15 +396,19 @@ double siltingupclass::FormulaCapacity(long row, long column,
   return capacity;
 }
 
-void siltingupclass::FormulaFailed(const siltingup::ExpressionEvaluator &evaluator) {
+void siltingupclass::FormulaFailed(const siltingup::ExpressionEvaluator &evaluator) const {
   const siltingup::ExpressionEvaluator::Failure &failure = evaluator.LastFailure();
-  if (formulaErrors_ != nullptr)
-    formulaErrors_->Record(ExpressionExitCode,
-                           Concat("\n-----------------error------------\nin instance ", ModuleName,
-                                  "\nexpression ", failure.formula,
-                                  " could not be parsed correctly. ",
-                                  "Parser message: ", failure.message));
-  throw ExpressionExitCode;
+  CellFailed(ExpressionExitCode,
+             Concat("\n-----------------error------------\nin instance ", ModuleName,
+                    "\nexpression ", failure.formula, " could not be parsed correctly. ",
+                    "Parser message: ", failure.message));
+}
+
+void siltingupclass::CellFailed(int exitCode, const std::string &message) const {
+  if (cellErrors_ == nullptr)
+    ThrowFatal(*Log, exitCode, message);
+  cellErrors_->Record(exitCode, message);
+  throw exitCode;
 }
 
 void siltingupclass::AddTracerInput(long row, long column, double input, double storage) {

@@ -117,7 +117,10 @@ private:
   // The disposition and the capacity of the formulas; the energy updated.
   double FormulaCapacity(long row, long column, const siltingup::ExpressionInputs &inputs,
                          siltingup::EnergyStep energy, siltingup::ExpressionEvaluator &evaluator);
-  [[noreturn]] void FormulaFailed(const siltingup::ExpressionEvaluator &evaluator);
+  [[noreturn]] void FormulaFailed(const siltingup::ExpressionEvaluator &evaluator) const;
+  // Inside the cell loop the first failure is kept for the calling thread to
+  // log once after the loop; outside it is logged and thrown at once.
+  [[noreturn]] void CellFailed(int exitCode, const std::string &message) const;
   void RunCells(const StepDate &date);
   void CompleteStep();
   void WriteOutput();
@@ -140,8 +143,8 @@ private:
   std::vector<const Grid *> tracerInput_; // tracers 1..n: input concentration
   // Method 3: one evaluator per thread, built at the first step.
   std::vector<std::unique_ptr<siltingup::ExpressionEvaluator>> evaluators_;
-  // The first failing formula of a step's parallel region.
-  ParallelErrors *formulaErrors_ = nullptr;
+  // The first failed cell of a step's parallel region.
+  ParallelErrors *cellErrors_ = nullptr;
   StepBalance balance_;
   bool released_ = false;
   // Declared last: its entries are released before the grids go.

@@ -364,6 +364,17 @@ TEST_F(SiltingUpModelTest, FailingFormulaEndsTheStepWith403LoggedOnce) {
   }
 }
 
+TEST_F(SiltingUpModelTest, CellWithoutLanduseRecordEndsTheStepOnce) {
+  grids_.terrain.Set(grids_.landuse, [](long r, long c) { return r == 2 && c == 3 ? 7.0 : 1.0; });
+  auto module = Make();
+  EXPECT_EQ(test::ExitCodeOf([&] { module->ComputeTimeStep(0, 12, 4, 2011); }), 31);
+  const std::string entry =
+      "SiltingUpModel: the land use 7 of layer 1 in cell (2, 3) is no record of the land-use table";
+  EXPECT_TRUE(test::Logged("FATAL: " + entry));
+  EXPECT_EQ(CountOccurrences(test::ReadWholeFile("Tavro_Diag_0.xml"), entry), 1);
+  module->ReleaseMemory();
+}
+
 TEST_F(SiltingUpModelTest, SoilWithoutSandIsRefusedByTheBuiltInMethods) {
   soils_[2] = test::SiltingUpSoil(27, 0.0, 0.6, 0.4);
   soils_[2].Name = "clay_loam";
