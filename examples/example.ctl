@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-9 number of standard grids
+10 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -53,6 +53,7 @@ regions.asc regression_regions fillcode = 0
 albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
 leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
+surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -70,10 +71,10 @@ root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode
 [multilayer_landuse]
 2 multilayer land-use types (codes of the grid landuse)
 100 forest_over_grass { Landuse_Layers = 30, 10; k_extinct = 0.5; LAI_scale = 8; }
-200 grass_alone { Landuse_Layers = 10, -9999; }
+200 arable_field { Landuse_Layers = 40, -9999; }
 
 [landuse_table]
-2 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later)
+3 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later); winter wheat on a field ploughed on 16 October and harrowed on 10 January (SoilTillage)
 10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
 30 deciduous_forest { method = DynamicPhenology_1;
   RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
@@ -86,6 +87,19 @@ root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode
   VCF = 0.7 0.7 0.9 0.9 0.7;
   RootDepth = 0.8 0.8 1.0 1.0 0.8;
   AltDep = 0.01 0 0 -0.01 -0.01;
+}
+40 winter_wheat { method = VariableDayCount;
+  RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
+  JulDays = 60 120 180 220 290;
+  Albedo = 0.20 0.20 0.18 0.22 0.20;
+  rsc = 120 80 60 100 120;
+  LAI = 0.5 2.0 5.0 1.0 0.3;
+  Z0 = 0.02 0.05 0.15 0.05 0.02;
+  VCF = 0.3 0.6 0.95 0.5 0.2;
+  RootDepth = 0.3 0.6 1.0 0.8 0.3;
+  AltDep = 0 0 0 0 0;
+  SoilTillage = 10 290;
+  SR_ResidCovrg = 0.3 0.2 0.1 0.4 0.1;
 }
 
 [soil_table]
@@ -365,8 +379,31 @@ interception_storage.stat 2001 name interception storage statistics file
 0 readgrid parameter (0: the stores start empty)
 
 [SiltingUpModel]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+3 method: the formulas of SiltingUpExpressions below
+siltingup_disposition.stat 0 statistics of the disposition and its code (0: none)
+direct_runoff_siltingup.stat 2001 statistics of the direct runoff: every zone and the areal mean, every step
+siltingup_disposition.asc file of the silting-up disposition
+50 its writecode: run mean
+rain_pause.asc file of the rain pause (days)
+3 its writecode: at the end of the run
+kinetic_energy.asc file of the rain energy accumulated since the last long pause
+3 its writecode: at the end of the run
+time_since_tillage.asc file of the days since the last tillage
+3 its writecode: at the end of the run
+direct_runoff_siltingup.asc file of the direct runoff (mm per step)
+10 its writecode: run sum
+1 3 zone codes: the first and the last subbasin, the middle one takes the first one's value
+2 2 minimum rain pause (days) that restarts the accumulation of the rain energy
+0 read the state grids (0: they start from 0)
+SiltingUpExpressions
+{
+  Z = 0.013 * (100*L)^(-1.03) * K^0.7 * (O + (O <= 0))^(-0.19) * (O > 0);
+  W = (P > 0.05) * (P < 76.2) * (11.89 + 8.73 * LOG10(P + (P <= 0.05))) + (P >= 76.2) * 28.33;
+  X = 12.2 * K^0.52 * (100*L)^(-0.64);
+  V = (X + (65 - X) * EXP(-Z * Q)) * R / 60;
+}
 
 [unsatzon_model]
 1 flow control parameter

@@ -110,7 +110,6 @@ std::vector<ShellCase> Shells() {
   return {
       {"radiation_correction", Plain<expokorrklasse>(), test::RadiationCorrectionLines({})},
       {"snow_model", Plain<schneemodellklasse>(), kSnowValues},
-      {"SiltingUpModel", Plain<siltingupclass>()},
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);

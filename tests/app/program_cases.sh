@@ -168,7 +168,8 @@ example_same_output_np1_np3)
     radiation_correction.mit corr_temperature.mit leaf_area_index1.asc leaf_area_index1.mit \
     root_depth1.asc root_depth1.mit snow_storage.stat p_snow.stat p_rain.stat snow_outflow.stat \
     snow_melt.stat snow_days.stat albedo.stat snow_solid.asc snow_liquid.asc snow_total.asc \
-    snow_outflow.sum snow_days.sum; do
+    snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
+    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -191,10 +192,34 @@ example_same_output_np1_np3)
     wind_speed air_pressure; do
     [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
   done
+  # Silting-up: the field (multilayer record 2) was harrowed on 10 January, 18 days before
+  # the last step; the forest over grass has no tillage days.
+  paste <(tail -n +7 landuse_records.asc | tr -s ' \t' '\n' | grep -v '^$') \
+        <(tail -n +7 time_since_tillage.asc | tr -s ' \t' '\n' | grep -v '^$') |
+    awk '($1 == 2 && $2 != 18) || ($1 == 1 && $2 != 0) { bad = 1 } END { exit bad }' ||
+    fail "time_since_tillage.asc does not hold 18 days on the field and 0 elsewhere"
+  [ "$(grep -c -P '^2012\t 1\t' direct_runoff_siltingup.stat)" -eq 28 ] ||
+    fail "direct_runoff_siltingup.stat lacks days"
   # The gentle south-east slopes of the catchment get more of the low January sun than flat
   # ground: every correction factor of the run lies a little above 1.
   awk 'NR > 6 { for (i = 1; i <= NF; ++i) if ($i != -9999 && ($i <= 1 || $i > 1.5)) bad = 1 }
        END { exit bad }' radiation_correction.mit || fail "a correction factor outside (1, 1.5]"
+  ;;
+example_bad_silting_formula)
+  # A formula that cannot be parsed, met by every thread of every process in its first cells:
+  # one FATAL entry with the parser's message, the job ends with 403 (147 to the shell).
+  prepare_example
+  sed -i 's/^  X = 12.2 \* K^0.52/  X = 12.2 * K^^0.52/' example.ctl
+  grep -q 'K^^0.52' example.ctl || fail "no formula to break"
+  SECONDS=0
+  OMP_NUM_THREADS=4 run 3 example.ctl
+  expect_status $((403 % 256))
+  [ "$SECONDS" -le 120 ] || fail "the job took $SECONDS s to end"
+  expect_console "Program aborted with exit code 403"
+  expect_wellformed Tavro_Diag_0.xml
+  [ "$(grep -c 'Parser message' Tavro_Diag_0.xml)" -eq 1 ] || fail "not one entry with the parser message"
+  grep -q -F 'level="0" description= ";--error--;in instance SiltingUpModel;expression X=12.2*K^^0.52*(100*L)^(-0.64) could not be parsed correctly. Parser message: Error: Unknown operator ^^ (col 9)' \
+    Tavro_Diag_0.xml || fail "the FATAL entry lacks the formula or the parser's message"
   ;;
 example_without_special_output)
   prepare_example "[special_output]"
