@@ -96,6 +96,10 @@ public:
   // Moves the end date and EndDateCode.
   void SetActualDate(long year, long month, long day, long hour);
   ModelDate ActualDate() const { return {ActualHour, ActualDay, ActualMonth, ActualYear}; }
+  // The date of the step being computed, as the time loop passes it.
+  void SetActualStep(long hour, long day, long month, long year) {
+    SetActualStep(hour, day, month, year);
+  }
   long ActualDateCode() const { return DateCode(ActualDate()); }
   void SetHourDivisor(int divisor) { HourDivisor = divisor; }
   int GetHourDivisor() const { return HourDivisor; }

@@ -143,10 +143,7 @@ void teilmodellklasse::CheckTimeStep() {
 void teilmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   if (!ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd))
     return;
   std::lock_guard lock(Log->Mutex());

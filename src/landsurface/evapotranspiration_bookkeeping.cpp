@@ -22,10 +22,7 @@ void verdunstungsmodellklasse::SnowEvaporationOnGlacier(long hour, long day, lon
                                                         long year) {
   if (FlowControl == 0 || snowStorage_ == nullptr)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   LogStepLine("snow_evaporation", hour, day, month, year);
   if (glacierGridsPending_)
     FindGlacierGrids();
@@ -119,10 +116,7 @@ void verdunstungsmodellklasse::EvaporateSnowOfCell(long row, long column) {
 void verdunstungsmodellklasse::RealEvapotranspiration(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   if (!omp_in_parallel())
     LogStepLine("real evapotranspir.", hour, day, month, year);
   // The interception module registers its grid after this module was built.
@@ -144,10 +138,7 @@ double verdunstungsmodellklasse::GlacierFraction(long row, long column) const {
 void verdunstungsmodellklasse::FinishTimeStep(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   const CellIteration own(Cells(false));
   // The total of every cell of the process first.
   own.ForEachCell([&](long row, long column) {

@@ -27,10 +27,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(long hour, long day, 
   if (FlowControl == 0)
     return;
   // The sun's position follows the local time of the data.
-  ActualHour = static_cast<long>(static_cast<double>(hour) + TimeShift);
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(static_cast<long>(static_cast<double>(hour) + TimeShift), day, month, year);
   LogStepLine("pot. evaptranspir.", hour, day, month, year);
   dayOfYear_ = solar::DayOfYear(day, month);
   for (std::size_t k = 0; k < potentialTranspirationStatistics_.size(); ++k) {

@@ -143,10 +143,7 @@ void expokorrklasse::ComputeTimeStep(long hour, long day, long month, long year)
   CopyNightTemperature();
   if (FlowControl == 0 || !correction_.Allocated())
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   if (stepCounter_ < stepsPerComputation_) {
     ++stepCounter_;
   } else {

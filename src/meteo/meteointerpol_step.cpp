@@ -27,10 +27,7 @@ const std::string kDashes(77, '-');
 
 void meteointerpol::Interpolate(long hour, long day, long month, long year) {
   CheckStepDate(hour, day, month, year);
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   if (!omp_in_parallel())
     LogProgress(hour, day, month, year);
   if (SzenUse == 1)

@@ -20,10 +20,7 @@ RegionalSuperposition::RegionalSuperposition(const ModuleSettings &settings,
 
 void RegionalSuperposition::ComputeTimeStep(long hour, long day, long month, long year) {
   // The date is stored also when the module is off.
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
 }
 
 void RegionalSuperposition::WriteStepOutput() {}

@@ -331,10 +331,7 @@ DischargeRelations *abflussmodellklasse::GetAbfrel() {
 
 void abflussmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
   // The date is kept even when the module is off.
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   teilmodellklasse::ComputeTimeStep(hour, day, month, year);
 }
 

@@ -327,10 +327,7 @@ void defaultini::CloseLanduseDay(long hour, long day, long month, long year) {
   LanduseParameterGrids *grids = landuseParameters_.get();
   if (grids == nullptr)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   lastDayClose_ = {hour, day, month, year};
   const bool phenology = grids->UsesPhenology();
   if (phenology)

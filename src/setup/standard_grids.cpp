@@ -750,20 +750,14 @@ void defaultini::ReadPeriodicGrids(long hour, long day, long month, long year) {
 void defaultini::WriteOneGridOutput(int registryIndex) { WriteGridOutput(registryIndex); }
 
 void defaultini::WriteStandardGrids(long hour, long day, long month, long year) {
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   for (const int index : setupGrids_)
     if (std::find(variableGrids_.begin(), variableGrids_.end(), index) == variableGrids_.end())
       WriteOneGridOutput(index);
 }
 
 void defaultini::WriteVariableGrids(long hour, long day, long month, long year) {
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
   for (const int index : variableGrids_)
     WriteOneGridOutput(index);
 }

@@ -115,10 +115,7 @@ void unsatzonmodellklasse::AdjustToGroundwaterTable() {}
 void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
-  ActualHour = hour;
-  ActualDay = day;
-  ActualMonth = month;
-  ActualYear = year;
+  SetActualStep(hour, day, month, year);
 }
 
 void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
