@@ -10,6 +10,7 @@
 #include "landsurface/silting_up/silting_up_kernels.h"
 #include "landsurface/silting_up_fixture.h"
 #include "raster/mpi_decomposition.h"
+#include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
@@ -110,18 +111,8 @@ Expected ComputeWhole(DiagnosticsLog &log, const OneBasedArray<landuse_class> &l
 class SiltingUpMpiTest : public testing::Test {
 protected:
   void SetUp() override {
-    test::WriteFixture(kSpeedFactorFileName, "1\n");
-    const RasterShape shape{kCols, kRows, N};
     Grid wholeZone;
-    if (Rank() == 0) {
-      wholeZone = Grid(1, kRows, kCols, kRows, log_);
-      for (long r = 1; r <= kRows; ++r)
-        for (long c = 1; c <= kCols; ++c)
-          wholeZone[r][c] = Zone(r, c);
-    }
-    testing::internal::CaptureStdout();
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &wholeZone : nullptr, shape, log_);
-    testing::internal::GetCapturedStdout();
+    decomposition_ = test::DecomposeZones(wholeZone, kCols, kRows, N, Zone, log_);
     const StripRows held = decomposition_.HeldRows();
     grids_ = std::make_unique<test::SiltingUpGrids>(
         log_, registry_, test::SetupRaster{kRows, kCols, 2, held.first, held.last}, Zone,

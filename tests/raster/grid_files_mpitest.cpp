@@ -4,7 +4,6 @@
 // results; binary stacks written by all processes together form the whole
 // file; truncated files stop every process with the read error; a stack file
 // that cannot be opened for writing is still read.
-#include "decomposed_raster.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "raster/grid_file_context.h"
@@ -13,6 +12,7 @@
 #include "raster/mpi_decomposition.h"
 #include "raster/stack_files.h"
 #include "raster/strip_exchange.h"
+#include "support/decomposed_raster.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -5,12 +5,12 @@
 // count. Also the inactive module and the errors of the section.
 #include "raster/special_output.h"
 
-#include "decomposed_raster.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "raster/mpi_decomposition.h"
+#include "support/decomposed_raster.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

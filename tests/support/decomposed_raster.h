@@ -13,24 +13,36 @@
 
 namespace tavro::test {
 
-// Builds the zone grid on rank 0 (1 on the cells valid(row, column) accepts,
-// noData elsewhere) and divides its valid cells over the processes
-// (collective). The decomposition's report to the console is dropped.
-inline MpiDecomposition DecomposeRaster(Grid &zone, int cols, int rows, double noData,
-                                        const std::function<bool(int, int)> &valid,
-                                        DiagnosticsLog &log) {
-  WriteFixture("MpiSpeedFactor.dat", "1\n");
+// Builds the zone grid on rank 0 (zoneOf(row, column) in every cell) and
+// divides its valid cells over the processes (collective). The
+// decomposition's report to the console is dropped.
+inline MpiDecomposition DecomposeZones(Grid &zone, long cols, long rows, double noData,
+                                       const std::function<double(long, long)> &zoneOf,
+                                       DiagnosticsLog &log) {
+  WriteFixture(kSpeedFactorFileName, "1\n");
   if (Rank() == 0) {
     zone = Grid(1, rows, cols, rows, log);
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c)
-        zone[r][c] = valid(r, c) ? 1.0 : noData;
+    for (long r = 1; r <= rows; ++r)
+      for (long c = 1; c <= cols; ++c)
+        zone[r][c] = zoneOf(r, c);
   }
   testing::internal::CaptureStdout();
   MpiDecomposition decomposition =
       DistributeMpiRegions(Rank() == 0 ? &zone : nullptr, RasterShape{cols, rows, noData}, log);
   testing::internal::GetCapturedStdout();
   return decomposition;
+}
+
+// The same with zone 1 on the cells valid(row, column) accepts, noData elsewhere.
+inline MpiDecomposition DecomposeRaster(Grid &zone, int cols, int rows, double noData,
+                                        const std::function<bool(int, int)> &valid,
+                                        DiagnosticsLog &log) {
+  return DecomposeZones(
+      zone, cols, rows, noData,
+      [&](long r, long c) {
+        return valid(static_cast<int>(r), static_cast<int>(c)) ? 1.0 : noData;
+      },
+      log);
 }
 
 } // namespace tavro::test
