@@ -98,7 +98,10 @@ public:
   ModelDate ActualDate() const { return {ActualHour, ActualDay, ActualMonth, ActualYear}; }
   // The date of the step being computed, as the time loop passes it.
   void SetActualStep(long hour, long day, long month, long year) {
-    SetActualStep(hour, day, month, year);
+    ActualHour = hour;
+    ActualDay = day;
+    ActualMonth = month;
+    ActualYear = year;
   }
   long ActualDateCode() const { return DateCode(ActualDate()); }
   void SetHourDivisor(int divisor) { HourDivisor = divisor; }
