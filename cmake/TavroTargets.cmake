@@ -2,6 +2,10 @@
 # sources of its folder, a test suite is the test sources of its folder.
 
 set(TAVRO_MPIEXEC "${MPIEXEC_EXECUTABLE}" CACHE FILEPATH "mpiexec used by the tests")
+# The tests run jobs of three processes with two threads each on machines of
+# two cores. Threads that wait for work sleep instead of spinning, so that an
+# oversubscribed job does not starve the very process it waits for.
+set(TAVRO_TEST_WAIT_POLICY "OMP_WAIT_POLICY=passive")
 
 # tavro_add_library(<name> [DEPENDS lib...]): static library tavro_<name> from src/<name>/*.cpp
 function(tavro_add_library name)
@@ -41,7 +45,7 @@ function(tavro_add_test_suite name)
     target_link_libraries(tavro_${name}_tests PRIVATE ${libs} tavro_test_support)
     add_test(NAME ${name}_np1
       COMMAND ${TAVRO_MPIEXEC} -n 1 $<TARGET_FILE:tavro_${name}_tests>)
-    set_tests_properties(${name}_np1 PROPERTIES ENVIRONMENT "OMP_NUM_THREADS=2" TIMEOUT 600
+    set_tests_properties(${name}_np1 PROPERTIES ENVIRONMENT "OMP_NUM_THREADS=2;${TAVRO_TEST_WAIT_POLICY}" TIMEOUT 600
       LABELS "${name}")
   endif()
   if(parallel)
@@ -50,7 +54,7 @@ function(tavro_add_test_suite name)
     foreach(np 1 3)
       add_test(NAME ${name}_mpi_np${np}
         COMMAND ${TAVRO_MPIEXEC} -n ${np} $<TARGET_FILE:tavro_${name}_mpitests>)
-      set_tests_properties(${name}_mpi_np${np} PROPERTIES ENVIRONMENT "OMP_NUM_THREADS=2"
+      set_tests_properties(${name}_mpi_np${np} PROPERTIES ENVIRONMENT "OMP_NUM_THREADS=2;${TAVRO_TEST_WAIT_POLICY}"
         TIMEOUT 600 PROCESSORS ${np} LABELS "${name};mpi")
     endforeach()
   endif()
