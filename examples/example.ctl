@@ -306,6 +306,47 @@ cloudiness.stat 0 cloudiness statistics and code (0: none)
 [snow_model]
 1 flow control parameter
 1440 time interval in minutes
+1 method: temperature index (degree-day factor C0)
+1.0 transzone: half width of the rain/snow transition (deg C)
+0.5 T0R: rain/snow threshold (deg C)
+0.0 T0: melt threshold (deg C)
+0.1 CWH: water holding capacity of the snow pack
+0.05 CRFR: refreezing coefficient (methods 3 and 4)
+3.0 C0: degree-day factor (mm per deg C and day)
+2.0 C1: temperature-wind factor (methods 2 to 4)
+0.5 C2: wind part of that factor
+0.01 z0
+1.0 RMFMIN: seasonal melt factor, minimum
+1.0 RMFMAX: seasonal melt factor, maximum
+0.45 ALBsnow_min: albedo of old snow
+0.90 ALBsnow_max: albedo of fresh snow
+rain.asc rain grid
+0 its writecode
+p_rain.stat 2001 rain statistics and code: every zone and the areal mean, every step
+snow.asc snowfall grid
+0 its writecode
+p_snow.stat 2001 snowfall statistics
+snow_days.asc grid of the days with a snow cover
+10 its writecode: the sum over the run
+snow_days.stat 2001 statistics of the snow days
+snow_age.asc snow age grid
+0 its writecode
+snow_age.stat 0 snow age statistics (none)
+albedo.stat 2001 albedo statistics
+snow_outflow.asc grid of the water leaving the snow cover
+10 its writecode: the sum over the run
+snow_outflow.stat 2001 its statistics
+snow_melt.asc grid of the melt water leaving the snow cover
+0 its writecode
+snow_melt.stat 2001 its statistics
+snow_solid.asc solid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_liquid.asc liquid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_storage.stat 2001 statistics of the snow water equivalent (mm)
+snow_total.asc snow water equivalent
+3 its writecode: the state at the end of the run
+0 readgrid: 1 reads the stores from the grids above, 0 starts without snow
 
 [interception_model]
 1 flow control parameter

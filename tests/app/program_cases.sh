@@ -32,15 +32,20 @@ prepare_example() {
   cd example/run || exit 1
 }
 # Puts one radioactive tracer into the control file $1 in place of the count
-# of "[substance_transport]", wherever that section stands.
+# of "[substance_transport]", wherever that section stands, and its
+# concentration in the water input as a standard grid.
 with_one_tracer() {
-  awk -v line="$tracer_line" '
+  awk -v line="$tracer_line" -v input="$tracer_input_line" '
     /^\[/ { section = $1 }
     section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
       print "1 number of tracers"; print line; done = 1; next
     }
+    section == "[standard_grids]" && !grids && !/^\[/ && NF > 0 {
+      print ($1 + 1) " number of standard grids"; print input; grids = 1; next
+    }
     { print }' "$1" >"$1.new" && mv "$1.new" "$1"
 }
+tracer_input_line="tracer_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 0.5 fillcode = 0"
 tracer_line="Cesium radioactive half_time = 11012 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 0 gwini = 0 statcode = 2001 gridcode = 0 path = ./ statext = sta gridext = asc"
 # The active modules among those that carry tracers: name and the first five
 # characters of the name (in the names of the tracer files).
@@ -161,7 +166,9 @@ example_same_output_np1_np3)
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
     sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
     radiation_correction.mit corr_temperature.mit leaf_area_index1.asc leaf_area_index1.mit \
-    root_depth1.asc root_depth1.mit; do
+    root_depth1.asc root_depth1.mit snow_storage.stat p_snow.stat p_rain.stat snow_outflow.stat \
+    snow_melt.stat snow_days.stat albedo.stat snow_solid.asc snow_liquid.asc snow_total.asc \
+    snow_outflow.sum snow_days.sum; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -176,6 +183,9 @@ example_same_output_np1_np3)
   # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
   [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
     fail "points.txt lacks the 28 daily rows of the terrain height"
+  # Snow lies in the upper subbasins by 20 January and melts from then on.
+  grep -q -P '^2012\t 1\t20\t 0\t[1-9][0-9]\.' snow_storage.stat || fail "no snow on 20 January"
+  [ "$(grep -c -P '^2012\t 1\t' snow_storage.stat)" -eq 28 ] || fail "snow_storage.stat lacks days"
   # Every interpolated variable has a statistics row for each of the 28 days.
   for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
     wind_speed air_pressure; do
