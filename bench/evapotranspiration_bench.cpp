@@ -2,10 +2,12 @@
 // relative sunshine and humidity as inputs, day and night parts, the
 // temperature amplitude of long steps) over a 1000 x 1000 raster on one
 // process, with one and with three vegetation layers, side by side with a
-// minimal hand-written loop of the same arithmetic over plain arrays. The
-// arguments are the number of OpenMP threads and of layers; compare the real
-// times. The module's step reports its parallel cell loop ("cells_ms") and
-// its serial rest, the statistics of the cells ("tail_ms"), apart.
+// minimal hand-written loop of the same arithmetic over plain arrays, which
+// reads and writes what the module's cell loop does (the zone test, the
+// sunshine memory, the zeroed real rates, the layers' totals). The arguments
+// are the number of OpenMP threads and of layers; compare the real times. The
+// module's step reports its parallel cell loop ("cells_ms") and its serial
+// rest, the statistics of the cells ("tail_ms"), apart.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -167,10 +169,15 @@ struct EvapotranspirationBenchData {
     fill(cloudiness, [](long, long) { return 0.0; });
     fill(remembered, [](long, long) { return 0.5; });
     fill(soil, [](long, long) { return 0.0; });
+    fill(zone, [](long, long) { return 1.0; });
+    for (auto *a :
+         {&realEvaporation, &snowEvaporation, &totalTranspiration, &totalInterception, &totalReal})
+      fill(*a, [](long, long) { return 0.0; });
     plainLayers.resize(static_cast<std::size_t>(layers));
     for (int k = 1; k <= layers; ++k) {
       PlainLayer &l = plainLayers[static_cast<std::size_t>(k - 1)];
-      for (auto *a : {&l.lai, &l.cover, &l.rsc, &l.rsi, &l.z0, &l.transpiration, &l.interception})
+      for (auto *a :
+           {&l.lai, &l.cover, &l.rsc, &l.rsi, &l.z0, &l.transpiration, &l.interception, &l.real})
         a->resize(static_cast<std::size_t>(kCells));
       for (long i = 0; i < kCells; ++i) {
         const LayerValues v = Layer(k, i / kSize + 1, i % kSize + 1);
@@ -185,7 +192,7 @@ struct EvapotranspirationBenchData {
   }
 
   struct PlainLayer {
-    std::vector<double> lai, cover, rsc, rsi, z0, transpiration, interception;
+    std::vector<double> lai, cover, rsc, rsi, z0, transpiration, interception, real;
   };
 
   int layers;
@@ -198,7 +205,8 @@ struct EvapotranspirationBenchData {
   tavro::MultilayerLanduseTable multilayer;
   std::unique_ptr<tavro::verdunstungsmodellklasse> module;
   std::vector<double> temperature, nightTemperature, sunshine, humidity, wind, elevation, albedo,
-      soilResistance, globalRadiation, cloudiness, remembered, soil;
+      soilResistance, globalRadiation, cloudiness, remembered, soil, zone, realEvaporation,
+      snowEvaporation, totalTranspiration, totalInterception, totalReal;
   std::vector<PlainLayer> plainLayers;
 };
 
@@ -251,6 +259,8 @@ void BM_HandLoop(benchmark::State &state) {
     for (long r = 0; r < kSize; ++r)
       for (long c = 0; c < kSize; ++c) {
         const auto i = static_cast<std::size_t>(r * kSize + c);
+        if (!(d.zone[i] > -9999.0))
+          continue;
         const double z = d.elevation[i];
         rad::CellRadiationInput in;
         in.sunshine = d.sunshine[i];
@@ -260,7 +270,10 @@ void BM_HandLoop(benchmark::State &state) {
         const rad::CellRadiation cell = rad::CellRadiationOfDay(s.radiation, in);
         d.globalRadiation[i] = cell.global;
         d.cloudiness[i] = cell.cloudiness;
-        d.remembered[i] = cell.sunshine;
+        d.remembered[i] = d.remembered[i] * 0.0 + cell.sunshine;
+        d.realEvaporation[i] = 0.0;
+        d.snowEvaporation[i] = 0.0;
+        d.totalReal[i] = 0.0;
         const et::TemperatureShift shift = et::DayNightShift(
             cell.relative, amplitude, z, s.amplitudeScale, s.amplitudeFractionDay, annual);
         d.temperature[i] += shift.dayRise;
@@ -277,7 +290,7 @@ void BM_HandLoop(benchmark::State &state) {
                              : et::AvailableEnergyOfNight(loss, t);
         }
         et::LayerCarry carry;
-        double soil = 0.0;
+        double soil = 0.0, sumTranspiration = 0.0, sumInterception = 0.0;
         for (int k = 0; k < layers; ++k) {
           auto &l = d.plainLayers[static_cast<std::size_t>(k)];
           et::LayerVegetation v;
@@ -299,9 +312,14 @@ void BM_HandLoop(benchmark::State &state) {
           }
           l.transpiration[i] = std::max(0.0, transpiration);
           l.interception[i] = std::max(0.0, interception);
+          l.real[i] = 0.0;
+          sumTranspiration += l.transpiration[i];
+          sumInterception += l.interception[i];
           carry.leafAreaAbove += v.leafAreaIndex;
         }
         d.soil[i] = soil;
+        d.totalTranspiration[i] = sumTranspiration + soil;
+        d.totalInterception[i] = sumInterception;
       }
     benchmark::DoNotOptimize(d.soil[kCells / 2]);
   }

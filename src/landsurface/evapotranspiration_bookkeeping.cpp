@@ -30,13 +30,12 @@ void verdunstungsmodellklasse::SnowEvaporationOnGlacier(long hour, long day, lon
   snowBalance_ = {};
   glacierSnowBalance_ = {};
 
-  // Few operations per cell: one pass on the main thread.
+  // Few operations per cell: one pass on the main thread, which also sums
+  // the balance in a fixed order.
   const CellIteration cells(Cells(true));
-  const CellIteration own(Cells(false));
-  own.ForEachOwnCell([&](long row, long column) {
-    if (cells.IsComputed(row, column))
-      EvaporateSnowOfCell(row, column);
-  });
+  for (const StatisticsCell &cell : statisticsCells_)
+    if (cells.IsComputed(cell.row, cell.column))
+      EvaporateSnowOfCell(cell.row, cell.column);
 
   std::vector<Grid *> copied;
   for (int k = 0; k <= layerCount_; ++k) {

@@ -3,7 +3,6 @@
 // the temperature amplitude of the date), the parallel loop over the computed
 // cells with the radiation balance and the method of the cell, the copies of
 // the spin-up units, the statistics and the grid output.
-#include "kernel/fatal_error.h"
 #include "landsurface/evapotranspiration/penman_monteith.h"
 #include "landsurface/evapotranspiration/single_layer_pet.h"
 #include "landsurface/evapotranspiration_model.h"
@@ -105,9 +104,8 @@ void verdunstungsmodellklasse::UpdateSunshineMemory() {
   if (action == radiation::SunshineMemory::Action::Keep)
     return;
   Grid &memory = *sunshineMemory_;
-  CellIterationSetup own = Cells(false);
-  own.UnitGrid = nullptr; // every valid cell of the process
-  CellIteration(own).ForEachCell([&](long row, long column) {
+  // Every valid cell of the process, spin-up unit members too.
+  CellIteration(Cells(false)).ForEachCell([&](long row, long column) {
     double &value = memory[row][column];
     value =
         action == radiation::SunshineMemory::Action::Reset ? 0.0 : sunshineState_.Averaged(value);
