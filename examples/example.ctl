@@ -84,8 +84,18 @@ regions.asc regression_regions fillcode = 0
 1440 time interval in minutes
 
 [radiation_correction]
-0 flow control parameter (0: no correction)
+1 flow control parameter (1: the factors go to evapotranspiration and snow)
 1440 time interval in minutes
+2 method of correction (2: slope, aspect and cast shadows; temperature too)
+corr_temperature.asc file of the corrected temperature
+50 its writecode: run mean
+1.0 scaling factor of the temperature correction (K per unit of ln(factor) and sunshine)
+radiation_correction.asc file of the correction factors
+50 its writecode: run mean
+shadow.asc file of the shadows of the last sub-step
+0 its writecode: not written
+1 number of time steps from one correction to the next
+24 number of splittings: sub-steps of a step
 
 [region_transition_distance]
 3000 width in m of the band in which the regions' values blend

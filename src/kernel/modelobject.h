@@ -149,7 +149,10 @@ public:
   void WriteStripGrid(const std::string &fileName, Grid &grid, bool writeAscii, bool writeDouble);
   void WriteStack(const std::string &fileName, const Stack &stack, int levels, bool writeAscii,
                   bool writeDouble);
-  void WriteGridOutput(int index);
+  // accumulateOnly: the grid joins its period sums, means, minimum and
+  // maximum, but no period, minimum or maximum file is written by this call
+  // (a grid written several times within one step, before the last time).
+  void WriteGridOutput(int index, bool accumulateOnly = false);
   void WriteStackOutput(int index);
   // Stores where the object's image grids lie; from then on its grid reads
   // decode GIF files (resampled and mapped with the Gif* fields).

@@ -86,21 +86,9 @@ void meteointerpol::LinkRegions() {
 }
 
 CellIterationSetup meteointerpol::CellsOfThisProcess() const {
-  CellIterationSetup cells;
-  cells.FirstRow = FirstRow;
-  cells.LastRow = LastRow;
-  cells.NCols = NCols;
-  cells.RowRanges = RowRanges;
-  cells.Zone = zone_;
-  cells.NoData = NoData;
-  cells.Owners = MPIRegions;
-  cells.Rank = MPIRank;
-  if (spinUpSwitch_ != 0) {
-    cells.UnitGrid = unitGrid_;
-    cells.MasterGrid = masterGrid_;
-    cells.Units = units_;
-  }
-  return cells;
+  if (spinUpSwitch_ == 0)
+    return StripCellsOf(*this, zone_);
+  return StripCellsOf(*this, zone_, {unitGrid_, masterGrid_, units_});
 }
 
 bool meteointerpol::InterpolateCells() {

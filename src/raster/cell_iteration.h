@@ -33,6 +33,34 @@ struct CellIterationSetup {
   const std::vector<HydrologicResponseUnit> *Units = nullptr;
 };
 
+// The response units of spin-up mode, when a module computes with them.
+struct SpinUpUnits {
+  const Grid *UnitGrid = nullptr;
+  const Grid *MasterGrid = nullptr;
+  const std::vector<HydrologicResponseUnit> *Units = nullptr;
+};
+
+// The cells of a model object's strip: its rows, column ranges, nodata value,
+// the given zone grid, its owner grid ("MPIRegions", when linked) and rank,
+// and the response units when given.
+template <class ModelObject>
+CellIterationSetup StripCellsOf(const ModelObject &object, const Grid *zone,
+                                const SpinUpUnits &units = {}) {
+  CellIterationSetup cells;
+  cells.FirstRow = object.FirstRow;
+  cells.LastRow = object.LastRow;
+  cells.NCols = object.NCols;
+  cells.RowRanges = object.RowRanges;
+  cells.Zone = zone;
+  cells.NoData = object.NoData;
+  cells.Owners = object.MPIRegions;
+  cells.Rank = object.MPIRank;
+  cells.UnitGrid = units.UnitGrid;
+  cells.MasterGrid = units.MasterGrid;
+  cells.Units = units.Units;
+  return cells;
+}
+
 class CellIteration {
 public:
   explicit CellIteration(const CellIterationSetup &setup) : setup_(setup) {}

@@ -91,7 +91,7 @@ Grid *PhenologyGrid(modelobject &object, const std::string &identifier) {
 }
 
 void VegetationPeriodOutput(modelobject &object, const OutputGather &gather, GridEntry &entry,
-                            const OwnCells &cells) {
+                            const OwnCells &cells, bool accumulateOnly) {
   if (entry.VegetationStartGrid == nullptr || entry.VegetationStopGrid == nullptr ||
       entry.VegetationDurationGrid == nullptr) {
     const std::string layer = VegetationLayerSuffix(entry.outname);
@@ -102,6 +102,8 @@ void VegetationPeriodOutput(modelobject &object, const OutputGather &gather, Gri
   Grid &sum = *entry.VegetationPeriodGrid;
   AddToVegetationPeriod(cells, *entry.Data, *entry.VegetationStartGrid, *entry.VegetationStopGrid,
                         sum);
+  if (accumulateOnly)
+    return;
   if (entry.VegetationPeriodEnded == 1) {
     entry.VegetationPeriodEnded = 0;
     const bool mean = entry.VegetationPeriod == 2;
@@ -118,7 +120,7 @@ void VegetationPeriodOutput(modelobject &object, const OutputGather &gather, Gri
 }
 
 void OwnGridOutput(modelobject &object, const OutputGather &gather, GridEntry &entry,
-                   const OutputMoments &moments) {
+                   const OutputMoments &moments, bool accumulateOnly) {
   const int kind = entry.OutputKind;
   if (GridOutputDue(kind, moments)) {
     DateStampState stamp{entry.StampDate, entry.StampCount};
@@ -127,8 +129,9 @@ void OwnGridOutput(modelobject &object, const OutputGather &gather, GridEntry &e
     entry.StampCount = stamp.Count;
     WriteOutputGrid(object, gather, name, *entry.Data, GridWriter::Whole);
   }
-  // The last state also under the plain name, for kinds whose names change.
-  if (moments.EndOfRun && (IsDateStampedKind(kind) || kind == 8))
+  // The last state also under the plain name, for kinds whose names change
+  // (by the step's last call).
+  if (moments.EndOfRun && !accumulateOnly && (IsDateStampedKind(kind) || kind == 8))
     WriteOutputGrid(object, gather, entry.outname, *entry.Data, GridWriter::Whole);
 }
 
@@ -156,7 +159,8 @@ void PeriodAggregateOutput(modelobject &object, const OutputGather &gather, Grid
 
 } // namespace
 
-void WriteGridOutput(modelobject &object, int index, const OutputGather &gather) {
+void WriteGridOutput(modelobject &object, int index, const OutputGather &gather,
+                     bool accumulateOnly) {
   if (!IsOutputIndex(index) || object.Registry == nullptr)
     return;
   GridEntry &entry = (*object.Registry)[index];
@@ -182,12 +186,14 @@ void WriteGridOutput(modelobject &object, int index, const OutputGather &gather)
     entry.MinMaxStarted = 1;
   }
   if (entry.VegetationPeriod != 0 && entry.VegetationPeriodGrid != nullptr)
-    VegetationPeriodOutput(object, gather, entry, cells);
+    VegetationPeriodOutput(object, gather, entry, cells, accumulateOnly);
 
   // The output kind of a stack entry is the stack's (WriteStackOutput): its
   // level grid under the stack's name would clash with the stack files.
   if (entry.StackData == nullptr)
-    OwnGridOutput(object, gather, entry, moments);
+    OwnGridOutput(object, gather, entry, moments, accumulateOnly);
+  if (accumulateOnly)
+    return;
   if (minMax && moments.EndOfRun)
     MinMaxOutput(object, gather, entry);
   if (entry.PeriodAggregate != 0 && entry.Aggregate != nullptr &&

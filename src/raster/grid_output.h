@@ -31,8 +31,13 @@ OutputGather GatherOf(modelobject &object);
 
 // End-of-step output of registry entry index (1..1000; other indexes and
 // entries without a grid do nothing), from the object's step date, end date,
-// strip and write switches. Collective whenever it writes.
-void WriteGridOutput(modelobject &object, int index, const OutputGather &gather);
+// strip and write switches. Collective whenever it writes. With
+// accumulateOnly the grid is added to its period, minimum, maximum and
+// vegetation-period aggregates and written by its output kind, but no
+// aggregate file is written or restarted: for the calls of a step that
+// writes a grid again later in the same step.
+void WriteGridOutput(modelobject &object, int index, const OutputGather &gather,
+                     bool accumulateOnly = false);
 
 // End-of-step output of a registered stack by its output kind. ownWriteCode
 // is the object's own write code (an interpolator's result-grid write code,

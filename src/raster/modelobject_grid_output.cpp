@@ -15,8 +15,8 @@ OutputGather GatherOf(modelobject &object) {
   return gather;
 }
 
-void modelobject::WriteGridOutput(int index) {
-  tavro::WriteGridOutput(*this, index, GatherOf(*this));
+void modelobject::WriteGridOutput(int index, bool accumulateOnly) {
+  tavro::WriteGridOutput(*this, index, GatherOf(*this), accumulateOnly);
 }
 
 // Objects other than the interpolators have no write code of their own.

@@ -18,20 +18,13 @@ const Grid *RegisteredData(const GridRegistry *registry, const char *identifier)
 } // namespace
 
 CellIterationSetup teilmodellklasse::CellLoopSetup() const {
-  CellIterationSetup setup;
-  setup.FirstRow = FirstRow;
-  setup.LastRow = LastRow;
-  setup.NCols = NCols;
-  setup.RowRanges = RowRanges;
-  setup.Zone = BaseZoneGrid;
-  setup.NoData = NoData;
-  setup.Owners = MPIRegions != nullptr ? MPIRegions : RegisteredData(Registry, kRegionsGridName);
-  setup.Rank = MPIRank;
-  if (HydrologicResponseUnits != nullptr && HydrologicResponseUnits->size() > 1) {
-    setup.UnitGrid = RegisteredData(Registry, "HydrologicResponseUnits");
-    setup.MasterGrid = RegisteredData(Registry, "MasterHydrologicResponseUnits");
-    setup.Units = HydrologicResponseUnits;
-  }
+  SpinUpUnits units;
+  if (HydrologicResponseUnits != nullptr && HydrologicResponseUnits->size() > 1)
+    units = {RegisteredData(Registry, "HydrologicResponseUnits"),
+             RegisteredData(Registry, "MasterHydrologicResponseUnits"), HydrologicResponseUnits};
+  CellIterationSetup setup = StripCellsOf(*this, BaseZoneGrid, units);
+  if (setup.Owners == nullptr)
+    setup.Owners = RegisteredData(Registry, kRegionsGridName);
   return setup;
 }
 

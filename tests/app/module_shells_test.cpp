@@ -8,6 +8,7 @@
 #include "landsurface/evapotranspiration_model.h"
 #include "landsurface/interception_model.h"
 #include "landsurface/radiation_correction.h"
+#include "landsurface/radiation_correction_fixture.h"
 #include "landsurface/silting_up_model.h"
 #include "landsurface/snow_model.h"
 #include "lateral/groundwater_flow.h"
@@ -63,6 +64,12 @@ protected:
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
+  // The set-up grids the radiation correction reads when it is on.
+  test::TerrainGrids terrain_{log_,
+                              registry_,
+                              {3, 4, 2, 1, 3},
+                              [](long, long) { return 1.0; },
+                              [](long r, long c) { return 100.0 * r + 10.0 * c; }};
   OneBasedArray<int> zoneIndex_{2, 1};
   OneBasedArray<ZoneRecord> zoneTable_{2};
   Grid subbasins_{1, 3, 4, 3, log_};
@@ -74,7 +81,7 @@ using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const Mod
 struct ShellCase {
   const char *section;
   Factory make;
-  const char *ownValues = ""; // what the module reads after the two head values
+  std::string ownValues = {}; // what the module reads after the two head values
 };
 
 template <class T> Factory Plain() {
@@ -83,7 +90,7 @@ template <class T> Factory Plain() {
 
 std::vector<ShellCase> Shells() {
   return {
-      {"radiation_correction", Plain<expokorrklasse>()},
+      {"radiation_correction", Plain<expokorrklasse>(), test::RadiationCorrectionLines({})},
       {"evapotranspiration", Plain<verdunstungsmodellklasse>()},
       {"snow_model", Plain<schneemodellklasse>()},
       {"interception_model", Plain<interzeptionsmodellklasse>()},
@@ -212,9 +219,9 @@ TEST_F(ModuleShellsTest, ConstructionFailuresThatAreNoExitCodeBecomeTheModulesCo
 
 TEST_F(ModuleShellsTest, LandSurfaceHandOversFollowTheFlowControlParameter) {
   test::WriteFixture(kControl,
-                     Section("radiation_correction", 1, 60) + Section("evapotranspiration", 1, 60) +
-                         Section("snow_model", 2, 60) + Section("interception_model", 11, 60) +
-                         Section("SiltingUpModel", 0, 60));
+                     test::RadiationCorrectionSection(1, 60) +
+                         Section("evapotranspiration", 1, 60) + Section("snow_model", 2, 60) +
+                         Section("interception_model", 11, 60) + Section("SiltingUpModel", 0, 60));
   int error = 0;
   expokorrklasse radiation(error, settings_);
   verdunstungsmodellklasse evaporation(error, settings_);
@@ -244,7 +251,7 @@ TEST_F(ModuleShellsTest, LandSurfaceHandOversFollowTheFlowControlParameter) {
 
 TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
   test::WriteFixture(kControl,
-                     Section("radiation_correction", 2, 60) + Section("snow_model", 0, 60) +
+                     test::RadiationCorrectionSection(2, 60) + Section("snow_model", 0, 60) +
                          Section("interception_model", 0, 60) + Section("unsatzon_model", 0, 60) +
                          Section("SurfaceRoutingModel", 0, 60) + Section("irrigation", 0, 60) +
                          Section("routing_model", 0, 60));

@@ -156,7 +156,8 @@ example_same_output_np1_np3)
     'regions.$w1' 'regions.$r2' 'regions.$w2' \
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
-    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat; do
+    sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
+    radiation_correction.mit corr_temperature.mit; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -176,6 +177,10 @@ example_same_output_np1_np3)
     wind_speed air_pressure; do
     [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
   done
+  # The gentle south-east slopes of the catchment get more of the low January sun than flat
+  # ground: every correction factor of the run lies a little above 1.
+  awk 'NR > 6 { for (i = 1; i <= NF; ++i) if ($i != -9999 && ($i <= 1 || $i > 1.5)) bad = 1 }
+       END { exit bad }' radiation_correction.mit || fail "a correction factor outside (1, 1.5]"
   ;;
 example_without_special_output)
   prepare_example "[special_output]"

@@ -470,6 +470,49 @@ TEST_F(GridOutputMpiTest, MissingPhenologyGridStopsTheRun) {
   }
 }
 
+// A grid written three times a step (sub-steps) with the accumulate-only flag
+// on all but the last call: every call joins the daily mean, the minimum and
+// the maximum, but only the last call of a step writes them; the per-step
+// file holds the last sub-step.
+TEST_F(GridOutputMpiTest, AccumulateOnlyCallsJoinTheAggregatesButWriteNone) {
+  modelobject &o = *object_;
+  Grid shadow = HeldGrid();
+  o.AddGrid(3, "shade.grd", &shadow, nullptr, 1, "shade", 381, held_.first, held_.last);
+  constexpr int kSubSteps = 3;
+  o.EndDateCode = DateCode(DateOfStep(kStepsPerDay - 1));
+  for (int s = 0; s < kStepsPerDay; ++s) {
+    SetDate(s);
+    for (int k = 0; k < kSubSteps; ++k) {
+      Fill(shadow, 5, kSubSteps * s + k);
+      const bool last = k == kSubSteps - 1;
+      o.WriteGridOutput(3, !last);
+      MPI_Barrier(MPI_COMM_WORLD);
+      if (Rank() == 0 && s == kStepsPerDay - 1 && !last) {
+        ASSERT_FALSE(test::FileExists("shade_2102.27m")) << k;
+        ASSERT_FALSE(test::FileExists("shade.min")) << k;
+      }
+    }
+  }
+  constexpr int kLast = kSubSteps * kStepsPerDay - 1;
+  const auto extreme = [](bool minimum) -> CellValue {
+    return [minimum](int r, int c) {
+      double value = Value(5, r, c, 0);
+      for (int s = 1; s <= kLast; ++s)
+        value = minimum ? std::min(value, Value(5, r, c, s)) : std::max(value, Value(5, r, c, s));
+      return value;
+    };
+  };
+  if (Rank() == 0) {
+    EXPECT_EQ(OutputFiles(),
+              (std::set<std::string>{"shade.grd", "shade_2102.27m", "shade.min", "shade.max"}));
+    ExpectGridFile({"shade.grd", [](int r, int c) { return Value(5, r, c, kLast); }});
+    ExpectGridFile(
+        {"shade_2102.27m", [](int r, int c) { return SumOver(5, r, c, 0, kLast) / (kLast + 1); }});
+    ExpectGridFile({"shade.min", extreme(true)});
+    ExpectGridFile({"shade.max", extreme(false)});
+  }
+}
+
 // Output kind 8: the grid with its holes filled is written at registration
 // under outname + ".filled", every step again, and at the end of the run
 // under outname; registration adds nothing to the step count.
