@@ -217,16 +217,7 @@ private:
 // Calls body(row, column) for every own valid cell of the strip, rows spread
 // over the OpenMP threads (spin-up units play no part here).
 template <class Body> void unsatzonmodellklasse::ForOwnCells(Body &&body) const {
-  CellIterationSetup setup;
-  setup.FirstRow = FirstRow;
-  setup.LastRow = LastRow;
-  setup.NCols = NCols;
-  setup.RowRanges = RowRanges;
-  setup.Zone = Links.Subbasins;
-  setup.NoData = NoData;
-  setup.Owners = MPIRegions;
-  setup.Rank = MPIRank;
-  CellIteration(setup).ForEachCell(body);
+  CellIteration(StripCellsOf(*this, Links.Subbasins)).ForEachCell(body);
 }
 
 } // namespace tavro
