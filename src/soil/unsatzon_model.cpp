@@ -40,6 +40,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(
     LinkGrids();
     ScalePondingDepths();
     CreateStatisticsTables();
+    DeriveSoilLayerCount();
     int next = NextFreeEntry(1);
     if (next == 0)
       ThrowFatal(*Log, GridRegistry::RegistryExitCode,
@@ -130,6 +131,18 @@ void unsatzonmodellklasse::DeriveLayerCounts() {
   ExtendedFirstRow = FirstRow > 1 ? FirstRow - 1 : FirstRow;
   ExtendedLastRow = LastRow < NRows ? LastRow + 1 : LastRow;
   Links.Subbasins = subbasinGrid_;
+}
+
+void unsatzonmodellklasse::DeriveSoilLayerCount() {
+  MaxSoilLayers = 0;
+  if (SoilTable != nullptr)
+    for (const soil_class &soil : *SoilTable)
+      MaxSoilLayers = std::max(MaxSoilLayers, soil.LayerCount);
+  // Every stack of the module has this many levels.
+  if (MaxSoilLayers < 1)
+    ThrowFatal(*Log, SoilTableExitCode,
+               Concat("the soil table holds no soil type with layers; ", ModuleName,
+                      " needs the layers of every soil type in \"soil_types\""));
 }
 
 void unsatzonmodellklasse::CreateExchangeArrays() {

@@ -50,6 +50,7 @@ public:
   static constexpr int LakeExitCode = 215;
   static constexpr int WrongLevelCountExitCode = 13;
   static constexpr int PreSpinUpExitCode = 1040;
+  static constexpr int SoilTableExitCode = 29;
 
   unsatzonmodellklasse(int &error, const ModuleSettings &settings,
                        const OneBasedArray<IrrigationTableEntry> *irrigationTable,
@@ -163,6 +164,7 @@ private:
   void ReopenControlFile();
   void CloseReopenedControlFile();
   void DeriveLayerCounts();
+  void DeriveSoilLayerCount();
   // Construction steps after the reading.
   void LinkGrids();
   void LinkLanduseLayerGrids();

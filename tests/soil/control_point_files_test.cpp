@@ -54,9 +54,8 @@ TEST(ControlPointFiles, CreatedWithTheHeaderOrRefused) {
   EXPECT_EQ(buffer.Values.size(), buffer.Capacity * 3);
 
   for (ControlPointFile file : {ControlPointFile::Qbottom, ControlPointFile::Hhyd}) {
-    EXPECT_EQ(test::ExitCodeOf([&] {
-                CreateControlPointFile(log, file, "missing/dir/file.cp", 2, 3, 2, 1);
-              }),
+    EXPECT_EQ(test::ExitCodeOf(
+                  [&] { CreateControlPointFile(log, file, "missing/dir/file.cp", 2, 3, 2, 1); }),
               62);
   }
   EXPECT_TRUE(test::Logged("FATAL: error opening file for q_bottom (single point) \n-> check disk "

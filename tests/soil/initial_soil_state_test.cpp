@@ -192,10 +192,10 @@ TEST_F(InitialSoilStateTest, RootZoneMeanWaterContent) {
     double mean;
   };
   const double whole = 0.3 * 0.2 + 0.25 * 0.2 + 0.2 * 0.2;
-  for (const Case c : {Case{0.5, (0.3 * 0.2 + 0.25 * 0.2 + 0.2 * 0.1) / 0.5}, Case{0.4, 0.275},
-                       Case{0.1, 0.30}, Case{0.0, 0.30}, Case{-1.0, 0.30}, Case{1e-9, 0.30},
-                       Case{1.2, (whole - 0.2 * 1e-8) / 1.2},
-                       Case{9999.0, (whole - 0.2 * 1e-8) / 9999.0}})
+  for (const Case c :
+       {Case{0.5, (0.3 * 0.2 + 0.25 * 0.2 + 0.2 * 0.1) / 0.5}, Case{0.4, 0.275}, Case{0.1, 0.30},
+        Case{0.0, 0.30}, Case{-1.0, 0.30}, Case{1e-9, 0.30}, Case{1.2, (whole - 0.2 * 1e-8) / 1.2},
+        Case{9999.0, (whole - 0.2 * 1e-8) / 9999.0}})
     EXPECT_NEAR(RootZoneMeanTheta(c.root, thickness, geo, theta), c.mean, 1e-12) << c.root;
   EXPECT_NEAR(RootZoneMeanTheta(0.5, thickness, geo, theta), 0.26, 1e-12);
 }
@@ -230,8 +230,8 @@ TEST_F(InitialSoilStateTest, StartReportSharesOfAPartlyGlacierizedCell) {
   const std::vector<Case> cases = {
       {0.0, 1.0, {water, 0.0, 1.0, 1.0}},
       {0.25, 0.5, {water * 0.75, saturated * 0.25, 0.625, 0.875}},
-      {1.5, 0.5, {0.0, saturated, 1.0, 0.5}},   // limited to 1
-      {-0.5, 2.0, {water, 0.0, 2.0, 1.0}},      // limited to 0
+      {1.5, 0.5, {0.0, saturated, 1.0, 0.5}}, // limited to 1
+      {-0.5, 2.0, {water, 0.0, 2.0, 1.0}},    // limited to 0
   };
   for (const Case &c : cases) {
     const StartReportPart p = StartReportOfCell(soil, theta, c.glacier, c.weight);

@@ -163,11 +163,13 @@ TEST_F(SoilConfigurationTest, AcceptedEdgeValues) {
       {"row 0 with a column", [](auto &s) { s.controlPoint = "0 5"; }},
       {"last cell", [](auto &s) { s.controlPoint = "10 12"; }},
       // Only a computed state divides by ini_gw_level.
-      {"ini_gw_level 1 with a distance read", [](auto &s) {
+      {"ini_gw_level 1 with a distance read",
+       [](auto &s) {
          s.iniGwLevel = 1;
          s.readgrids = 2;
        }},
-      {"ini_gw_level 0 with the state read", [](auto &s) {
+      {"ini_gw_level 0 with the state read",
+       [](auto &s) {
          s.iniGwLevel = 0;
          s.readgrids = 1;
        }},
@@ -186,7 +188,8 @@ TEST_F(SoilConfigurationTest, AValueThatCannotBeReadNamesItsDescription) {
   section.replace(section.find("0 pond_use"), 1, "x");
   EXPECT_EQ(Failure(section), 17);
   EXPECT_TRUE(Logged("Next line in Tavro control file: "));
-  EXPECT_TRUE(Logged("FATAL: error in control file,  pond parameter of ; unsatzon_modelnot found!"));
+  EXPECT_TRUE(
+      Logged("FATAL: error in control file,  pond parameter of ; unsatzon_modelnot found!"));
 }
 
 TEST_F(SoilConfigurationTest, HeatTransferValues) {

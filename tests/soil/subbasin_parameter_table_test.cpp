@@ -130,8 +130,8 @@ TEST_F(SubbasinTableTest, RefusalsNameTheCodeOrTheValue) {
     return xml.find(DiagnosticsLog::EscapeForXml(text) + "\"/>") != std::string::npos;
   };
   EXPECT_TRUE(entryEnd(std::string("error reading kelsqi[8] for unsatzon_model") + kHelp));
-  EXPECT_TRUE(entryEnd(std::string("error reading QB-Red.Faktor[1] for unsatzon_model") + kHelp +
-                       "\n"));
+  EXPECT_TRUE(
+      entryEnd(std::string("error reading QB-Red.Faktor[1] for unsatzon_model") + kHelp + "\n"));
 }
 
 // Its inverse would be unbounded and the baseflow NaN.

@@ -47,10 +47,10 @@ inline std::string SoilSection(const SoilSectionText &s) {
                          s.timeStep, " time interval in minutes\n");
   if (s.flowControl == 0)
     return t;
-  t += Concat(s.methode, " methode\n", s.surfaceInteraction, " surface water interaction\n",
-              s.pond, " pond_use\n", s.drainage, " drainage_use\n", s.clay, " clay_use\n",
+  t += Concat(s.methode, " methode\n", s.surfaceInteraction, " surface water interaction\n", s.pond,
+              " pond_use\n", s.drainage, " drainage_use\n", s.clay, " clay_use\n",
               "1e-8 ksat of the clay layer\n", s.iniGwLevel, " ini_gw_level\n");
-  const char *labels[] = {"qdrain", "gwstand", "gwn", "sb1", "sb2", "root", "infex", "pond",
+  const char *labels[] = {"qdrain", "gwstand", "gwn", "sb1", "sb2",  "root", "infex", "pond",
                           "qd",     "qi",      "qb",  "qg",  "gwin", "gwex", "macro", "infilt"};
   for (const char *label : labels) {
     const std::string name = std::string(label) == "sb2" ? s.sb2File : Concat(label, ".stat");
@@ -97,8 +97,8 @@ inline soil_class VanGenuchtenSoil(DiagnosticsLog &log, int code, int layers, do
   soil_class soil(code);
   ReadSoilBlock(log,
                 Concat(code, " soil_", code, " {\n method = MultipleHorizons;\n layers = ", layers,
-                       ";\n ksat = ", ksat, ";\n theta_sat = ", thetaSat, ";\n theta_res = ",
-                       thetaRes, ";\n alpha = ", alpha, ";\n Par_n = ", n,
+                       ";\n ksat = ", ksat, ";\n theta_sat = ", thetaSat,
+                       ";\n theta_res = ", thetaRes, ";\n alpha = ", alpha, ";\n Par_n = ", n,
                        ";\n thickness = ", thickness, ";\n}\n"),
                 soil);
   return soil;
@@ -142,9 +142,8 @@ public:
     for (const char *name :
          {"root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
           "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
-          "pot_transpiration0", "real_transpiration0", "pot_transpiration1",
-          "real_transpiration1", "SurfaceEvaporationResistance", "albedo",
-          "potential_evaporation", "real_evaporation"})
+          "pot_transpiration0", "real_transpiration0", "pot_transpiration1", "real_transpiration1",
+          "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
       Add(name, first, last, zero);
     Add("slope_angle", first, last, [slope](long, long) { return slope; });
     Add("soil_types", first, last, soilType);
