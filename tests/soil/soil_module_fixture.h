@@ -18,6 +18,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <mpi.h>
 
 #include <functional>
 #include <memory>
@@ -98,6 +99,8 @@ protected:
   std::unique_ptr<unsatzonmodellklasse>
   Build(const std::string &control,
         const OneBasedArray<IrrigationTableEntry> *irrigation = nullptr) {
+    // Every process is done with the file of the last build before it changes.
+    MPI_Barrier(MPI_COMM_WORLD);
     WriteFixture(kSoilControl, control);
     int error = 0;
     testing::internal::CaptureStdout();
