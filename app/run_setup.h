@@ -2,8 +2,7 @@
 // hand-over, and the per-step, coupling, flush and release operations. The
 // application talks to this interface so that its order of calls can be
 // checked with a recording double; DefaultiniSetup adapts the real set-up
-// object. Operations the set-up object does not offer yet (land-use updates)
-// answer as a run without them.
+// object.
 #pragma once
 
 #include "setup/defaultini.h"
@@ -81,7 +80,9 @@ public:
   void ReadPeriodicGrids(long hour, long day, long month, long year, int) override {
     setup_.ReadPeriodicGrids(hour, day, month, year);
   }
-  void UpdateLanduseParameters(long, long, long, long, int) override {}
+  void UpdateLanduseParameters(long hour, long day, long month, long year, int minutes) override {
+    setup_.UpdateLanduseParameters(hour, day, month, year, minutes);
+  }
   void WriteStandardGrids(long hour, long day, long month, long year) override {
     setup_.WriteStandardGrids(hour, day, month, year);
   }

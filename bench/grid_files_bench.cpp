@@ -1,6 +1,8 @@
 // Reading and writing a 4000 x 4000 grid as ASCII and as binary double and
 // float files on one process: the start-up path of every run with large grids.
+// The ASCII file is $TMPDIR/tavro_grid_files_bench/bench.asc (126 MB).
 #include <benchmark/benchmark.h>
+#include <omp.h>
 
 #include <filesystem>
 #include <memory>
@@ -70,6 +72,13 @@ void Read(benchmark::State &state, const char *name, bool ascii, bool doubles) {
 
 void BM_WriteAsciiGrid4000(benchmark::State &state) { Write(state, "bench.asc", true, false); }
 void BM_ReadAsciiGrid4000(benchmark::State &state) { Read(state, "bench.asc", true, false); }
+// The same read with the block parse on state.range(0) OpenMP threads.
+void BM_ReadAsciiGrid4000Threads(benchmark::State &state) {
+  const int before = omp_get_max_threads();
+  omp_set_num_threads(static_cast<int>(state.range(0)));
+  Read(state, "bench.asc", true, false);
+  omp_set_num_threads(before);
+}
 void BM_WriteDoubleGrid4000(benchmark::State &state) { Write(state, "bench.dbl", false, true); }
 void BM_ReadDoubleGrid4000(benchmark::State &state) { Read(state, "bench.dbl", false, true); }
 void BM_WriteFloatGrid4000(benchmark::State &state) { Write(state, "bench.flt", false, false); }
@@ -79,6 +88,12 @@ void BM_ReadFloatGrid4000(benchmark::State &state) { Read(state, "bench.flt", fa
 
 BENCHMARK(BM_WriteAsciiGrid4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAsciiGrid4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadAsciiGrid4000Threads)
+    ->Arg(1)
+    ->Arg(8)
+    ->ArgName("threads")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteDoubleGrid4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadDoubleGrid4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteFloatGrid4000)->Unit(benchmark::kMillisecond);

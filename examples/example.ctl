@@ -43,13 +43,16 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-6 number of standard grids
+9 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
 soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
 zone.asc zonegrid_soilmodel fillcode = 0
 regions.asc regression_regions fillcode = 0
+albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
+leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
+root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 
 [variable_grids]
 0 number of variable grids
@@ -70,9 +73,20 @@ regions.asc regression_regions fillcode = 0
 200 grass_alone { Landuse_Layers = 10, -9999; }
 
 [landuse_table]
-2 land-use types, one line each: code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry
+2 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later)
 10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
-30 deciduous_forest 0.15 150 150 120 90 70 60 60 60 70 90 120 150 110 140 270 320 0.5 4.0 5.0 1.0 1.0 1.5 1.5 1.0 0.7 0.9 0.9 0.7 0.8 1.0 1.0 0.8 1.0 4.5
+30 deciduous_forest { method = DynamicPhenology_1;
+  RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
+  JulDays = 60 -1 30 290 320;
+  F* = 150; DP1_t1_dorm = 60; DP1_T_Bf = 0; JDReset_TStart = 300; maxStartJDforDP1 = 160;
+  Albedo = 0.15 0.15 0.15 0.15 0.15;
+  rsc = 150 120 70 70 150;
+  LAI = 0.5 0.5 5.0 5.0 0.5;
+  Z0 = 1.0 1.0 1.5 1.5 1.0;
+  VCF = 0.7 0.7 0.9 0.9 0.7;
+  RootDepth = 0.8 0.8 1.0 1.0 0.8;
+  AltDep = 0.01 0 0 -0.01 -0.01;
+}
 
 [soil_table]
 2 soil types, one line each: code, name, FCap, mSB, ksat, suction, method, theta_sat, theta_res, alpha, n, layers, layer thickness, maxratio, k reduction

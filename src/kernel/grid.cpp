@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <limits>
 
@@ -41,18 +42,22 @@ std::size_t TableEntries(long lastRow, long totalRows) {
   return static_cast<std::size_t>(std::max({totalRows, lastRow, -1L})) + 1;
 }
 
+// Below this many cells a grid is filled by one thread.
+constexpr std::size_t kParallelFillCells = std::size_t{1} << 18;
+
 // A zero-filled block of count doubles; fatal with the given text on failure.
-std::unique_ptr<double[]> ZeroBlock(std::size_t count, DiagnosticsLog &log, const char *error) {
+DoubleBlock ZeroBlock(std::size_t count, DiagnosticsLog &log, const char *error) {
   if (count > kMaxSize / sizeof(double))
     ThrowFatal(log, 1, error);
-  try {
-    return std::make_unique<double[]>(count); // value-initialised: zero
-  } catch (const std::exception &) {
+  auto *block = static_cast<double *>(std::calloc(std::max<std::size_t>(count, 1), sizeof(double)));
+  if (block == nullptr)
     ThrowFatal(log, 1, error);
-  }
+  return DoubleBlock(block);
 }
 
 } // namespace
+
+void FreeDoubleBlock::operator()(double *block) const noexcept { std::free(block); }
 
 void memory_error(DiagnosticsLog &log, std::string_view moduleName, int code) {
   ThrowFatal(log, 81, Concat("memory allocation error in ", moduleName, " (", code, ")"));
@@ -134,8 +139,10 @@ Grid::Grid(long firstRow, long lastRow, long lastColumn, long totalRows, Diagnos
 
 void Grid::Fill(double value) {
   const auto columns = static_cast<std::size_t>(lastColumn_) + 1;
-  for (std::size_t b = 0; b < blocks_.size(); ++b)
-    std::fill_n(blocks_[b].get(), static_cast<std::size_t>(blockRows_[b]) * columns, value);
+  const auto rows = static_cast<std::size_t>(lastRow_ - firstRow_ + 1);
+#pragma omp parallel for schedule(static) if (rows * columns >= kParallelFillCells)
+  for (long row = firstRow_; row <= lastRow_; ++row)
+    std::fill_n(rows_[static_cast<std::size_t>(row)], columns, value);
 }
 
 Stack::Stack(long firstRow, long lastRow, long lastColumn, long lastLevel, long totalRows,

@@ -27,6 +27,14 @@ double log2_steps(double value);
 std::vector<long> MatrixBlockRows(long firstRow, long lastRow, long lastColumn,
                                   DiagnosticsLog &log);
 
+// A block of doubles taken zero-filled from the system (calloc), so that the
+// pages of a large block are first touched where the grid is first written:
+// by the threads of a parallel fill rather than by one thread clearing it.
+struct FreeDoubleBlock {
+  void operator()(double *block) const noexcept;
+};
+using DoubleBlock = std::unique_ptr<double[], FreeDoubleBlock>;
+
 class Grid {
 public:
   Grid() = default;
@@ -55,11 +63,12 @@ public:
   // Rows of each allocation block, in row order.
   const std::vector<long> &BlockRows() const { return blockRows_; }
 
-  void Fill(double value); // every present cell, column 0 included
+  // Every present cell, column 0 included; the rows of a large grid in parallel.
+  void Fill(double value);
 
 private:
   std::vector<double *> rows_;
-  std::vector<std::unique_ptr<double[]>> blocks_;
+  std::vector<DoubleBlock> blocks_;
   std::vector<long> blockRows_;
   long firstRow_ = 0;
   long lastRow_ = -1;
@@ -104,7 +113,7 @@ public:
 
 private:
   std::vector<std::vector<double *>> rows_;
-  std::vector<std::unique_ptr<double[]>> blocks_; // one per row index, empty outside
+  std::vector<DoubleBlock> blocks_; // one per row index, empty outside
   long firstRow_ = 0;
   long lastRow_ = -1;
   long lastColumn_ = 0;

@@ -1,21 +1,12 @@
 // Buffered token reading for grid and stack text files.
 #include "raster/ascii_token_reader.h"
 
-#include "raster/grid_format.h"
+#include "raster/ascii_cell_parse.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace tavro {
-
-namespace {
-
-// The white space that separates values as fscanf sees it.
-inline bool IsSpace(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-} // namespace
 
 AsciiTokenReader::AsciiTokenReader(std::FILE *file, std::size_t bufferBytes)
     : file_(file), buffer_(std::max(bufferBytes, 2 * MaxTokenLength)) {}
@@ -45,7 +36,7 @@ bool AsciiTokenReader::Refill() {
 std::optional<std::string_view> AsciiTokenReader::Next() {
   // Skip white space, refilling as needed.
   for (;;) {
-    while (begin_ < end_ && IsSpace(buffer_[begin_]))
+    while (begin_ < end_ && IsGridSpace(buffer_[begin_]))
       ++begin_;
     if (begin_ < end_)
       break;
@@ -54,7 +45,7 @@ std::optional<std::string_view> AsciiTokenReader::Next() {
   }
   std::size_t stop = begin_;
   for (;;) {
-    while (stop < end_ && !IsSpace(buffer_[stop]) && stop - begin_ < MaxTokenLength)
+    while (stop < end_ && !IsGridSpace(buffer_[stop]) && stop - begin_ < MaxTokenLength)
       ++stop;
     if (stop < end_ || stop - begin_ >= MaxTokenLength)
       break;

@@ -3,6 +3,8 @@
 // stream extraction per value would dominate the start-up time.
 #pragma once
 
+#include "raster/grid_format.h"
+
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -17,7 +19,7 @@ public:
 
   // The next token, valid until the next call; nullopt at the end of the file
   // or on a read error (see Failed). A token longer than MaxTokenLength is
-  // returned cut to that length, so that it fails as a number.
+  // returned cut to that length; being longer than any number, it fails as one.
   std::optional<std::string_view> Next();
   // The next token read as a number (ParseGridNumber); nullopt when there is
   // none or it is not a number.
@@ -25,7 +27,13 @@ public:
 
   bool Failed() const { return failed_; }
 
-  static constexpr std::size_t MaxTokenLength = 4096;
+  // The bytes read from the file and not yet returned as tokens: where a
+  // reader of the rest of the file takes over (this one is not used after).
+  std::string_view Pending() const {
+    return std::string_view(buffer_.data() + begin_, end_ - begin_);
+  }
+
+  static constexpr std::size_t MaxTokenLength = MaxNumberTokenLength + 1;
 
 private:
   bool Refill(); // keeps bytes from begin_ on; false when nothing was added

@@ -144,15 +144,16 @@ std::array<std::byte, 6 * sizeof(float)> EncodeFloatStatistics(const GridFileHea
 }
 
 std::optional<double> ParseGridNumber(std::string_view token) {
-  if (token.empty())
+  if (token.empty() || token.size() > MaxNumberTokenLength)
     return std::nullopt;
   double value = 0.0;
   const char *end = token.data() + token.size();
   const auto [stop, error] = std::from_chars(token.data(), end, value);
-  if (error == std::errc() && stop == end)
+  if (error == std::errc() && stop == end && !std::isnan(value))
     return value;
   // Forms the fast path does not take (a leading '+', hexadecimal, values out
-  // of range) are left to strtod, whose result is the reference.
+  // of range) are left to strtod, whose result is the reference; so are NaNs,
+  // whose payload ("nan(123)") from_chars drops.
   constexpr std::size_t longestToken = 512;
   if (token.size() > longestToken)
     return std::nullopt;

@@ -84,8 +84,11 @@ inline constexpr std::size_t StatisticsOffsetFloat = 6 * sizeof(float);
 std::array<std::byte, 6 * sizeof(double)> EncodeDoubleStatistics(const GridFileHeader &header);
 std::array<std::byte, 6 * sizeof(float)> EncodeFloatStatistics(const GridFileHeader &header);
 
+// Longest token of a grid or stack text file that can be a number.
+inline constexpr std::size_t MaxNumberTokenLength = 4096;
 // One number of a grid or stack text file: the whole token must be the number,
-// and the value equals what strtod gives for it.
+// and the value equals what strtod gives for it. A token longer than
+// MaxNumberTokenLength is not a number.
 std::optional<double> ParseGridNumber(std::string_view token);
 
 // A header number as written: "%g" when that reads back to the same value,

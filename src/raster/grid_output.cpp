@@ -57,22 +57,6 @@ void WriteOutputGrid(modelobject &object, const OutputGather &gather, const std:
     write(copy);
 }
 
-void WriteOutputStack(modelobject &object, const OutputGather &gather, const std::string &name,
-                      Stack &stack, int levels) {
-  if (!object.WriteAsciiGrids) {
-    // Binary stacks are written by every process for its own cells (MPI-IO).
-    object.WriteStack(name, stack, levels, false, object.WriteDoubleGrids);
-    return;
-  }
-  if (!WritesGatheredCopy(object)) {
-    object.WriteStack(name, stack, levels, true, object.WriteDoubleGrids);
-    return;
-  }
-  Stack copy = gather.GatherStack(stack);
-  if (object.MPIRank == 0)
-    object.WriteStack(name, copy, levels, true, object.WriteDoubleGrids);
-}
-
 OutputMoments MomentsOf(const modelobject &object) {
   return MomentsOf(object.ActualDate(), object.HoursToIntervalEnd, object.DaysPerMonth,
                    object.EndDateCode);
@@ -158,6 +142,22 @@ void PeriodAggregateOutput(modelobject &object, const OutputGather &gather, Grid
 }
 
 } // namespace
+
+void WriteOutputStack(modelobject &object, const OutputGather &gather, const std::string &name,
+                      Stack &stack, int levels) {
+  if (!object.WriteAsciiGrids) {
+    // Binary stacks are written by every process for its own cells (MPI-IO).
+    object.WriteStack(name, stack, levels, false, object.WriteDoubleGrids);
+    return;
+  }
+  if (!WritesGatheredCopy(object)) {
+    object.WriteStack(name, stack, levels, true, object.WriteDoubleGrids);
+    return;
+  }
+  Stack copy = gather.GatherStack(stack);
+  if (object.MPIRank == 0)
+    object.WriteStack(name, copy, levels, true, object.WriteDoubleGrids);
+}
 
 void WriteGridOutput(modelobject &object, int index, const OutputGather &gather,
                      bool accumulateOnly) {

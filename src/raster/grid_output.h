@@ -11,6 +11,7 @@
 #include "kernel/grid.h"
 
 #include <functional>
+#include <string>
 
 namespace tavro {
 
@@ -48,6 +49,11 @@ void WriteStackOutput(modelobject &object, int index, int ownWriteCode, const Ou
 // The grid of an entry with output kind 8 written at once under its outname
 // followed by ".filled", without touching its accumulators (registration).
 void WriteImmediateOutput(modelobject &object, int index, const OutputGather &gather);
+
+// Writes a stack (levels 0..levels) under name: binary by every process for
+// its own cells, ASCII by rank 0 from the gathered copy. Collective.
+void WriteOutputStack(modelobject &object, const OutputGather &gather, const std::string &name,
+                      Stack &stack, int levels);
 
 // Sets the registry's ImmediateOutput hook to WriteImmediateOutput with the
 // registering object's gathers.

@@ -4,6 +4,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
+#include "raster/ascii_grid_cells.h"
 #include "raster/ascii_token_reader.h"
 #include "raster/collective_failure.h"
 #include "raster/grid_file_size.h"
@@ -125,6 +126,19 @@ void OpenAndCheck(const GridFileContext &context, const std::string &path,
   CheckHeaderFitsFile(log, path, root.format, root.header, 0, OpenFileBytes(root.file.get()));
 }
 
+// Rank 0: the cells of an ASCII grid after its header, row after row.
+void ReadAsciiCells(DiagnosticsLog &log, const std::string &path, const AsciiTokenReader &header,
+                    std::FILE *file, const RasterGeometry &g, Grid &grid) {
+  std::vector<double *> rows(static_cast<std::size_t>(g.nrows) + 1, nullptr);
+  for (int r = 1; r <= g.nrows; ++r)
+    rows[static_cast<std::size_t>(r)] = grid[r];
+  const CellTarget target{rows.data(), g.ncols, static_cast<std::int64_t>(g.nrows) * g.ncols};
+  if (const auto unread = ReadAsciiGridCells(file, header.Pending(), target))
+    ThrowFatal(log, 22,
+               Concat("error reading ascii grid ", path, " in ASCII-Format in row ",
+                      *unread / g.ncols + 1, ", col ", *unread % g.ncols + 1));
+}
+
 // Rank 0: every row 1..nrows from the open stream.
 void ReadWholeOnRoot(const GridFileContext &context, const std::string &path, RootFile &root,
                      Grid &grid) {
@@ -133,17 +147,7 @@ void ReadWholeOnRoot(const GridFileContext &context, const std::string &path, Ro
   const auto ncols = static_cast<std::size_t>(g.ncols);
   switch (root.format) {
   case GridFileFormat::Ascii:
-    for (int r = 1; r <= g.nrows; ++r) {
-      double *row = grid[r];
-      for (int c = 1; c <= g.ncols; ++c) {
-        const auto value = root.tokens->NextNumber();
-        if (!value)
-          ThrowFatal(log, 22,
-                     Concat("error reading ascii grid ", path, " in ASCII-Format in row ", r,
-                            ", col ", c));
-        row[c] = *value;
-      }
-    }
+    ReadAsciiCells(log, path, *root.tokens, root.file.get(), g, grid);
     break;
   case GridFileFormat::BinaryDouble:
     for (int r = 1; r <= g.nrows; ++r)

@@ -117,7 +117,7 @@ void defaultini::PerformStep(int step) {
   case 14:
     if (FindGrid("landuse1", true) > 0 || FindGrid("landuse", true) > 0) {
       Progress("generateMultiLayerParameterGrids...");
-      NotBuiltYet(14, "land-use parameter grids");
+      generateMultiLayerParameterGrids(landuseLayerCount_);
     }
     break;
   case 15:
@@ -329,6 +329,9 @@ void defaultini::ReleaseMemory() {
     }
   }
   gridStatistics_.clear();
+  // The stage stack of layer 1 is kept for a later run to start from.
+  WriteStartTimesAtEnd();
+  landuseParameters_.reset();
   multilayerTable_.reset();
   MultilayerTable = nullptr;
   landuseTable_.Clear();
@@ -343,9 +346,16 @@ void defaultini::ReleaseMemory() {
     ReleaseGrid(1);
     for (const int index : setupGrids_)
       ReleaseGrid(index);
+    for (const int index : parameterGrids_)
+      ReleaseGrid(index);
     for (const int index : spinUpGrids_)
       ReleaseGrid(index);
   }
+  parameterGrids_.clear();
+  startTimesIndex_ = 0;
+  movingMeanIndex_ = 0;
+  temperature_ = nullptr;
+  rootZoneWater_ = nullptr;
   spinUpGrids_.clear();
   hydrologicResponseUnits_.clear();
   coupling_ = ExternalCouplingSettings{};
@@ -353,6 +363,7 @@ void defaultini::ReleaseMemory() {
   landuseLayerGrids_.clear();
   checkedCodeGrids_.clear();
   ownedGrids_.clear();
+  ownedStacks_.clear();
   zones_ = ZoneRanking{};
   regions_ = RegionRanking{};
   regionGrids_ = {};

@@ -15,11 +15,13 @@
 // zone_ranking.cpp (zone and region ranking), code_check_steps.cpp (checks and
 // renumbering of the land-use, irrigation and soil code grids),
 // landuse_layers.cpp (the land-use layer grids of a multilayer land use),
-// derived_grids.cpp (what the derived grids share, the global maximum, the
-// glacier grid), cell_size_grids.cpp, coordinate_grids.cpp, terrain_grids.cpp
-// (slope and aspect), region_weight_grids.cpp, spin_up.cpp (the spin-up
-// settings and hydrologic response units) and external_coupling.cpp (the
-// exchange with an external model).
+// landuse_parameters.cpp (the vegetation parameter grids, their update in
+// every step and the dynamic phenology), derived_grids.cpp (what the derived
+// grids share, the global maximum, the glacier grid), cell_size_grids.cpp,
+// coordinate_grids.cpp, terrain_grids.cpp (slope and aspect),
+// region_weight_grids.cpp, spin_up.cpp (the spin-up settings and hydrologic
+// response units) and external_coupling.cpp (the exchange with an external
+// model).
 #pragma once
 
 #include "kernel/grid.h"
@@ -33,6 +35,7 @@
 #include "setup/code_check.h"
 #include "setup/external_coupling.h"
 #include "setup/general_sections.h"
+#include "setup/landuse_parameter_grids.h"
 #include "setup/slope_aspect.h"
 #include "setup/standard_grids.h"
 #include "setup/zone_ranking.h"
@@ -179,6 +182,22 @@ public:
   // layer count of the table's first type) over the held rows, holding the
   // layer codes of the cells' multilayer types. Collective (halo exchange).
   void MakeLanduseLayerGrids();
+  // Step 14: the vegetation parameter grids of the land-use layers 1..layerCount
+  // (adopted when registered, created otherwise) with their values at the start
+  // date, and with a dynamic phenology its state grids and daily temperature
+  // grids. Does nothing without land-use layer grids. Collective.
+  void generateMultiLayerParameterGrids(int layerCount);
+  // Every time step, after the periodic grids: the step's temperature enters
+  // the day's mean; the last step of a day (hour plus the hours to the
+  // interval end is 24) logs its progress line, advances the seven-day mean
+  // and the phenology, evaluates every parameter and raises the table's
+  // vegetation-period flags; then the steps of the balance periods are
+  // counted. The day's mean counts steps, so the step length (minutes) does
+  // not change it. Collective.
+  void UpdateLanduseParameters(long hour, long day, long month, long year, int timeStep);
+  // One day (day of the year, February 28 days) of the dynamic phenology in
+  // every own cell and land-use layer.
+  void UpdateDynamicPhenology(int dayOfYear);
   // Step 10: "CellSizeX", "CellSizeY" and "RelCellArea", each read when the
   // control file declares it and created otherwise; a created relative area
   // becomes the cell weights. Created grids are written once.
@@ -282,6 +301,10 @@ public:
     return multilayerTable_;
   }
   bool IrrigationSwitch() const { return irrigationSwitch_; }
+  // The land-use parameter grids; none before step 14 or without land use.
+  const LanduseParameterGrids *ParameterGrids() const { return landuseParameters_.get(); }
+  // Daily means in the seven-day mean temperature so far (0..7).
+  int MovingAverageDays() const { return movingAverageDays_; }
   const zonalstatistic *StandardGridStatistic(int registryIndex) const;
   // The file context of this object's grid reads and writes.
   GridFileContext FileContext();
@@ -348,6 +371,26 @@ private:
   // Every held cell of each layer grid: the layer code of the cell's
   // multilayer type in the own valid cells, nodata elsewhere; then the halo.
   void FillLanduseLayerGrids();
+  // The first free registry entry; none left is fatal (12).
+  int FreeRegistryIndex();
+  // The own valid cells of this process.
+  CellIteration OwnCells() const;
+  // A parameter grid: the registered grid of that identifier, or a new one
+  // (validValue on cells with a zone value, nodata elsewhere) in an entry of
+  // its own with the given writecode.
+  Grid &FindOrCreateParameterGrid(const std::string &identifier, double validValue,
+                                  int writecode = 0);
+  // The grids of land-use layer k; newStages tells whether its stage stack
+  // (stageLevels > 0) was created.
+  LayerParameterGrids MakeLayerGrids(int k, bool phenology, int stageLevels, bool &newStages);
+  void MakeMovingMeanGrids(LanduseSingleGrids &single);
+  Stack &NewStack(long lastLevel);
+  int StartDayOfYear() const; // of the model start, February 28 days
+  void FindPhenologyInputs();
+  void CloseLanduseDay(long hour, long day, long month, long year);
+  void LogDayProgress(long hour, long day, long month, long year);
+  void RaiseVegetationPeriodFlags(int day, int month, int year);
+  void WriteStartTimesAtEnd();
 
   // Derived grids: a new set-up grid over the held rows, filled with nodata,
   // at the first free registry entry (none: "FATAL: <noFreeText> (at position
@@ -402,6 +445,18 @@ private:
   std::vector<CheckedCodeGrid> checkedCodeGrids_;
   const CheckedCodeGrid *CheckedCodeGridAt(int registryIndex) const; // none when not checked
   bool irrigationSwitch_ = false;
+  // Land-use parameter grids.
+  std::unique_ptr<LanduseParameterGrids> landuseParameters_;
+  std::vector<int> parameterGrids_; // registry entries created for them
+  std::vector<std::unique_ptr<Stack>> ownedStacks_;
+  int startTimesIndex_ = 0; // registry entry of layer 1's stage stack
+  int movingMeanIndex_ = 0; // entry of a new "TemperatureMOVAVG7", written at each day's end
+  int movingAverageDays_ = 0;
+  int stepsOfDay_ = 0;
+  ModelDate lastDayClose_;
+  bool phenologyInputsFound_ = false;
+  const Grid *temperature_ = nullptr;
+  const Grid *rootZoneWater_ = nullptr;
   OneBasedArray<soil_class> soilTable_;
   bool soilTableRead_ = false;
   OneBasedArray<landuse_class> landuseTable_;

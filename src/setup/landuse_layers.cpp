@@ -35,11 +35,7 @@ void defaultini::MakeLanduseLayerGrids() {
   landuseLayerGrids_.push_back(landuse);
   const StripRows held = HeldRows();
   for (int k = 1; k <= layers; ++k) {
-    const int index = Registry->FirstFreeIndex();
-    if (index == 0)
-      ThrowFatal(
-          *Log, GridRegistry::RegistryExitCode,
-          Concat("no free grid found in memory (at position ", GridRegistry::LastIndex + 1, ")\n"));
+    const int index = FreeRegistryIndex();
     const std::string name = Concat("landuse", k);
     Grid &grid = NewGrid(held.first, held.last);
     AddGrid(index, name, &grid, nullptr, 1, name, 0, held.first, held.last);

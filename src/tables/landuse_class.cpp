@@ -339,9 +339,10 @@ landuse_class::DayInInterval landuse_class::Locate(DiagnosticsLog &log, int juli
   return {i, julianDay};
 }
 
-double landuse_class::ValueAtJulianDay(DiagnosticsLog &log, const std::vector<double> &values,
-                                       int julianDay, int layer, int row, int column,
-                                       double altitude) const {
+void landuse_class::ValuesAtJulianDay(DiagnosticsLog &log,
+                                      std::span<const std::vector<double> *const> lists,
+                                      std::span<double> values, int julianDay, int layer, int row,
+                                      int column, double altitude) const {
   if (UsesStages()) {
     const std::span<const double> stages = CellStages(log, layer, row, column);
     std::span<const double> thresholds;
@@ -351,15 +352,50 @@ double landuse_class::ValueAtJulianDay(DiagnosticsLog &log, const std::vector<do
       forcingSum =
           CellValue(log, Layer(log, layer).ForcingSum, layer, row, column, "SumOfForcingUnits");
     }
-    return landuse::StageValue(stages, values, p_.FixPointCount, julianDay, thresholds, forcingSum);
+    for (std::size_t k = 0; k < lists.size(); ++k)
+      values[k] = landuse::StageValue(stages, *lists[k], p_.FixPointCount, julianDay, thresholds,
+                                      forcingSum);
+    return;
   }
   landuse::FixPointScratch fixPoints;
   const DayInInterval at = Locate(log, julianDay, layer, row, column, altitude, fixPoints);
   const auto i = static_cast<std::size_t>(at.Index);
   // Before the cell's vegetation start the value of the fix point before it holds.
-  if (IsDynamicStartMethod(p_.Method) && at.Index == p_.TStartIndex)
-    return values[i - 1];
-  return landuse::Interpolate(fixPoints[i - 1], fixPoints[i], values[i - 1], values[i], at.Day);
+  const bool hold = IsDynamicStartMethod(p_.Method) && at.Index == p_.TStartIndex;
+  for (std::size_t k = 0; k < lists.size(); ++k) {
+    const std::vector<double> &list = *lists[k];
+    values[k] =
+        hold ? list[i - 1]
+             : landuse::Interpolate(fixPoints[i - 1], fixPoints[i], list[i - 1], list[i], at.Day);
+  }
+}
+
+double landuse_class::ValueAtJulianDay(DiagnosticsLog &log, const std::vector<double> &values,
+                                       int julianDay, int layer, int row, int column,
+                                       double altitude) const {
+  const std::vector<double> *const list[] = {&values};
+  double value = 0.0;
+  ValuesAtJulianDay(log, list, {&value, 1}, julianDay, layer, row, column, altitude);
+  return value;
+}
+
+void landuse_class::GetValuesAtJulianDay(DiagnosticsLog &log, int julianDay, int layer, int row,
+                                         int column, double altitude,
+                                         std::span<const std::vector<double> *const> lists,
+                                         std::span<double> values) const {
+  try {
+    ValuesAtJulianDay(log, lists, values, julianDay, layer, row, column, altitude);
+  } catch (int) {
+    LogCellFailure(log, julianDay, layer, row, column, altitude);
+    throw;
+  }
+}
+
+void landuse_class::LogCellFailure(DiagnosticsLog &log, int julianDay, int layer, int row,
+                                   int column, double altitude) const {
+  log.Entry(Concat("FATAL: Coordinates: i=", row, ", j=", column, "\nLayer=", layer,
+                   "\nAltitude=", altitude, "m\nJulday=", julianDay, "\nLanduse Code=", p_.Code,
+                   "\nTStart=", dynamicStartDay_, DiagnosticsLog::EndToken));
 }
 
 double landuse_class::MonthlyAtDate(DiagnosticsLog &log, const std::vector<double> &values, int day,
@@ -470,9 +506,7 @@ double landuse_class::GetRootDepthAtJulianDay(DiagnosticsLog &log, int julianDay
   try {
     return ValueAtJulianDay(log, p_.RootDepth, julianDay, layer, row, column, altitude);
   } catch (int) {
-    log.Entry(Concat("FATAL: Coordinates: i=", row, ", j=", column, "\nLayer=", layer,
-                     "\nAltitude=", altitude, "m\nJulday=", julianDay, "\nLanduse Code=", p_.Code,
-                     "\nTStart=", dynamicStartDay_, DiagnosticsLog::EndToken));
+    LogCellFailure(log, julianDay, layer, row, column, altitude);
     throw;
   }
 }

@@ -306,6 +306,15 @@ public:
   double GetSRResidCovrgAtJulianDay(DiagnosticsLog &log, int julianDay, int layer, int row,
                                     int column, double altitude) const;
 
+  // Several fix-point lists (lists of Parameters(), such as &Parameters().LAI)
+  // on one Julian day in one cell, the cell's fix points found once for all:
+  // values[i] is what the Julian-day form of lists[i] gives. Not for the
+  // monthly resistances of an old one-line entry. A failure logs the cell's
+  // coordinates, as GetRootDepthAtJulianDay does, and throws its exit code.
+  void GetValuesAtJulianDay(DiagnosticsLog &log, int julianDay, int layer, int row, int column,
+                            double altitude, std::span<const std::vector<double> *const> lists,
+                            std::span<double> values) const;
+
   // Balance vegetation period: the day on the day the period starts (stops),
   // 0 when the entry defines no start (stop), -1 otherwise.
   double GetBalanceStartDay(DiagnosticsLog &log, int day, int month, int year, int layer, int row,
@@ -336,6 +345,11 @@ private:
   std::span<const double> CellStages(DiagnosticsLog &log, int layer, int row, int column) const;
   DayInInterval Locate(DiagnosticsLog &log, int julianDay, int layer, int row, int column,
                        double altitude, landuse::FixPointScratch &fixPoints) const;
+  void ValuesAtJulianDay(DiagnosticsLog &log, std::span<const std::vector<double> *const> lists,
+                         std::span<double> values, int julianDay, int layer, int row, int column,
+                         double altitude) const;
+  void LogCellFailure(DiagnosticsLog &log, int julianDay, int layer, int row, int column,
+                      double altitude) const;
   double ValueAtJulianDay(DiagnosticsLog &log, const std::vector<double> &values, int julianDay,
                           int layer, int row, int column, double altitude) const;
   double MonthlyAtDate(DiagnosticsLog &log, const std::vector<double> &values, int day, int month,

@@ -136,6 +136,9 @@ example_np1 | example_np3)
   expect_console "reading routing description 2"
   grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
     wq_tabZL.001 || fail "no table of the inflow channel"
+  # Every day closes with the land-use parameters of that day.
+  [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
+  expect_console "actual parameters 28.1.2012 0. h"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -157,7 +160,8 @@ example_same_output_np1_np3)
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
     sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
-    radiation_correction.mit corr_temperature.mit; do
+    radiation_correction.mit corr_temperature.mit leaf_area_index1.asc leaf_area_index1.mit \
+    root_depth1.asc root_depth1.mit; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.

@@ -120,6 +120,14 @@ TEST_F(GridFilesTest, DocumentedHeaderAndCellErrors) {
        "error reading ascii grid bad_cell.asc in ASCII-Format in row 2, col 3"},
       {"short.asc", h + "nodata_value -9999\n1 2 3 4 5\n6 7 8 9 10\n11 12\n", 22,
        "error reading ascii grid short.asc in ASCII-Format in row 3, col 3"},
+      {"no_cells.asc", h + "nodata_value -9999", 22,
+       "error reading ascii grid no_cells.asc in ASCII-Format in row 1, col 1"},
+      {"last_cell.asc", h + "nodata_value -9999\n" + kCells.substr(0, kCells.size() - 3) + "2O", 22,
+       "error reading ascii grid last_cell.asc in ASCII-Format in row 4, col 5"},
+      // Longer than any number: once read as two values, shifting every later cell.
+      {"overlong.asc",
+       h + "nodata_value -9999\n1 2 3 4 5\n6 " + std::string(5000, '0') + " 8 9 10\n", 22,
+       "error reading ascii grid overlong.asc in ASCII-Format in row 2, col 2"},
       {"cellsize.asc",
        "ncols 5\nnrows 4\nxllcorner 3500.7\nyllcorner 5200\ncellsize 25.0001\n"
        "nodata_value -9999\n" +

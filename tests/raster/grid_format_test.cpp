@@ -337,5 +337,17 @@ TEST(AsciiTokenReader, OverlongTokenIsNotANumber) {
   EXPECT_FALSE(reader.NextNumber().has_value());
 }
 
+TEST(AsciiTokenReader, OverlongZerosAreNotANumber) {
+  // from_chars reads any number of digits: the length alone must refuse them.
+  test::WriteFixture("zeros.txt", "1 " + std::string(MaxNumberTokenLength + 1, '0') + " 2");
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen("zeros.txt", "rb"));
+  ASSERT_TRUE(file);
+  AsciiTokenReader reader(file.get());
+  EXPECT_EQ(reader.NextNumber(), 1.0);
+  EXPECT_FALSE(reader.NextNumber().has_value());
+  EXPECT_FALSE(ParseGridNumber(std::string(MaxNumberTokenLength + 1, '0')).has_value());
+  EXPECT_EQ(ParseGridNumber(std::string(MaxNumberTokenLength, '0')), 0.0);
+}
+
 } // namespace
 } // namespace tavro

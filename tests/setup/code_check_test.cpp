@@ -265,8 +265,9 @@ TEST(LayerCodeCheck, RefusesInvalidFirstLayersAndMissingLayerCodes) {
         CheckAndRenumberLayerCodes(table, std::vector<int>{10, 30}, c.noData);
     EXPECT_EQ(result.Failure.ExitCode, c.exitCode);
     EXPECT_EQ(result.Failure.Message, c.message);
-    if (c.exitCode != 0) // refused: nothing renumbered
+    if (c.exitCode != 0) { // refused: nothing renumbered
       EXPECT_EQ(LayersOf(table[1]), LayersOf(c.types[0]));
+    }
   }
 }
 

@@ -57,6 +57,8 @@ void WriteCodeCatchment(const std::function<double(long, long)> &soil,
       {{"4 number of standard grids", "6 number of standard grids"},
        {"albedo.asc       albedo       fillcode = 0 periodicity = 1 D 1 persistent = 0 2",
         "landuse.asc landuse fillcode = 0 periodicity = 1 D 1 persistent = 0 1"},
+       // Land use needs an "albedo" grid: the made variable grid is one.
+       {"vg_made.asc  vg_made", "vg_made.asc  albedo"},
        {"river_links  0\n",
         "river_links  0\nsoil.asc soil_types 0\nirrigation.asc irrigation_codes 0\n"},
        {"[landuse_table]\n0 land-use types\n", multilayer + "[landuse_table]\n2 land-use types\n" +
@@ -73,26 +75,6 @@ void WriteCodeCatchment(const std::function<double(long, long)> &soil,
 double SoilCode(long r, long c) { return !Valid(r, c) ? 7 : c <= 3 ? 5 : 9; }
 
 struct CodeRun : test::CatchmentSetup {
-  const Grid &GridOf(const char *identifier) const {
-    const int index = registry.FindGrid(identifier, false);
-    EXPECT_GT(index, 0) << identifier;
-    return *registry[index].Data;
-  }
-
-  // Calls check for every valid cell whose value this process holds from its
-  // owner: its own cells and its halo copies.
-  void ForOwnAndHaloCells(const std::function<void(long, long)> &check) const {
-    const MpiDecomposition &d = setup->Decomposition();
-    const StripRows rows = d.HeldRows();
-    for (long r = rows.first; r <= rows.last; ++r)
-      for (long c = 1; c <= 6; ++c) {
-        const bool own = d.regions[r][c] == d.rank;
-        const bool halo = d.halo.HasRow(r) && d.halo[r][c] >= 0;
-        if (Valid(r, c) && (own || halo))
-          check(r, c);
-      }
-  }
-
   // The land-use grid and its layers hold, for multilayer types placed as
   // LanduseCode(swapped) puts them: type 100 is record 1 with layers 30
   // (record 2) and 10 (record 1); type 200 is record 2 with layer 10 and

@@ -117,7 +117,9 @@ TEST(DefaultiniErrors, ConstructorReportsThroughItsErrorArgument) {
 }
 
 TEST(DefaultiniLanduse, ALanduseGridWithoutMultilayerTableIsTheOnlyLayer) {
+  // Land use needs an "albedo" grid: the made variable grid is one.
   WriteCatchment({{"albedo.asc       albedo ", "albedo.asc       landuse "},
+                  {"vg_made.asc  vg_made", "vg_made.asc  albedo"},
                   {"0 land-use types\n", "1 land-use type\n" + test::LanduseLine(1, "grass")}});
   SetupRun run;
   const SetupOutcome outcome = run.Run();

@@ -142,8 +142,9 @@ TEST(RegionWeights, InvalidCellsOutsideTheColumnRangesHoldNodata) {
   for (long c = 1; c <= 5; ++c)
     for (int g = 1; g < 4; ++g) {
       EXPECT_EQ(raster.grids[static_cast<std::size_t>(g)][2][c], N) << c;
-      if (c != 2 && c != 3)
+      if (c != 2 && c != 3) {
         EXPECT_EQ(raster.grids[static_cast<std::size_t>(g)][3][c], N) << c;
+      }
     }
 }
 

@@ -144,6 +144,20 @@ struct SetupRun {
       }
   }
 
+  // Calls check for every valid cell whose value this process holds from its
+  // owner: its own cells and its halo copies.
+  void ForOwnAndHaloCells(const std::function<void(long, long)> &check) const {
+    const MpiDecomposition &d = setup->Decomposition();
+    const StripRows rows = d.HeldRows();
+    for (long r = rows.first; r <= rows.last; ++r)
+      for (long c = 1; c <= kCatchmentColumns; ++c) {
+        const bool own = d.regions[r][c] == d.rank;
+        const bool halo = d.halo.HasRow(r) && d.halo[r][c] >= 0;
+        if (ZoneAt(r, c) != -9999 && (own || halo))
+          check(r, c);
+      }
+  }
+
   const Grid &GridOf(const char *identifier) const {
     const int index = registry.FindGrid(identifier, false);
     if (index == 0)

@@ -505,6 +505,58 @@ TEST_F(LanduseRecord, ManyThreadsGiveTheSameValuesAsOne) {
   EXPECT_EQ(parallel, serial);
 }
 
+// Several lists evaluated with one search of the cell's fix points give what
+// one call per list gives: fix points shifted by altitude, a dynamic start
+// from the cell's grid, and stages from the cell's stack.
+TEST_F(LanduseRecord, SeveralListsAtOnceGiveTheValuesOfOneCallEach) {
+  LanduseParameters shifted = SmallEntry();
+  shifted.Z0 = Closed({10, 30, 50, 20});
+  shifted.RootDepth = Closed({0.1, 0.3, 0.5, 0.2});
+  LanduseParameters dynamic = FixPointEntry(landuse::DynamicPhenology1, {50, -1, 30, 250, 330},
+                                            {1, 2, 3, 4, 5}, {0.025, 0, 0, 0, 0});
+  dynamic.Z0 = Closed({5, 4, 3, 2, 1});
+  LanduseParameters staged =
+      FixPointEntry(landuse::DynamicPhenology3, {1, 100, 200, 366}, {1, 2, 3, 4}, {0, 0, 0, 0});
+  staged.ForcingThreshold = Closed({-1, -1, 300, -1});
+  staged.Z0 = Closed({9, 8, 7, 6});
+  std::vector<landuse_class> records = {landuse_class(log_, shifted), landuse_class(log_, dynamic),
+                                        landuse_class(log_, staged)};
+  Grid phenoStart(1, 1, 1, 1, log_);
+  phenoStart[1][1] = 120;
+  Stack stages(1, 1, 1, 4, 1, log_);
+  const double cell[] = {0, 1, 99, -1, 366};
+  std::copy(std::begin(cell), std::end(cell), stages[1][1]);
+  Grid forcingSum(1, 1, 1, 1, log_);
+  forcingSum[1][1] = 150;
+  std::vector<PhenologyLayerGrids> layers(2);
+  layers[1].PhenoStart = &phenoStart;
+  records[1].SetPhenologyGrids(5, layers);
+  layers[1] = {nullptr, nullptr, &forcingSum, &stages};
+  records[2].SetPhenologyGrids(4, layers);
+  for (const landuse_class &record : records)
+    for (const double altitude : {400.0, 1400.0})
+      for (const int day : {20, 100, 120, 135, 200, 300, 366}) {
+        const LanduseParameters &p = record.Parameters();
+        const std::vector<double> *const lists[] = {&p.LAI, &p.Z0, &p.RootDepth};
+        double values[3] = {};
+        record.GetValuesAtJulianDay(log_, day, 1, 1, 1, altitude, lists, values);
+        EXPECT_EQ(values[0], record.GetLAIAtJulianDay(log_, day, 1, 1, 1, altitude));
+        EXPECT_EQ(values[1], record.GetZ0AtJulianDay(log_, day, 1, 1, 1, altitude));
+        EXPECT_EQ(values[2], record.GetRootDepthAtJulianDay(log_, day, 1, 1, 1, altitude));
+      }
+  // A failure names the cell, as the root depth's does.
+  phenoStart[1][1] = 350; // 30 days later lies beyond the year
+  const Failure failure = CatchFatal([&](DiagnosticsLog &log) {
+    const std::vector<double> *const lists[] = {&records[1].Parameters().LAI};
+    double value = 0.0;
+    records[1].GetValuesAtJulianDay(log, 200, 1, 1, 1, 400, lists, {&value, 1});
+  });
+  EXPECT_EQ(failure.code, 152);
+  EXPECT_TRUE(
+      Contains(failure.console, "Coordinates: i=1, j=1\nLayer=1\nAltitude=400m\nJulday=200"))
+      << failure.console;
+}
+
 TEST(LanduseRecordErrors, ListsMustFitTheFixPoints) {
   const Failure failure = CatchFatal([](DiagnosticsLog &log) {
     LanduseParameters p = SmallEntry();
