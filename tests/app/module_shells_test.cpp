@@ -21,6 +21,7 @@
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
 #include "support/diagnostics_entries.h"
+#include "support/soil_water_inputs.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,10 @@ protected:
     subbasins_[3][4] = -9999.0;
     registry_.AddGrid(3, "subbasins.asc", &subbasins_, nullptr, 1, "zonegrid_soilmodel", 0, 1, 3, 4,
                       3, log_);
+    // What an active soil-water module links: land use, evapotranspiration,
+    // soil types of a four-layer soil table.
+    soilInputs_.AddSoilModuleInputs(1, 3, 30.0, [](long, long) { return 1.0; });
+    settings_.SoilTable = &soils_;
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
@@ -73,8 +78,24 @@ protected:
   OneBasedArray<int> zoneIndex_{2, 1};
   OneBasedArray<ZoneRecord> zoneTable_{2};
   Grid subbasins_{1, 3, 4, 3, log_};
+  test::RegisteredGrids soilInputs_{log_, registry_, 3, 4};
+  SoilTable soils_ = test::LoamAndSandyLoam(log_, 4);
   ModuleSettings settings_;
 };
+
+// The soil-water section of the subbasins 4 and 9.
+test::SoilSectionText SoilWaterValues(int flowControl) {
+  test::SoilSectionText s;
+  s.flowControl = flowControl;
+  s.timeStep = 60;
+  s.codeRow = "4 9";
+  s.valueRows = {"1 1", "1 1", "1 1", "20 20", "1 1", "0 0"};
+  return s;
+}
+
+std::string SoilWaterSection(int flowControl) {
+  return test::SoilSection(SoilWaterValues(flowControl));
+}
 
 using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const ModuleSettings &)>;
 
@@ -98,7 +119,8 @@ std::vector<ShellCase> Shells() {
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);
-       }},
+       },
+       test::SoilSectionValues(SoilWaterValues(1))},
       {"SurfaceRoutingModel",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<surfaceroutingclass>(e, s, 2);
@@ -282,10 +304,10 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 }
 
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
-  test::WriteFixture(kControl,
-                     Section("unsatzon_model", 1, 60) + Section("SurfaceRoutingModel", 1, 60) +
-                         Section("irrigation", 1, 60) + Section("groundwater_flow", 1, 60) +
-                         Section("routing_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
+                                   Section("irrigation", 1, 60) +
+                                   Section("groundwater_flow", 1, 60) +
+                                   Section("routing_model", 1, 60));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 2);
   ModuleSettings soilZones = settings_;
@@ -309,7 +331,8 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   EXPECT_NE(soil.GetQg(), soil.GetQBb());
   const int meanTheta = registry_.FindGrid("MeanThetaInRootZone", false);
   ASSERT_GT(meanTheta, 0);
-  EXPECT_EQ((*registry_[meanTheta].Data)[3][4], 0.0);
+  EXPECT_EQ((*registry_[meanTheta].Data)[1][1], 0.0);
+  EXPECT_EQ((*registry_[meanTheta].Data)[3][4], -9999.0); // outside the subbasins
 
   surface.SetQBb(soil.GetQBb());
   surface.SetKelsqd(soil.GetKelsqd());
@@ -337,7 +360,7 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
 
 TEST_F(ModuleShellsTest, ActiveSoilWaterNeedsItsZoneGrid) {
   registry_.ReleaseGrid(3);
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1));
   int error = 0;
   EXPECT_EQ(test::ExitCodeOf([&] { unsatzonmodellklasse soil(error, settings_, nullptr, 1); }), 33);
   EXPECT_EQ(error, 33);
@@ -361,8 +384,7 @@ TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
 }
 
 TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60) +
-                                   Section("SurfaceRoutingModel", 1, 60) +
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
                                    Section("snow_model", 1, 60) + Section("routing_model", 1, 60));
   const std::string state = "state.ska";
   test::WriteFixture(state, "left over from an earlier run\n");
@@ -390,7 +412,7 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
 }
 
 TEST_F(ModuleShellsTest, StateIsOnlyWrittenByModulesMarkedInitialised) {
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60) + Section("snow_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("snow_model", 1, 60));
   const std::string state = "state.ska";
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 1);
@@ -421,7 +443,7 @@ TEST_F(ModuleShellsTest, RoutingStateThatDoesNotOpenIsFatal) {
 }
 
 TEST_F(ModuleShellsTest, PreSpinUpNeedsTheHeatTransferModel) {
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 1);
   int thrown = 0;

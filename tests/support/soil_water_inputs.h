@@ -42,14 +42,12 @@ struct SoilSectionText {
   std::vector<std::pair<int, std::string>> gridNames;
 };
 
-inline std::string SoilSection(const SoilSectionText &s) {
-  std::string t = Concat("[unsatzon_model]\n", s.flowControl, " flow control parameter\n",
-                         s.timeStep, " time interval in minutes\n");
-  if (s.flowControl == 0)
-    return t;
-  t += Concat(s.methode, " methode\n", s.surfaceInteraction, " surface water interaction\n", s.pond,
-              " pond_use\n", s.drainage, " drainage_use\n", s.clay, " clay_use\n",
-              "1e-8 ksat of the clay layer\n", s.iniGwLevel, " ini_gw_level\n");
+// The values of the section after its flow control parameter and time interval.
+inline std::string SoilSectionValues(const SoilSectionText &s) {
+  std::string t =
+      Concat(s.methode, " methode\n", s.surfaceInteraction, " surface water interaction\n", s.pond,
+             " pond_use\n", s.drainage, " drainage_use\n", s.clay, " clay_use\n",
+             "1e-8 ksat of the clay layer\n", s.iniGwLevel, " ini_gw_level\n");
   const char *labels[] = {"qdrain", "gwstand", "gwn", "sb1", "sb2",  "root", "infex", "pond",
                           "qd",     "qi",      "qb",  "qg",  "gwin", "gwex", "macro", "infilt"};
   for (const char *label : labels) {
@@ -73,6 +71,12 @@ inline std::string SoilSection(const SoilSectionText &s) {
   if (s.methode == 3)
     t += "1 minimum step\nsubsteps.stat 0\nsubsteps.asc grid\n0 writecode\n";
   return t;
+}
+
+inline std::string SoilSection(const SoilSectionText &s) {
+  const std::string head = Concat("[unsatzon_model]\n", s.flowControl, " flow control parameter\n",
+                                  s.timeStep, " time interval in minutes\n");
+  return s.flowControl == 0 ? head : head + SoilSectionValues(s);
 }
 
 // A "[heat_transfer]" section that switches the heat model on with the
@@ -134,7 +138,7 @@ public:
 
   // The grids an active soil-water module links with one land-use layer,
   // each 0 except "landuse1" and "soil_types" (record 1 or soilType(r, c))
-  // and "slope_angle" (slope degrees).
+  // and "slope_angle" (slope degrees, unless one is registered already).
   void AddSoilModuleInputs(long first, long last, double slope,
                            const std::function<double(long, long)> &soilType) {
     const auto zero = [](long, long) { return 0.0; };
@@ -145,7 +149,8 @@ public:
           "pot_transpiration0", "real_transpiration0", "pot_transpiration1", "real_transpiration1",
           "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
       Add(name, first, last, zero);
-    Add("slope_angle", first, last, [slope](long, long) { return slope; });
+    if (registry_.FindGrid("slope_angle", false) == 0)
+      Add("slope_angle", first, last, [slope](long, long) { return slope; });
     Add("soil_types", first, last, soilType);
   }
 
