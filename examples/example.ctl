@@ -135,16 +135,16 @@ temperature.stat 2001 statistics file and code: every zone and the areal mean, e
 0 SzenUse
 
 [precipitation]
-1 interpolation method (idw)
+11 interpolation method (IDW + EDR from station data)
 precipitation.dat AdditionalColumns=0 station data file
-regression.dat regression file (not used by idw)
+500 1000 100 0 50 elevation regression: split height between the two stations (m), upper inversion (m), tolerance (m), overlap, cluster range (m)
 precipitation.asc result grid
 10 grid write code: run sum
 1.0 scaling factor
 precipitation.stat 2001 statistics file and code: every zone and the areal mean, every step
 9999 nodata value
 2 idw-weight
-0.5 fraction of idw (method 3 only)
+0.5 fraction of idw (methods 3 and 11): half regression, half inverse distance
 50000 maximum distance (m)
 0 slope of the main axis of the anisotropy ellipse (degrees)
 1 anisotropy b/a

@@ -9,6 +9,7 @@
 #include "kernel/module_construction.h"
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/station_file_checks.h"
+#include "raster/strip_exchange.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,7 +33,7 @@ template <class... Args> std::string Format(const char *format, Args... args) {
 } // namespace
 
 bool meteointerpol::MethodAvailable(int method) {
-  return method == 1 || method == 4 || method == 12;
+  return method >= 1 && method <= 12 && method != 7 && method != 8;
 }
 
 meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const ModelDate &startDate,
@@ -61,21 +62,30 @@ meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const M
     // A run must not go on without its forcing.
     ThrowFatal(*Log, OtherConstructionFailure,
                Concat("interpolation method ", InterpolationMethod, " of ", ModuleName,
-                      " is not available in this build (methods 1, 4 and 12 only)"));
+                      " is not available in this build (methods 1 to 6 and 9 to 12 only)"));
   if (SzenUse == 1 && SzenMeth != 5 && SzenMeth != 6 && ScenarioTable.empty())
     Log->Entry(Concat("WARNING: SzenUse 1 for ", ModuleName, " without scenario rows (SzenNum ",
                       SzenNum, "): the values stay unchanged", DiagnosticsLog::EndToken));
 
   WriteDescription();
   CreateStatistics();
-  if (UsesStationFiles(InterpolationMethod)) {
+  const int method = InterpolationMethod;
+  if (UsesStationFiles(method)) {
     OpenStationFiles();
+    if (method >= 5 && method <= 8)
+      CalcMeshDirection();
     AnisotropySlope *= interpolation::kRadiansPerDegree;
     CreateRotatedCoordinates();
     CheckAnisotropy();
     CalcStationDistances();
+    if (method == 5 || method == 6)
+      ChooseLookUpStations(StationFileCount);
     DataDate = stations_[0]->Date();
   }
+  if (method == 2 || method == 3)
+    OpenRegressionFile();
+  if (method == 9)
+    OpenGridList();
   const int scaling = FindGrid("ScalingGrid_" + ModuleName, false);
   scalingGrid_ = scaling > 0 ? (*Registry)[scaling].Data : nullptr;
 } catch (...) {
@@ -156,10 +166,16 @@ void meteointerpol::CreateResultGrid() {
   result_ = MakeStripGrid(*this);
   if (!result_.Allocated())
     return; // no raster: nothing to register
+  // Method 9 reads whole grids on rank 0, which keeps every row of them.
+  const bool whole = InterpolationMethod == 9 && MPIRank == 0;
+  const long first = whole ? 1 : FirstRow;
+  const long last = whole ? NRows : LastRow;
+  if (whole)
+    result_ = Grid(first, last, NCols, NRows, *Log);
   result_.Fill(-9999.0);
   const std::string fileName = ResultGridFileName.empty() ? ModuleName : ResultGridFileName;
-  AddGrid(ResultGridIndex, fileName, &result_, nullptr, 1, ModuleName, ResultWritecode, FirstRow,
-          LastRow);
+  AddGrid(ResultGridIndex, fileName, &result_, nullptr, 1, ModuleName, ResultWritecode, first,
+          last);
   entries_.Add(ResultGridIndex);
 }
 
@@ -170,8 +186,16 @@ void meteointerpol::ReadScenarioGrid(int month) {
     entries_.Release(ScenarioGridIndex);
   scenarioGrid_ = Grid();
   // Holes inside the catchment take the nearest value; a hole too large for
-  // the search is fatal (25), never a nodata scenario value.
-  ReadGrid(name, scenarioGrid_, 1, true, false, 0.0, true, false, false, false);
+  // the search is fatal (25), never a nodata scenario value. Every process
+  // keeps the whole grid: the value at a point may lie in any strip.
+  ReadGrid(name, scenarioGrid_, 1, true, false, 0.0, true, true, false, false);
+  if (MPIProcessCount > 1) {
+    if (Halo.Decomposition == nullptr)
+      ThrowFatal(
+          *Log, kStripExchangeExitCode,
+          Concat("strip exchange of ", ModuleName, " without a decomposition of the raster"));
+    BroadcastWholeGrid(*Halo.Decomposition, scenarioGrid_, *Log);
+  }
   if (ScenarioGridIndex == 0) {
     // The first free entry: the one after the result grid may hold another grid.
     ScenarioGridIndex = Registry->FirstFreeIndex();
@@ -179,8 +203,7 @@ void meteointerpol::ReadScenarioGrid(int month) {
       ThrowFatal(*Log, GridRegistry::RegistryExitCode,
                  Concat("no more free grids in memeory, (max. ", 1000, ")!"));
   }
-  AddGrid(ScenarioGridIndex, name, &scenarioGrid_, nullptr, 1, ScenarioGridIdentifier, 0, FirstRow,
-          LastRow);
+  AddGrid(ScenarioGridIndex, name, &scenarioGrid_, nullptr, 1, ScenarioGridIdentifier, 0, 1, NRows);
   entries_.Add(ScenarioGridIndex);
   ScenarioMonth = month;
 }
@@ -305,6 +328,26 @@ void meteointerpol::OpenStationFiles() {
   }
 }
 
+void meteointerpol::OpenRegressionFile() {
+  regressionFile_ = std::make_unique<RegressionFile>(*Log, ModuleName, RegressionFileName);
+  regressionFile_->FindStartDate(StartDate);
+  regression_ = regressionFile_->Record();
+  if (stations_.empty())
+    DataDate = regressionFile_->Date();
+}
+
+void meteointerpol::OpenGridList() {
+  gridList_ =
+      std::make_unique<GridListFile>(*Log, ModuleName, StationFileNames[0], AdditionalColumns[0]);
+  gridList_->ReadHeader(NodataBound);
+  gridList_->FindStartDate(StartDate);
+  // GIF images of the list are placed by the list's own georeference.
+  SetGifGeoreference(zone_, gridList_->LowerLeftX(), gridList_->LowerLeftY(),
+                     gridList_->CellSize());
+  DataDate = gridList_->Date();
+  CurrentGridName = gridList_->GridName();
+}
+
 void meteointerpol::SetWarnings(int warnings) { Warnings = warnings; }
 
 void meteointerpol::SetTimeStep(double hoursToIntervalEnd) {
@@ -318,7 +361,21 @@ void meteointerpol::GetActualDate(long &hour, long &day, long &month, long &year
   year = DataDate.Year;
 }
 
-void meteointerpol::CalcElevationRegression(int) {}
+void meteointerpol::CalcElevationRegression(int stationFile) {
+  if (stationFile < 0 || static_cast<std::size_t>(stationFile) >= stations_.size())
+    return;
+  const StationDataFile &file = *stations_[static_cast<std::size_t>(stationFile)];
+  const StationTable &table = file.Table();
+  interpolation::RegressionFitSettings settings;
+  settings.LowerSplit = LowerInversion;
+  settings.UpperSplit = UpperInversion;
+  settings.Tolerance = Tolerance;
+  settings.Overlap = Overlap;
+  settings.ClusterRange = ClusterRange;
+  settings.UpperLapseRate = LapseRate;
+  regression_ = interpolation::FitElevationRegression(
+      Span(table.Altitude), Span(table.X), Span(table.Y), Span(file.Values()), settings, Bounds());
+}
 
 void meteointerpol::WriteResultGrid() {
   if (entries_.Holds(ResultGridIndex))
@@ -332,7 +389,41 @@ void meteointerpol::ReadNextData() {
     if (f == 0)
       DataDate = stations_[0]->Date();
   }
-  CheckStationDates(*Log, stations_, DataDate);
+  if (!stations_.empty())
+    CheckStationDates(*Log, stations_, DataDate);
+  if (regressionFile_ && !endOfData_) {
+    // Method 3: the station file ends the data; method 2: the end date.
+    const bool alone = stations_.empty();
+    if (!regressionFile_->NextRecord(alone, EndDateCode)) {
+      endOfData_ = true;
+    } else {
+      regression_ = regressionFile_->Record();
+      if (alone)
+        DataDate = regressionFile_->Date();
+      else
+        CheckRegressionDate();
+    }
+  }
+  if (gridList_ && !endOfData_) {
+    if (!gridList_->NextEntry(EndDateCode))
+      endOfData_ = true;
+    DataDate = gridList_->Date();
+    CurrentGridName = gridList_->GridName();
+  }
+}
+
+void meteointerpol::CheckRegressionDate() const {
+  const ModelDate &s = DataDate;
+  const ModelDate &r = regressionFile_->Date();
+  if (r == s)
+    return;
+  const std::string dashes(77, '-');
+  ThrowFatal(*Log, StepDateExitCode,
+             Concat(dashes, "\nerror in date column of ", ModuleName,
+                    " for IDW*Regress \n\nDate from station/regress file ", StationFileNames[0],
+                    ":\n", s.Day, ".", s.Month, ".", s.Year, " ", s.Hour,
+                    " h\n\nbut date from regres file ", RegressionFileName, ":\n", r.Day, ".",
+                    r.Month, ".", r.Year, " ", r.Hour, " h\n\n", dashes, "\n"));
 }
 
 bool meteointerpol::EndOfData() const { return endOfData_; }
@@ -345,8 +436,16 @@ void meteointerpol::Rewind() {
   endOfData_ = false;
   for (auto &file : stations_)
     file->Rewind();
+  if (regressionFile_)
+    regressionFile_->Rewind();
+  if (gridList_)
+    gridList_->Rewind();
   if (!stations_.empty())
     DataDate = stations_[0]->Date();
+  else if (regressionFile_)
+    DataDate = regressionFile_->Date();
+  else if (gridList_)
+    DataDate = gridList_->Date();
 }
 
 void meteointerpol::FlushStatistics() {
@@ -373,6 +472,9 @@ void meteointerpol::ReleaseMemory() {
       statistics_.reset();
     }
     stations_.clear();
+    regressionFile_.reset();
+    gridList_.reset();
+    lookUp_.clear();
     workspace_.clear();
     released_ = true;
   }

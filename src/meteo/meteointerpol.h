@@ -1,20 +1,26 @@
 // The interpolator of one meteorological variable (section "[<name>]", the
-// name from "[meteo_names]"): reads its section, walks the rows of its
-// station data file(s) from the start of the model time, and every step
-// interpolates the current row onto its result grid, registered in the
-// GridRegistry under the variable's name so that every module finds the
-// forcing by that name. The application takes the model date from
-// interpolator 1 and ends the run when every variable's data end.
+// name from "[meteo_names]"): reads its section, walks the rows of its input
+// files (station data files, a regression file, or a list of ready grids)
+// from the start of the model time, and every step computes its result
+// grid, registered in the GridRegistry under the variable's name so that
+// every module finds the forcing by that name. The application takes the
+// model date from interpolator 1 and ends the run when every variable's data
+// end.
 //
 // Methods built: 1 (inverse distance weighting, plain or anisotropic),
-// 4 (Thiessen) and 12 (Thiessen with an elevation lapse rate). The other
-// methods are refused at construction. Every computed value is scaled,
-// limited, changed by the climate scenario and by the scaling grid
-// "ScalingGrid_<name>" (interpolation/post_processing.h); the grid is written
-// by its writecode and summed per zone and step into its statistics table.
+// 2 (elevation regression from a regression file), 3 (2 blended with 1),
+// 4 (Thiessen), 5 (bilinear between the four stations of a mesh cell),
+// 6 (bilinear residuals plus bilinear gradients times the elevation),
+// 9 (grids read from a grid list), 10 (elevation regression fitted to the
+// step's station values), 11 (10 blended with 1) and 12 (Thiessen with an
+// elevation lapse rate). Methods 7 and 8 (splines) are refused at
+// construction. Every computed value is scaled, limited, changed by the
+// climate scenario and by the scaling grid "ScalingGrid_<name>"
+// (interpolation/post_processing.h); the grid is written by its writecode
+// and summed per zone and step into its statistics table.
 //
 // The per-cell arithmetic lives in the kernels of interpolation/; this class
-// owns the grids, the station files and the loop over the process's cells.
+// owns the grids, the input files and the loop over the process's cells.
 #pragma once
 
 #include "kernel/grid.h"
@@ -23,15 +29,20 @@
 #include "kernel/modelobject.h"
 #include "kernel/module_settings.h"
 #include "kernel/registry_entries.h"
+#include "meteo/grid_list_file.h"
+#include "meteo/interpolation/elevation_regression.h"
 #include "meteo/interpolation/inverse_distance.h"
+#include "meteo/interpolation/look_up_stations.h"
 #include "meteo/interpolation/post_processing.h"
 #include "meteo/interpolation/scenario.h"
 #include "meteo/interpolation/station_spacing.h"
 #include "meteo/interpolation/thiessen.h"
+#include "meteo/regression_file.h"
 #include "meteo/station_file.h"
 #include "raster/zonal_statistic.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +62,7 @@ public:
   static constexpr int StepDateExitCode = 52;
   static constexpr int AnisotropyExitCode = 54;
   static constexpr int NoCellAreaExitCode = 74;
+  static constexpr int NoGridNameExitCode = 1050;
   static constexpr int StatisticsDecimals = 3;
 
   // settings.ModuleName is the variable's name, settings.EndDate the end of
@@ -71,6 +83,8 @@ public:
   // Computes the result grid of the step and its statistics. The date must
   // be the variable's own data date (else fatal 52).
   virtual void Interpolate(long hour, long day, long month, long year);
+  // Fits the regression (set 1) to the current values of station file
+  // stationFile (methods 10 and 11, every step before the interpolation).
   virtual void CalcElevationRegression(int stationFile);
   // Writes the result grid by its writecode.
   virtual void WriteResultGrid();
@@ -101,6 +115,18 @@ public:
   virtual void CreateRotatedCoordinates();
   // Mean horizontal and vertical spacing of the first station file.
   virtual void CalcStationDistances();
+  // Methods 5 to 8: the anisotropy slope (degrees) and b/a become the
+  // dominant direction of the first station file's mesh and 0.995, or 0 and 1
+  // for a mesh along the axes (or of a single station).
+  virtual void CalcMeshDirection();
+  // Methods 5 and 6: the four corner stations of every own cell, searched in
+  // the rotated frame among the stations of the first file (which the second
+  // file repeats).
+  virtual void ChooseLookUpStations(int stationFileCount);
+  // The first station (1..N) of the first file whose rotated coordinates lie
+  // in the open box (x0 + xlo, x0 + xhi) x (y0 + ylo, y0 + yhi), or 0.
+  std::uint32_t FindStationInBox(double x0, double y0, double xlo, double xhi, double ylo,
+                                 double yhi) const;
 
   // --- Values at one point (the kernels on the current station rows) ------
   // file 0; work has room for the stations 1..N of the file.
@@ -108,10 +134,37 @@ public:
   double InverseDistanceAnisotropic(int file, std::span<double> work, double x, double y) const;
   double Thiessen(int file, std::span<double> work, double x, double y) const;
   double ThiessenLapseRate(double x, double y, double elevation) const;
+  // The bilinear value of file's stations at (x, y) (rotated frame) between
+  // the look-up stations of the own cell (row, column).
+  double Bilinear(int file, long row, long column, std::span<double> work, double x,
+                  double y) const;
+  // The regression (set 1) at (x, y) and elevation z; -N - 1 without one.
+  // Row and column play no part. Called by the threads: reads only.
+  double ElevationRegressionValue(long row, long column, double x, double y, double z) const;
   // The scenario value of a cell: the month's scenario grid (SzenMeth 5, 6)
   // or the nearest scenario station; 0 added or a factor of 1 when no
   // scenario applies.
   double ScenarioValue(long row, long column, double x, double y) const;
+
+  // --- The regression and the value at a point (precipitation correction) --
+  // Methods 2, 3, 10 and 11, set 1: Lo, Hi and the intercepts and slopes
+  // (elements 0..3); every other method or set: all -N - 1.
+  void GetRegressionParameters(int set, double &lower, double &upper,
+                               std::array<double, 4> &intercepts,
+                               std::array<double, 4> &slopes) const;
+  // Stores the intercepts, the slopes and Hi of set 1 (other sets: nothing).
+  void SetRegressionParameters(int set, const std::array<double, 4> &intercepts,
+                               const std::array<double, 4> &slopes, double upper);
+  const interpolation::RegressionRecord &Regression() const { return regression_; }
+  // The variable at the point (x, y) of elevation z, post-processed like a
+  // cell (without the scaling grid); a value below -N is returned as it is.
+  // Reads no grid of the strip, so that every process gets the same value
+  // for any point: bilinear methods search the point's own look-up
+  // stations, method 6 takes the gradient times z, and methods 7, 8 and 9
+  // the nearest station at the point's plain coordinates. work should hold
+  // the largest station count of the variable's files (else a work array of
+  // the object's own is used). Main thread only.
+  double ValueAtPoint(std::span<double> work, double x, double y, double z);
 
   // --- Fields read by the application, the tests and the later kernels ----
   int InterpolationMethod = 0; // 1..12
@@ -156,6 +209,8 @@ public:
   interpolation::StationSpacing Spacing;                 // of the first station file
   double SearchTolerance = 0.25;                         // fraction of the spacing
   std::string Description;                               // header line of the statistics
+  std::string CurrentGridName;                           // method 9: the row's grid name
+  std::string LastValidGridName;                         // method 9: the last one read
   ModelDate StartDate;
   ModelDate DataDate; // date of the current data row
 
@@ -170,6 +225,11 @@ public:
   const Grid &ResultGrid() const { return result_; }
   const zonalstatistic *Statistics() const { return statistics_.get(); }
   const Grid *ScalingGrid() const { return scalingGrid_; }
+  // Methods 2 and 3: the regression file; method 9: the grid list.
+  const RegressionFile *RegressionInput() const { return regressionFile_.get(); }
+  const GridListFile *GridList() const { return gridList_.get(); }
+  // Methods 5 and 6: the look-up stations of a cell of the strip (0: none).
+  interpolation::LookUpCorners LookUpStations(long row, long column) const;
   // Methods whose kernels are built.
   static bool MethodAvailable(int method);
 
@@ -187,23 +247,47 @@ private:
   void WriteDescription();
   void CreateStatistics();
   void OpenStationFiles();
+  void OpenRegressionFile();
+  void OpenGridList();
+  // Method 3: the regression row must carry the station row's date (else 52).
+  void CheckRegressionDate() const;
 
   // The step.
   void CheckStepDate(long hour, long day, long month, long year) const;
   void LogProgress(long hour, long day, long month, long year) const;
   void UpdateScenario();
   void LinkRegions();
+  // Method 9: reads the grid of the row (or the last valid one) into the
+  // result grid; "-9999" before any valid name is fatal (1050).
+  void ReadListedGrid();
   // False when the row of the first station file has no valid value: the
   // grid then keeps the previous step's values.
   bool InterpolateCells();
   double CellValue(long row, long column, std::span<double> work, bool uniform,
                    double uniformValue) const;
   double PostProcess(long row, long column, double value) const;
+  // Inverse distance weighting at (x, y) in the search frame (anisotropic
+  // when b/a is below 1).
+  double InverseDistanceAt(std::span<double> work, double x, double y) const;
+  // Methods 6 (and 8): residual + gradient * z; missing when a part is.
+  double ResidualPlusGradient(double residual, double gradient, double z) const;
+  // Methods 3 and 11: the regression blended with inverse distance weighting.
+  double RegressionWithInverseDistance(long row, long column, std::span<double> work) const;
+  double BilinearBetween(int file, const interpolation::LookUpCorners &corners,
+                         std::span<double> work, double x, double y) const;
+  interpolation::ValueBounds Bounds() const;
+  // Day-weighted values of the scenario rows for the current data date.
+  void UpdateScenarioTable();
   void AddStatistics();
   CellIterationSetup CellsOfThisProcess() const;
   std::span<const double> Span(const OneBasedArray<double> &values) const;
 
   std::vector<std::unique_ptr<StationDataFile>> stations_;
+  std::unique_ptr<RegressionFile> regressionFile_;
+  std::unique_ptr<GridListFile> gridList_;
+  interpolation::RegressionRecord regression_; // set 1, the regression of the step
+  // Methods 5 and 6: corner stations of the strip's cells, row by row.
+  std::vector<interpolation::LookUpCorners> lookUp_;
   std::vector<OneBasedArray<double>> rotatedX_, rotatedY_, cornerDistances_;
   interpolation::InverseDistanceSettings idw_;
   interpolation::LapseRateSettings lapse_;
@@ -232,7 +316,7 @@ private:
   std::vector<double> workspace_;
 
   Grid result_;
-  Grid scenarioGrid_;
+  Grid scenarioGrid_; // the month's scenario grid, whole on every process
   Grid rotatedCoordX_, rotatedCoordY_;
   // Declared after the grids: released before them when construction fails.
   RegistryEntries entries_;

@@ -67,7 +67,8 @@ void meteointerpol::ReadMethodParameterLine() {
     double lapse = -9999.0;
     const int read = std::sscanf(line.c_str(), "%lf%lf%lf%d%lf%lf", &LowerInversion,
                                  &UpperInversion, &Tolerance, &Overlap, &ClusterRange, &lapse);
-    if (read < 5)
+    // An upper inversion below the lower one leaves no layer to build.
+    if (read < 5 || UpperInversion < LowerInversion)
       ThrowFatal(*Log, ParameterLineExitCode,
                  "error reading the required 5 or 6 regression parameters <lower inversion> "
                  "<upper inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above "

@@ -6,6 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/progress_line.h"
+#include "meteo/default_interrupt_action.h"
 #include "raster/cell_iteration.h"
 #include "raster/mpi_decomposition.h"
 
@@ -34,6 +35,8 @@ void meteointerpol::Interpolate(long hour, long day, long month, long year) {
     LogProgress(hour, day, month, year);
   if (SzenUse == 1)
     UpdateScenario();
+  if (gridList_)
+    ReadListedGrid();
   LinkRegions();
   if (statistics_)
     statistics_->ResetStep();
@@ -72,9 +75,38 @@ void meteointerpol::UpdateScenario() {
       ReadScenarioGrid(static_cast<int>(DataDate.Month));
     return;
   }
+  UpdateScenarioTable();
+}
+
+void meteointerpol::UpdateScenarioTable() {
   for (interpolation::ScenarioRow &row : ScenarioTable)
     row.Current =
         interpolation::DayWeightedScenarioValue(row, DataDate.Day, DataDate.Month, DaysPerMonth);
+}
+
+void meteointerpol::ReadListedGrid() {
+  // Ctrl-C takes its default action while the grid is read; the handler in
+  // place before (the program's, during a run) is installed again afterwards.
+  const DefaultInterruptAction interruptible;
+  const bool repeat = CurrentGridName == "-9999";
+  if (repeat && LastValidGridName.empty())
+    ThrowFatal(*Log, NoGridNameExitCode,
+               "interpolation method 9 (read from grid) no valid grid name was found (-9999 as "
+               "input) and no last valid grid name present (i.e., simulation starts, when input "
+               "list file contains -9999 only)");
+  const std::string name = repeat ? LastValidGridName : CurrentGridName;
+  // Holes inside the catchment take the nearest value; a hole too large for
+  // the search is fatal (25). Rank 0 keeps the whole grid, the others their strip.
+  ReadGrid(name, result_, 1, false, false, 0.0, true, true, false, false);
+  LastValidGridName = name;
+  // The grid read covers every cell; those this process does not compute
+  // are nodata, as with every other method.
+  LinkRegions();
+  const CellIteration cells(CellsOfThisProcess());
+  for (long row = FirstRow; row <= LastRow; ++row)
+    for (long column = 1; column <= NCols; ++column)
+      if (!cells.IsValid(row, column) || !cells.IsOwned(row, column))
+        result_[row][column] = -9999.0;
 }
 
 void meteointerpol::LinkRegions() {
@@ -92,33 +124,41 @@ CellIterationSetup meteointerpol::CellsOfThisProcess() const {
 }
 
 bool meteointerpol::InterpolateCells() {
-  if (stations_.empty())
-    return false;
-  const StationDataFile &file = *stations_[0];
+  const int method = InterpolationMethod;
   const double validFrom = -NodataBound;
-  double firstValid = 0.0;
-  bool anyValid = false;
-  for (const double value : file.Values())
-    if (value >= validFrom) {
-      firstValid = value;
-      anyValid = true;
-      break;
-    }
-  if (!anyValid) {
-    // A row without any valid value keeps the previous grid.
-    if (Warnings != 0)
-      Log->Entry(Concat("WARNING: no valid station value for ", ModuleName, " on ", DataDate.Day,
-                        ".", DataDate.Month, ".", DataDate.Year, " ", DataDate.Hour,
-                        ". h: the grid keeps the values of the previous step",
-                        DiagnosticsLog::EndToken));
+  // Decided here, before the threads start: without a regression, methods 2
+  // and 10 leave the grid as it was, unprocessed.
+  if ((method == 2 || method == 10) && regression_.Intercept[1] < validFrom)
     return false;
+  std::size_t stations = 0;
+  bool uniform = false;
+  double firstValid = 0.0;
+  if (!stations_.empty()) {
+    const StationDataFile &file = *stations_[0];
+    stations = static_cast<std::size_t>(file.Table().Count);
+    bool anyValid = false;
+    for (const double value : file.Values())
+      if (value >= validFrom) {
+        firstValid = value;
+        anyValid = true;
+        break;
+      }
+    // A row without any valid value keeps the previous grid (method 3 has
+    // its regression from the regression file).
+    if (!anyValid && method != 3) {
+      if (Warnings != 0)
+        Log->Entry(Concat("WARNING: no valid station value for ", ModuleName, " on ", DataDate.Day,
+                          ".", DataDate.Month, ".", DataDate.Year, " ", DataDate.Hour,
+                          ". h: the grid keeps the values of the previous step",
+                          DiagnosticsLog::EndToken));
+      return false;
+    }
+    // Equal values need no kernel (the lapse rate of method 12 and the
+    // gradients of method 6 still apply).
+    uniform = file.UniformValues() != 0 && (method == 1 || method == 4 || method == 5);
   }
-  // Equal values need no kernel (the lapse rate of method 12 still applies).
-  const bool uniform =
-      file.UniformValues() != 0 && (InterpolationMethod == 1 || InterpolationMethod == 4);
 
   const std::size_t threads = static_cast<std::size_t>(std::max(1, omp_get_max_threads()));
-  const std::size_t stations = static_cast<std::size_t>(file.Table().Count);
   // One work array per thread, each on cache lines of its own: the kernels
   // write all of it for every cell.
   constexpr std::size_t kLine = 64 / sizeof(double);
@@ -143,26 +183,68 @@ double meteointerpol::CellValue(long row, long column, std::span<double> work, b
                                 double uniformValue) const {
   if (uniform)
     return uniformValue;
+  const double x = (*coordX_)[row][column];
+  const double y = (*coordY_)[row][column];
+  const double elevation = (*elevation_)[row][column];
   switch (InterpolationMethod) {
   case 1: {
-    const double x = (*searchX_)[row][column];
-    const double y = (*searchY_)[row][column];
-    const double value = AnisotropyRatio < 1.0 ? InverseDistanceAnisotropic(0, work, x, y)
-                                               : InverseDistance(0, work, x, y);
+    const double sx = (*searchX_)[row][column];
+    const double sy = (*searchY_)[row][column];
+    const double value = InverseDistanceAt(work, sx, sy);
     if (Warnings != 0 && value < -NodataBound)
-      Log->Entry(Concat("WARNING:  at x=", x, ", y=", y, " ",
+      Log->Entry(Concat("WARNING:  at x=", sx, ", y=", sy, " ",
                         "no station within the specified search radius!",
                         DiagnosticsLog::EndToken));
     return value;
   }
+  case 2:
+  case 10:
+    return ElevationRegressionValue(row, column, x, y, elevation);
+  case 3:
+  case 11:
+    return RegressionWithInverseDistance(row, column, work);
   case 4:
-    return Thiessen(0, work, (*coordX_)[row][column], (*coordY_)[row][column]);
+    return Thiessen(0, work, x, y);
+  case 5:
+    return Bilinear(0, row, column, work, (*searchX_)[row][column], (*searchY_)[row][column]);
+  case 6: {
+    const double sx = (*searchX_)[row][column];
+    const double sy = (*searchY_)[row][column];
+    return ResidualPlusGradient(Bilinear(0, row, column, work, sx, sy),
+                                Bilinear(1, row, column, work, sx, sy), elevation);
+  }
+  case 9:
+    return result_[row][column]; // as read
   case 12:
-    return ThiessenLapseRate((*coordX_)[row][column], (*coordY_)[row][column],
-                             (*elevation_)[row][column]);
+    return ThiessenLapseRate(x, y, elevation);
   default:
     return -NodataBound - 1.0;
   }
+}
+
+double meteointerpol::ResidualPlusGradient(double residual, double gradient, double z) const {
+  // A part without a value leaves the sum without one, rather than turning
+  // the missing marker into a plausible number.
+  if (residual < -NodataBound || gradient < -NodataBound)
+    return -NodataBound - 1.0;
+  return residual + gradient * z;
+}
+
+double meteointerpol::RegressionWithInverseDistance(long row, long column,
+                                                    std::span<double> work) const {
+  const double sx = (*searchX_)[row][column];
+  const double sy = (*searchY_)[row][column];
+  const double distance = InverseDistanceAt(work, sx, sy);
+  if (Warnings != 0 && distance < -NodataBound)
+    Log->Entry(Concat("WARNING: at x=", sx, ", y=", sy, " ",
+                      "no station within the specified search radius!", DiagnosticsLog::EndToken));
+  if (regression_.Intercept[1] < -NodataBound)
+    return distance;
+  const double regression = ElevationRegressionValue(
+      row, column, (*coordX_)[row][column], (*coordY_)[row][column], (*elevation_)[row][column]);
+  if (distance < -NodataBound)
+    return regression;
+  return (1.0 - IdwFraction) * regression + IdwFraction * distance;
 }
 
 double meteointerpol::PostProcess(long row, long column, double value) const {
@@ -217,7 +299,14 @@ double meteointerpol::InverseDistanceAnisotropic(int file, std::span<double> wor
                                                    idw_);
 }
 
+double meteointerpol::InverseDistanceAt(std::span<double> work, double x, double y) const {
+  return AnisotropyRatio < 1.0 ? InverseDistanceAnisotropic(0, work, x, y)
+                               : InverseDistance(0, work, x, y);
+}
+
 double meteointerpol::Thiessen(int file, std::span<double> work, double x, double y) const {
+  if (static_cast<std::size_t>(file) >= stations_.size())
+    return -NodataBound - 1.0; // no station file (method 9)
   const StationDataFile &f = *stations_[static_cast<std::size_t>(file)];
   return interpolation::Thiessen(Span(f.Table().X), Span(f.Table().Y), Span(f.Values()), work, x, y,
                                  -NodataBound, -NodataBound - 1.0);

@@ -3,6 +3,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
+#include "meteo/text_lines.h"
 
 #include <cerrno>
 #include <cmath>
@@ -14,36 +15,6 @@ namespace tavro {
 namespace {
 
 constexpr unsigned long kBufferBudget = 2097152; // 2 MiB per file
-
-// Reads one line of any length without its line break; false at end of file
-// when nothing was read.
-bool ReadLine(std::FILE *file, std::string &line) {
-  line.clear();
-  int c = 0;
-  bool any = false;
-  while ((c = std::getc(file)) != EOF) {
-    any = true;
-    if (c == '\n')
-      return true;
-    line += static_cast<char>(c);
-  }
-  return any;
-}
-
-std::vector<std::string_view> Tokens(std::string_view text) {
-  std::vector<std::string_view> tokens;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
-      ++i;
-    const std::size_t start = i;
-    while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r')
-      ++i;
-    if (i > start)
-      tokens.push_back(text.substr(start, i - start));
-  }
-  return tokens;
-}
 
 // A whole token as an integer.
 bool ParseLong(std::string_view token, long &value) {
@@ -87,7 +58,7 @@ long ExpandStationYear(long year) { return year <= 99 ? year + 1900 : year; }
 StationRowParse ParseStationRow(const std::string &line, int additionalColumns, int stationCount,
                                 double nodataBound, double *values) {
   StationRowParse result;
-  const std::vector<std::string_view> tokens = Tokens(line);
+  const std::vector<std::string_view> tokens = TextTokens(line);
   if (tokens.empty()) {
     result.isBlank = true;
     return result;
@@ -132,14 +103,14 @@ void StationDataFile::ReadDescription() {
     std::FILE *file = std::fopen(path_.c_str(), "r");
     if (file == nullptr)
       ThrowFatal(log_, OpenExitCode, "\nerror opening " + path_);
-    const bool read = ReadLine(file, line) && ReadLine(file, line);
+    const bool read = ReadTextLine(file, line) && ReadTextLine(file, line);
     std::fclose(file);
     if (!read)
       ThrowFatal(log_, ReadExitCode,
                  Concat("error reading station description from ", path_,
                         ": the file ends before its line 2 (altitudes)"));
   }
-  const std::vector<std::string_view> tokens = Tokens(line);
+  const std::vector<std::string_view> tokens = TextTokens(line);
   int count = 0;
   for (std::size_t i = labels; i < tokens.size() && StartsWithNumber(tokens[i]); ++i)
     ++count;
@@ -154,11 +125,11 @@ void StationDataFile::ReadDescription() {
   std::FILE *file = std::fopen(path_.c_str(), "r");
   if (file == nullptr)
     ThrowFatal(log_, OpenExitCode, "error opening file " + path_);
-  ReadLine(file, line); // title
+  ReadTextLine(file, line); // title
   OneBasedArray<double> *targets[3] = {&table_.Altitude, &table_.X, &table_.Y};
   for (int l = 0; l < 3; ++l) {
-    const bool read = ReadLine(file, line);
-    const std::vector<std::string_view> fields = Tokens(line);
+    const bool read = ReadTextLine(file, line);
+    const std::vector<std::string_view> fields = TextTokens(line);
     for (int i = 1; i <= count; ++i) {
       const std::size_t at = labels + static_cast<std::size_t>(i - 1);
       double value = 0.0;
@@ -185,7 +156,7 @@ void StationDataFile::FindStartDate(const ModelDate &start) {
   std::string line;
   long lineNumber = 0;
   for (int i = 0; i < 5; ++i) // title, three header lines, station names
-    if (ReadLine(file, line))
+    if (ReadTextLine(file, line))
       ++lineNumber;
   for (auto &value : values_)
     value = -nodataBound_ - 1.0;
@@ -194,7 +165,7 @@ void StationDataFile::FindStartDate(const ModelDate &start) {
   bool found = false;
   while (true) {
     const long position = std::ftell(file);
-    if (!ReadLine(file, line))
+    if (!ReadTextLine(file, line))
       break;
     ++lineNumber;
     StationRowParse date = ParseStationRow(line, additionalColumns_, count, nodataBound_, nullptr);
@@ -260,7 +231,7 @@ bool StationDataFile::Refill() {
   held_ = 0;
   std::string line;
   long lineNumber = refillLine_;
-  while (held_ < capacity_ && ReadLine(file, line)) {
+  while (held_ < capacity_ && ReadTextLine(file, line)) {
     ++lineNumber;
     if (static_cast<long>(buffer_.size()) <= held_)
       buffer_.push_back(Row{{}, std::vector<double>(static_cast<std::size_t>(count) + 1, 0.0)});

@@ -315,6 +315,23 @@ Stack GatherStackForOutput(const MpiDecomposition &d, const Stack &stack, Diagno
   return copy;
 }
 
+void BroadcastWholeGrid(const MpiDecomposition &d, Grid &grid, DiagnosticsLog &log) {
+  if (d.processCount < 2)
+    return;
+  const long nrows = d.shape.nrows;
+  const long ncols = d.shape.ncols;
+  if (d.rank == 0) {
+    for (long r = 1; r <= nrows; ++r)
+      if (!grid.HasRow(r) || grid.LastColumn() < ncols)
+        ThrowFatal(log, kStripExchangeExitCode,
+                   Concat("the grid broadcast: rank 0 holds no row ", r, " of ", nrows));
+  } else {
+    grid = Grid(1, nrows, ncols, nrows, log);
+  }
+  for (long r = 1; r <= nrows; ++r)
+    MPI_Bcast(grid[r] + 1, static_cast<int>(ncols), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+}
+
 void ExchangeHalo(const MpiDecomposition &decomposition, Grid &grid, DiagnosticsLog &log) {
   if (decomposition.haloSend.empty() && decomposition.haloReceive.empty())
     return;

@@ -46,6 +46,10 @@ void GatherStack(const MpiDecomposition &decomposition, Stack &stack, Diagnostic
 Stack GatherStackForOutput(const MpiDecomposition &decomposition, const Stack &stack,
                            DiagnosticsLog &log, std::string_view identifier = {});
 
+// Rank 0's grid of rows 1..nrows to every process, whose grid becomes a whole
+// copy of it: for values that a process may look up at any cell of the raster.
+void BroadcastWholeGrid(const MpiDecomposition &decomposition, Grid &grid, DiagnosticsLog &log);
+
 // Every halo cell receives its owner's value (non-blocking, one final wait).
 void ExchangeHalo(const MpiDecomposition &decomposition, Grid &grid, DiagnosticsLog &log);
 // Every halo cell receives all levels of its owner's cell.

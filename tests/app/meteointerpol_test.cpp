@@ -260,11 +260,15 @@ TEST_F(MeteointerpolTest, TwoStationFilesMustAgree) {
   EXPECT_EQ(test::ExitCodeOf([&] { CheckSameStations(log_, *files[0], moved); }), 73);
   EXPECT_TRUE(Logged("Altitude and/or coordinates of station 2 are different in"));
 
-  // The methods that combine two files are refused until their kernels exist.
+  // The interpolator of method 6 compares its two files at construction.
   test::WriteFixture(kControl, Section("temperature", 6, "residuals.dat\ngradients.dat\n"));
+  EXPECT_EQ(ConstructionCode(), 73);
+  EXPECT_TRUE(registry_[5].IsFree());
+  // The splines of methods 7 and 8 are not built yet.
+  test::WriteFixture(kControl, Section("temperature", 8, "residuals.dat\nresiduals.dat\n"));
   EXPECT_EQ(ConstructionCode(), 103);
-  EXPECT_TRUE(Logged("FATAL: interpolation method 6 of temperature is not available in this "
-                     "build (methods 1, 4 and 12 only)"));
+  EXPECT_TRUE(Logged("FATAL: interpolation method 8 of temperature is not available in this "
+                     "build (methods 1 to 6 and 9 to 12 only)"));
 }
 
 TEST_F(MeteointerpolTest, SectionErrors) {
@@ -306,11 +310,34 @@ TEST_F(MeteointerpolTest, MethodParameterLines) {
   EXPECT_EQ(twelve->PType, 1);
   twelve->ReleaseMemory();
 
-  // Five regression numbers are a complete line: the section reads on, and
-  // the method is then refused until its kernels exist (not 49).
+  // Five regression numbers are a complete line, the lapse rate above the
+  // upper inversion then none; a sixth sets it.
   test::WriteFixture(kControl, Section("temperature", 10, "stations.dat AdditionalColumns=1\n",
                                        "100 1500 0.5 2 300\n"));
-  EXPECT_EQ(ConstructionCode(), 103);
+  auto ten = Make();
+  EXPECT_DOUBLE_EQ(ten->LowerInversion, 100.0);
+  EXPECT_DOUBLE_EQ(ten->UpperInversion, 1500.0);
+  EXPECT_DOUBLE_EQ(ten->Tolerance, 0.5);
+  EXPECT_EQ(ten->Overlap, 2);
+  EXPECT_DOUBLE_EQ(ten->ClusterRange, 300.0);
+  EXPECT_EQ(ten->LapseRate, -9999.0);
+  ten->ReleaseMemory();
+  test::WriteFixture(kControl, Section("temperature", 11, "stations.dat AdditionalColumns=1\n",
+                                       "100 1500 0.5 0 300 -0.0065 label\n"));
+  auto eleven = Make();
+  EXPECT_DOUBLE_EQ(eleven->LapseRate, -0.0065);
+  eleven->ReleaseMemory();
+
+  // An upper inversion below the lower one is refused; equal ones are not.
+  test::WriteFixture(kControl, Section("temperature", 11, "stations.dat AdditionalColumns=1\n",
+                                       "1500 1000 0.5 0 300\n"));
+  EXPECT_EQ(ConstructionCode(), 49);
+  EXPECT_TRUE(Logged("FATAL: error reading the required 5 or 6 regression parameters <lower "
+                     "inversion> <upper inversion> <tolerance> <overlap> <clusterrange> [<lapse "
+                     "rate above upper inversion>] for interpolation of temperature"));
+  test::WriteFixture(kControl, Section("temperature", 10, "stations.dat AdditionalColumns=1\n",
+                                       "1000 1000 0.5 0 300\n"));
+  EXPECT_EQ(ConstructionCode(), 0);
 }
 
 } // namespace

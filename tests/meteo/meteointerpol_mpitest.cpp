@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <mpi.h>
 #include <omp.h>
 
 #include <cstdio>
@@ -48,7 +49,9 @@ const std::vector<Station> kStations = {
 const std::vector<std::vector<double>> kDays = {
     {1.5, 4.0, -2.0, 3.25}, {0.0, 12.5, 7.0, -99999.0}, {5.0, 5.0, 5.0, 5.0}};
 
-std::string StationFile() {
+// The station file of the given days (the gradients of method 6 repeat the
+// stations with other values).
+std::string StationFile(const std::vector<std::vector<double>> &days = kDays) {
   std::ostringstream text;
   text << "title\nYY MM DD HH";
   for (const auto &s : kStations)
@@ -60,19 +63,50 @@ std::string StationFile() {
   for (const auto &s : kStations)
     text << " " << s.y;
   text << "\nYY MM DD HH a b c d\n";
-  for (std::size_t d = 0; d < kDays.size(); ++d) {
+  for (std::size_t d = 0; d < days.size(); ++d) {
     text << "2001 3 " << d + 1 << " 0";
-    for (const double v : kDays[d])
+    for (const double v : days[d])
       text << " " << v;
     text << "\n";
   }
   return text.str();
 }
 
-std::string Section(int method, const std::string &methodLine) {
-  return "[temperature]\n" + std::to_string(method) + "\nstations.dat\n" + methodLine +
+std::string Section(int method, const std::string &methodLine,
+                    const std::string &stationLines = "stations.dat",
+                    const std::string &scenario = "0") {
+  return "[temperature]\n" + std::to_string(method) + "\n" + stationLines + "\n" + methodLine +
          "\nresult.grd\n0\n1.0\ntemp.stat 2001\n9999\n2\n0.5\n2500\n25\n0.6\n-100\n-100\n100\n"
-         "100\n0\n";
+         "100\n" +
+         scenario + "\n";
+}
+
+// SzenUse 1 with SzenMeth 6: the monthly grid (the same for every month here)
+// is added to every value.
+std::string GridScenario() {
+  std::string text = "1\n6";
+  for (int month = 1; month <= 12; ++month)
+    text += "\nA.asc";
+  return text;
+}
+
+// A regression file of the three days, with a trend on the first.
+const char *kRegressionFile = "jr mo dy hr\n"
+                              "2001 3 1 0 10 -0.002 600 12 -0.006 700 6 -0.001 11 0.001 -0.0005\n"
+                              "2001 3 2 0 9 -0.001 0 9 -0.001 900 9 -0.003 -10000 0 0\n"
+                              "2001 3 3 0 5 0 0 5 0 1000 5 0 -10000 0 0\n";
+
+// An ASCII grid of the raster with the value base + r + c / 10 in cell (r, c).
+std::string ListedGrid(double base) {
+  std::ostringstream text;
+  text << "ncols " << kCols << "\nnrows " << kRows << "\nxllcorner 0\nyllcorner 0\ncellsize "
+       << kCell << "\nnodata_value -9999\n";
+  for (int r = 1; r <= kRows; ++r) {
+    for (int c = 1; c <= kCols; ++c)
+      text << base + r + c / 10.0 << " ";
+    text << "\n";
+  }
+  return text.str();
 }
 
 class MeteointerpolMpiTest : public testing::Test {
@@ -80,6 +114,14 @@ protected:
   void SetUp() override {
     test::WriteFixture(kSpeedFactorFileName, "1\n");
     test::WriteFixture("stations.dat", StationFile());
+    test::WriteFixture("gradients.dat", StationFile({{-0.004, 0.001, -0.006, 0.0},
+                                                     {0.002, -0.003, 0.0, 0.001},
+                                                     {-0.0065, -0.0065, -0.0065, -0.0065}}));
+    test::WriteFixture("reg.txt", kRegressionFile);
+    test::WriteFixture("A.asc", ListedGrid(10.0));
+    test::WriteFixture("B.asc", ListedGrid(50.0));
+    test::WriteFixture("grids.lst", "grids\nYY MM DD HH 500\nYY MM DD HH 0\nYY MM DD HH 0\nn\n"
+                                    "2001 3 1 0 A.asc\n2001 3 2 0 -9999\n2001 3 3 0 B.asc\n");
     const RasterShape shape{kCols, kRows, -9999.0};
     test::SetupRaster whole{kRows, kCols, 3, 1, kRows, 0.0, 0.0, kCell};
     std::unique_ptr<test::SetupGrids> wholeGrids;
@@ -104,23 +146,51 @@ protected:
     settings_.EndDate = ModelDate{0, 31, 12, 2001};
   }
 
-  // Runs the three days; returns the gathered result grid of every day (rank 0).
-  std::vector<Grid> Run(int method, const std::string &methodLine) {
-    test::WriteFixture(kControl, Section(method, methodLine));
+  // Runs the three days; returns the gathered result grid of every day
+  // (rank 0). With points set, also the value at the point of every cell
+  // (its coordinates and elevation) as the largest and smallest over all
+  // processes (rank 0).
+  struct PointValues {
+    std::vector<double> high, low;
+  };
+  std::vector<Grid> Run(int method, const std::string &methodLine,
+                        const std::string &stationLines = "stations.dat",
+                        std::vector<PointValues> *points = nullptr,
+                        const std::string &scenario = "0") {
+    test::WriteFixture(kControl, Section(method, methodLine, stationLines, scenario));
     int error = 0;
     meteointerpol variable(error, settings_, ModelDate{0, 1, 3, 2001}, 5);
     std::vector<Grid> days;
     for (std::size_t d = 0; d < kDays.size(); ++d) {
       long h = 0, day = 0, m = 0, y = 0;
       variable.GetActualDate(h, day, m, y);
+      if (method == 10 || method == 11)
+        variable.CalcElevationRegression(0);
       variable.Interpolate(h, day, m, y);
       days.push_back(variable.MPIGatherGridForOutput(5, nullptr));
+      if (points != nullptr)
+        points->push_back(PointsOfEveryCell(variable));
       variable.ReadNextData();
     }
     variable.FlushStatistics();
     variable.SetInitialized(1);
     variable.ReleaseMemory();
     return days;
+  }
+
+  // Collective: every process evaluates every cell of the raster, also those
+  // of the other processes' strips.
+  static PointValues PointsOfEveryCell(meteointerpol &variable) {
+    std::vector<double> values, work(kStations.size() + 1);
+    for (long r = 1; r <= kRows; ++r)
+      for (long c = 1; c <= kCols; ++c)
+        values.push_back(
+            variable.ValueAtPoint(work, (c - 1) * kCell, (kRows - r) * kCell, Elevation(r, c)));
+    PointValues reduced{std::vector<double>(values.size()), std::vector<double>(values.size())};
+    const int n = static_cast<int>(values.size());
+    MPI_Reduce(values.data(), reduced.high.data(), n, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
+    MPI_Reduce(values.data(), reduced.low.data(), n, MPI_DOUBLE, MPI_MIN, 0, MPI_COMM_WORLD);
+    return reduced;
   }
 
   // The value of a cell computed directly from the stations (rank 0).
@@ -203,6 +273,80 @@ TEST_F(MeteointerpolMpiTest, SameGridsAndTablesForAnyProcessAndThreadCount) {
     }
     EXPECT_EQ(tables[0], tables[1]);
   }
+}
+
+TEST_F(MeteointerpolMpiTest, EveryMethodEqualsItsPointValuesOnEveryProcess) {
+  struct Case {
+    int method;
+    std::string methodLine, stationLines, scenario = "0";
+  };
+  const std::vector<Case> cases = {
+      {2, "reg.txt", "never_opened.dat"},
+      {3, "reg.txt", "stations.dat"},
+      {4, "reg.txt", "stations.dat"},
+      {5, "reg.txt", "stations.dat"},
+      {6, "reg.txt", "stations.dat\ngradients.dat"},
+      {10, "650 900 100 0 50", "stations.dat"},
+      {11, "650 900 100 0 50 -0.005", "stations.dat"},
+      {12, "-0.0065", "stations.dat", GridScenario()},
+  };
+  const int saved = omp_get_max_threads();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.method);
+    std::vector<std::string> tables;
+    std::vector<std::vector<Grid>> runs;
+    for (const int threads : {1, 2}) {
+      omp_set_num_threads(threads);
+      std::vector<PointValues> points;
+      runs.push_back(Run(c.method, c.methodLine, c.stationLines, &points, c.scenario));
+      tables.push_back(Rank() == 0 ? test::ReadWholeFile("temp.stat") : "");
+      if (Rank() != 0)
+        continue;
+      const std::vector<Grid> &days = runs.back();
+      for (std::size_t d = 0; d < days.size(); ++d)
+        for (long r = 1; r <= kRows; ++r)
+          for (long col = 1; col <= kCols; ++col) {
+            const std::size_t i = static_cast<std::size_t>((r - 1) * kCols + (col - 1));
+            ASSERT_EQ(points[d].high[i], points[d].low[i]) << "day " << d << " " << r << "/" << col;
+            const double cell = days[d][r][col];
+            if (ZoneCode(r, col) == -9999.0) {
+              ASSERT_EQ(cell, -9999.0);
+            } else if (d == 2 && (c.method == 4 || c.method == 5)) {
+              ASSERT_EQ(cell, 5.0); // uniform values need no kernel
+            } else {
+              ASSERT_EQ(cell, points[d].high[i]) << "day " << d << " cell " << r << "/" << col;
+            }
+          }
+    }
+    omp_set_num_threads(saved);
+    EXPECT_EQ(tables[0], tables[1]);
+    if (Rank() != 0)
+      continue;
+    for (std::size_t d = 0; d < kDays.size(); ++d)
+      for (long r = 1; r <= kRows; ++r)
+        for (long col = 1; col <= kCols; ++col) {
+          ASSERT_EQ(runs[0][d][r][col], runs[1][d][r][col]);
+        }
+  }
+}
+
+TEST_F(MeteointerpolMpiTest, GridsOfAListOnEveryProcess) {
+  const int saved = omp_get_max_threads();
+  std::vector<std::vector<Grid>> runs;
+  for (const int threads : {1, 2}) {
+    omp_set_num_threads(threads);
+    runs.push_back(Run(9, "8.9e-5 0.077 127 6e-6 0.098", "grids.lst"));
+  }
+  omp_set_num_threads(saved);
+  if (Rank() != 0)
+    return;
+  const std::vector<double> bases{10.0, 10.0, 50.0}; // A, A again, B
+  for (const auto &days : runs)
+    for (std::size_t d = 0; d < days.size(); ++d)
+      for (long r = 1; r <= kRows; ++r)
+        for (long c = 1; c <= kCols; ++c)
+          ASSERT_EQ(days[d][r][c], ZoneCode(r, c) == -9999.0 ? -9999.0 : bases[d] + r + c / 10.0)
+              << "day " << d << " cell " << r << "/" << c;
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // the spin-up master copies, the anisotropic frame; and the construction:
 // method range, anisotropy checks, the set-up grids it needs, the description
 // line, and a registry left as it was found.
-#include "meteo/meteointerpol.h"
+#include "interpolator_fixture.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
@@ -28,108 +28,7 @@
 namespace tavro {
 namespace {
 
-constexpr const char *kControl = "control.txt_0.$$$";
-constexpr int kResultIndex = 5;
-
-// The variable's section, positional as the reader expects it.
-struct SectionSpec {
-  int method = 1;
-  std::string methodLine = "regression.dat";
-  double scaling = 1.0;
-  std::string statistics = "temp.stat 0";
-  double weight = 2.0;
-  double radius = 50000.0;
-  double slope = 0.0;
-  double ratio = 1.0;
-  double lower = -100.0, lowerReplacement = -100.0;
-  double upper = 100.0, upperReplacement = 100.0;
-  std::string scenario = "0"; // SzenUse and what follows
-};
-
-std::string Section(const SectionSpec &s) {
-  std::ostringstream text;
-  text << "[temperature]\n"
-       << s.method << "  # method\nstations.dat AdditionalColumns=0\n"
-       << s.methodLine << "\nresult.grd\n0\n"
-       << s.scaling << "\n"
-       << s.statistics << "\n9999  # nodata\n"
-       << s.weight << "\n0.5\n"
-       << s.radius << "\n"
-       << s.slope << "\n"
-       << s.ratio << "\n"
-       << s.lower << "\n"
-       << s.lowerReplacement << "\n"
-       << s.upper << "\n"
-       << s.upperReplacement << "\n"
-       << s.scenario << "\n";
-  return text.str();
-}
-
-// Station 1 on cell (1, 1) at 500 m, station 2 on cell (3, 4) at 1000 m.
-std::string Stations(const std::vector<std::string> &rows) {
-  std::string text = "title\nYY MM DD HH 500 1000\nYY MM DD HH 0 3000\nYY MM DD HH 2000 0\n"
-                     "YY MM DD HH one two\n";
-  for (const auto &row : rows)
-    text += row + "\n";
-  return text;
-}
-
-// An ASCII grid of the test raster with one value everywhere.
-std::string UniformGrid(double value) {
-  std::ostringstream text;
-  text << "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n";
-  for (int r = 0; r < 3; ++r)
-    text << value << " " << value << " " << value << " " << value << "\n";
-  return text.str();
-}
-
-class MeteointerpolStepTest : public testing::Test {
-protected:
-  MeteointerpolStepTest() {
-    setup_.FillSettings(settings_, registry_, "temperature", kControl);
-    settings_.HourDivisor = 1;
-    settings_.EndDate = ModelDate{0, 31, 12, 2001};
-    setup_.Register(registry_, 3, 4, 7); // entry 6 stays free for the scenario test
-  }
-
-  std::unique_ptr<meteointerpol> Make(const SectionSpec &spec,
-                                      const ModelDate &start = {0, 2, 1, 2001}) {
-    test::WriteFixture(kControl, Section(spec));
-    int error = -1;
-    auto variable = std::make_unique<meteointerpol>(error, settings_, start, kResultIndex);
-    EXPECT_EQ(error, 0);
-    return variable;
-  }
-
-  int ConstructionCode(const SectionSpec &spec) {
-    test::WriteFixture(kControl, Section(spec));
-    return test::ExitCodeOf([&] {
-      int error = 0;
-      meteointerpol variable(error, settings_, ModelDate{0, 2, 1, 2001}, kResultIndex);
-    });
-  }
-
-  static void Step(meteointerpol &variable) {
-    long h = 0, d = 0, m = 0, y = 0;
-    variable.GetActualDate(h, d, m, y);
-    variable.Interpolate(h, d, m, y);
-  }
-
-  std::vector<std::string> Identifiers() const {
-    std::vector<std::string> identifiers;
-    for (int i = 1; i <= GridRegistry::LastIndex; ++i)
-      identifiers.push_back(registry_[i].Identifier);
-    return identifiers;
-  }
-
-  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
-  GridRegistry registry_;
-  // Zone 1 everywhere but cell (3, 1), which lies outside the catchment.
-  test::SetupGrids setup_{log_, test::SetupRaster{},
-                          [](long r, long c) { return r == 3 && c == 1 ? -9999.0 : 1.0; },
-                          [](long r, long c) { return 400.0 + 100.0 * r + 10.0 * c; }};
-  ModuleSettings settings_;
-};
+class MeteointerpolStepTest : public InterpolatorFixture {};
 
 TEST_F(MeteointerpolStepTest, PostProcessingOrder) {
   Grid halves(1, 3, 4, 3, log_);
