@@ -102,18 +102,15 @@ void ReadFiles(ControlFileReader &reader, const SoilSectionContext &context, Soi
   std::tie(c.control_row, c.control_column) =
       reader.ReadTwoInts("control_row/column for control point in ");
   ControlPointFileNames &f = c.ControlPointFiles;
-  f.Qbottom = PrefixedName(reader.Log(), context.outputDirectory,
-                           reader.ReadWord("Name of the Qbottom-file in "));
-  f.Theta = PrefixedName(reader.Log(), context.outputDirectory,
-                         reader.ReadWord("Name of the Theta-file in "));
-  f.Hhyd = PrefixedName(reader.Log(), context.outputDirectory,
-                        reader.ReadWord("Name of the hhyd-file in "));
-  f.Otherdata = PrefixedName(reader.Log(), context.outputDirectory,
-                             reader.ReadWord("Name of the Otherdata file in "));
-  f.EtrDetail = PrefixedName(reader.Log(), context.outputDirectory,
-                             reader.ReadWord("Name of the etr-detail file in "));
-  f.Interflow = PrefixedName(reader.Log(), context.outputDirectory,
-                             reader.ReadWord("Name of the interflow file in "));
+  const std::pair<std::string *, const char *> files[] = {
+      {&f.Qbottom, "Name of the Qbottom-file in "},
+      {&f.Theta, "Name of the Theta-file in "},
+      {&f.Hhyd, "Name of the hhyd-file in "},
+      {&f.Otherdata, "Name of the Otherdata file in "},
+      {&f.EtrDetail, "Name of the etr-detail file in "},
+      {&f.Interflow, "Name of the interflow file in "}};
+  for (const auto &[name, label] : files)
+    *name = PrefixedName(reader.Log(), context.outputDirectory, reader.ReadWord(label));
 }
 
 // Step 12.

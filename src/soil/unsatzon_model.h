@@ -156,6 +156,8 @@ public:
   std::vector<std::string> RegisteredIdentifiers;
 
 private:
+  // The arrays when active (fatal 57 when never created), none when inactive.
+  SubbasinRunoffArrays *RunoffArrays(SubbasinRunoffArrays &arrays, const char *name);
   void CreateExchangeArrays();
   void ReadConfiguration();
   void ReadHeatTransfer();

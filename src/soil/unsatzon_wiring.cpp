@@ -38,41 +38,24 @@ private:
 
 } // namespace
 
-SubbasinRunoffArrays *unsatzonmodellklasse::GetQg() {
+SubbasinRunoffArrays *unsatzonmodellklasse::RunoffArrays(SubbasinRunoffArrays &arrays,
+                                                         const char *name) {
   if (FlowControl == 0)
     return nullptr;
   if (!exchangeArraysCreated_)
     ThrowFatal(*Log, NotInitializedExitCode,
-               "Qg not initialized (may be, tracer module not linked? -> programmers error!)");
-  return &qg_;
+               Concat(name, " not initialized (may be, tracer module not linked? -> programmers "
+                            "error!)"));
+  return &arrays;
 }
 
-SubbasinRunoffArrays *unsatzonmodellklasse::GetQD() {
-  if (FlowControl == 0)
-    return nullptr;
-  if (!exchangeArraysCreated_)
-    ThrowFatal(*Log, NotInitializedExitCode,
-               "QD not initialized (may be, tracer module not linked? -> programmers error!)");
-  return &qd_;
-}
+SubbasinRunoffArrays *unsatzonmodellklasse::GetQg() { return RunoffArrays(qg_, "Qg"); }
 
-SubbasinRunoffArrays *unsatzonmodellklasse::GetQI() {
-  if (FlowControl == 0)
-    return nullptr;
-  if (!exchangeArraysCreated_)
-    ThrowFatal(*Log, NotInitializedExitCode,
-               "QI not initialized (may be, tracer module not linked? -> programmers error!)");
-  return &qi_;
-}
+SubbasinRunoffArrays *unsatzonmodellklasse::GetQD() { return RunoffArrays(qd_, "QD"); }
 
-SubbasinRunoffArrays *unsatzonmodellklasse::GetQBb() {
-  if (FlowControl == 0)
-    return nullptr;
-  if (!exchangeArraysCreated_)
-    ThrowFatal(*Log, NotInitializedExitCode,
-               "QBb not initialized (may be, tracer module not linked? -> programmers error!)");
-  return &qbb_;
-}
+SubbasinRunoffArrays *unsatzonmodellklasse::GetQI() { return RunoffArrays(qi_, "QI"); }
+
+SubbasinRunoffArrays *unsatzonmodellklasse::GetQBb() { return RunoffArrays(qbb_, "QBb"); }
 
 SubbasinValues *unsatzonmodellklasse::GetKelsqd() { return FlowControl != 0 ? &kelsqd_ : nullptr; }
 
