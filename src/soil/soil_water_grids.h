@@ -62,7 +62,7 @@ struct SoilWaterLinks {
   Grid *Etr2Etp = nullptr;                   // "ETR2ETP", found or the module's own
   const Grid *SiltingUp = nullptr;           // "DirectRunoffSiltingUp" or "SurfStorSiltingUp", mm
   int SiltingUpIsStorage = 0;                // 1 for "SurfStorSiltingUp"
-  const Grid *Glacier = nullptr;    // glacier fraction 0..1 ("GlacierizedCells" or "ice_firn")
+  Grid *Glacier = nullptr;          // glacier fraction 0..1 ("GlacierizedCells" or "ice_firn")
   const Grid *GlacierOld = nullptr; // "GlacierizedCellsOld"
   const Grid *GlacierMassBalance = nullptr;
   const Grid *LakeCodes = nullptr; // "lake_codes": lake cell where >= 0

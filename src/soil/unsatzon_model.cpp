@@ -339,6 +339,7 @@ void unsatzonmodellklasse::ReleaseMemory() {
   release(ThawDepthTable);
   release(GlacierResizeTable);
   Grids = SoilWaterGrids();
+  Links = SoilWaterLinks(); // some pointed at the grids just released
   ControlPointBuffers.clear();
   teilmodellklasse::ReleaseMemory();
 }

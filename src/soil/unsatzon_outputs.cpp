@@ -146,7 +146,7 @@ void unsatzonmodellklasse::BuildGlacierTable() {
     Links.GlacierOld = (*Registry)[GetGridIndex("GlacierizedCellsOld")].Data;
   }
   // Rank 0 builds the table from the whole raster, whichever rows the grid holds.
-  const Grid whole = MPIGatherGridForOutput(index, const_cast<Grid *>(Links.Glacier));
+  const Grid whole = MPIGatherGridForOutput(index, Links.Glacier);
   const SubbasinRanks codes{&subbasinIndex_, &subbasinTable_, ZoneCount, MaxZoneCode};
   if (MPIRank == 0)
     GlacierTable = tavro::BuildGlacierTable(*Links.Subbasins, whole, codes, NRows, NCols, NoData);
