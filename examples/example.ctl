@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-9 number of standard grids
+10 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -53,6 +53,7 @@ regions.asc regression_regions fillcode = 0
 albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
 leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
+surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -70,10 +71,10 @@ root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode
 [multilayer_landuse]
 2 multilayer land-use types (codes of the grid landuse)
 100 forest_over_grass { Landuse_Layers = 30, 10; k_extinct = 0.5; LAI_scale = 8; }
-200 grass_alone { Landuse_Layers = 10, -9999; }
+200 arable_field { Landuse_Layers = 40, -9999; }
 
 [landuse_table]
-2 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later)
+3 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later); winter wheat on a field ploughed on 16 October and harrowed on 10 January (SoilTillage)
 10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
 30 deciduous_forest { method = DynamicPhenology_1;
   RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
@@ -86,6 +87,19 @@ root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode
   VCF = 0.7 0.7 0.9 0.9 0.7;
   RootDepth = 0.8 0.8 1.0 1.0 0.8;
   AltDep = 0.01 0 0 -0.01 -0.01;
+}
+40 winter_wheat { method = VariableDayCount;
+  RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
+  JulDays = 60 120 180 220 290;
+  Albedo = 0.20 0.20 0.18 0.22 0.20;
+  rsc = 120 80 60 100 120;
+  LAI = 0.5 2.0 5.0 1.0 0.3;
+  Z0 = 0.02 0.05 0.15 0.05 0.02;
+  VCF = 0.3 0.6 0.95 0.5 0.2;
+  RootDepth = 0.3 0.6 1.0 0.8 0.3;
+  AltDep = 0 0 0 0 0;
+  SoilTillage = 10 290;
+  SR_ResidCovrg = 0.3 0.2 0.1 0.4 0.1;
 }
 
 [soil_table]
@@ -272,18 +286,124 @@ air_pressure.stat 2001 statistics file and code: every zone and the areal mean, 
 [evapotranspiration]
 1 flow control parameter
 1440 time interval in minutes
+1 Methode fuer evapotranspiration (1: Penman-Monteith for each vegetation layer, day and night)
+1.0 1.0 1.1 1.2 1.3 1.4 1.4 1.3 1.2 1.1 1.0 1.0
+0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22
+1.0 fk - Coastfactor (WENDLING); the two rows above hold the monthly factors of Hamon and Haude
+etp.asc Name of the ETP-Grids: potential transpiration, layers etp_Layer_1.asc, etp_Layer_2.asc
+0 Writegrid ETP
+etp.stat 2001 Name of ETP-stat.file: every zone and the areal mean, every step
+etr.asc Name of the ETR-Grids: real evapotranspiration (layer 0) and transpiration
+0 Writegrid ETR
+etr.stat 2001 Name of the ETR-stat.file
+evap.asc Name of the evaporation_potential-grid (soil surface)
+0 Writegrid EVAP
+evap.stat 0 Name of the evaporation_potential-stat.files
+evar.asc Name of the evaporation_real grid
+0 Writegrid evaporation real
+evar.stat 0 Name of the evaporation_real-stat.files
+snowevap.asc Name of the snow evaporation grid
+0 Writegrid snow evaporation
+snowevap.stat 0 Name of the snow evaporation stat.file
+eip.asc Name of the EIP-Grids: potential evaporation of intercepted water
+0 Writegrid EIP
+eip.stat 0 Name of EIP-stat.file
+rgex.stat 0 Name of the RGEX-stat.file (global radiation corrected for exposure)
+0.25 0.75 0 0 relative global radiation from relative sunshine: c0 (diffuse share) to c3
+0.072 -0.808 1.749 -0.239 relative sunshine from relative global radiation: CS[0] to CS[3]
+0.75 0.05 transmissivity of the clear sky: mean and seasonal amplitude
+1000 elevation scale of the day-night temperature amplitude (m)
+7 8 9 10 11 11 11 11 10 9 8 7 day-night temperature amplitude, January to December (K)
+0.6 0.1 share of the amplitude by day and its annual variation
+cloudiness.stat 0 cloudiness statistics and code (0: none)
 
 [snow_model]
 1 flow control parameter
 1440 time interval in minutes
+1 method: temperature index (degree-day factor C0)
+1.0 transzone: half width of the rain/snow transition (deg C)
+0.5 T0R: rain/snow threshold (deg C)
+0.0 T0: melt threshold (deg C)
+0.1 CWH: water holding capacity of the snow pack
+0.05 CRFR: refreezing coefficient (methods 3 and 4)
+3.0 C0: degree-day factor (mm per deg C and day)
+2.0 C1: temperature-wind factor (methods 2 to 4)
+0.5 C2: wind part of that factor
+0.01 z0
+1.0 RMFMIN: seasonal melt factor, minimum
+1.0 RMFMAX: seasonal melt factor, maximum
+0.45 ALBsnow_min: albedo of old snow
+0.90 ALBsnow_max: albedo of fresh snow
+rain.asc rain grid
+0 its writecode
+p_rain.stat 2001 rain statistics and code: every zone and the areal mean, every step
+snow.asc snowfall grid
+0 its writecode
+p_snow.stat 2001 snowfall statistics
+snow_days.asc grid of the days with a snow cover
+10 its writecode: the sum over the run
+snow_days.stat 2001 statistics of the snow days
+snow_age.asc snow age grid
+0 its writecode
+snow_age.stat 0 snow age statistics (none)
+albedo.stat 2001 albedo statistics
+snow_outflow.asc grid of the water leaving the snow cover
+10 its writecode: the sum over the run
+snow_outflow.stat 2001 its statistics
+snow_melt.asc grid of the melt water leaving the snow cover
+0 its writecode
+snow_melt.stat 2001 its statistics
+snow_solid.asc solid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_liquid.asc liquid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_storage.stat 2001 statistics of the snow water equivalent (mm)
+snow_total.asc snow water equivalent
+3 its writecode: the state at the end of the run
+0 readgrid: 1 reads the stores from the grids above, 0 starts without snow
 
 [interception_model]
 1 flow control parameter
 1440 time interval in minutes
+1 method for interception (1: after snow, evaporating at the potential transpiration)
+throughfall.asc name outflow grid (layers throughfall_Layer_1.asc, ...)
+0 write code outflow grid
+throughfall.stat 2001 name outflow statistics file: every zone and the areal mean, every step
+interception_evaporation.asc name potential interception evaporation grid
+0 write code potential interception evaporation grid
+interception_evaporation.stat 2001 name potential interception statistics file
+interception_storage.asc name interception storage grid
+0 write code interception storage grid
+interception_storage.stat 2001 name interception storage statistics file
+0.2 parameter interception storage maximum water layer thickness (mm per unit of LAI)
+0 readgrid parameter (0: the stores start empty)
 
 [SiltingUpModel]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+3 method: the formulas of SiltingUpExpressions below
+siltingup_disposition.stat 0 statistics of the disposition and its code (0: none)
+direct_runoff_siltingup.stat 2001 statistics of the direct runoff: every zone and the areal mean, every step
+siltingup_disposition.asc file of the silting-up disposition
+50 its writecode: run mean
+rain_pause.asc file of the rain pause (days)
+3 its writecode: at the end of the run
+kinetic_energy.asc file of the rain energy accumulated since the last long pause
+3 its writecode: at the end of the run
+time_since_tillage.asc file of the days since the last tillage
+3 its writecode: at the end of the run
+direct_runoff_siltingup.asc file of the direct runoff (mm per step)
+10 its writecode: run sum
+1 3 zone codes: the first and the last subbasin, the middle one takes the first one's value
+2 2 minimum rain pause (days) that restarts the accumulation of the rain energy
+0 read the state grids (0: they start from 0)
+SiltingUpExpressions
+{
+  Z = 0.013 * (100*L)^(-1.03) * K^0.7 * (O + (O <= 0))^(-0.19) * (O > 0);
+  W = (P > 0.05) * (P < 76.2) * (11.89 + 8.73 * LOG10(P + (P <= 0.05))) + (P >= 76.2) * 28.33;
+  X = 12.2 * K^0.52 * (100*L)^(-0.64);
+  V = (X + (65 - X) * EXP(-Z * Q)) * R / 60;
+}
 
 [unsatzon_model]
 1 flow control parameter

@@ -3,7 +3,7 @@
 
 #include "kernel/fatal_error.h"
 #include "kernel/module_construction.h"
-#include "kernel/state_section.h"
+#include "kernel/state_file.h"
 
 namespace tavro {
 

@@ -81,6 +81,11 @@ public:
   // before the throw is not logged twice.
   template <class Body> void ForEachCell(Body &&body) const;
 
+  // Calls body(row, column) for every valid cell of this process (spin-up
+  // unit members included), row by row on the calling thread: for the sums
+  // of a statistics table, which take their cells one at a time.
+  template <class Body> void ForEachOwnCell(Body &&body) const;
+
   // Copies each grid's master-cell value to the other owned cells of its unit.
   void CopyMasterResults(std::span<Grid *const> grids) const;
   void CopyMasterResults(std::span<Stack *const> stacks) const;
@@ -116,6 +121,25 @@ template <class Body> void CellIteration::ForEachCell(Body &&body) const {
   // Only exit codes whose entry is already logged are recorded here.
   if (errors.Any())
     throw errors.ExitCode();
+}
+
+template <class Body> void CellIteration::ForEachOwnCell(Body &&body) const {
+  for (long row = setup_.FirstRow; row <= setup_.LastRow; ++row) {
+    const RowColumnRange range = Columns(row);
+    for (long column = range.first; column <= range.last; ++column)
+      if (IsValid(row, column) && IsOwned(row, column))
+        body(row, column);
+  }
+}
+
+// Runs job(i) for i = 0..count-1 on the OpenMP threads, one job per thread at
+// a time: for adding a step's cells to statistics tables when each job has
+// tables of its own (a table takes its cells on one thread; its sums do not
+// depend on the order).
+template <class Job> void ForEachTableJob(std::size_t count, Job &&job) {
+#pragma omp parallel for schedule(dynamic, 1)
+  for (long i = 0; i < static_cast<long>(count); ++i)
+    job(static_cast<std::size_t>(i));
 }
 
 } // namespace tavro

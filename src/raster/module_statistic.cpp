@@ -36,6 +36,16 @@ int ZoneIndexOf(const modelobject &object, double zoneValue) {
   return (*object.ZoneIndex)[static_cast<std::size_t>(code)];
 }
 
+std::vector<StatisticsCell> StatisticsCellsOf(const modelobject &object, const CellIteration &cells,
+                                              const Grid &zoneGrid) {
+  std::vector<StatisticsCell> list;
+  cells.ForEachOwnCell([&](long row, long column) {
+    list.push_back({static_cast<std::int32_t>(row), static_cast<std::int32_t>(column),
+                    ZoneIndexOf(object, zoneGrid[row][column])});
+  });
+  return list;
+}
+
 ModuleStatistic::ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
                                  const StatisticsFile &file, int decimals, std::string_view title,
                                  std::string_view headerModule)

@@ -6,7 +6,10 @@
 
 #include "kernel/modelobject.h"
 #include "kernel/zone_record.h"
+#include "raster/cell_iteration.h"
 #include "raster/zonal_statistic.h"
+
+#include <cstdint>
 
 #include <memory>
 #include <span>
@@ -27,6 +30,19 @@ std::span<const int> OutputCodes(const modelobject &object);
 // The zone index (0..ZoneCount) of a zone-grid value; 0 for a code outside the
 // object's code table.
 int ZoneIndexOf(const modelobject &object, double zoneValue);
+
+// A valid cell of the process with the zone index its tables add it to.
+struct StatisticsCell {
+  std::int32_t row = 0;
+  std::int32_t column = 0;
+  std::int32_t zone = 0;
+};
+
+// Every valid cell of the process (spin-up unit members included) in row
+// order, with its zone index from the zone grid: listed once, since a module
+// adds each step's cells to many tables.
+std::vector<StatisticsCell> StatisticsCellsOf(const modelobject &object, const CellIteration &cells,
+                                              const Grid &zoneGrid);
 
 // File name and statcode of a statistics table, as a control file gives them.
 struct StatisticsFile {

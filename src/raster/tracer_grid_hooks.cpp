@@ -5,6 +5,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/teilmodellklasse.h"
 #include "kernel/tracer_info.h"
+#include "raster/module_statistic.h"
 #include "raster/zonal_statistic.h"
 
 #include <algorithm>
@@ -13,15 +14,6 @@
 
 namespace tavro {
 namespace {
-
-// The output list's codes (element 0 of the list is not a code).
-std::span<const int> OutputCodes(const teilmodellklasse &module) {
-  if (module.OutputList == nullptr || module.OutputListCount < 1)
-    return {};
-  const std::size_t count =
-      std::min(static_cast<std::size_t>(module.OutputListCount), module.OutputList->Count());
-  return {module.OutputList->Data() + 1, count};
-}
 
 void CreateStatistics(teilmodellklasse &module, TracerRecord &record, int tracer,
                       const TracerInfo &info, StatisticsRegistry *registry, int capacity) {

@@ -7,7 +7,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/module_construction.h"
-#include "kernel/state_section.h"
+#include "kernel/state_file.h"
 #include "kernel/tracer_info.h"
 
 #include <cmath>

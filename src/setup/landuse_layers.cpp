@@ -12,7 +12,8 @@ namespace tavro {
 namespace {
 
 // The layer code of multilayer type `record` (a record number after the code
-// check); nodata for a missing layer, whose code is not above nodata.
+// check); nodata for a missing layer, whose code is no record number (such as
+// -9999). A record number may lie below the nodata value (nodata 1000).
 double LayerCodeOf(const MultilayerLanduseTable &table, double record, int layer, double noData) {
   if (!(record >= 1.0) || record > static_cast<double>(table.Count()))
     return noData;
@@ -20,7 +21,7 @@ double LayerCodeOf(const MultilayerLanduseTable &table, double record, int layer
   if (layer > type.LayerCount || static_cast<std::size_t>(layer) > type.LayerCodes.Count())
     return noData;
   const double code = type.LayerCodes[static_cast<std::size_t>(layer)];
-  return code > noData ? code : noData;
+  return code >= 1.0 ? code : noData;
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_construction.h"
-#include "kernel/state_section.h"
+#include "kernel/state_file.h"
 #include "raster/cell_iteration.h"
 #include "raster/module_statistic.h"
 #include "raster/mpi_decomposition.h"

@@ -30,17 +30,19 @@ make_variant() {
     sed -i -e 's/^nodata_value -9999$/nodata_value 0/' -e '/^[-0-9 ]*$/ s/-9999/0/g' "$dir/run/zone.asc" ;;
   # A valid zone grid with nodata 1000 and the codes 1001 to 1003. The run's
   # nodata is the zone grid's, and no code lies at or below it: the land-use
-  # and soil codes of the grids and tables, the zones of the output list and the
-  # subbasins of the routing descriptions move above 1000 as well.
+  # and soil codes of the grids and tables, the zones of the output list and of
+  # the silting-up's rain pauses and the subbasins of the routing descriptions
+  # move above 1000 as well.
   zone_nodata_thousand)
     sed -i -e 's/^nodata_value -9999$/nodata_value 1000/' \
       -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/run/zone.asc"
     sed -i -e '/^[-0-9 ]*$/ { s/\b\(100\|200\)\b/1&/g }' "$dir/run/landuse.asc"
     sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/run/soil_types.asc"
-    sed -i -e 's/^\(100\|200\) \(forest_over_grass\|grass_alone\) /1&/' \
+    sed -i -e 's/^\(100\|200\) \(forest_over_grass\|arable_field\) /1&/' \
       -e 's/Landuse_Layers = 30, 10;/Landuse_Layers = 1030, 1010;/' \
-      -e 's/Landuse_Layers = 10, -9999;/Landuse_Layers = 1010, -9999;/' \
-      -e 's/^\(10\|30\) \(grass\|deciduous_forest\) /10&/' \
+      -e 's/Landuse_Layers = 40, -9999;/Landuse_Layers = 1040, -9999;/' \
+      -e 's/^1 3 zone codes/1001 1003 zone codes/' \
+      -e 's/^\(10\|30\|40\) \(grass\|deciduous_forest\|winter_wheat\) /10&/' \
       -e 's/^\([59]\) \(loam\|sandy_loam\) /100&/' \
       -e 's/^1 2 3 subbasin codes/1001 1002 1003 subbasin codes/' \
       -e 's/^\(TG\|OL\) \([123]\) /\1 100\2 /' "$dir/run/example.ctl"

@@ -5,7 +5,6 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "landsurface/evapotranspiration_model.h"
 #include "landsurface/interception_model.h"
 #include "landsurface/radiation_correction.h"
 #include "landsurface/radiation_correction_fixture.h"
@@ -26,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,6 +60,15 @@ protected:
     subbasins_[3][4] = -9999.0;
     registry_.AddGrid(3, "subbasins.asc", &subbasins_, nullptr, 1, "zonegrid_soilmodel", 0, 1, 3, 4,
                       3, log_);
+    // What an active snow module reads every step.
+    std::size_t k = 0;
+    for (const char *identifier : {"albedo", "landuse1", "temperature", "precipitation"}) {
+      Grid &grid = snowInputs_[k++];
+      grid = Grid(1, 3, 4, 3, log_);
+      grid.Fill(1.0);
+      registry_.AddGrid(registry_.FirstFreeIndex(), identifier, &grid, nullptr, 1, identifier, 0, 1,
+                        3, 4, 3, log_);
+    }
     // What an active soil-water module links: land use, evapotranspiration,
     // soil types of a four-layer soil table.
     soilInputs_.AddSoilModuleInputs(1, 3, 30.0, [](long, long) { return 1.0; });
@@ -78,10 +87,19 @@ protected:
   OneBasedArray<int> zoneIndex_{2, 1};
   OneBasedArray<ZoneRecord> zoneTable_{2};
   Grid subbasins_{1, 3, 4, 3, log_};
+  std::array<Grid, 4> snowInputs_;
   test::RegisteredGrids soilInputs_{log_, registry_, 3, 4};
   SoilTable soils_ = test::LoamAndSandyLoam(log_, 4);
   ModuleSettings settings_;
 };
+
+// The values of "[snow_model]" after its first two: the degree-day method,
+// its parameters, and the grid and statistics files (no output).
+constexpr const char *kSnowValues =
+    "1\n1.0\n0.5\n0.0\n0.1\n0.05\n3.0\n2.0\n0.5\n0.01\n1.0\n1.0\n0.45\n0.9\n"
+    "rain.asc\n0\nrain.sta 0\nsnow.asc\n0\nsnow.sta 0\ndays.asc\n0\ndays.sta 0\n"
+    "age.asc\n0\nage.sta 0\nalbedo.sta 0\noutflow.asc\n0\noutflow.sta 0\nmelt.asc\n0\n"
+    "melt.sta 0\nsolid.asc\n0\nliquid.asc\n0\nstorage.sta 0\ntotal.asc\n0\n0\n";
 
 // The soil-water section of the subbasins 4 and 9.
 test::SoilSectionText SoilWaterValues(int flowControl) {
@@ -112,10 +130,7 @@ template <class T> Factory Plain() {
 std::vector<ShellCase> Shells() {
   return {
       {"radiation_correction", Plain<expokorrklasse>(), test::RadiationCorrectionLines({})},
-      {"evapotranspiration", Plain<verdunstungsmodellklasse>()},
-      {"snow_model", Plain<schneemodellklasse>()},
-      {"interception_model", Plain<interzeptionsmodellklasse>()},
-      {"SiltingUpModel", Plain<siltingupclass>()},
+      {"snow_model", Plain<schneemodellklasse>(), kSnowValues},
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);
@@ -240,30 +255,21 @@ TEST_F(ModuleShellsTest, ConstructionFailuresThatAreNoExitCodeBecomeTheModulesCo
 }
 
 TEST_F(ModuleShellsTest, LandSurfaceHandOversFollowTheFlowControlParameter) {
-  test::WriteFixture(kControl,
-                     test::RadiationCorrectionSection(1, 60) +
-                         Section("evapotranspiration", 1, 60) + Section("snow_model", 2, 60) +
-                         Section("interception_model", 11, 60) + Section("SiltingUpModel", 0, 60));
+  test::WriteFixture(kControl, test::RadiationCorrectionSection(1, 60) +
+                                   Section("snow_model", 2, 60) + kSnowValues +
+                                   Section("SiltingUpModel", 0, 60));
   int error = 0;
   expokorrklasse radiation(error, settings_);
-  verdunstungsmodellklasse evaporation(error, settings_);
   schneemodellklasse snow(error, settings_);
-  interzeptionsmodellklasse interception(error, settings_);
   siltingupclass silting(error, settings_);
 
   Grid *correction = radiation.GetRadiationCorrectionGrid();
   ASSERT_NE(correction, nullptr);
   EXPECT_EQ((*correction)[2][3], 0.0);
-  evaporation.SetRadiationCorrectionGrid(correction);
   snow.SetRadiationCorrectionGrid(correction);
-  evaporation.SetSnowStorage(snow.GetSnowStorage());
-  evaporation.SetSnowMethod(snow.GetMethod());
-  EXPECT_EQ(evaporation.RadiationCorrection(), correction);
   EXPECT_EQ(snow.RadiationCorrection(), correction);
   EXPECT_NE(snow.GetSnowStorage(), nullptr);
-  EXPECT_EQ(evaporation.SnowStorage(), snow.GetSnowStorage());
-  EXPECT_EQ(evaporation.SnowMethod(), 2);
-  EXPECT_EQ(interception.GetMethod(), 11);
+  EXPECT_EQ(snow.GetMethod(), 1); // the method of the section, not its switch
 
   snow.SelectWaterInput(true);
   silting.SelectWaterInput(true); // inactive: keeps precipitation as input
@@ -385,7 +391,8 @@ TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
 
 TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
-                                   Section("snow_model", 1, 60) + Section("routing_model", 1, 60));
+                                   Section("snow_model", 1, 60) + kSnowValues +
+                                   Section("routing_model", 1, 60));
   const std::string state = "state.ska";
   test::WriteFixture(state, "left over from an earlier run\n");
   int error = 0;
@@ -397,7 +404,7 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
   abflussmodellklasse routing(error, settings_, 0, nullptr, 1);
   routing.ReadStorage(soil.GetStorageFileName(), 2);
   snow.SetQg(soil.GetQg()); // marks the snow module initialised
-  snow.ReadStorage(soil.GetStorageFileName(), 2);
+  snow.ReadStorage(soil.GetStorageFileName(), 1);
   EXPECT_EQ(snow.Initialized, 1);
   for (modelobject *module : std::vector<modelobject *>{&soil, &surface, &routing})
     module->SetInitialized(1);
@@ -407,23 +414,28 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
   surface.FinishRun(true);
   snow.ReleaseMemory();
   snow.ReleaseMemory(); // a second release writes nothing more
+  // Without glaciers the snow section holds empty reservoirs of the two subbasins.
+  std::string snowSection = "[snow_model]\n2 (number of subasins)\n";
+  for (const char *subbasin : {"1", "2"})
+    for (const char *reservoir : {"Qice_slr", "Qfirn_slr", "Qsnow_slr"})
+      snowSection += std::string(subbasin) + "\t0(TG code and " + reservoir + " value)\n";
   EXPECT_EQ(test::ReadWholeFile(state),
-            "[routing_model]\n[unsatzon_model]\n[SurfaceRoutingModel]\n[snow_model]\n");
+            "[routing_model]\n[unsatzon_model]\n[SurfaceRoutingModel]\n" + snowSection + "\n");
 }
 
 TEST_F(ModuleShellsTest, StateIsOnlyWrittenByModulesMarkedInitialised) {
-  test::WriteFixture(kControl, SoilWaterSection(1) + Section("snow_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("snow_model", 1, 60) + kSnowValues);
   const std::string state = "state.ska";
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 1);
   soil.StorageFileName = state;
   schneemodellklasse snow(error, settings_);
-  snow.ReadStorage(state, 1); // no file yet: a cold start with two warnings
+  snow.ReadStorage(state, 1); // no glacier reservoirs: nothing to read, no warning
   soil.FinishRun(false);      // not marked: nothing written
   snow.ReleaseMemory();       // never given Qg: nothing written
   EXPECT_FALSE(test::FileExists(state));
-  EXPECT_TRUE(Logged("WARNING: in snow/glacier model: error opening storage content "
-                     "file state.ska"));
+  EXPECT_FALSE(Logged("WARNING: in snow/glacier model: error opening storage content "
+                      "file state.ska"));
 }
 
 TEST_F(ModuleShellsTest, RoutingStateThatDoesNotOpenIsFatal) {

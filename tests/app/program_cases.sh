@@ -32,15 +32,20 @@ prepare_example() {
   cd example/run || exit 1
 }
 # Puts one radioactive tracer into the control file $1 in place of the count
-# of "[substance_transport]", wherever that section stands.
+# of "[substance_transport]", wherever that section stands, and its
+# concentration in the water input as a standard grid.
 with_one_tracer() {
-  awk -v line="$tracer_line" '
+  awk -v line="$tracer_line" -v input="$tracer_input_line" '
     /^\[/ { section = $1 }
     section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
       print "1 number of tracers"; print line; done = 1; next
     }
+    section == "[standard_grids]" && !grids && !/^\[/ && NF > 0 {
+      print ($1 + 1) " number of standard grids"; print input; grids = 1; next
+    }
     { print }' "$1" >"$1.new" && mv "$1.new" "$1"
 }
+tracer_input_line="tracer_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 0.5 fillcode = 0"
 tracer_line="Cesium radioactive half_time = 11012 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 0 gwini = 0 statcode = 2001 gridcode = 0 path = ./ statext = sta gridext = asc"
 # The active modules among those that carry tracers: name and the first five
 # characters of the name (in the names of the tracer files).
@@ -168,7 +173,10 @@ example_same_output_np1_np3)
     air_humidity.stat global_radiation.mit global_radiation.stat sunshine_duration.mit \
     sunshine_duration.stat wind_speed.mit wind_speed.stat air_pressure.mit air_pressure.stat \
     radiation_correction.mit corr_temperature.mit leaf_area_index1.asc leaf_area_index1.mit \
-    root_depth1.asc root_depth1.mit; do
+    root_depth1.asc root_depth1.mit snow_storage.stat p_snow.stat p_rain.stat snow_outflow.stat \
+    snow_melt.stat snow_days.stat albedo.stat snow_solid.asc snow_liquid.asc snow_total.asc \
+    snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
+    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -186,15 +194,42 @@ example_same_output_np1_np3)
   # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
   [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
     fail "points.txt lacks the 28 daily rows of the terrain height"
+  # Snow lies in the upper subbasins by 20 January and melts from then on.
+  grep -q -P '^2012\t 1\t20\t 0\t[1-9][0-9]\.' snow_storage.stat || fail "no snow on 20 January"
+  [ "$(grep -c -P '^2012\t 1\t' snow_storage.stat)" -eq 28 ] || fail "snow_storage.stat lacks days"
   # Every interpolated variable has a statistics row for each of the 28 days.
   for variable in temperature precipitation air_humidity global_radiation sunshine_duration \
     wind_speed air_pressure; do
     [ "$(grep -c -P '^2012\t 1\t' "$variable.stat")" -eq 28 ] || fail "$variable.stat lacks days"
   done
+  # Silting-up: the field (multilayer record 2) was harrowed on 10 January, 18 days before
+  # the last step; the forest over grass has no tillage days.
+  paste <(tail -n +7 landuse_records.asc | tr -s ' \t' '\n' | grep -v '^$') \
+        <(tail -n +7 time_since_tillage.asc | tr -s ' \t' '\n' | grep -v '^$') |
+    awk '($1 == 2 && $2 != 18) || ($1 == 1 && $2 != 0) { bad = 1 } END { exit bad }' ||
+    fail "time_since_tillage.asc does not hold 18 days on the field and 0 elsewhere"
+  [ "$(grep -c -P '^2012\t 1\t' direct_runoff_siltingup.stat)" -eq 28 ] ||
+    fail "direct_runoff_siltingup.stat lacks days"
   # The gentle south-east slopes of the catchment get more of the low January sun than flat
   # ground: every correction factor of the run lies a little above 1.
   awk 'NR > 6 { for (i = 1; i <= NF; ++i) if ($i != -9999 && ($i <= 1 || $i > 1.5)) bad = 1 }
        END { exit bad }' radiation_correction.mit || fail "a correction factor outside (1, 1.5]"
+  ;;
+example_bad_silting_formula)
+  # A formula that cannot be parsed, met by every thread of every process in its first cells:
+  # one FATAL entry with the parser's message, the job ends with 403 (147 to the shell).
+  prepare_example
+  sed -i 's/^  X = 12.2 \* K^0.52/  X = 12.2 * K^^0.52/' example.ctl
+  grep -q 'K^^0.52' example.ctl || fail "no formula to break"
+  SECONDS=0
+  OMP_NUM_THREADS=4 run 3 example.ctl
+  expect_status $((403 % 256))
+  [ "$SECONDS" -le 120 ] || fail "the job took $SECONDS s to end"
+  expect_console "Program aborted with exit code 403"
+  expect_wellformed Tavro_Diag_0.xml
+  [ "$(grep -c 'Parser message' Tavro_Diag_0.xml)" -eq 1 ] || fail "not one entry with the parser message"
+  grep -q -F 'level="0" description= ";--error--;in instance SiltingUpModel;expression X=12.2*K^^0.52*(100*L)^(-0.64) could not be parsed correctly. Parser message: Error: Unknown operator ^^ (col 9)' \
+    Tavro_Diag_0.xml || fail "the FATAL entry lacks the formula or the parser's message"
   ;;
 example_without_special_output)
   prepare_example "[special_output]"

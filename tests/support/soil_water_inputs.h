@@ -136,22 +136,28 @@ public:
     return grid;
   }
 
-  // The grids an active soil-water module links with one land-use layer,
-  // each 0 except "landuse1" and "soil_types" (record 1 or soilType(r, c))
-  // and "slope_angle" (slope degrees, unless one is registered already).
+  // The grids an active soil-water module links with one land-use layer
+  // that are not registered yet: each 0 except "landuse1" and "soil_types"
+  // (record 1 or soilType(r, c)) and "slope_angle" (slope degrees).
   void AddSoilModuleInputs(long first, long last, double slope,
                            const std::function<double(long, long)> &soilType) {
+    const auto missing = [&](const char *identifier) {
+      return registry_.FindGrid(identifier, false) == 0;
+    };
     const auto zero = [](long, long) { return 0.0; };
-    Add("landuse1", first, last, [](long, long) { return 1.0; });
+    if (missing("landuse1"))
+      Add("landuse1", first, last, [](long, long) { return 1.0; });
     for (const char *name :
          {"root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
           "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
           "pot_transpiration0", "real_transpiration0", "pot_transpiration1", "real_transpiration1",
           "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
-      Add(name, first, last, zero);
-    if (registry_.FindGrid("slope_angle", false) == 0)
+      if (missing(name))
+        Add(name, first, last, zero);
+    if (missing("slope_angle"))
       Add("slope_angle", first, last, [slope](long, long) { return slope; });
-    Add("soil_types", first, last, soilType);
+    if (missing("soil_types"))
+      Add("soil_types", first, last, soilType);
   }
 
 private:
