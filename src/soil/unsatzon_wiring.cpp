@@ -6,6 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
+#include "kernel/state_file.h"
 #include "raster/collective_failure.h"
 #include "soil/initial_soil_state.h"
 #include "tables/soil_class.h"
@@ -84,10 +85,7 @@ void unsatzonmodellklasse::SelectWaterInput(bool interceptionFirst) {
 
 void unsatzonmodellklasse::ThrowStorageMismatch(std::string_view description, double controlValue,
                                                 double storedValue) {
-  ThrowFatal(*Log, StorageMismatchExitCode,
-             Concat("error in storage file content reading ", description,
-                    ":\nvalue in actual control is:   ", controlValue,
-                    "\nbut value in storage file is: ", storedValue, "\nTavro throws..."));
+  ThrowStateMismatch(*Log, "", description, controlValue, storedValue);
 }
 
 void unsatzonmodellklasse::ReadLakeParameters(const std::string &section) {
