@@ -56,6 +56,10 @@ struct GroundwaterValues {
 GroundwaterValues FindGroundwaterValues(const soil_class &soil, std::span<const double> geodetic,
                                         std::span<const double> theta);
 
+// A slope in degrees as the tangent-of-slope grid holds it: in radians, with
+// pi taken as 3.141592653.
+inline double SlopeRadians(double degrees) { return degrees * 3.141592653 / 180.0; }
+
 // The lower-boundary temperature (degC) at a surface elevation (m).
 inline double LowerBoundaryTemperature(double surface, double lapseRate, double base) {
   return lapseRate * surface + base;

@@ -7,14 +7,13 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "raster/collective_failure.h"
+#include "soil/initial_soil_state.h"
 #include "tables/soil_class.h"
 
 #include <algorithm>
 
 namespace tavro {
 namespace {
-
-constexpr double kPi = 3.141592653; // as the slope conversion has always used it
 
 FileAndCode Unnamed(const std::string &identifier) { return {identifier, 0}; }
 
@@ -194,7 +193,7 @@ void unsatzonmodellklasse::RegisterRemainingGrids(int &next) {
   }
   plain("tangens_beta", g.TangensBeta, Unnamed("tangens_beta"));
   ForOwnCells(
-      [&](long r, long c) { g.TangensBeta.Values[r][c] = (*Links.Slope)[r][c] * kPi / 180.0; });
+      [&](long r, long c) { g.TangensBeta.Values[r][c] = SlopeRadians((*Links.Slope)[r][c]); });
   plain("SB_2_grid", g.SB2, file(SoilGridFile::SB_2));
   plain("macropore_infiltration", g.MacroporeInfiltration, file(SoilGridFile::Macropore));
   if (Config.methode == 3)

@@ -17,8 +17,6 @@
 namespace tavro {
 namespace {
 
-constexpr double kPi = 3.141592653; // as the slope conversion has always used it
-
 constexpr const char *kBanner = "\n\n=======================================\n";
 
 // The section's file is closed whichever way the reading ends; a failed
@@ -171,7 +169,7 @@ void unsatzonmodellklasse::RecomputeLakeCells() {
     const soil_class *soil = SoilOf(r, c);
     if (!((*Links.LakeCodes)[r][c] >= 0.0) || soil == nullptr)
       return;
-    g.TangensBeta.Values[r][c] = (*Links.Slope)[r][c] * kPi / 180.0;
+    g.TangensBeta.Values[r][c] = SlopeRadians((*Links.Slope)[r][c]);
     const std::span<double> geo(g.GeodeticHeads.Levels[r][c], static_cast<std::size_t>(n) + 1);
     const std::span<double> hydraulic(g.HydraulicHeads.Levels[r][c],
                                       static_cast<std::size_t>(n) + 1);

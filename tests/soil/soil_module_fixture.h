@@ -10,6 +10,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
+#include "raster/decomposed_raster.h"
 #include "raster/mpi_decomposition.h"
 #include "raster/statistics_registry.h"
 #include "soil/unsatzon_model.h"
@@ -43,18 +44,10 @@ inline double SoilElevation(long r, long c) { return 1000.0 - 10.0 * r - c; }
 class SoilModuleTest : public testing::Test {
 protected:
   void SetUp() override {
-    WriteFixture(kSpeedFactorFileName, "1\n");
     Grid whole;
-    if (Rank() == 0) {
-      whole = Grid(1, kSoilRows, kSoilColumns, kSoilRows, log_);
-      for (long r = 1; r <= kSoilRows; ++r)
-        for (long c = 1; c <= kSoilColumns; ++c)
-          whole[r][c] = SoilSubbasin(r, c);
-    }
-    testing::internal::CaptureStdout();
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &whole : nullptr,
-                                          RasterShape{kSoilColumns, kSoilRows, kSoilNoData}, log_);
-    testing::internal::GetCapturedStdout();
+    decomposition_ = DecomposeRaster(
+        whole, kSoilColumns, kSoilRows, kSoilNoData,
+        [](int r, int c) { return SoilSubbasin(r, c) != kSoilNoData; }, log_);
     held_ = decomposition_.HeldRows();
     grids_.Add("zone", held_.first, held_.last, SoilSubbasin);
     grids_.Add("elevation", held_.first, held_.last, SoilElevation);
