@@ -47,7 +47,7 @@ elevation.asc
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
-soil.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
+soil_types.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
 zone.asc zonegrid_soilmodel fillcode = 0
 regions.asc regression_regions fillcode = 0
 albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
@@ -103,9 +103,9 @@ surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
 }
 
 [soil_table]
-2 soil types, one line each: code, name, FCap, mSB, ksat, suction, method, theta_sat, theta_res, alpha, n, layers, layer thickness, maxratio, k reduction
-5 loam 25 38 2.9e-6 250 1 0.43 0.078 3.6 1.56 5 0.3 40 0.5
-9 silt_loam 30 42 1.25e-6 300 1 0.45 0.067 2.0 1.41 5 0.3 40 0.5
+2 soil types: the class means of Carsel and Parrish (1988) in ten layers of 0.15 m (van Genuchten alpha in 1/m, saturated conductivity in m/s)
+5 loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.43; theta_res = 0.078; alpha = 3.6; Par_n = 1.56; ksat = 2.89e-6; }
+9 sandy_loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.41; theta_res = 0.065; alpha = 7.5; Par_n = 1.89; ksat = 1.23e-5; }
 
 [irrigation]
 0 flow control parameter (0: no irrigation)
@@ -408,6 +408,93 @@ SiltingUpExpressions
 [unsatzon_model]
 1 flow control parameter
 1440 time interval in minutes
+2 methode: finite differences with a fixed time step
+0 surface water interaction (0: none)
+0 pond_use (0: no ponding)
+0 drainage_use (0: no tile drains)
+0 clay_use (0: no clay layer)
+1e-8 saturated conductivity of a clay layer (m/s; not used here)
+2 ini_gw_level: layers 1 to 5 in equilibrium with a water table at the centre of layer 6, layers 6 to 10 saturated
+soil_qdrain.stat 0 QDRAIN statistics table and its code (0: none)
+groundwater_distance.stat 0 GWSTAND statistics table and its code (0: none)
+groundwater_recharge.stat 0 GWN statistics table and its code (0: none)
+soil_moisture_root_zone.stat 0 SB_1 statistics table and its code (0: none)
+soil_moisture_profile.stat 0 SB_2 statistics table and its code (0: none)
+root_depth.stat 0 ROOT statistics table and its code (0: none)
+infiltration_excess.stat 0 INFEX statistics table and its code (0: none)
+ponding.stat 0 POND statistics table and its code (0: none)
+direct_runoff.stat 0 QD statistics table and its code (0: none)
+interflow.stat 0 QI statistics table and its code (0: none)
+baseflow.stat 0 QB statistics table and its code (0: none)
+total_runoff.stat 0 Qg statistics table and its code (0: none)
+river_infiltration.stat 0 GWIN statistics table and its code (0: none)
+river_exfiltration.stat 0 GWEX statistics table and its code (0: none)
+macropore_infiltration.stat 0 MACRO statistics table and its code (0: none)
+total_infiltration.stat 0 INFILT statistics table and its code (0: none)
+soil_moisture_root_zone.asc SB05 grid or stack file
+0 its writecode (0: not written)
+soil_moisture_profile.asc SB1_ grid or stack file
+0 its writecode (0: not written)
+root_depth.asc WURZ grid or stack file
+0 its writecode (0: not written)
+theta.stack Theta grid or stack file
+0 its writecode (0: not written)
+hydraulic_heads.stack hh grid or stack file
+0 its writecode (0: not written)
+geodetic_heads.stack hgeo grid or stack file
+0 its writecode (0: not written)
+q_down.stack q_unten grid or stack file
+0 its writecode (0: not written)
+groundwater_distance.asc GWSTAND grid or stack file
+0 its writecode (0: not written)
+theta_in_groundwater_level.asc GWtheta grid or stack file
+0 its writecode (0: not written)
+groundwater_recharge.asc GWN grid or stack file
+0 its writecode (0: not written)
+groundwater_level.asc GWLEVEL grid or stack file
+0 its writecode (0: not written)
+drainage_flow.asc QDRAIN grid or stack file
+0 its writecode (0: not written)
+infiltration_saturation.asc Satt grid or stack file
+0 its writecode (0: not written)
+infiltration_excess.asc INFEX grid or stack file
+0 its writecode (0: not written)
+direct_runoff.asc QD grid or stack file
+0 its writecode (0: not written)
+interflow.asc QI grid or stack file
+0 its writecode (0: not written)
+baseflow.asc DELTAGW grid or stack file
+0 its writecode (0: not written)
+river_infiltration.asc GWIN grid or stack file
+0 its writecode (0: not written)
+river_exfiltration.asc GWEX grid or stack file
+0 its writecode (0: not written)
+ponding.asc POND grid or stack file
+0 its writecode (0: not written)
+capillary_uprise.asc GWN-Uprise grid or stack file
+0 its writecode (0: not written)
+percolation.asc GWN-PERCOL grid or stack file
+0 its writecode (0: not written)
+macropore_infiltration.asc MACROPORE grid or stack file
+0 its writecode (0: not written)
+irrigation.asc IRRIG grid or stack file
+0 its writecode (0: not written)
+5 3 control point: row 5, column 3 (subbasin 1, loam)
+soil_q_bottom.txt control point: flux across the bottom of every layer
+soil_theta.txt control point: water content of every layer
+soil_hydraulic_heads.txt control point: hydraulic head of every layer
+soil_other_data.txt control point: runoff components and vegetation
+soil_etr.txt control point: evaporation and transpiration of every layer
+soil_interflow.txt control point: interflow of every layer
+1 2 3 subbasin codes (each with values of its own)
+2 3 4 kelsqd: storage constant of direct runoff (h)
+20 30 40 kelsqi: storage constant of interflow (h)
+0.5 0.5 0.5 channel network density
+48 48 48 kelsqlat: recession constant of baseflow (h; negative: no recession)
+1 1 1 QB-Red.Faktor: largest baseflow
+0 0 0 surface-runoff share of snowmelt
+0 readgrids (0: the initial state is computed from ini_gw_level)
+soil_state.txt state file (each process appends _<rank>)
 
 [SurfaceRoutingModel]
 0 flow control parameter

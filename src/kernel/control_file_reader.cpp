@@ -283,6 +283,18 @@ std::pair<std::string, int> ControlFileReader::ReadWordAndInt(std::string_view l
   return {word.text, value};
 }
 
+std::pair<int, int> ControlFileReader::ReadTwoInts(std::string_view label) {
+  if (file_ == nullptr)
+    ControlFileError(label, moduleName_);
+  int first = 0;
+  int second = 0;
+  if (ParseInteger(ScanIntegerText(file_), first) != NumberState::Ok ||
+      ParseInteger(ScanIntegerText(file_), second) != NumberState::Ok)
+    ControlFileError(label, moduleName_);
+  ReadRestOfLine();
+  return {first, second};
+}
+
 std::string ControlFileReader::NextWord() {
   if (file_ == nullptr)
     return {};

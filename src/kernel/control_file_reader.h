@@ -66,6 +66,9 @@ public:
   std::string ReadWord(std::string_view label); // "%s"
   // A word followed by an int on the same read ("%s %d"), as ReadControlValues2.
   std::pair<std::string, int> ReadWordAndInt(std::string_view label);
+  // Two ints on the same read ("%d%d"), as ReadControlValues2; fewer than two:
+  // ControlFileError(label, module name).
+  std::pair<int, int> ReadTwoInts(std::string_view label);
 
   // The rest of the line after the last value read (line break included).
   const std::string &LastRest() const { return rest_; }

@@ -60,6 +60,11 @@ int modelobject::ReadControlValues2(std::string &word, int &value, std::string_v
   return 2;
 }
 
+int modelobject::ReadControlValues2(int &first, int &second, std::string_view label) {
+  std::tie(first, second) = controlFile_.ReadTwoInts(label);
+  return 2;
+}
+
 void modelobject::SetActualDate(long year, long month, long day, long hour) {
   EndYear = year;
   EndMonth = month;

@@ -82,6 +82,8 @@ public:
   int ReadControlValue(std::string &target, std::string_view label);
   // A word and an int ("%s %d"), such as a file name and its writecode; returns 2.
   int ReadControlValues2(std::string &word, int &value, std::string_view label);
+  // Two ints on one line ("%d %d"), such as a row and a column; returns 2.
+  int ReadControlValues2(int &first, int &second, std::string_view label);
   [[noreturn]] void ControlFileError(std::string_view what, std::string_view where) {
     controlFile_.ControlFileError(what, where);
   }

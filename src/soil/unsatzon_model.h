@@ -1,43 +1,73 @@
 // The soil-water module (section "[unsatzon_model]"): the unsaturated zone,
-// runoff generation and its concentration per subbasin. It owns the subbasin
-// runoff arrays (Qg, QBb), the storage constants, the river exchange table and
-// the zone table of "zonegrid_soilmodel" that the application hands to the
-// lateral and routing modules, and the "[unsatzon_model]" state section.
-// When active, it ranks its subbasins from "zonegrid_soilmodel" in its
-// constructor and creates the handed-over arrays (zero) for them; the physics
-// come later.
+// runoff generation and its concentration per subbasin.
+//
+// Its constructor reads the module's configuration ("[unsatzon_model]",
+// "[heat_transfer]", "[unsatzon_tuning]", "[permafrost]"), ranks its
+// subbasins from "zonegrid_soilmodel", links the grids of the set-up and of
+// the modules built before it, registers its own grids and stacks, reads or
+// computes the initial soil state, creates its statistics tables and
+// control-point files, applies the soil-water part of "[lake_model]", builds
+// the glacier table and logs the soil water at the start of the run.
+//
+// It owns the subbasin runoff arrays (Qg, QD, QI, QBb), the storage
+// constants, the river exchange table and the zone table of its subbasins
+// that the application hands to the lateral and routing modules, and the
+// "[unsatzon_model]" state section.
+//
+// The configuration (Config), the grids (Links, Grids) and the per-subbasin
+// values are plain public members: the column solver and the state section
+// work on them directly.
 #pragma once
 
 #include "kernel/grid.h"
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
+#include "raster/cell_iteration.h"
+#include "soil/control_point_files.h"
+#include "soil/soil_configuration.h"
+#include "soil/soil_water_grids.h"
 
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tavro {
 
 struct IrrigationTableEntry;
+class zonalstatistic;
+class ModuleStatistic;
 
 class unsatzonmodellklasse : public teilmodellklasse {
 public:
   static constexpr const char *FixedName = "unsatzon_model";
   static constexpr const char *StateSection = "[unsatzon_model]";
+  static constexpr const char *LakeSection = "[lake_model]";
   static constexpr const char *MeanThetaGridName = "MeanThetaInRootZone";
   static constexpr int NotInitializedExitCode = 57;
+  static constexpr int StorageMismatchExitCode = 71;
+  static constexpr int LakeExitCode = 215;
+  static constexpr int WrongLevelCountExitCode = 13;
   static constexpr int PreSpinUpExitCode = 1040;
+  static constexpr int SoilTableExitCode = 29;
 
   unsatzonmodellklasse(int &error, const ModuleSettings &settings,
                        const OneBasedArray<IrrigationTableEntry> *irrigationTable,
                        int substepCount);
+  ~unsatzonmodellklasse() override;
 
   // Hands the module's zone table (index, records, count, highest code) to
   // the settings of the irrigation, groundwater and routing modules: when
   // active its own subbasins, which live as long as the module.
   virtual void CopyZoneTableTo(ModuleSettings &settings) const;
 
+  // --- Wiring after construction -------------------------------------------
   virtual void ComputeMaxPumping();
-  virtual void SelectWaterInput(bool interceptionFirst); // when active
+  // When active and no water input is linked yet: the first registered of
+  // "snowcover_outflow", "throughfall0", "precipitation" (interception
+  // first: "throughfall0" before "snowcover_outflow"); none is fatal (33).
+  virtual void SelectWaterInput(bool interceptionFirst);
   virtual void SetDumpOptions(bool dumpMode, bool closeAfterDump, bool repairAfterDump);
   void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
                        StatisticsRegistry *registry, int capacity) override;
@@ -45,8 +75,10 @@ public:
 
   // When active: the arrays (fatal 57 when never set up); none when inactive.
   virtual SubbasinRunoffArrays *GetQg();
+  virtual SubbasinRunoffArrays *GetQD();
+  virtual SubbasinRunoffArrays *GetQI();
   virtual SubbasinRunoffArrays *GetQBb();
-  virtual SubbasinValues *GetKelsqd(); // none when inactive
+  virtual SubbasinValues *GetKelsqd(); // minutes; none when inactive
   virtual SubbasinValues *GetKelsqi();
   virtual void SetSurfaceRoutingActive(int active);
   virtual riverflow_table *GetRiverflowTable(); // none when inactive
@@ -54,8 +86,21 @@ public:
   virtual std::string GetStorageFileName() const;
   // 1 when the groundwater module is coupled (set by the application).
   virtual void SetGroundwaterCoupling(int coupled) { GroundwaterCoupling = coupled; }
+  // readgrids: where the initial state came from, also the state read mode
+  // of the routing and snow modules.
   virtual int GetStateReadMode() const { return StateReadMode; }
+  int GetReadGrids() const { return StateReadMode; }
 
+  // Logs the mismatch of a state-file value with the control file and ends
+  // the run (71).
+  [[noreturn]] virtual void ThrowStorageMismatch(std::string_view description, double controlValue,
+                                                 double storedValue);
+  // The soil-water part of the section: lake cells saturated, with method 2
+  // the elevation lowered by the ponding depth and slope and drainage
+  // level cleared. Called by the constructor.
+  virtual void ReadLakeParameters(const std::string &section);
+
+  // --- Time loop -----------------------------------------------------------
   virtual void AdjustToGroundwaterTable();
   virtual void BeginTimeStep(long hour, long day, long month, long year);
   // Soil water of one sub-step.
@@ -72,22 +117,94 @@ public:
   virtual void WriteStorage(const std::string &fileName, bool append);
   void ReleaseMemory() override;
 
-  // --- Fields the application and the later physics use -------------------
+  // --- Settings and flags --------------------------------------------------
   int GroundwaterCoupling = 0;
-  int StateReadMode = 0;       // handed to the routing and snow ReadStorage
-  std::string StorageFileName; // state file; read from the section later
-  int HeatTransferModel = 0;   // 0: no soil heat model (pre-spin-up refused)
+  int StateReadMode = 0;       // readgrids
+  std::string StorageFileName; // state file, "<name>_<rank>"
+  int HeatTransferModel = 0;   // above 0: soil heat model on
   int SurfaceRoutingActive = 0;
   bool DumpMode = false;
   bool CloseAfterDump = false;
   bool RepairAfterDump = false;
-  bool WaterInputFromInterception = false;
+  int LakeFlowControl = 0;
+  int LakeInitMethod = 0;
   const OneBasedArray<IrrigationTableEntry> *IrrigationTable = nullptr; // not owned
 
+  // --- Configuration and derived values -------------------------------------
+  SoilConfiguration Config;
+  int MaxSoilLayers = 0;     // layers of every soil type; levels of every stack
+  int LanduseLayerCount = 1; // layers of the multilayer land use
+  std::string ProcessTag;    // "+ft,", "+ir,", "+srf1"/"+srf2,", "+dr,", "+cl,", "+po,"
+  long ExtendedFirstRow = 0; // the strip widened by one row where the raster continues
+  long ExtendedLastRow = -1;
+  bool HasControlPoint = false; // the control cell is one of this process's own cells
+
+  // --- Grids, tables and files ------------------------------------------------
+  SoilWaterLinks Links;
+  SoilWaterGrids Grids;
+  OneBasedArray<GlacierRecord> GlacierTable; // empty without a glacier grid
+  // Per statistics table (SoilStatistic order, element 0 unused) the table,
+  // null where it is not created; the substeps, thaw-depth and glacier
+  // tables beside them.
+  std::vector<std::unique_ptr<ModuleStatistic>> StatisticsTables;
+  std::unique_ptr<ModuleStatistic> SubstepsTable;
+  std::unique_ptr<ModuleStatistic> ThawDepthTable;
+  std::unique_ptr<ModuleStatistic> GlacierResizeTable;
+  // Control-point buffers in ControlPointFile order (only with HasControlPoint).
+  std::vector<ControlPointBuffer> ControlPointBuffers;
+  // Identifiers in the order the module registered them.
+  std::vector<std::string> RegisteredIdentifiers;
+
 private:
+  // The arrays when active (fatal 57 when never created), none when inactive.
+  SubbasinRunoffArrays *RunoffArrays(SubbasinRunoffArrays &arrays, const char *name);
   void CreateExchangeArrays();
+  void ReadConfiguration();
+  void ReadHeatTransfer();
+  void ReadTuning();
+  void ReadPermafrost();
+  void ReopenControlFile();
+  void CloseReopenedControlFile();
+  void DeriveLayerCounts();
+  void DeriveSoilLayerCount();
+  // Construction steps after the reading.
+  void LinkGrids();
+  void LinkLanduseLayerGrids();
+  void ScalePondingDepths();
+  void CreateStatisticsTables();
+  void CreateLateStatisticsTables();
+  void CreateGlacierResizeTable();
+  void RegisterStateGrids(int &next);
+  void RegisterRemainingGrids(int &next);
+  void ReadStateFiles();
+  void ComputeInitialState();
+  void ComputeLowerBoundaryTemperature(int &next);
+  void ComputeIrrigationGrids();
+  void ComputeDrainageLevels();
+  void RecomputeLakeCells();
+  void CreateControlPointFiles();
+  void BuildProcessTag();
+  void BuildGlacierTable();
+  void ReportStartOfRun();
+  void LinkResponseUnitGrids();
+  // Registration helpers.
+  int NextFreeEntry(int from) const;
+  void Register(int &next, const std::string &identifier, Grid *grid, Stack *stack,
+                const FileAndCode &file, long firstRow, long lastRow, int &index);
+  Grid NewGrid(long firstRow, long lastRow) const;
+  Stack NewStack(long firstRow, long lastRow) const;
+  void ResetOwnGrid(Grid &grid, double ownValue) const;
+  void ResetOwnStack(SoilStack &stack, double ownValue) const;
+  bool IsValid(long row, long column) const;
+  bool IsOwn(long row, long column) const;
+  // The soil type of a cell, null outside the table.
+  const soil_class *SoilOf(long row, long column) const;
+  template <class Body> void ForOwnCells(Body &&body) const;
+  void ReleaseOwnGrids();
 
   SubbasinRunoffArrays qg_;
+  SubbasinRunoffArrays qd_;
+  SubbasinRunoffArrays qi_;
   SubbasinRunoffArrays qbb_;
   SubbasinValues kelsqd_;
   SubbasinValues kelsqi_;
@@ -97,9 +214,14 @@ private:
   const Grid *subbasinGrid_ = nullptr;
   OneBasedArray<ZoneRecord> subbasinTable_;
   OneBasedArray<int> subbasinIndex_;
-  Grid meanTheta_;
-  int meanThetaIndex_ = 0;
   bool exchangeArraysCreated_ = false;
+  std::vector<int> ownEntries_; // registry entries to release
 };
+
+// Calls body(row, column) for every own valid cell of the strip, rows spread
+// over the OpenMP threads (spin-up units play no part here).
+template <class Body> void unsatzonmodellklasse::ForOwnCells(Body &&body) const {
+  CellIteration(StripCellsOf(*this, Links.Subbasins)).ForEachCell(body);
+}
 
 } // namespace tavro

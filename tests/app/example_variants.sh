@@ -37,13 +37,14 @@ make_variant() {
     sed -i -e 's/^nodata_value -9999$/nodata_value 1000/' \
       -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/run/zone.asc"
     sed -i -e '/^[-0-9 ]*$/ { s/\b\(100\|200\)\b/1&/g }' "$dir/run/landuse.asc"
-    sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/run/soil.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/run/soil_types.asc"
     sed -i -e 's/^\(100\|200\) \(forest_over_grass\|arable_field\) /1&/' \
       -e 's/Landuse_Layers = 30, 10;/Landuse_Layers = 1030, 1010;/' \
       -e 's/Landuse_Layers = 40, -9999;/Landuse_Layers = 1040, -9999;/' \
       -e 's/^1 3 zone codes/1001 1003 zone codes/' \
       -e 's/^\(10\|30\|40\) \(grass\|deciduous_forest\|winter_wheat\) /10&/' \
-      -e 's/^\([59]\) \(loam\|silt_loam\) /100&/' \
+      -e 's/^\([59]\) \(loam\|sandy_loam\) /100&/' \
+      -e 's/^1 2 3 subbasin codes/1001 1002 1003 subbasin codes/' \
       -e 's/^\(TG\|OL\) \([123]\) /\1 100\2 /' "$dir/run/example.ctl"
     # The zones of the output list, after its count line.
     awk '/^\[/ { list = ($1 == "[output_list]"); line = 0; print; next }

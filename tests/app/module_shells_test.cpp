@@ -20,6 +20,7 @@
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
 #include "support/diagnostics_entries.h"
+#include "support/soil_water_inputs.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,10 @@ protected:
       registry_.AddGrid(registry_.FirstFreeIndex(), identifier, &grid, nullptr, 1, identifier, 0, 1,
                         3, 4, 3, log_);
     }
+    // What an active soil-water module links: land use, evapotranspiration,
+    // soil types of a four-layer soil table.
+    soilInputs_.AddSoilModuleInputs(1, 3, 30.0, [](long, long) { return 1.0; });
+    settings_.SoilTable = &soils_;
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
@@ -83,6 +88,8 @@ protected:
   OneBasedArray<ZoneRecord> zoneTable_{2};
   Grid subbasins_{1, 3, 4, 3, log_};
   std::array<Grid, 4> snowInputs_;
+  test::RegisteredGrids soilInputs_{log_, registry_, 3, 4};
+  SoilTable soils_ = test::LoamAndSandyLoam(log_, 4);
   ModuleSettings settings_;
 };
 
@@ -93,6 +100,20 @@ constexpr const char *kSnowValues =
     "rain.asc\n0\nrain.sta 0\nsnow.asc\n0\nsnow.sta 0\ndays.asc\n0\ndays.sta 0\n"
     "age.asc\n0\nage.sta 0\nalbedo.sta 0\noutflow.asc\n0\noutflow.sta 0\nmelt.asc\n0\n"
     "melt.sta 0\nsolid.asc\n0\nliquid.asc\n0\nstorage.sta 0\ntotal.asc\n0\n0\n";
+
+// The soil-water section of the subbasins 4 and 9.
+test::SoilSectionText SoilWaterValues(int flowControl) {
+  test::SoilSectionText s;
+  s.flowControl = flowControl;
+  s.timeStep = 60;
+  s.codeRow = "4 9";
+  s.valueRows = {"1 1", "1 1", "1 1", "20 20", "1 1", "0 0"};
+  return s;
+}
+
+std::string SoilWaterSection(int flowControl) {
+  return test::SoilSection(SoilWaterValues(flowControl));
+}
 
 using Factory = std::function<std::unique_ptr<teilmodellklasse>(int &, const ModuleSettings &)>;
 
@@ -113,7 +134,8 @@ std::vector<ShellCase> Shells() {
       {"unsatzon_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<unsatzonmodellklasse>(e, s, nullptr, 2);
-       }},
+       },
+       test::SoilSectionValues(SoilWaterValues(1))},
       {"SurfaceRoutingModel",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<surfaceroutingclass>(e, s, 2);
@@ -288,10 +310,10 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 }
 
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
-  test::WriteFixture(kControl,
-                     Section("unsatzon_model", 1, 60) + Section("SurfaceRoutingModel", 1, 60) +
-                         Section("irrigation", 1, 60) + Section("groundwater_flow", 1, 60) +
-                         Section("routing_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
+                                   Section("irrigation", 1, 60) +
+                                   Section("groundwater_flow", 1, 60) +
+                                   Section("routing_model", 1, 60));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 2);
   ModuleSettings soilZones = settings_;
@@ -315,7 +337,8 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   EXPECT_NE(soil.GetQg(), soil.GetQBb());
   const int meanTheta = registry_.FindGrid("MeanThetaInRootZone", false);
   ASSERT_GT(meanTheta, 0);
-  EXPECT_EQ((*registry_[meanTheta].Data)[3][4], 0.0);
+  EXPECT_EQ((*registry_[meanTheta].Data)[1][1], 0.0);
+  EXPECT_EQ((*registry_[meanTheta].Data)[3][4], -9999.0); // outside the subbasins
 
   surface.SetQBb(soil.GetQBb());
   surface.SetKelsqd(soil.GetKelsqd());
@@ -343,7 +366,7 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
 
 TEST_F(ModuleShellsTest, ActiveSoilWaterNeedsItsZoneGrid) {
   registry_.ReleaseGrid(3);
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1));
   int error = 0;
   EXPECT_EQ(test::ExitCodeOf([&] { unsatzonmodellklasse soil(error, settings_, nullptr, 1); }), 33);
   EXPECT_EQ(error, 33);
@@ -367,9 +390,9 @@ TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
 }
 
 TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
-  test::WriteFixture(
-      kControl, Section("unsatzon_model", 1, 60) + Section("SurfaceRoutingModel", 1, 60) +
-                    Section("snow_model", 1, 60) + kSnowValues + Section("routing_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
+                                   Section("snow_model", 1, 60) + kSnowValues +
+                                   Section("routing_model", 1, 60));
   const std::string state = "state.ska";
   test::WriteFixture(state, "left over from an earlier run\n");
   int error = 0;
@@ -401,8 +424,7 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
 }
 
 TEST_F(ModuleShellsTest, StateIsOnlyWrittenByModulesMarkedInitialised) {
-  test::WriteFixture(kControl,
-                     Section("unsatzon_model", 1, 60) + Section("snow_model", 1, 60) + kSnowValues);
+  test::WriteFixture(kControl, SoilWaterSection(1) + Section("snow_model", 1, 60) + kSnowValues);
   const std::string state = "state.ska";
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 1);
@@ -433,7 +455,7 @@ TEST_F(ModuleShellsTest, RoutingStateThatDoesNotOpenIsFatal) {
 }
 
 TEST_F(ModuleShellsTest, PreSpinUpNeedsTheHeatTransferModel) {
-  test::WriteFixture(kControl, Section("unsatzon_model", 1, 60));
+  test::WriteFixture(kControl, SoilWaterSection(1));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 1);
   int thrown = 0;

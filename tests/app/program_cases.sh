@@ -136,6 +136,13 @@ example_np1 | example_np3)
   expect_console "Code replacement in MultiLayer-Landuse 1: changed Layer-Code #1 from 30 to 2"
   expect_console "9 replaced by 2 ..."
   expect_console "ranking zones from zone.asc for unsatzon_model"
+  # The soil water's initial state: equilibrium above a water table in layer 6.
+  grep -q -F "soil water content (for control point r=5 c=3) at model-start: 563.135906 mm" \
+    modell_0.log || fail "modell_0.log lacks the control cell's soil water"
+  grep -q -F "mean soil water content for all cells at model-start: 0.513279 m^3/m^2" \
+    modell_0.log || fail "modell_0.log lacks the mean soil water"
+  grep -q -P '^YY\tMM\tDD\tHH\ttheta\[5\]\[3\]\[1\]\t\[2\]\t' soil_theta.txt ||
+    fail "soil_theta.txt has no header"
   expect_console "number inbetween areas (routings)    : 2"
   expect_console "number of inflows              (ZL)  : 1"
   expect_console "reading routing description 2"
@@ -175,7 +182,10 @@ example_same_output_np1_np3)
   # Record numbers, no land-use or soil codes, in the renumbered grids.
   grep -q -P '(^|\t)(100|200|5|9)(\t|$)' ../np1/landuse_records.asc ../np1/soil_records.asc &&
     fail "a renumbered grid holds a code of its table"
-  skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  # The time-stamped log and the state files of the other processes aside.
+  skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*|modell_0\.log|soil_state\.txt_[12])$'
+  [ "$(grep model-start ../np1/modell_0.log)" = "$(grep model-start modell_0.log)" ] ||
+    fail "the start-of-run soil water differs between 1 and 3 processes"
   np1_files=$(cd ../np1 && ls | grep -v -E "$skip")
   np3_files=$(ls | grep -v -E "$skip")
   [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
@@ -393,7 +403,8 @@ zone_nodata_same_output)
   # are the example's, those of the nodata-1000 grid name the codes 1001 to
   # 1003 (and count every height, all below 1000, as a hole).
   source "$(dirname "${BASH_SOURCE[0]}")/example_variants.sh"
-  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*)$'
+  # The time-stamped log and the state files of the processes other than 0 aside.
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*|modell_0\.log|soil_state\.txt_[12])$'
   outputs() { (cd "$1" && ls | grep -v -E "$skip"); }
   for name in example zone_nodata_zero zone_nodata_thousand; do
     for np in 1 2 3; do

@@ -1,0 +1,144 @@
+// Test fixture of the soil-water module on a small catchment divided over
+// the processes of the test job: three subbasins (codes 1, 2 and 3 in rows
+// 1-2, 3-4 and 5-6 of a 6 x 5 raster, two corner cells outside), loam in
+// subbasins 1 and 2 and sandy loam in 3 (ten layers of 0.15 m), the set-up
+// and land-surface grids the module links (rank 0 holds them for the whole
+// raster, the others for their strip and its halo rows), and the module
+// built from a control file that the test writes.
+#pragma once
+
+#include "kernel/diagnostics_log.h"
+#include "kernel/grid_registry.h"
+#include "kernel/module_settings.h"
+#include "raster/decomposed_raster.h"
+#include "raster/mpi_decomposition.h"
+#include "raster/statistics_registry.h"
+#include "soil/unsatzon_model.h"
+#include "support/diagnostics_entries.h"
+#include "support/soil_water_inputs.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavro::test {
+
+inline constexpr long kSoilRows = 6;
+inline constexpr long kSoilColumns = 5;
+inline constexpr double kSoilNoData = -9999.0;
+inline constexpr const char *kSoilControl = "control.txt_0.$$$";
+
+inline double SoilSubbasin(long r, long c) {
+  if ((r == 1 && c == 1) || (r == 6 && c == 5))
+    return kSoilNoData;
+  return static_cast<double>((r + 1) / 2);
+}
+
+inline double SoilElevation(long r, long c) { return 1000.0 - 10.0 * r - c; }
+
+class SoilModuleTest : public testing::Test {
+protected:
+  void SetUp() override {
+    Grid whole;
+    decomposition_ = DecomposeRaster(
+        whole, kSoilColumns, kSoilRows, kSoilNoData,
+        [](int r, int c) { return SoilSubbasin(r, c) != kSoilNoData; }, log_);
+    held_ = decomposition_.HeldRows();
+    grids_.Add("zone", held_.first, held_.last, SoilSubbasin);
+    grids_.Add("elevation", held_.first, held_.last, SoilElevation);
+    AddGrid("zonegrid_soilmodel", SoilSubbasin);
+    AddGrid("RelCellArea",
+            [](long r, long c) { return SoilSubbasin(r, c) == kSoilNoData ? -9999.0 : 1.0; });
+    grids_.AddSoilModuleInputs(held_.first, held_.last, 30.0,
+                               [](long r, long) { return r >= 5 ? 2.0 : 1.0; });
+    soils_ = LoamAndSandyLoam(log_, 10);
+
+    zoneIndex_ = OneBasedArray<int>(3, 0);
+    zoneTable_ = OneBasedArray<ZoneRecord>(3);
+    settings_.Log = &log_;
+    settings_.Statistics = &statistics_;
+    settings_.ControlFileName = kSoilControl;
+    settings_.Registry = &registry_;
+    settings_.ZoneIndex = &zoneIndex_; // the module ranks its own subbasins
+    settings_.ZoneTable = &zoneTable_;
+    settings_.ZoneCount = 3;
+    settings_.MaxZoneCode = 3;
+    settings_.NCols = kSoilColumns;
+    settings_.NRows = kSoilRows;
+    settings_.FirstRow = static_cast<int>(decomposition_.strip.first);
+    settings_.LastRow = static_cast<int>(decomposition_.strip.last);
+    settings_.RowRanges = &decomposition_.rowRanges;
+    settings_.Halo.Decomposition = &decomposition_;
+    settings_.CellCounts = &decomposition_.cellCounts;
+    settings_.XllCorner = 0.0;
+    settings_.YllCorner = 0.0;
+    settings_.CellSize = 1000.0;
+    settings_.NoData = kSoilNoData;
+    settings_.HourDivisor = 1;
+    settings_.EndDate = ModelDate{0, 28, 1, 2012};
+    settings_.SoilTable = &soils_;
+  }
+
+  // A set-up grid over the rows this process holds.
+  Grid &AddGrid(const std::string &identifier, const std::function<double(long, long)> &value) {
+    return grids_.Add(identifier, held_.first, held_.last, value);
+  }
+
+  std::unique_ptr<unsatzonmodellklasse>
+  Build(const std::string &control,
+        const OneBasedArray<IrrigationTableEntry> *irrigation = nullptr) {
+    // Every process is done with the file of the last build before it changes.
+    MPI_Barrier(MPI_COMM_WORLD);
+    WriteFixture(kSoilControl, control);
+    int error = 0;
+    testing::internal::CaptureStdout();
+    try {
+      auto module = std::make_unique<unsatzonmodellklasse>(error, settings_, irrigation, 1);
+      testing::internal::GetCapturedStdout();
+      return module;
+    } catch (...) {
+      testing::internal::GetCapturedStdout();
+      throw;
+    }
+  }
+
+  // The exit code the construction ends with on this process, -1 when built.
+  int Failure(const std::string &control,
+              const OneBasedArray<IrrigationTableEntry> *irrigation = nullptr) {
+    return ExitCodeOf([&] { Build(control, irrigation); });
+  }
+
+  bool Own(long r, long c) const {
+    return decomposition_.regions.HasRow(r) && decomposition_.regions[r][c] == Rank();
+  }
+
+  const Grid &Registered(const char *identifier) const {
+    return *registry_[registry_.FindGrid(identifier, false)].Data;
+  }
+
+  DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  MpiDecomposition decomposition_;
+  StripRows held_;
+  GridRegistry registry_;
+  StatisticsRegistry statistics_;
+  RegisteredGrids grids_{log_, registry_, kSoilRows, kSoilColumns};
+  SoilTable soils_;
+  OneBasedArray<int> zoneIndex_;
+  OneBasedArray<ZoneRecord> zoneTable_;
+  ModuleSettings settings_;
+};
+
+// The section with three subbasins, each with values of its own.
+inline SoilSectionText ThreeSubbasins() {
+  SoilSectionText s;
+  s.codeRow = "1 2 3";
+  s.valueRows = {"1 2 3", "10 20 30", "0.5 0.5 0.5", "20 20 20", "1 1 1", "0 0 0"};
+  return s;
+}
+
+} // namespace tavro::test
