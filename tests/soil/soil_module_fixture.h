@@ -10,7 +10,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "raster/decomposed_raster.h"
+#include "support/decomposed_raster.h"
 #include "raster/mpi_decomposition.h"
 #include "raster/statistics_registry.h"
 #include "soil/unsatzon_model.h"
