@@ -10,6 +10,7 @@
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/interpolation/thiessen.h"
 #include "raster/mpi_decomposition.h"
+#include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"
 
@@ -41,35 +42,15 @@ double ZoneCode(long r, long c) {
 }
 double Elevation(long r, long c) { return 300.0 + 40.0 * r + 15.0 * c; }
 
-struct Station {
-  double x, y, z;
-};
-const std::vector<Station> kStations = {
+const std::vector<MeshStation> kStations = {
     {250.0, 4200.0, 450.0}, {3100.0, 3900.0, 800.0}, {1700.0, 900.0, 620.0}, {600.0, 300.0, 700.0}};
 const std::vector<std::vector<double>> kDays = {
     {1.5, 4.0, -2.0, 3.25}, {0.0, 12.5, 7.0, -99999.0}, {5.0, 5.0, 5.0, 5.0}};
 
-// The station file of the given days (the gradients of method 6 repeat the
-// stations with other values).
-std::string StationFile(const std::vector<std::vector<double>> &days = kDays) {
-  std::ostringstream text;
-  text << "title\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.z;
-  text << "\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.x;
-  text << "\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.y;
-  text << "\nYY MM DD HH a b c d\n";
-  for (std::size_t d = 0; d < days.size(); ++d) {
-    text << "2001 3 " << d + 1 << " 0";
-    for (const double v : days[d])
-      text << " " << v;
-    text << "\n";
-  }
-  return text.str();
+// The station file of the given days from 1 March 2001 (the gradients of
+// method 6 repeat the stations with other values).
+std::string FourStations(const std::vector<std::vector<double>> &days = kDays) {
+  return StationFile(kStations, days, 3, 1);
 }
 
 std::string Section(int method, const std::string &methodLine,
@@ -113,10 +94,10 @@ class MeteointerpolMpiTest : public testing::Test {
 protected:
   void SetUp() override {
     test::WriteFixture(kSpeedFactorFileName, "1\n");
-    test::WriteFixture("stations.dat", StationFile());
-    test::WriteFixture("gradients.dat", StationFile({{-0.004, 0.001, -0.006, 0.0},
-                                                     {0.002, -0.003, 0.0, 0.001},
-                                                     {-0.0065, -0.0065, -0.0065, -0.0065}}));
+    test::WriteFixture("stations.dat", FourStations());
+    test::WriteFixture("gradients.dat", FourStations({{-0.004, 0.001, -0.006, 0.0},
+                                                      {0.002, -0.003, 0.0, 0.001},
+                                                      {-0.0065, -0.0065, -0.0065, -0.0065}}));
     test::WriteFixture("reg.txt", kRegressionFile);
     test::WriteFixture("A.asc", ListedGrid(10.0));
     test::WriteFixture("B.asc", ListedGrid(50.0));
