@@ -7,7 +7,6 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "meteo/interpolation/inverse_distance.h"
 #include "meteo/meteointerpol.h"
 #include "station_file_fixture.h"
 #include "support/setup_grids.h"
@@ -73,32 +72,6 @@ inline std::string Stations(const std::vector<std::string> &rows) {
   for (const auto &row : rows)
     text += row + "\n";
   return text;
-}
-
-// The values of f at the stations.
-template <class F>
-std::vector<double> AtStations(const std::vector<MeshStation> &stations, const F &f) {
-  std::vector<double> values;
-  for (const auto &s : stations)
-    values.push_back(f(s.x, s.y));
-  return values;
-}
-
-// Plain inverse distance weighting (p = 2, the fixture's radius of 50 km)
-// with the nodata bound N.
-inline double InverseDistanceOf(const std::vector<MeshStation> &stations,
-                                const std::vector<double> &values, double x, double y,
-                                double nodata = 9999.0) {
-  std::vector<double> xs, ys, work(stations.size());
-  for (const auto &st : stations) {
-    xs.push_back(st.x);
-    ys.push_back(st.y);
-  }
-  interpolation::InverseDistanceSettings idw;
-  idw.MaxDistance = 50000.0 * 50000.0;
-  idw.ValidFrom = -nodata;
-  idw.Missing = -nodata - 1.0;
-  return interpolation::InverseDistance(xs, ys, values, work, x, y, idw);
 }
 
 // An ASCII grid of the test raster with one value everywhere.

@@ -142,6 +142,14 @@ TEST_F(SplineMethodsTest, ResidualsPlusGradientsTimesElevation) {
         EXPECT_EQ(cell, residual + gradient * z) << r << " " << c;
       }
     }
+  // The value at a point is the nearest station's residual.
+  std::vector<double> work(12), xs, ys;
+  for (const auto &s : kRegular) {
+    xs.push_back(s.x);
+    ys.push_back(s.y);
+  }
+  EXPECT_EQ(variable->ValueAtPoint(work, 4100, 6100, 700.0),
+            interpolation::Thiessen(xs, ys, residuals, work, 4100, 6100, -9999.0, -10000.0));
   // The linearised standard atmosphere of the example: constant residuals
   // and gradients; the residual spline holds the constant inside the mesh.
   variable->ReadNextData();
@@ -157,11 +165,6 @@ TEST_F(SplineMethodsTest, ResidualsPlusGradientsTimesElevation) {
       else
         EXPECT_LT(spline, -9999.0);
     }
-  std::vector<double> work(12), xs, ys;
-  for (const auto &s : kRegular) {
-    xs.push_back(s.x);
-    ys.push_back(s.y);
-  }
   EXPECT_EQ(variable->ValueAtPoint(work, 4100, 6100, 700.0), 1013.25);
 }
 

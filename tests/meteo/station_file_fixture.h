@@ -1,6 +1,9 @@
-// Station data files written by the interpolator tests: the title, the
-// altitude, x and y lines and the names line, then one row per day.
+// Station data files written by the interpolator tests (the title, the
+// altitude, x and y lines and the names line, then one row per day), and
+// reference values computed directly from the stations.
 #pragma once
+
+#include "meteo/interpolation/inverse_distance.h"
 
 #include <sstream>
 #include <string>
@@ -37,6 +40,32 @@ inline std::string StationFile(const std::vector<MeshStation> &stations,
     text << "\n";
   }
   return text.str();
+}
+
+// The values of f at the stations.
+template <class F>
+std::vector<double> AtStations(const std::vector<MeshStation> &stations, const F &f) {
+  std::vector<double> values;
+  for (const auto &s : stations)
+    values.push_back(f(s.x, s.y));
+  return values;
+}
+
+// Plain inverse distance weighting (p = 2, by default the interpolator
+// fixture's radius of 50 km) with the nodata bound N.
+inline double InverseDistanceOf(const std::vector<MeshStation> &stations,
+                                const std::vector<double> &values, double x, double y,
+                                double nodata = 9999.0, double radius = 50000.0) {
+  std::vector<double> xs, ys, work(stations.size());
+  for (const auto &st : stations) {
+    xs.push_back(st.x);
+    ys.push_back(st.y);
+  }
+  interpolation::InverseDistanceSettings idw;
+  idw.MaxDistance = radius * radius;
+  idw.ValidFrom = -nodata;
+  idw.Missing = -nodata - 1.0;
+  return interpolation::InverseDistance(xs, ys, values, work, x, y, idw);
 }
 
 } // namespace tavro
