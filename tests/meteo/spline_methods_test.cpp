@@ -301,6 +301,11 @@ TEST_F(SplineMethodsTest, EqualAbscissaeAreFatal) {
       log_, "temperature", SplineMesh{&x, &y, 2, 2, 4000.0, 3000.0},
       SplineModelRaster{&setup_.coordX, &setup_.coordY, cells, 0.0, 0.0, 1000.0, -9999.0, 0.0},
       interpolation::ValueBounds{-9999.0, -10000.0});
+  // Points turn about the raster's lower-left corner by minus the angle.
+  double px = 1000.0, py = 0.0;
+  splines.RotatePoint(px, py, interpolation::kQuarterTurn);
+  EXPECT_NEAR(px, 0.0, 1e-9);
+  EXPECT_NEAR(py, -1000.0, 1e-9);
   EXPECT_EQ(test::ExitCodeOf([&] { splines.Prepare(z, z2); }), 82);
   EXPECT_TRUE(test::Logged("FATAL: The two input coordinates 4000 (index 1) \nand 4000 (index 2) "
                            "for the 1-D-Splineevaluation are the same!\n"));
