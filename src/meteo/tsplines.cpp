@@ -159,6 +159,8 @@ void TSplines::EvaluateGrid(const Grid &Z, const Grid &Z2, Grid &result) {
 }
 
 void TSplines::ColumnPass(const Grid &Z, const Grid &Z2) {
+  if (nodeY_.empty())
+    return;
   const auto n = static_cast<std::size_t>(mesh_.Columns);
   const std::size_t last = nodeY_.size() - 1;
   for (long j = 1; j <= mesh_.Columns; ++j) {
