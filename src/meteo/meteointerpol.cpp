@@ -450,11 +450,11 @@ void meteointerpol::ReleaseMemory() {
   if (!released_) {
     Log->Entry(Concat("DEBUG: deleting interpolator for ", ModuleName, DiagnosticsLog::EndToken));
     entries_.ReleaseAll();
+    splines_.reset(); // before the grids it refers to
     scenarioGrid_ = Grid();
     result_ = Grid();
     rotatedCoordX_ = Grid();
     rotatedCoordY_ = Grid();
-    splines_.reset();
     mesh_ = StationMesh{};
     splineGrid_ = Grid();
     secondSplineGrid_ = Grid();

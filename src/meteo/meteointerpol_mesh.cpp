@@ -90,9 +90,20 @@ void meteointerpol::StationMeshToGrid(int file) {
     secondSplineGrid_.Fill(missing);
   }
   LinkRegions();
-  SplineMesh mesh{&mesh_.X, &mesh_.Y, rows, meshColumns, Spacing.Horizontal, Spacing.Vertical};
-  SplineModelRaster raster{searchX_, searchY_, CellsOfThisProcess(), XllCorner, YllCorner,
-                           CellSize, NoData,   AnisotropySlope};
+  const SplineMesh mesh{.NodeX = &mesh_.X,
+                        .NodeY = &mesh_.Y,
+                        .Rows = rows,
+                        .Columns = meshColumns,
+                        .DX = Spacing.Horizontal,
+                        .DY = Spacing.Vertical};
+  const SplineModelRaster raster{.CellX = searchX_,
+                                 .CellY = searchY_,
+                                 .Cells = CellsOfThisProcess(),
+                                 .Xll = XllCorner,
+                                 .Yll = YllCorner,
+                                 .CellSize = CellSize,
+                                 .NoData = NoData,
+                                 .Slope = AnisotropySlope};
   splines_ = std::make_unique<TSplines>(*Log, ModuleName, mesh, raster, Bounds());
 }
 
