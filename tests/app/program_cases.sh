@@ -151,6 +151,13 @@ example_np1 | example_np3)
   # Every day closes with the land-use parameters of that day.
   [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
   expect_console "actual parameters 28.1.2012 0. h"
+  # The air pressure, splined on its mesh of 3 x 3 points (method 8): the
+  # linearised standard atmosphere 1013.25 - 0.12 z hPa on every cell.
+  paste <(tail -n +7 air_pressure.mit | tr -s ' \t' '\n' | grep -v '^$') \
+        <(tail -n +7 elevation.asc | tr -s ' \t' '\n' | grep -v '^$') |
+    awk '$1 != -9999 { d = $1 - (1013.25 - 0.12 * $2); if (d < -0.005 || d > 0.005) bad = 1; ++n }
+         END { exit bad || n != 114 }' ||
+    fail "air_pressure.mit is not 1013.25 - 0.12 z on every cell"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
