@@ -27,6 +27,7 @@
 #include "landsurface/snow/snow_pack.h"
 #include "landsurface/snow_section.h"
 #include "raster/module_statistic.h"
+#include "raster/zone_reduction.h"
 
 #include <array>
 #include <memory>
@@ -338,6 +339,10 @@ private:
       snowWithoutGlaciersTable_, firnTable_, massBalanceTable_, massBalanceGlacierTable_,
       thawDepthTable_;
   std::vector<StatisticsCell> glacierCells_; // with their subbasin zones
+  // The melt of ice, firn and snow on ice per subbasin 0..n in this step,
+  // weighted as the statistics weigh it, summed exactly: the reservoirs'
+  // inflow, whether or not the statistics are written.
+  std::array<std::vector<ExactZoneSums>, 3> glacierMelt_;
 
   // Last: released first, before the grids the entries point at.
   RegistryEntries entries_;

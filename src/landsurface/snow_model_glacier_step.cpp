@@ -195,15 +195,35 @@ void schneemodellklasse::AddGlacierStatistics() {
     (*table)->AddValue(cell.row, cell.column, cell.zone, value, v);
     (*table)->AddValue(cell.row, cell.column, cell.zone, 0.0, 1.0 - v);
   };
+  for (std::vector<ExactZoneSums> &sums : glacierMelt_)
+    sums.assign(static_cast<std::size_t>(subbasinCount_) + 1, ExactZoneSums{});
+  // The reservoirs' inflow: a value on the share v, 0 on the rest.
+  const auto inflow = [this](std::vector<ExactZoneSums> &sums, const StatisticsCell &cell,
+                             double value, double v) {
+    if (cell.zone < 0 || static_cast<std::size_t>(cell.zone) >= sums.size())
+      return;
+    ExactZoneSums &zone = sums[static_cast<std::size_t>(cell.zone)];
+    double weight = 1.0;
+    if (CellWeights != nullptr && CellWeights->HasRow(cell.row) &&
+        (*CellWeights)[cell.row][cell.column] > zonalstatistic::WeightNoData)
+      weight = (*CellWeights)[cell.row][cell.column];
+    zone.n.Add(1.0);
+    zone.RelCellSum.Add(weight);
+    zone.sx.Add(value * weight * v);
+  };
   for (const StatisticsCell &cell : glacierCells_) {
     const long r = cell.row;
     const long c = cell.column;
     const double v = std::clamp((*glacierGrid_)[r][c], 0.0, 1.0);
     const double firn = firnTotal_.grid[r][c] > 0.0 ? 1.0 : 0.0;
     const double snowMelt = meltOnGlacier_.grid[r][c];
-    add(firnMeltTable_, cell, firnMelt_.grid[r][c] + firn * snowMelt, v);
-    add(iceMeltTable_, cell, iceMelt_.grid[r][c], v);
-    add(snowMeltTable_, cell, (1.0 - firn) * snowMelt, v);
+    const std::array<double, 3> melt{iceMelt_.grid[r][c], firnMelt_.grid[r][c] + firn * snowMelt,
+                                     (1.0 - firn) * snowMelt};
+    for (std::size_t k = 0; k < melt.size(); ++k)
+      inflow(glacierMelt_[k], cell, melt[k], v);
+    add(firnMeltTable_, cell, melt[1], v);
+    add(iceMeltTable_, cell, melt[0], v);
+    add(snowMeltTable_, cell, melt[2], v);
     if (!dynamic)
       continue;
     add(firnTable_, cell, firnTotal_.grid[r][c], v);
@@ -227,19 +247,18 @@ void schneemodellklasse::AddGlacierStatistics() {
 // reservoirs; their outflow, in mm over the subbasin, replaces the
 // subbasin's runoff before the soil-water module adds its own.
 void schneemodellklasse::GlacierReservoirs() {
+  for (std::vector<ExactZoneSums> &sums : glacierMelt_)
+    MPIReduceExactZones(sums);
   if (MPIRank == 0) {
-    const std::span<ZoneRecord> ice = (*iceMeltTable_)->Zones();
-    const std::span<ZoneRecord> firn = (*firnMeltTable_)->Zones();
-    const std::span<ZoneRecord> snowOnIce = (*snowMeltTable_)->Zones();
-    const auto mean = [](const std::span<ZoneRecord> zones, std::size_t j) {
-      if (j >= zones.size() || zones[j].RelCellSum == 0.0)
-        return 0.0;
-      return zones[j].sx / zones[j].RelCellSum;
+    const auto &[ice, firn, snowOnIce] = glacierMelt_;
+    const auto mean = [](const std::vector<ExactZoneSums> &sums, std::size_t j) {
+      const double weight = sums[j].RelCellSum.ToDouble();
+      return weight != 0.0 ? sums[j].sx.ToDouble() / weight : 0.0;
     };
     for (int j = 1; j <= subbasinCount_; ++j) {
       const auto k = static_cast<std::size_t>(j);
-      const double weight = k < ice.size() ? ice[k].RelCellSum : 0.0;
-      const double count = k < ice.size() ? ice[k].n : 0.0;
+      const double weight = ice[k].RelCellSum.ToDouble();
+      const double count = ice[k].n.ToDouble();
       if (!glacierSubbasins_[k].HasGlacier) {
         (*totalMeltTable_)->AddValue(0, 0, j, 0.0, weight);
         continue;
