@@ -225,3 +225,24 @@ TEST(GlacierMelt, YearlyUpdateTurnsTheGlacierSnowIntoFirn) {
 
 } // namespace
 } // namespace tavro::glacier
+
+namespace tavro::glacier {
+namespace {
+
+TEST(GlacierMelt, YearlyUpdateIsDueAtTheEndOfTheEvaluationDay) {
+  struct Case {
+    long day, month, hour;
+    double minutes, hoursToEnd;
+    bool due;
+  };
+  // The data stamp is the start of the step (hours to the interval end = the step).
+  for (const Case &c : {Case{30, 9, 23, 60.0, 1.0, true}, Case{30, 9, 22, 60.0, 1.0, false},
+                        Case{30, 9, 0, 1440.0, 24.0, true}, Case{29, 9, 0, 1440.0, 24.0, false},
+                        Case{30, 8, 0, 1440.0, 24.0, false}, Case{30, 9, 12, 720.0, 12.0, true},
+                        Case{30, 9, 0, 720.0, 12.0, false}})
+    EXPECT_EQ(YearlyUpdateDue(c.day, c.month, c.hour, c.minutes, c.hoursToEnd, 30, 9), c.due)
+        << c.day << "." << c.month << " " << c.hour << " h, " << c.minutes << " min";
+}
+
+} // namespace
+} // namespace tavro::glacier

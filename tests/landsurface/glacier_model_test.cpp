@@ -289,6 +289,49 @@ TEST_F(GlacierModuleTest, ReservoirsReplaceTheRunoffOfGlacierSubbasinsOnly) {
   EXPECT_FALSE(share[2].HasGlacier);
 }
 
+TEST_F(GlacierModuleTest, YearlyUpdateTurnsSnowIntoFirnAndNewGlaciers) {
+  AddWeather(-5.0, 0.0);
+  AddDynamicGrids();
+  auto module = Build(IceFirnText{});
+  const auto set = [&](const char *id, long r, long c, double value) {
+    if (Module(*module, id).HasRow(r))
+      Module(*module, id)[r][c] = value;
+  };
+  // A glacier-free cell of subbasin 2 with 1400 mm, next to glacier 6.
+  for (const char *id : {"snowstorage_solid", "snow_storage_total"})
+    set(id, 2, 4, 1400.0);
+  // Snow on the glacier pack of a glacier cell becomes its top firn layer.
+  for (const char *id : {"SolidSnowStorage_onGlacier", "TotalSnowStorage_onGlacier"})
+    set(id, 1, 1, 80.0);
+  module->ComputeTimeStep(0, 29, 9, 2012);
+  EXPECT_FALSE(Logged("INFO: yearly update of the dynamic glaciers"));
+  module->ComputeTimeStep(0, 30, 9, 2012);
+  EXPECT_TRUE(Logged("INFO: yearly update of the dynamic glaciers on 30.9.2012"));
+  if (catchment_.Owns(2, 4)) {
+    EXPECT_EQ(Module(*module, "snow_storage_total")[2][4], 1000.0);
+    // Its 2600 mm of mass balance let glacier 6 grow a little beyond 0.25.
+    EXPECT_GT(Module(*module, "GlacierizedCells")[2][4], 0.25);
+    EXPECT_LT(Module(*module, "GlacierizedCells")[2][4], 0.3);
+    EXPECT_EQ(Module(*module, "GlacierCodes")[2][4], 6.0) << "joins its neighbour";
+    EXPECT_EQ(module->FirnStack()[2][4][1], 2600.0);
+    EXPECT_EQ(Module(*module, "firn_WE_stack")[2][4], 2600.0);
+    EXPECT_EQ(Module(*module, "GlacierMassBalance")[2][4],
+              Module(*module, "OldGlacierMassBalance")[2][4]);
+  }
+  if (catchment_.Owns(1, 1)) {
+    EXPECT_EQ(module->FirnStack()[1][1][1], 80.0);
+    EXPECT_EQ(module->FirnStack()[1][1][2], 50.0);
+    EXPECT_EQ(module->FirnStack()[1][1][0], 80.0 + 3 * 50.0);
+    EXPECT_EQ(Module(*module, "TotalSnowStorage_onGlacier")[1][1], 0.0);
+  }
+  // The new glacier cell counts in its subbasin from now on.
+  const Grid &fraction = Module(*module, "GlacierizedCells");
+  if (fraction.HasRow(1) && fraction.HasRow(3))
+    EXPECT_DOUBLE_EQ(module->GlacierSubbasins()[2].Glacierized,
+                     fraction[1][3] + fraction[1][4] + fraction[2][3] + fraction[2][4] +
+                         fraction[3][3]);
+}
+
 // --- Permafrost ------------------------------------------------------------------------
 
 TEST_F(GlacierModuleTest, ThawDepthFollowsTheSnowFreeDays) {
