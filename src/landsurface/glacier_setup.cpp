@@ -209,7 +209,7 @@ void schneemodellklasse::RegisterDynamicGlacierGrids() {
     InitialFirn();
   }
   const int stackIndex = Registry->FirstFreeIndex();
-  AddGrid(stackIndex, s.FirnStack.FileName, &firnTotal_.grid, &firnStack_, s.FirnLevels + 1,
+  AddGrid(stackIndex, s.FirnStack.FileName, &firnTotal_.grid, &firnStack_, glacier_.FirnLevels,
           "firn_WE_stack", s.FirnStack.Writecode, firnTotal_.grid.FirstRow(),
           firnTotal_.grid.LastRow());
   entries_.Add(stackIndex);
