@@ -19,12 +19,7 @@ case $variant in
 "") ;;
 spin-up) cat "$here/spin-up.section" >>example.ctl ;;
 coupling) cat "$here/coupling.section" >>example.ctl ;;
-glacier)
-  cat "$here/glacier.section" >>example.ctl
-  sed -i -e 's/^10 number of standard grids/12 number of standard grids/' \
-    -e '/^surface_storage.asc SurfStorSiltingUp/a glacier_fraction.asc GlacierizedCells fillcode = 0 writecode = 3 outname = glacier_fraction_end.asc\nglacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 outname = glacier_codes_end.asc' \
-    -e '/^\[SiltingUpModel\]/{n;s/^1 flow control parameter/0 flow control parameter/}' example.ctl
-  ;;
+glacier) bash "$here/glacier-variant.sh" example.ctl ;;
 *) echo "unknown variant $variant (spin-up, coupling or glacier)" >&2; exit 2 ;;
 esac
 set +e
