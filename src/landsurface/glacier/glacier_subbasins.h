@@ -6,6 +6,7 @@
 
 #include "kernel/grid.h"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <vector>
@@ -14,6 +15,8 @@ namespace tavro::glacier {
 
 struct GlacierSubbasinRecord {
   bool HasGlacier = false;
+  // Named, so that records compare equal byte by byte on every process.
+  std::array<unsigned char, 7> Padding{};
   double Glacierized = 0.0;   // sum of the glacierized shares of the cells
   double Unglacierized = 0.0; // sum of the glacier-free shares
 };
