@@ -201,7 +201,8 @@ void schneemodellklasse::RegisterDynamicGlacierGrids() {
     CheckFirnLevels(*this, glacier_.FirnLevels);
     firnTotal_.grid = Grid(moduleFirstRow_, moduleLastRow_, NCols, NRows, *Log);
     firnTotal_.grid.Fill(NoData);
-    for (long r = FirstRow; r <= LastRow; ++r)
+    // All rows the stack holds: rank 0 builds its glacier list from them.
+    for (long r = moduleFirstRow_; r <= moduleLastRow_; ++r)
       if (firnStack_.HasRow(r))
         for (long c = 1; c <= NCols; ++c)
           firnTotal_.grid[r][c] = firnStack_[r][c][0];

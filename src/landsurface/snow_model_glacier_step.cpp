@@ -267,13 +267,9 @@ void schneemodellklasse::GlacierReservoirs() {
       double &qIce = reservoirs_.Ice[k];
       double &qFirn = reservoirs_.Firn[k];
       double &qSnow = reservoirs_.Snow[k];
-      if (z > 0.0) {
-        qIce = glacier::LinearReservoir(qIce, mean(ice, k) / z, glacier_.kice_els);
-        qFirn = glacier::LinearReservoir(qFirn, mean(firn, k) / z, glacier_.kfirn_els);
-        qSnow = glacier::LinearReservoir(qSnow, mean(snowOnIce, k) / z, glacier_.ksnow_els);
-      } else {
-        qIce = qFirn = qSnow = 0.0;
-      }
+      qIce = glacier::GlacierReservoir(qIce, mean(ice, k), z, glacier_.kice_els);
+      qFirn = glacier::GlacierReservoir(qFirn, mean(firn, k), z, glacier_.kfirn_els);
+      qSnow = glacier::GlacierReservoir(qSnow, mean(snowOnIce, k), z, glacier_.ksnow_els);
       // In mm over the whole subbasin.
       const double runoff = weight > 0.0 ? (qIce + qFirn + qSnow) * z * count / weight : 0.0;
       (*totalMeltTable_)->AddValue(0, 0, j, runoff, weight);

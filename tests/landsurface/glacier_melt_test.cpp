@@ -136,6 +136,11 @@ TEST(GlacierMelt, ReservoirFollowsTheAnalyticResult) {
     EXPECT_NEAR(impulse / before, std::exp(-1.0 / k), 1e-12);
   }
   EXPECT_EQ(LinearReservoir(7.0, 3.0, 0.0), 3.0) << "k = 0 passes the inflow through";
+  // A subbasin's reservoir: the mean melt over the glacierized share z.
+  EXPECT_EQ(GlacierReservoir(7.0, 1.0, 0.25, 0.0), 4.0);
+  EXPECT_NEAR(GlacierReservoir(0.0, 1.0, 0.25, k), 4.0 * (1.0 - std::exp(-1.0 / k)), 1e-15);
+  EXPECT_EQ(GlacierReservoir(7.0, 1.0, 0.0, k), 0.0) << "no glacier: no outflow";
+  EXPECT_EQ(GlacierReservoir(7.0, 1.0, -0.1, k), 0.0);
 }
 
 TEST(GlacierMelt, FirnStartPerMetre) {

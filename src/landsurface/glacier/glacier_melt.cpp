@@ -139,6 +139,12 @@ double LinearReservoir(double outflow, double inflow, double k) {
   return outflow * recession + (1.0 - recession) * inflow;
 }
 
+double GlacierReservoir(double outflow, double meanMelt, double z, double k) {
+  if (!(z > 0.0))
+    return 0.0;
+  return LinearReservoir(outflow, meanMelt / z, k);
+}
+
 double InitialFirnLayer(double elevation, double base, double deltaPerMetre) {
   return std::max(0.0, (elevation - base) * deltaPerMetre);
 }

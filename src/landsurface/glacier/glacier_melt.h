@@ -99,6 +99,12 @@ double FirnSum(std::span<const double> levels, double noData); // layers 1..
 // Q e^(-1/k) + (1 - e^(-1/k)) inflow; k = 0 passes the inflow straight through.
 double LinearReservoir(double outflow, double inflow, double k);
 
+// A glacier reservoir of a subbasin whose glacierized share is z, fed by the
+// subbasin's mean melt (mm over the whole subbasin): the melt over the
+// glacier, meanMelt / z, passes the linear reservoir; without glacier (z <= 0)
+// the outflow is 0.
+double GlacierReservoir(double outflow, double meanMelt, double z, double k);
+
 // Water equivalent of each firn layer of a new glacier cell at elevation z
 // (m): max(0, (z - base) x deltaPerMetre).
 double InitialFirnLayer(double elevation, double base, double deltaPerMetre);
