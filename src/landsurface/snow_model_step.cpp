@@ -53,10 +53,13 @@ void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long y
   AddStatistics();
   if (glacierGrid_ != nullptr)
     AddGlacierStatistics();
-  if (thawDepthTable_ && (*thawDepthTable_)->Active())
+  if (thawDepthTable_ && (*thawDepthTable_)->Active()) {
+    if (statisticsCells_.empty() && BaseZoneGrid != nullptr)
+      statisticsCells_ = StatisticsCellsOf(*this, Cells(), *BaseZoneGrid);
     for (const StatisticsCell &cell : statisticsCells_)
       (*thawDepthTable_)
           ->AddValue(cell.row, cell.column, cell.zone, (*thawDepth_)[cell.row][cell.column], 1.0);
+  }
   EndStatistics();
   if (glacierGrid_ != nullptr)
     GlacierReservoirs();

@@ -213,6 +213,17 @@ TEST_F(GlacierModuleTest, GlacierGridsAreChecked) {
   EXPECT_TRUE(Logged("The GlacierCodes grid (GlacierCodes)contains nodata values only. ;"));
 }
 
+TEST_F(GlacierModuleTest, AGlacierInTwoSubbasinsStopsTheSetUp) {
+  AddWeather(0.0, 0.0);
+  catchment_.AddInput("GlacierizedCells", Glacierized);
+  catchment_.AddInput("GlacierCodes", [](long r, long c) { return Codes(r, c) == N ? N : 5.0; });
+  EXPECT_EQ(FailureOf(IceFirnText{}), 84);
+  EXPECT_TRUE(Logged("glacier 5 is located in more than one subbasin:;First cell was found in "
+                     "subbasin 1,;whereas the cell in row 1 and col 3 belongs to subbasin 2.;"
+                     "Please make sure that each single glacier belongs to one specific subbasin "
+                     "only."));
+}
+
 TEST_F(GlacierModuleTest, FirnStartsPerMetreAboveTheBase) {
   AddWeather(0.0, 0.0);
   AddDynamicGrids();
@@ -326,10 +337,11 @@ TEST_F(GlacierModuleTest, YearlyUpdateTurnsSnowIntoFirnAndNewGlaciers) {
   }
   // The new glacier cell counts in its subbasin from now on.
   const Grid &fraction = Module(*module, "GlacierizedCells");
-  if (fraction.HasRow(1) && fraction.HasRow(3))
+  if (fraction.HasRow(1) && fraction.HasRow(3)) {
     EXPECT_DOUBLE_EQ(module->GlacierSubbasins()[2].Glacierized,
                      fraction[1][3] + fraction[1][4] + fraction[2][3] + fraction[2][4] +
                          fraction[3][3]);
+  }
 }
 
 // --- Permafrost ------------------------------------------------------------------------
