@@ -272,6 +272,34 @@ TEST_F(GlacierModuleTest, IceMeltsOnlyUnderABareGlacierAndDebrisScalesIt) {
   EXPECT_DOUBLE_EQ(Module(*module, "GlacierMassBalance")[1][4], -4.0 - 16.0);
 }
 
+TEST_F(GlacierModuleTest, MethodThirteenMeltsTheGlacierSnowByTheSnowModel) {
+  AddWeather(4.0, 6.0);
+  AddDynamicGrids();
+  catchment_.AddInput("global_radiation", 100.0);
+  IceFirnText text;
+  text.method = 13;
+  auto module = Build(text);
+  // The half-glacierized cell (2, 1): both packs start alike, so the
+  // glacier pack, on the same split and by the same melt, ends alike too.
+  const bool owned = catchment_.Owns(2, 1);
+  if (owned)
+    for (const char *id : {"snowstorage_solid", "snow_storage_total", "SolidSnowStorage_onGlacier",
+                           "TotalSnowStorage_onGlacier"})
+      Module(*module, id)[2][1] = 50.0;
+  module->ComputeTimeStep(0, 15, 7, 2012);
+  if (!owned)
+    return;
+  EXPECT_GT(Module(*module, "snowcover_outflow")[2][1], 0.0);
+  EXPECT_EQ(Module(*module, "SnowMelt_onGlacier")[2][1],
+            Module(*module, "snowcover_outflow")[2][1]);
+  EXPECT_EQ(Module(*module, "SolidSnowStorage_onGlacier")[2][1],
+            Module(*module, "snowstorage_solid")[2][1]);
+  EXPECT_EQ(Module(*module, "TotalSnowStorage_onGlacier")[2][1],
+            Module(*module, "snow_storage_total")[2][1]);
+  EXPECT_GT(Module(*module, "snowstorage_solid")[2][1], 0.0) << "snow left: no ice melt";
+  EXPECT_EQ(Module(*module, "melt_from_ice")[2][1], 0.0);
+}
+
 TEST_F(GlacierModuleTest, ReservoirsReplaceTheRunoffOfGlacierSubbasinsOnly) {
   AddWeather(5.0, 0.0);
   catchment_.AddInput("ice_firn", [](long r, long c) { return r == 1 && c <= 2 ? 1.0 : 0.0; });
