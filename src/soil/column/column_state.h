@@ -59,7 +59,11 @@ struct ColumnState {
   std::vector<double> withdrawal;      // baseflow withdrawal per layer, m/s
   std::vector<double> transpiration;   // taken per layer in this internal step, m/s
   std::vector<double> evaporation;     // taken per layer in this internal step, m/s
-  std::vector<double> ksat;            // the conductivities in use (permafrost reduces them)
+  // Of one land-use layer: the demand per layer that RootWaterUptake sets.
+  std::vector<double> root_transpiration;   // m/s
+  std::vector<double> root_evaporation;     // m/s
+  std::vector<double> transpiration_demand; // scratch of the uptake below the table
+  std::vector<double> ksat;                 // the conductivities in use (permafrost reduces them)
   // Scratch of the root water uptake, per layer.
   std::vector<double> root_share;
   std::vector<double> root_distribution;

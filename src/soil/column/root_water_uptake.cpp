@@ -54,7 +54,7 @@ void SoilEvaporation(const ColumnGeometry &geometry, ColumnState &state, double 
                      double coverage, double dt) {
   const int n = geometry.layers;
   for (int j = 0; j <= n; ++j)
-    state.evaporation[static_cast<std::size_t>(j)] = 0.0;
+    state.root_evaporation[static_cast<std::size_t>(j)] = 0.0;
   double e0 = demand;
   double depth = 0.0;
   for (int k = 1; k <= n; ++k) {
@@ -62,10 +62,10 @@ void SoilEvaporation(const ColumnGeometry &geometry, ColumnState &state, double 
     const double w = state.theta[i];
     const double d = (geometry.theta_s[i] - w) / geometry.theta_s[i];
     double p = (1.0 - d * d) * e0;
-    if (w <= (state.transpiration[i] * coverage + p) * dt / geometry.dz[i])
+    if (w <= (state.root_transpiration[i] * coverage + p) * dt / geometry.dz[i])
       p = (1.0 - coverage) * w * geometry.dz[i] / dt;
-    state.evaporation[i] = std::min(e0, p);
-    e0 -= state.evaporation[i];
+    state.root_evaporation[i] = std::min(e0, p);
+    e0 -= state.root_evaporation[i];
     depth += geometry.dz[i];
     if (!(depth < geometry.EvapMaxDepth))
       break;

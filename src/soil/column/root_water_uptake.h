@@ -32,13 +32,13 @@ int RootDistribution(const ColumnGeometry &geometry, ColumnState &state, double 
 double WaterStressFactor(double w, double dryLimit, double thetaR, double thetaS, double tReduWet,
                          double limitReduWet);
 
-// Soil evaporation rates per layer (into evaporation) from the demand E0.
+// Soil evaporation rates per layer (into root_evaporation) from the demand E0.
 void SoilEvaporation(const ColumnGeometry &geometry, ColumnState &state, double demand,
                      double coverage, double dt);
 
-// Transpiration (m/s per layer, into state.transpiration) and soil
-// evaporation (into state.evaporation) of one land-use layer; theta is not
-// changed. Returns the number of rooted layers.
+// Transpiration (m/s per layer, into state.root_transpiration) and soil
+// evaporation (into state.root_evaporation) demanded by one land-use layer;
+// theta is not changed. Returns the number of rooted layers.
 template <class Hydraulics>
 int RootWaterUptake(const Hydraulics &soil, const ColumnGeometry &geometry, ColumnState &state,
                     const RootUptakeInputs &in, double &rootDepth, double dt) {
@@ -69,7 +69,7 @@ int RootWaterUptake(const Hydraulics &soil, const ColumnGeometry &geometry, Colu
     }
   }
   for (int k = 1; k <= geometry.layers; ++k)
-    state.transpiration[static_cast<std::size_t>(k)] =
+    state.root_transpiration[static_cast<std::size_t>(k)] =
         k <= m ? in.coverage * in.potentialTranspiration *
                      state.root_distribution[static_cast<std::size_t>(k)]
                : 0.0;
