@@ -35,11 +35,14 @@ struct CellResult {
   bool operator==(const CellResult &) const = default;
 };
 
+// Water input of a cell, mm per step.
+double Precipitation(long r, long c) { return 4.0 + 3.0 * r + 0.5 * c; }
+
 class UnsatzonStepTest : public test::SoilModuleTest {
 protected:
   void SetUp() override {
     test::SoilModuleTest::SetUp();
-    AddGrid("precipitation", [](long r, long) { return 4.0 + 3.0 * r; });
+    AddGrid("precipitation", [](long r, long c) { return Precipitation(r, c); });
   }
 
   std::unique_ptr<unsatzonmodellklasse> BuildStep(const std::string &more = "") {
@@ -101,7 +104,7 @@ TEST_F(UnsatzonStepTest, EveryOwnCellBalancesItsWater) {
       const SoilWaterGrids &g = m->Grids;
       const double out = Registered("real_transpiration0")[r][c] + g.DirectFlow.Values[r][c] +
                          g.Interflow.Values[r][c] + g.Baseflow.Values[r][c];
-      const double input = 4.0 + 3.0 * r;
+      const double input = Precipitation(r, c);
       EXPECT_NEAR(input - out, ColumnWater(*m, r, c) - before[i], 1e-9 * input) << r << "," << c;
       EXPECT_GT(g.Baseflow.Values[r][c], 0.0);
       // The surface flux of the stack reaches the grids beside it.
@@ -178,6 +181,35 @@ TEST_F(UnsatzonStepTest, AReportLogThatCannotBeOpenedEndsTheRunOnce) {
   const std::size_t first = xml.find(entry);
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(xml.find(entry, first + 1), std::string::npos);
+}
+
+TEST_F(UnsatzonStepTest, MembersOfAResponseUnitTakeTheirMastersResults) {
+  // Unit 1 in row 2: its master at column 2, members at columns 4 and 5.
+  const auto member = [](long r, long c) { return r == 2 && (c == 4 || c == 5); };
+  AddGrid("HydrologicResponseUnits",
+          [&](long r, long c) { return (r == 2 && c == 2) || member(r, c) ? 1.0 : 0.0; });
+  AddGrid("MasterHydrologicResponseUnits",
+          [&](long r, long c) { return member(r, c) ? kSoilNoData : 1.0; });
+  std::vector<HydrologicResponseUnit> units(2);
+  units[1].number = 1;
+  units[1].row = 2;
+  units[1].column = 2;
+  settings_.SpinUpSwitch = 1;
+  settings_.HydrologicResponseUnits = &units;
+  auto m = BuildStep();
+  m->ComputeTimeStep(0, 2, 1, 2012);
+  if (!Own(2, 2))
+    return;
+  const SoilWaterGrids &g = m->Grids;
+  for (const long c : {4L, 5L}) {
+    for (const Grid *grid : {&g.DirectFlow.Values, &g.Baseflow.Values, &g.TotalInfiltration.Values,
+                             &g.GroundwaterDistance.Values, &g.SB2.Values})
+      EXPECT_EQ((*grid)[2][c], (*grid)[2][2]) << c;
+    EXPECT_TRUE(std::equal(g.Theta.Levels[2][2], g.Theta.Levels[2][2] + m->MaxSoilLayers + 1,
+                           g.Theta.Levels[2][c]));
+  }
+  // A cell outside the unit, with more input, keeps its own results.
+  EXPECT_NE(g.TotalInfiltration.Values[2][3], g.TotalInfiltration.Values[2][2]);
 }
 
 } // namespace
