@@ -130,6 +130,9 @@ struct KernelColumn {
       const auto i = static_cast<std::size_t>(k);
       state.z_bottom[i] = state.z_bottom[i - 1] - soils[1].thickness[i];
       state.theta[i] = 0.3; // draining under gravity: no flux needs limiting
+      // The bottom layer keeps the head it has.
+      state.head[i] = 0.5 * (state.z_bottom[i - 1] + state.z_bottom[i]) -
+                      soils[1].GetSuction(k, state.theta[i]);
     }
     state.ksat = soils[1].ksat;
     state.groundwater_layer = layers;
