@@ -400,7 +400,12 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     }
     out.realTranspiration[0] += evapotranspiration;
     out.soilEvaporation += soilEvaporation;
-    out.drainage += state.drainage_rate * t_ms;
+    // Only what left the drained layer counts: the balance may have cut its outflow.
+    if (fluxCell.drainageLevel >= 1 && fluxCell.drainageLevel < g)
+      out.drainage +=
+          std::min(state.drainage_rate,
+                   state.interflow_out[static_cast<std::size_t>(fluxCell.drainageLevel)]) *
+          t_ms;
     out.directflow += surface.direct;
     out.interflow += interflowSum * t_ms;
     out.macropore += macropore;
