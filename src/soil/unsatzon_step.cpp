@@ -150,6 +150,8 @@ void unsatzonmodellklasse::SolveRows() {
     if (soil == nullptr)
       return;
     const auto soilIndex = static_cast<std::size_t>(std::lround((*Links.SoilTypes)[r][c]));
+    if (!columnParameters_[soilIndex])
+      return; // a soil type without layers holds no column
     const ColumnGeometry &geometry = columnParameters_[soilIndex]->Geometry();
     const auto rank = static_cast<std::size_t>(ZoneIndexOf(*this, (*Links.Subbasins)[r][c]));
 
