@@ -273,11 +273,10 @@ void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long y
   SetActualStep(hour, day, month, year);
 }
 
-void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
-  teilmodellklasse::ComputeTimeStep(hour, day, month, year);
+void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
+  // The runoff of the subbasins and the end of the statistics step come first.
+  WriteStepOutputs();
 }
-
-void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {}
 
 void unsatzonmodellklasse::FlushStatistics() {
   auto flush = [](const std::unique_ptr<ModuleStatistic> &table) {

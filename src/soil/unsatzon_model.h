@@ -24,7 +24,9 @@
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"
+#include "raster/module_statistic.h"
 #include "soil/control_point_files.h"
+#include "soil/soil_column_parameters.h"
 #include "soil/soil_configuration.h"
 #include "soil/soil_water_grids.h"
 
@@ -106,6 +108,14 @@ public:
   // Soil water of one sub-step.
   void ComputeTimeStep(long hour, long day, long month, long year) override;
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
+  // The column solver of one call: every computed cell of the strip, rows
+  // over the OpenMP threads with one workspace per thread.
+  virtual void SolveRows();
+  long IterationsOfLastCall = 0; // summed over the cells and internal steps
+  // Copies the results of every response unit's master cell to its members.
+  virtual void CopyMasterHRUStates();
+  // The step's output grids and stacks, each by its writecode.
+  virtual void WriteStepOutputs();
   virtual void FlushStatistics();
   // Pre-spin-up: requires the heat transfer model (fatal 1040 without it).
   virtual void PreSpinUpAccumulate(long hour, long day, long month, long year);
@@ -216,6 +226,13 @@ private:
   OneBasedArray<int> subbasinIndex_;
   bool exchangeArraysCreated_ = false;
   std::vector<int> ownEntries_; // registry entries to release
+  // The column geometry of soil records 1..n (element 0 empty), built at the
+  // first call.
+  std::vector<std::unique_ptr<SoilColumnParameters>> columnParameters_;
+  std::vector<StatisticsCell> statisticsCells_; // the own valid cells with their zones
+  // Adds the cells of the call to the statistics tables.
+  void AddStepStatistics();
+  CellIteration SolverCells() const;
 };
 
 // Calls body(row, column) for every own valid cell of the strip, rows spread
