@@ -186,9 +186,15 @@ TEST_F(UnsatzonModelTest, TheSectionsValuesReachTheModule) {
   const std::vector<double> kelsqd(m->GetKelsqd()->Values.begin(), m->GetKelsqd()->Values.end());
   EXPECT_EQ(kelsqd, std::vector<double>({60, 120, 180}));
   EXPECT_EQ(m->GetKelsqi()->Values[3], 1800.0);
+  // The runoff arrays exist once the module is linked after construction.
+  EXPECT_EQ(test::ExitCodeOf([&] { m->GetQg(); }), 57);
+  int error = -1;
+  m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+  ASSERT_EQ(error, 0);
   for (SubbasinRunoffArrays *arrays : {m->GetQg(), m->GetQD(), m->GetQI(), m->GetQBb()})
     EXPECT_EQ(arrays->SubbasinCount(), 3);
-  EXPECT_EQ(m->GetRiverflowTable()->Exchange.Count(), 3u);
+  // Without the groundwater module there is no river exchange.
+  EXPECT_EQ(m->GetRiverflowTable(), nullptr);
   m->ReleaseMemory();
 }
 
