@@ -235,6 +235,17 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
   const Grid &inter = Grids.Interflow.Values;
   const bool coupled = GroundwaterCoupling != 0;
   const Grid &baseflow = coupled ? Grids.RiverExfiltration.Values : Grids.Baseflow.Values;
+  // The river exchange of the coupled groundwater module, per step.
+  ModuleStatistic *gwin = coupled ? Table(SoilStatistic::GWIN) : nullptr;
+  ModuleStatistic *gwex = coupled ? Table(SoilStatistic::GWEX) : nullptr;
+  auto addRiver = [&](long r, long c, int k, double weight, bool glacierShare) {
+    if (gwin != nullptr)
+      (*gwin)->AddValue(r, c, k, glacierShare ? 0.0 : d * Grids.RiverInfiltration.Values[r][c],
+                        weight);
+    if (gwex != nullptr)
+      (*gwex)->AddValue(r, c, k, glacierShare ? 0.0 : d * Grids.RiverExfiltration.Values[r][c],
+                        weight);
+  };
   CellIteration(StripCellsOf(*this, Links.Subbasins)).ForEachOwnCell([&](long r, long c) {
     const int k = ZoneIndexOf(*this, (*Links.Subbasins)[r][c]);
     if (k < 1)
@@ -250,6 +261,7 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
       base.n.Add(w);
       base.sx.Add(d * baseflow[r][c] * a * w);
       base.RelCellSum.Add(a * w);
+      addRiver(r, c, k, w, false);
     }
     if (g > 0.0) {
       // The glacierized share carries weight but no runoff.
@@ -257,6 +269,7 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
       AdditionsQI.Add(k, z, g, 0.0, a * g);
       base.n.Add(g);
       base.RelCellSum.Add(a * g);
+      addRiver(r, c, k, g, true);
     }
   });
 }

@@ -271,6 +271,84 @@ TEST_F(RunoffConcentrationTest, FlowTimeSetUpRefusals) {
   }
 }
 
+TEST_F(RunoffConcentrationTest, CoupledGroundwaterBringsRiverGridsTablesAndTheRiverTable) {
+  AddGrid("aquifer_thickness_1", [](long, long) { return 10.0; });
+  const Grid &storage = AddGrid("gw_storage_coeff_1", [](long, long) { return 0.1; });
+  auto m = Build(SoilSection(Hourly()));
+  m->SetGroundwaterCoupling(1);
+  // Another module holds the entry after the first free one.
+  const int first = registry_.FirstFreeIndex();
+  Grid other(held_.first, held_.last, kSoilColumns, test::kSoilRows, log_);
+  registry_.AddGrid(first + 1, "other", &other, nullptr, 1, "other", 0, held_.first, held_.last,
+                    kSoilColumns, test::kSoilRows, log_);
+  int error = -1;
+  m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+  ASSERT_EQ(error, 0);
+  EXPECT_EQ(registry_[first].Identifier, "river_infiltration");
+  EXPECT_EQ(registry_[first + 1].Identifier, "other");
+  EXPECT_EQ(registry_[first + 2].Identifier, "river_exfiltration");
+  ASSERT_NE(m->GetRiverflowTable(), nullptr);
+  EXPECT_EQ(m->GetRiverflowTable()->Records.Count(), 3u);
+  EXPECT_EQ(m->Links.GwStorageCoefficient, &storage);
+  ForOwn(*m, [&](long r, long c) { EXPECT_EQ(m->Grids.RiverExfiltration.Values[r][c], 0.0); });
+  // With coupling the baseflow of a subbasin is the water its cells release into the rivers.
+  Step(*m, 1, kNone, kNone, [](long, long) { return 5.0; });
+  if (Rank() == 0)
+    EXPECT_EQ(m->GetQBb()->Components[0][1], 0.0);
+  m->ReleaseMemory();
+  registry_.ReleaseGrid(first + 1);
+
+  registry_.ReleaseGrid(registry_.FindGrid("aquifer_thickness_1", false));
+  auto without = Build(SoilSection(Hourly()));
+  without->SetGroundwaterCoupling(1);
+  without->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+  EXPECT_EQ(error, 33);
+  without->ReleaseMemory();
+}
+
+// A run of twelve steps against one that stops after five, writes its state
+// and is continued by a new module that reads it: the subbasin runoff is the
+// same to the bit.
+TEST_F(RunoffConcentrationTest, ARunSplitThroughTheStateEqualsTheLongRun) {
+  const CellValue direct = [](long r, long c) { return std::sqrt(r + 0.1 * c); };
+  auto runoff = [&](int step) {
+    return [step](long r, long c) { return step <= 8 ? 0.3 * step + r / 7.0 + c / 3.0 : 0.0; };
+  };
+  auto run = [&](unsatzonmodellklasse &m, int from, int to) {
+    std::vector<double> values;
+    for (int step = from; step <= to; ++step) {
+      Step(m, step, runoff(step), direct, [](long r, long) { return r / 10.0; });
+      for (std::size_t k = 1; k <= 3; ++k)
+        for (const SubbasinRunoffArrays *a : {m.GetQg(), m.GetQD(), m.GetQI(), m.GetQBb()})
+          values.push_back(a->Components[0][k]);
+    }
+    return values;
+  };
+  const auto flow = [](long r, long c) { return 1500.0 * (c - 1) + 100.0 * r; };
+  SoilSectionText s = Hourly();
+  const std::string state = "split_state.txt";
+  s.storageFile = state;
+  Replace("flow_times", flow);
+  auto whole = Linked(s, 2);
+  const std::vector<double> expected = run(*whole, 1, 12);
+  whole->ReleaseMemory();
+
+  Replace("flow_times", flow);
+  auto first = Linked(s, 2);
+  std::vector<double> split = run(*first, 1, 5);
+  WriteStateFiles(*first);
+  first->SetInitialized(1);
+  first->FinishRun(false);
+  s.readgrids = 1;
+  Replace("flow_times", flow);
+  auto second = Linked(s, 2);
+  const std::vector<double> rest = run(*second, 6, 12);
+  split.insert(split.end(), rest.begin(), rest.end());
+  if (Rank() == 0)
+    EXPECT_EQ(split, expected);
+  second->ReleaseMemory();
+}
+
 // --- State section ---------------------------------------------------------------
 
 class StateSectionTest : public RunoffConcentrationTest {
