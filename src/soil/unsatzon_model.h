@@ -31,6 +31,7 @@
 
 #include <array>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -147,6 +148,13 @@ public:
   // Appends the layer records of the step to the control-point buffers and
   // writes the full ones (after the statistics of a sub-step).
   void RecordControlPoint();
+  // The control cell's records of its last internal step (called for the
+  // control cell by the column loop): soil evaporation then the
+  // transpiration of layers 1..n (mm), the interflow of layers 1..n (mm,
+  // element 0 unused) and the infiltration (mm); the other data from the
+  // cell's grids.
+  void RecordControlCellDetails(std::span<const double> evaporationAndTranspiration,
+                                std::span<const double> interflow, double infiltration);
 
   // Flow-time zones of direct runoff and interflow; their sums are held by
   // rank 0 only (the other processes keep zeros there).
@@ -280,6 +288,7 @@ private:
   OneBasedArray<int> subbasinIndex_;
   bool exchangeArraysCreated_ = false;
   std::vector<ExactZoneSums> reductionBatch_; // one batched reduction per step
+  std::vector<double> otherData_;             // a record of the control cell's other data
   std::vector<int> ownEntries_;               // registry entries to release
 };
 

@@ -30,6 +30,25 @@ namespace {
 // Suction (m) at which a soil holds its field capacity.
 constexpr double kFieldCapacitySuction = 3.45;
 
+// Appends one record (the date and values 0..ValueCount-1, missing ones 0) to
+// the buffer of a file; a full buffer takes nothing (it is written out after
+// the step's statistics, before it can fill).
+void AppendRecord(std::vector<ControlPointBuffer> &buffers, ControlPointFile file,
+                  const ModelDate &date, std::span<const double> values) {
+  for (ControlPointBuffer &b : buffers) {
+    if (b.File != file || b.Count >= b.Capacity)
+      continue;
+    const std::int64_t stamp[4] = {date.Year, date.Month, date.Day, date.Hour};
+    std::copy(stamp, stamp + 4, b.Dates.begin() + static_cast<std::ptrdiff_t>(4 * b.Count));
+    const auto width = static_cast<std::size_t>(b.ValueCount);
+    const auto first = b.Values.begin() + static_cast<std::ptrdiff_t>(width * b.Count);
+    std::fill(first, first + static_cast<std::ptrdiff_t>(width), 0.0);
+    std::copy(values.begin(),
+              values.begin() + static_cast<std::ptrdiff_t>(std::min(width, values.size())), first);
+    ++b.Count;
+  }
+}
+
 } // namespace
 
 // --- Begin of a step --------------------------------------------------------------
@@ -109,25 +128,19 @@ void unsatzonmodellklasse::RecordControlPoint() {
   const long r = Config.control_row;
   const long c = Config.control_column;
   const int n = MaxSoilLayers;
-  auto append = [&](ControlPointFile which, const double *values) {
-    for (ControlPointBuffer &b : ControlPointBuffers) {
-      if (b.File != which || b.Count >= b.Capacity)
-        continue;
-      const std::int64_t date[4] = {ActualYear, ActualMonth, ActualDay, ActualHour};
-      std::copy(date, date + 4, b.Dates.begin() + static_cast<std::ptrdiff_t>(4 * b.Count));
-      // Values 0..n of the column; the layer files leave value 0 unwritten.
-      const auto width = static_cast<std::size_t>(b.ValueCount);
-      std::copy(values, values + std::min<std::size_t>(width, static_cast<std::size_t>(n) + 1),
-                b.Values.begin() + static_cast<std::ptrdiff_t>(width * b.Count));
-      ++b.Count;
-    }
+  const ModelDate date = ActualDate();
+  const auto column = [&](const Stack &stack) {
+    return std::span<const double>(stack[r][c], static_cast<std::size_t>(n) + 1);
   };
-  append(ControlPointFile::Qbottom, Grids.QDown.Levels[r][c]);
-  append(ControlPointFile::Theta, Grids.Theta.Levels[r][c]);
-  append(ControlPointFile::Hhyd, Grids.HydraulicHeads.Levels[r][c]);
+  auto append = [&](ControlPointFile which, const Stack &stack) {
+    AppendRecord(ControlPointBuffers, which, date, column(stack));
+  };
+  append(ControlPointFile::Qbottom, Grids.QDown.Levels);
+  append(ControlPointFile::Theta, Grids.Theta.Levels);
+  append(ControlPointFile::Hhyd, Grids.HydraulicHeads.Levels);
   if (Config.Heat.HeatTransferActive > 0 && Config.Heat.HeatTransferMethod > 0 &&
       Grids.SoilTemperature.Levels.Allocated())
-    append(ControlPointFile::Temperature, Grids.SoilTemperature.Levels[r][c]);
+    append(ControlPointFile::Temperature, Grids.SoilTemperature.Levels);
   // Full buffers are written out (the hydraulic heads too, whose records
   // would otherwise be lost once their buffer is full).
   for (const ControlPointFile which :
@@ -137,6 +150,50 @@ void unsatzonmodellklasse::RecordControlPoint() {
     for (ControlPointBuffer &b : ControlPointBuffers)
       if (b.File == which && b.Count >= b.Capacity)
         WritePointRecords(b, b.FirstWritten(), b.ValueCount - 1);
+}
+
+void unsatzonmodellklasse::RecordControlCellDetails(
+    std::span<const double> evaporationAndTranspiration, std::span<const double> interflow,
+    double infiltration) {
+  if (!HasControlPoint)
+    return;
+  const long r = Config.control_row;
+  const long c = Config.control_column;
+  const ModelDate date = ActualDate();
+  AppendRecord(ControlPointBuffers, ControlPointFile::EtrDetail, date, evaporationAndTranspiration);
+  AppendRecord(ControlPointBuffers, ControlPointFile::Interflow, date, interflow);
+  auto at = [&](const Grid *grid) {
+    return grid != nullptr && grid->Allocated() && grid->HasRow(r) ? (*grid)[r][c] : NoData;
+  };
+  const SoilWaterGrids &g = Grids;
+  const double first[] = {0.0, // value 0 unused
+                          at(&g.DirectFlow.Values),
+                          at(&g.Interflow.Values),
+                          at(&g.Baseflow.Values),
+                          infiltration,
+                          at(&g.RiverInfiltration.Values),
+                          at(&g.RiverExfiltration.Values),
+                          at(&g.GroundwaterRecharge.Values),
+                          at(&g.CapillarUprise.Values),
+                          at(&g.Percolation.Values),
+                          at(&g.MacroporeInfiltration.Values),
+                          at(&g.DrainageFlow.Values),
+                          at(&g.Ponding.Values),
+                          at(&g.InfiltrationExcess.Values),
+                          at(&g.GroundwaterDistance.Values),
+                          at(&g.GroundwaterLevel.Values),
+                          at(&g.Root.Values),
+                          at(Links.Albedo),
+                          at(Links.SurfaceEvaporationResistance)};
+  std::vector<double> &values = otherData_;
+  values.assign(std::begin(first), std::end(first));
+  for (int l = 1; l <= LanduseLayerCount; ++l) {
+    const LanduseLayerLinks &layer = Links.Layers[static_cast<std::size_t>(l)];
+    for (const Grid *grid : {layer.LeafAreaIndex, layer.VegetationCover, layer.CanopyResistance,
+                             layer.InterceptionResistance, layer.RootDepth, layer.RoughnessLength})
+      values.push_back(at(grid));
+  }
+  AppendRecord(ControlPointBuffers, ControlPointFile::Otherdata, date, values);
 }
 
 void unsatzonmodellklasse::WritePointRecords(ControlPointBuffer &buffer, int first, int last) {

@@ -14,6 +14,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -570,6 +571,43 @@ TEST_F(RunoffConcentrationTest, PointRecordsAreAppendedAndTheBufferEmptied) {
   buffer.Count = 1;
   buffer.FileName = "no_such_directory/point.txt";
   EXPECT_EQ(test::ExitCodeOf([&] { m->WritePointRecords(buffer, 1, 0); }), 65);
+  m->ReleaseMemory();
+}
+
+TEST_F(RunoffConcentrationTest, ControlPointRecordsReachTheirFilesWhenFlushed) {
+  SoilSectionText s = Hourly();
+  s.controlPoint = "2 3";
+  auto m = Build(SoilSection(s));
+  m->BeginTimeStep(6, 3, 1, 2012);
+  ForOwn(*m, [&](long r, long c) {
+    m->Grids.DirectFlow.Values[r][c] = 1.5;
+    m->Grids.Theta.Levels[r][c][4] = 0.25;
+  });
+  std::vector<double> etr(11, 0.0);
+  std::vector<double> inter(11, 0.0);
+  for (std::size_t i = 0; i <= 10; ++i) {
+    etr[i] = 0.5 * static_cast<double>(i);
+    inter[i] = 0.125 * static_cast<double>(i);
+  }
+  m->RecordControlCellDetails(etr, inter, 2.25);
+  m->RecordControlPoint();
+  m->FlushStatistics();
+  MPI_Barrier(MPI_COMM_WORLD);
+  auto lastLine = [](const std::string &file) {
+    const std::string text = test::ReadWholeFile(file);
+    const std::size_t end = text.size() - 1;
+    return text.substr(text.rfind('\n', end - 1) + 1);
+  };
+  EXPECT_EQ(lastLine("etr.cp"), "2012\t1\t3\t6\t0\t0.5\t1\t1.5\t2\t2.5\t3\t3.5\t4\t4.5\t5\n");
+  EXPECT_EQ(lastLine("interflow.cp"),
+            "2012\t1\t3\t6\t0.125\t0.25\t0.375\t0.5\t0.625\t0.75\t0.875\t1\t1.125\t1.25\n");
+  const std::string theta = lastLine("theta.cp");
+  EXPECT_EQ(theta.substr(0, 11), "2012\t1\t3\t6\t");
+  EXPECT_NE(theta.find("\t0.25\t"), std::string::npos) << theta;
+  // QD, QI, QB, the infiltration, ...: 18 values and six of the one land-use layer.
+  const std::string other = lastLine("other.cp");
+  EXPECT_EQ(other.substr(0, 35), "2012\t1\t3\t6\t1.5\t0\t0\t2.25\t-9999\t-9999");
+  EXPECT_EQ(std::count(other.begin(), other.end(), '\t'), 4 + 18 + 6 - 1);
   m->ReleaseMemory();
 }
 
