@@ -279,6 +279,12 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
 void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
   if (FlowControl == 0)
     return;
+  // Every process stops alike, before the first collective call.
+  if (!exchangeArraysCreated_)
+    ThrowFatal(*Log, NotInitializedExitCode,
+               Concat("Qg[", 1,
+                      "] not initialized (may be, tracer module not linked? -> programmers "
+                      "error!)"));
   // One batched exact reduction of the step's additions to rank 0.
   const std::span<ExactZoneSums> qd = AdditionsQD.All();
   const std::span<ExactZoneSums> qi = AdditionsQI.All();
@@ -306,11 +312,6 @@ void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
 }
 
 void unsatzonmodellklasse::ConcentrateSubbasins() {
-  if (!exchangeArraysCreated_)
-    ThrowFatal(*Log, NotInitializedExitCode,
-               Concat("Qg[", 1,
-                      "] not initialized (may be, tracer module not linked? -> "
-                      "programmers error!)"));
   const SubbasinParameters &p = Config.Subbasins;
   const bool surface = SurfaceRoutingActive != 0;
   auto add = [&](SoilStatistic which, int k, double value) {

@@ -272,6 +272,16 @@ TEST_F(RunoffConcentrationTest, FlowTimeSetUpRefusals) {
   }
 }
 
+TEST_F(RunoffConcentrationTest, ConcentratingBeforeTheLinksIsAProgrammersError) {
+  auto m = Build(SoilSection(Hourly()));
+  m->BeginTimeStep(0, 1, 1, 2012);
+  EXPECT_EQ(test::ExitCodeOf([&] { m->ConcentrateRunoff(0, 1, 1, 2012); }), 57);
+  if (Rank() == 0)
+    EXPECT_TRUE(Logged("FATAL: Qg[1] not initialized (may be, tracer module not linked? -> "
+                       "programmers error!)"));
+  m->ReleaseMemory();
+}
+
 TEST_F(RunoffConcentrationTest, CoupledGroundwaterBringsRiverGridsTablesAndTheRiverTable) {
   AddGrid("aquifer_thickness_1", [](long, long) { return 10.0; });
   const Grid &storage = AddGrid("gw_storage_coeff_1", [](long, long) { return 0.1; });
