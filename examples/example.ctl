@@ -409,7 +409,7 @@ SiltingUpExpressions
 [unsatzon_model]
 1 flow control parameter
 1440 time interval in minutes
-2 methode: finite differences with a fixed time step
+3 methode: finite differences with as many internal steps as the fastest layer needs
 0 surface water interaction (0: none)
 0 pond_use (0: no ponding)
 0 drainage_use (0: no tile drains)
@@ -439,7 +439,7 @@ soil_moisture_profile.asc SB1_ grid or stack file
 root_depth.asc WURZ grid or stack file
 0 its writecode (0: not written)
 theta.stack Theta grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 hydraulic_heads.stack hh grid or stack file
 0 its writecode (0: not written)
 geodetic_heads.stack hgeo grid or stack file
@@ -461,11 +461,11 @@ infiltration_saturation.asc Satt grid or stack file
 infiltration_excess.asc INFEX grid or stack file
 0 its writecode (0: not written)
 direct_runoff.asc QD grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 interflow.asc QI grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 baseflow.asc DELTAGW grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 river_infiltration.asc GWIN grid or stack file
 0 its writecode (0: not written)
 river_exfiltration.asc GWEX grid or stack file
@@ -496,6 +496,10 @@ soil_interflow.txt control point: interflow of every layer
 0 0 0 surface-runoff share of snowmelt
 0 readgrids (0: the initial state is computed from ini_gw_level)
 soil_state.txt state file (each process appends _<rank>)
+900 minimum dynamic time step in seconds
+substeps.stat 0 SUBSTEPS statistics table and its code (0: none)
+number_of_substeps.asc SUBSTEPS grid
+2 its writecode (2: every step, date-stamped)
 
 [SurfaceRoutingModel]
 0 flow control parameter

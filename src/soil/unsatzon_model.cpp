@@ -253,14 +253,6 @@ void unsatzonmodellklasse::SetSubstepCount(int count) { SubstepCount = count; }
 
 void unsatzonmodellklasse::AdjustToGroundwaterTable() {}
 
-void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
-  teilmodellklasse::ComputeTimeStep(hour, day, month, year);
-  if (FlowControl == 0)
-    return;
-  AddStepRunoffToZones();
-  RecordControlPoint();
-}
-
 void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
   if (HeatTransferModel <= 0)
     ThrowFatal(*Log, PreSpinUpExitCode,

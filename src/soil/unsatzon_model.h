@@ -24,8 +24,10 @@
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"
+#include "raster/module_statistic.h"
 #include "soil/control_point_files.h"
 #include "soil/runoff_concentration.h"
+#include "soil/soil_column_parameters.h"
 #include "soil/soil_configuration.h"
 #include "soil/soil_water_grids.h"
 
@@ -114,6 +116,13 @@ public:
   // Soil water of one sub-step.
   void ComputeTimeStep(long hour, long day, long month, long year) override;
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
+  // The column solver of one call: every computed cell of the strip, rows
+  // over the OpenMP threads with one workspace per thread.
+  virtual void SolveRows();
+  // Copies the results of every response unit's master cell to its members.
+  virtual void CopyMasterHRUStates();
+  // The step's output grids and stacks, each by its writecode.
+  virtual void WriteStepOutputs();
   virtual void FlushStatistics();
   // Pre-spin-up: requires the heat transfer model (fatal 1040 without it).
   virtual void PreSpinUpAccumulate(long hour, long day, long month, long year);
@@ -290,6 +299,13 @@ private:
   std::vector<ExactZoneSums> reductionBatch_; // one batched reduction per step
   std::vector<double> otherData_;             // a record of the control cell's other data
   std::vector<int> ownEntries_;               // registry entries to release
+  // The column geometry of soil records 1..n (element 0 empty), built at the
+  // first call.
+  std::vector<std::unique_ptr<SoilColumnParameters>> columnParameters_;
+  std::vector<StatisticsCell> statisticsCells_; // the own valid cells with their zones
+  // Adds the cells of the call to the statistics tables.
+  void AddStepStatistics();
+  CellIteration SolverCells() const;
 };
 
 // Calls body(row, column) for every own valid cell of the strip, rows spread

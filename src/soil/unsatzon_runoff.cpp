@@ -309,6 +309,7 @@ void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
   for (ExactZoneSums &sum : BaseflowSums)
     sum.Clear();
   EndStatisticsStep();
+  WriteStepOutputs();
 }
 
 void unsatzonmodellklasse::ConcentrateSubbasins() {

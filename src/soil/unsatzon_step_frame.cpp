@@ -27,9 +27,6 @@
 namespace tavro {
 namespace {
 
-// Suction (m) at which a soil holds its field capacity.
-constexpr double kFieldCapacitySuction = 3.45;
-
 // Appends one record (the date and values 0..ValueCount-1, missing ones 0) to
 // the buffer of a file; a full buffer takes nothing (it is written out after
 // the step's statistics, before it can fill).
