@@ -125,6 +125,7 @@ struct ColumnStepOutputs {
   std::vector<double> realTranspiration; // 0..L, element 0 the cell's total
   double baseflow = 0.0;                 // delivered withdrawal, a supply negative
   int internalSteps = 1;
+  long iterations = 0;             // summed over the internal steps
   double sb1 = 0.0;                // mean water content of the root zone
   double meanSuction = 0.0;        // "MeanThetaInRootZone"
   double sb2 = 0.0;                // water of the column, mm
@@ -355,6 +356,7 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     const int iterations =
         IterateColumn(soil, geometry, state, fluxCell, settings, startLayer, dt, change);
     // Soil heat steps and the exchange with rivers follow the iteration here.
+    out.iterations += iterations;
     if (iterations > 100 && reporter != nullptr)
       reporter->Report(iterations, change);
 

@@ -119,6 +119,7 @@ public:
   // The column solver of one call: every computed cell of the strip, rows
   // over the OpenMP threads with one workspace per thread.
   virtual void SolveRows();
+  long IterationsOfLastCall = 0; // summed over the cells and internal steps
   // Copies the results of every response unit's master cell to its members.
   virtual void CopyMasterHRUStates();
   // The step's output grids and stacks, each by its writecode.

@@ -229,6 +229,9 @@ void unsatzonmodellklasse::ComputeInitialRunoff() {
 // --- Every sub-step ----------------------------------------------------------------
 
 void unsatzonmodellklasse::AddStepRunoffToZones() {
+  // The zones exist once the module is linked after construction.
+  if (!exchangeArraysCreated_)
+    return;
   const Grid *flow = SurfaceRoutingActive == 0 ? Links.FlowTimes : nullptr;
   const double d = static_cast<double>(SubstepCount);
   const Grid &direct = Grids.DirectFlow.Values;

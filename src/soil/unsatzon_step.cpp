@@ -78,12 +78,6 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
     return;
   // BeginTimeStep announced the step; the date names the dump files.
   SetActualStep(hour, day, month, year);
-  if (columnParameters_.empty() && SoilTable != nullptr) {
-    columnParameters_.resize(SoilTable->Count() + 1);
-    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
-      if ((*SoilTable)[i].LayerCount >= 1)
-        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
-  }
   SolveRows();
   CopyMasterHRUStates();
   AddStepStatistics();
@@ -92,6 +86,12 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
 }
 
 void unsatzonmodellklasse::SolveRows() {
+  if (columnParameters_.empty() && SoilTable != nullptr) {
+    columnParameters_.resize(SoilTable->Count() + 1);
+    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
+      if ((*SoilTable)[i].LayerCount >= 1)
+        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
+  }
   const int threads = std::max(1, omp_get_max_threads());
   std::vector<ColumnWorkspace> workspaces;
   workspaces.reserve(static_cast<std::size_t>(threads));
@@ -120,7 +120,7 @@ void unsatzonmodellklasse::SolveRows() {
 
   SoilWaterGrids &g = Grids;
   const SubbasinParameters &subbasins = Config.Subbasins;
-  const double D = settings.substeps;
+  std::vector<long> iterations(static_cast<std::size_t>(threads), 0);
   ParallelErrors errors;
   std::mutex reportMutex;
   const ModelDate date = ActualDate();
@@ -220,6 +220,7 @@ void unsatzonmodellklasse::SolveRows() {
 
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;
+    iterations[thread] += o.iterations;
     if (in.maxPonding > 0.0)
       g.Ponding.Values[r][c] = cell.ponding;
     g.GroundwaterDistance.Values[r][c] = cell.groundwaterDistance;
@@ -272,6 +273,10 @@ void unsatzonmodellklasse::SolveRows() {
     errors.ThrowIfAny(*Log); // the report log's entry, logged once
     throw;
   }
+
+  IterationsOfLastCall = 0;
+  for (const long count : iterations)
+    IterationsOfLastCall += count;
 
   // Every cell of the strip hands its surface flux to the grids beside the stack.
   for (long r = FirstRow; r <= LastRow; ++r) {
