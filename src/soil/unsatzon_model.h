@@ -179,6 +179,8 @@ public:
   // Storage outflows of direct runoff and interflow (mm per step).
   SubbasinRunoffArrays QDd;
   SubbasinRunoffArrays QIi;
+  // The balance of every subbasin's concentration in the last step (rank 0).
+  std::vector<SubbasinRunoffBalance> RunoffBalance; // subbasins 0..n
   // The snow module writes the glacier runoff into Qg before the
   // concentration (grid "snowcover_outflow" registered).
   bool SnowWritesGlacierRunoff = false;

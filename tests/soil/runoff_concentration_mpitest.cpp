@@ -200,8 +200,12 @@ TEST_F(RunoffConcentrationTest, EverythingAddedLeavesOnceDrained) {
           added[static_cast<std::size_t>(SoilSubbasin(r, c))] +=
               2.0 * (0.5 + 0.1 * c) * (direct(r, c) + inter(r, c) + base(r, c));
     Step(*m, step, direct, inter, base);
-    for (std::size_t k = 1; k <= 3; ++k)
+    for (std::size_t k = 1; k <= 3; ++k) {
       left[k] += m->QDd.Components[0][k] + m->QIi.Components[0][k] + m->GetQBb()->Components[0][k];
+      // The storages close their balance every step.
+      if (Rank() == 0)
+        EXPECT_NEAR(m->RunoffBalance[k].Residual(), 0.0, 1e-12) << step << " " << k;
+    }
   }
   if (Rank() == 0)
     for (std::size_t k = 1; k <= 3; ++k)
