@@ -97,10 +97,6 @@ void unsatzonmodellklasse::SolveRows() {
   workspaces.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t)
     workspaces.emplace_back(MaxSoilLayers, LanduseLayerCount);
-  // Per thread the land-use values of a cell.
-  std::vector<std::vector<LanduseLayerValues>> landuse(
-      static_cast<std::size_t>(threads),
-      std::vector<LanduseLayerValues>(static_cast<std::size_t>(LanduseLayerCount) + 1));
 
   ColumnStepSettings settings;
   settings.methode = Config.methode;
@@ -120,7 +116,6 @@ void unsatzonmodellklasse::SolveRows() {
 
   SoilWaterGrids &g = Grids;
   const SubbasinParameters &subbasins = Config.Subbasins;
-  std::vector<long> iterations(static_cast<std::size_t>(threads), 0);
   ParallelErrors errors;
   std::mutex reportMutex;
   const ModelDate date = ActualDate();
@@ -159,7 +154,7 @@ void unsatzonmodellklasse::SolveRows() {
     const ColumnGeometry &geometry = columnParameters_[soilIndex]->Geometry();
     const auto rank = static_cast<std::size_t>(ZoneIndexOf(*this, (*Links.Subbasins)[r][c]));
 
-    std::vector<LanduseLayerValues> &layers = landuse[thread];
+    std::vector<LanduseLayerValues> &layers = work.landuse;
     for (int l = 1; l <= LanduseLayerCount; ++l) {
       const auto li = static_cast<std::size_t>(l);
       const LanduseLayerLinks &links = Links.Layers[li];
@@ -220,7 +215,7 @@ void unsatzonmodellklasse::SolveRows() {
 
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;
-    iterations[thread] += o.iterations;
+    work.iterations += o.iterations;
     if (in.maxPonding > 0.0)
       g.Ponding.Values[r][c] = cell.ponding;
     g.GroundwaterDistance.Values[r][c] = cell.groundwaterDistance;
@@ -275,8 +270,8 @@ void unsatzonmodellklasse::SolveRows() {
   }
 
   IterationsOfLastCall = 0;
-  for (const long count : iterations)
-    IterationsOfLastCall += count;
+  for (const ColumnWorkspace &work : workspaces)
+    IterationsOfLastCall += work.iterations;
 
   // Every cell of the strip hands its surface flux to the grids beside the stack.
   for (long r = FirstRow; r <= LastRow; ++r) {

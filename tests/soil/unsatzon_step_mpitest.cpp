@@ -138,8 +138,9 @@ TEST_F(UnsatzonStepTest, WhollyGlacierizedCellsHaveZeroOutputs) {
     EXPECT_EQ(Registered("real_transpiration0")[3][2], 0.0);
     EXPECT_TRUE(std::equal(theta3.begin(), theta3.end(), m->Grids.Theta.Levels[3][2]));
   }
-  if (Own(4, 2))
+  if (Own(4, 2)) {
     EXPECT_GT(m->Grids.TotalInfiltration.Values[4][2], 0.0);
+  }
 }
 
 TEST_F(UnsatzonStepTest, CellsBeyondTheIterationLimitAreReportedOnRankZero) {
