@@ -24,6 +24,7 @@
 #include "meteo/meteointerpol.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
+#include "raster/collective_failure.h"
 #include "raster/grid_output.h"
 #include "raster/special_output.h"
 #include "raster/statistics_registry.h"
@@ -468,8 +469,10 @@ void ModellApplication::ReleaseModules() {
   const bool routingFlag = m.Routing && m.Routing->IsActive() != 0;
   Release(m.Routing);
   const bool soilFlag = m.SoilWater && m.SoilWater->IsActive() != 0;
-  if (m.SoilWater)
-    m.SoilWater->FinishRun(routingFlag);
+  // A soil-water state that cannot be written ends the run (18), but only
+  // once the other modules have written their output and state sections.
+  const int soilFailure =
+      m.SoilWater ? CaptureExitCode([&] { m.SoilWater->FinishRun(routingFlag); }) : 0;
   Release(m.SiltingUp);
   if (m.SurfaceRouting)
     m.SurfaceRouting->FinishRun(routingFlag || soilFlag);
@@ -485,6 +488,8 @@ void ModellApplication::ReleaseModules() {
   Release(m.Tracers);
   Release(m.SpecialOutput);
   Release(m.Setup);
+  if (soilFailure != 0)
+    throw soilFailure;
 }
 
 void ModellApplication::DeleteModules() {

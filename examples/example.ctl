@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-10 number of standard grids
+11 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -54,6 +54,7 @@ albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
 leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
+flow_times.asc flow_times fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -424,10 +425,10 @@ soil_moisture_profile.stat 0 SB_2 statistics table and its code (0: none)
 root_depth.stat 0 ROOT statistics table and its code (0: none)
 infiltration_excess.stat 0 INFEX statistics table and its code (0: none)
 ponding.stat 0 POND statistics table and its code (0: none)
-direct_runoff.stat 0 QD statistics table and its code (0: none)
-interflow.stat 0 QI statistics table and its code (0: none)
-baseflow.stat 0 QB statistics table and its code (0: none)
-total_runoff.stat 0 Qg statistics table and its code (0: none)
+direct_runoff.stat 2001 QD statistics table and its code: every subbasin and the areal mean, every step
+interflow.stat 2001 QI statistics table and its code: every subbasin and the areal mean, every step
+baseflow.stat 2001 QB statistics table and its code: every subbasin and the areal mean, every step
+total_runoff.stat 2001 Qg statistics table and its code: every subbasin and the areal mean, every step
 river_infiltration.stat 0 GWIN statistics table and its code (0: none)
 river_exfiltration.stat 0 GWEX statistics table and its code (0: none)
 macropore_infiltration.stat 0 MACRO statistics table and its code (0: none)

@@ -74,14 +74,15 @@ CellIteration unsatzonmodellklasse::SolverCells() const {
 }
 
 void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
-  teilmodellklasse::ComputeTimeStep(hour, day, month, year);
   if (FlowControl == 0)
     return;
+  // BeginTimeStep announced the step; the date names the dump files.
+  SetActualStep(hour, day, month, year);
   SolveRows();
   CopyMasterHRUStates();
   AddStepStatistics();
-  // The flow-time zone sums, the coupled statistics and the control-point
-  // records of the call follow here.
+  AddStepRunoffToZones();
+  RecordControlPoint();
 }
 
 void unsatzonmodellklasse::SolveRows() {
@@ -247,6 +248,10 @@ void unsatzonmodellklasse::SolveRows() {
     if (Links.GwStorageCoefficient != nullptr)
       (*Links.GwStorageCoefficient)[r][c] = o.storageCoefficient;
     g.Baseflow.Values[r][c] = o.baseflow;
+    // Only the thread of the control cell gets here (not with response units).
+    if (HasControlPoint && SpinUpSwitch == 0 && r == Config.control_row &&
+        c == Config.control_column)
+      RecordControlCellDetails(o.lastTranspiration, o.lastInterflow, o.lastInfiltration);
     if (IrrigationTable != nullptr && Links.Etr2Etp != nullptr) {
       double real = 0.0;
       double potential = 0.0;

@@ -56,9 +56,8 @@ void unsatzonmodellklasse::AddStepStatistics() {
     add(&**SubstepsTable, grid(g.NumberOfSubsteps.Values, 1.0));
   add(table(SoilStatistic::INFILT), grid(g.TotalInfiltration.Values, D));
   add(table(SoilStatistic::GWSTAND), grid(g.GroundwaterDistance.Values, 1.0));
-  // With the groundwater module coupled the river exchange tables take over.
-  if (GroundwaterCoupling == 0)
-    add(table(SoilStatistic::QB), grid(g.Baseflow.Values, D));
+  // The baseflow goes to the subbasin means of the runoff concentration,
+  // which gives the QB table its values.
   if (Links.MaxPonding != nullptr)
     add(table(SoilStatistic::POND), grid(g.Ponding.Values, 1.0));
   if (Links.DrainageDepth != nullptr)
@@ -100,6 +99,9 @@ void unsatzonmodellklasse::WriteStepOutputs() {
        {&g.CapillarUprise, &g.Percolation, &g.GroundwaterLevel, &g.InfiltrationExcess,
         &g.InfiltrationSaturation, &g.DirectFlow, &g.Interflow, &g.Baseflow})
     WriteGridOutput(grid->Index);
+  if (GroundwaterCoupling != 0)
+    for (const SoilGrid *grid : {&g.RiverInfiltration, &g.RiverExfiltration})
+      WriteGridOutput(grid->Index);
   if (Links.MaxPonding != nullptr)
     WriteGridOutput(g.Ponding.Index);
   if (Links.DrainageDepth != nullptr)

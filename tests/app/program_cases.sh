@@ -519,6 +519,22 @@ fatal_end_all_disagree)
   grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
     fail "XML lacks the abort entry"
   ;;
+example_state_unwritable)
+  # The soil-water state file lies in a directory that does not exist: the
+  # run ends with the write error (18), but only after every other output,
+  # the statistics tables and the routing section among them, is written.
+  prepare_example
+  sed -i 's|^soil_state.txt state file|missing_directory/soil_state.txt state file|' example.ctl
+  grep -q '^missing_directory/soil_state.txt' example.ctl || fail "no state file line to change"
+  run 1 example.ctl
+  expect_status 18
+  grep -q 'description= "write error missing_directory/soil_state.txt_0 ! (1)' Tavro_Diag_0.xml ||
+    fail "no write-error entry of the state file"
+  [ "$(grep -c -P '^2012\t 1\t' total_runoff.stat)" -eq 28 ] ||
+    fail "total_runoff.stat lacks rows of the run"
+  [ "$(grep -c -P '^2012\t 1\t' snow_storage.stat)" -eq 28 ] ||
+    fail "snow_storage.stat lacks rows of the run"
+  ;;
 *)
   fail "unknown case"
   ;;
