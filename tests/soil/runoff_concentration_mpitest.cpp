@@ -140,9 +140,10 @@ TEST_F(RunoffConcentrationTest, ValidCellsWithoutFlowTimeLeaveWithTheStep) {
   ForOwn(*m, [&](long r, long c) {
     EXPECT_EQ(flow[r][c], (r == 3 && c == 2) || r == 6 || c != 1 ? 1.0 : 2.0) << r << " " << c;
   });
-  if (Rank() == 0)
+  if (Rank() == 0) {
     EXPECT_TRUE(Logged("WARNING: 2 valid cells of flow_times hold no flow time; their runoff "
                        "leaves with the step (flow-time zone 1)"));
+  }
   m->ReleaseMemory();
 }
 
@@ -203,13 +204,15 @@ TEST_F(RunoffConcentrationTest, EverythingAddedLeavesOnceDrained) {
     for (std::size_t k = 1; k <= 3; ++k) {
       left[k] += m->QDd.Components[0][k] + m->QIi.Components[0][k] + m->GetQBb()->Components[0][k];
       // The storages close their balance every step.
-      if (Rank() == 0)
+      if (Rank() == 0) {
         EXPECT_NEAR(m->RunoffBalance[k].Residual(), 0.0, 1e-12) << step << " " << k;
+      }
     }
   }
-  if (Rank() == 0)
+  if (Rank() == 0) {
     for (std::size_t k = 1; k <= 3; ++k)
       EXPECT_NEAR(left[k], added[k] / weight[k], 1e-9) << k;
+  }
   m->ReleaseMemory();
 }
 
@@ -250,10 +253,11 @@ TEST_F(RunoffConcentrationTest, GlacierRunoffIsAddedToOnlyWhenTheSnowModuleWrite
         EXPECT_EQ(qg[2], 1.0) << step; // no glacier: overwritten
       }
     }
-    if (Rank() == 0)
+    if (Rank() == 0) {
       EXPECT_EQ(Logged("WARNING: subbasins with glacier cells, but no snow module writes their "
                        "glacier runoff"),
                 !snow);
+    }
     m->ReleaseMemory();
   }
 }
@@ -284,8 +288,9 @@ TEST_F(RunoffConcentrationTest, FlowTimeSetUpRefusals) {
     int error = 0;
     m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
     EXPECT_EQ(error, c.code);
-    if (Rank() == 0)
+    if (Rank() == 0) {
       EXPECT_TRUE(Logged(c.entry)) << c.entry;
+    }
     m->ReleaseMemory();
   }
 }
@@ -294,9 +299,10 @@ TEST_F(RunoffConcentrationTest, ConcentratingBeforeTheLinksIsAProgrammersError) 
   auto m = Build(SoilSection(Hourly()));
   m->BeginTimeStep(0, 1, 1, 2012);
   EXPECT_EQ(test::ExitCodeOf([&] { m->ConcentrateRunoff(0, 1, 1, 2012); }), 57);
-  if (Rank() == 0)
+  if (Rank() == 0) {
     EXPECT_TRUE(Logged("FATAL: Qg[1] not initialized (may be, tracer module not linked? -> "
                        "programmers error!)"));
+  }
   m->ReleaseMemory();
 }
 
@@ -322,8 +328,9 @@ TEST_F(RunoffConcentrationTest, CoupledGroundwaterBringsRiverGridsTablesAndTheRi
   ForOwn(*m, [&](long r, long c) { EXPECT_EQ(m->Grids.RiverExfiltration.Values[r][c], 0.0); });
   // With coupling the baseflow of a subbasin is the water its cells release into the rivers.
   Step(*m, 1, kNone, kNone, [](long, long) { return 5.0; });
-  if (Rank() == 0)
+  if (Rank() == 0) {
     EXPECT_EQ(m->GetQBb()->Components[0][1], 0.0);
+  }
   m->ReleaseMemory();
   registry_.ReleaseGrid(first + 1);
 
@@ -373,8 +380,9 @@ TEST_F(RunoffConcentrationTest, ARunSplitThroughTheStateEqualsTheLongRun) {
   auto second = Linked(s, 2);
   const std::vector<double> rest = run(*second, 6, 12);
   split.insert(split.end(), rest.begin(), rest.end());
-  if (Rank() == 0)
+  if (Rank() == 0) {
     EXPECT_EQ(split, expected);
+  }
   second->ReleaseMemory();
 }
 
@@ -580,8 +588,9 @@ TEST_F(StateSectionTest, AStateThatCannotBeWrittenEndsTheRunAfterTheRelease) {
   EXPECT_EQ(test::ExitCodeOf([&] { m->FinishRun(false); }), 18);
   // Released all the same: the module holds no grid any more.
   EXPECT_EQ(registry_.FindGrid("theta", false), 0);
-  if (Rank() == 0)
+  if (Rank() == 0) {
     EXPECT_TRUE(Logged("FATAL: write error no_such_directory/state"));
+  }
 }
 
 TEST_F(StateSectionTest, EndOfRunSummaryWithoutGlaciers) {
