@@ -480,6 +480,33 @@ fatal_end_all_disagree)
   grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
     fail "XML lacks the abort entry"
   ;;
+example_superposition)
+  # The regional superposition of example-superposition.ctl: precipitation by
+  # inverse distance and by Thiessen blended by region, registered as
+  # "precipitation" and corrected on the grid. Its grids and tables are the
+  # same under one process of one thread and three processes of two.
+  mkdir -p example/run && copy_example_inputs example/run/
+  cp "$examples/example-superposition.ctl" example/run/
+  cd example/run || exit 1
+  OMP_NUM_THREADS=1 run 1 example-superposition.ctl
+  expect_status 0
+  expect_no_fatal Tavro_Diag_0.xml
+  mkdir ../np1 && mv -- * ../np1/
+  cp "$examples/example-superposition.ctl" . && copy_example_inputs .
+  run 3 example-superposition.ctl
+  expect_status 0
+  for f in precipitation.sum precipitation.stat precipitation_idw.sum precipitation_idw.stat \
+    precipitation_thiessen.sum precipitation_thiessen.stat 'zone.$w1' 'zone.$r2' 'zone.$w2' \
+    'zone.$r3' 'zone.$w3' snow_storage.stat p_rain.stat; do
+    [ -f "$f" ] || fail "the run wrote no $f"
+    cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"
+  done
+  # The entity's table: its header and a row of four decimals for each day.
+  grep -q -F "precipitation_submodel:RegionalSuperposition" precipitation.stat ||
+    fail "precipitation.stat lacks the entity's header"
+  [ "$(grep -c -P '^2012\t 1\t[ \d]\d\t 0\t\d+\.\d{4}\t' precipitation.stat)" -eq 28 ] ||
+    fail "precipitation.stat lacks the 28 daily rows of four decimals"
+  ;;
 *)
   fail "unknown case"
   ;;
