@@ -480,6 +480,21 @@ fatal_end_all_disagree)
   grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
     fail "XML lacks the abort entry"
   ;;
+example_wind_as_grid)
+  # Wind speed as a standard grid instead of an interpolated variable: the
+  # station values cannot be corrected, so the grid is, after the
+  # interpolation, and the log says so.
+  prepare_example
+  sed -i -e '/^\[meteo_data_count\]$/ { n; s/^7$/6/ }' -e '/^wind_speed$/d' \
+    -e 's/^10 number of standard grids$/11 number of standard grids\nwind.asc wind_speed readcode = 0 defaultValue = 4 fillcode = 0/' \
+    example.ctl
+  run 1 example.ctl
+  expect_status 0
+  expect_no_fatal Tavro_Diag_0.xml
+  grep -q -F 'level="3" description= "precipitation correction: temperature, wind speed or precipitation exists only as a grid' \
+    Tavro_Diag_0.xml || fail "no INFO entry on the correction of the grid"
+  [ "$(grep -c -P '^2012\t 1\t' precipitation.stat)" -eq 28 ] || fail "precipitation.stat lacks days"
+  ;;
 example_superposition)
   # The regional superposition of example-superposition.ctl: precipitation by
   # inverse distance and by Thiessen blended by region, registered as

@@ -216,6 +216,19 @@ TEST_F(RegionalSuperpositionTest, SectionAndBlockErrors) {
   EXPECT_EQ(registry_.FirstFreeIndex(), 5);
 }
 
+TEST_F(RegionalSuperpositionTest, FullRegistryEndsTheSetUp) {
+  std::vector<int> filled;
+  for (int index = registry_.FirstFreeIndex(); index != 0; index = registry_.FirstFreeIndex()) {
+    registry_.AddGrid(index, "filler", &a_, nullptr, 1, "filler" + std::to_string(index), 0, 1, 3,
+                      4, 3, log_);
+    filled.push_back(index);
+  }
+  EXPECT_EQ(Code(Entities(1, kBlend)), 12);
+  EXPECT_TRUE(test::Logged("FATAL: no free grid anymore, allowed number of grids is 1000!"));
+  for (const int index : filled)
+    registry_.ReleaseGrid(index);
+}
+
 TEST_F(RegionalSuperpositionTest, KeywordsAreWholeWordsWithOrWithoutBlanks) {
   Grid weights(1, 3, 4, 3, log_);
   weights.Fill(2.0);
