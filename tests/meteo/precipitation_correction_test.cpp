@@ -40,7 +40,8 @@ protected:
   void Build(std::vector<VariableSpec> specs, const std::string &correction) {
     std::string control;
     for (VariableSpec &spec : specs) {
-      spec.section.stationLines = spec.name + ".dat AdditionalColumns=0";
+      if (!spec.days.empty())
+        spec.section.stationLines = spec.name + ".dat AdditionalColumns=0";
       if (!spec.second.empty()) {
         spec.section.stationLines += "\n" + spec.name + "_2.dat AdditionalColumns=0";
         test::WriteFixture(spec.name + "_2.dat", StationFile(kStations, spec.second));
@@ -280,6 +281,25 @@ TEST_F(PrecipitationCorrectionTest, MethodSixCorrectsResidualsAndGradientsAlike)
   for (const auto &[cell, value] : grids[0])
     EXPECT_NEAR(grids[1].at(cell), 1.5 * value, 1e-12 * (1.0 + std::abs(value)))
         << cell.first << "/" << cell.second;
+}
+
+TEST_F(PrecipitationCorrectionTest, TemperatureFromGridsCountsAsRainAtTheStations) {
+  // Temperature read from a grid list has no value at a station: a WARNING
+  // names it, and the station values get the rain factor (calm: 1.2).
+  test::WriteFixture("cold.asc", UniformGrid(-10.0));
+  test::WriteFixture("grids.lst", "grids\nYY MM DD HH extra 1000 999 1\n"
+                                  "YY MM DD HH extra 0 1 2\nYY MM DD HH extra 0 2 3\n"
+                                  "YY MM DD HH extra a b c\n2001 1 2 0 x cold.asc\n");
+  SectionSpec temperature = Method(9, "8.9e-5 0.077 127 6e-6 0.098");
+  temperature.stationLines = "grids.lst AdditionalColumns=1";
+  Build(
+      {{"precipitation", Method(1), {{10.0, 20.0, 30.0, 40.0}}}, {"temperature", temperature, {}}},
+      CorrectionSection(1, 1.2));
+  EXPECT_TRUE(test::Logged("WARNING: precipitation correction: temperature is read from grids "
+                           "(interpolation method 9) and has no value at a point; precipitation "
+                           "counts as rain in the correction of the station values"));
+  correction_->CorrectStationData();
+  EXPECT_DOUBLE_EQ(Variable("precipitation").StationFile(0).Values()[1], 12.0);
 }
 
 TEST_F(PrecipitationCorrectionTest, WithoutPrecipitationGridTheConstructionFails) {
