@@ -234,6 +234,21 @@ void ModellApplication::InitTracers(teilmodellklasse &module, bool markInitializ
     module.SetInitialized(1);
 }
 
+void ModellApplication::AnnouncePrecipitationCorrection() {
+  ApplicationModules &m = modules_;
+  precicorrclass &correction = *m.PrecipitationCorrection;
+  if (m.Superposition->IsActive() != 0) {
+    correction.SetGridRenewedEveryStep(
+        m.Superposition->ComputesGrid(correction.PrecipitationGridIndex()));
+    return;
+  }
+  if (correction.CorrectsGridInsteadOfStations())
+    *Log << "INFO: precipitation correction: temperature, wind speed or precipitation exists "
+            "only as a grid (or is read from grids), so the grid \"precipitation\" is "
+            "corrected after the interpolation instead of the station values"
+         << "[end-entry]";
+}
+
 void ModellApplication::BuildSubModels(int argc, char **argv) {
   ApplicationModules &m = modules_;
   int error = 0;
@@ -260,6 +275,7 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
       error, CommonSettings(precicorrclass::FixedName), variables, meteoNames_, regions.Count);
   ThrowIfFailed(error);
   m.PrecipitationCorrection->SetMaxElevation(m.Setup->GetMaxElevation());
+  AnnouncePrecipitationCorrection();
   m.PrecipitationCorrection->SetInitialized(1);
 
   m.RadiationCorrection =

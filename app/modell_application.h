@@ -105,6 +105,9 @@ private:
   void BuildSetup();
   void BuildInterpolators();
   void BuildSubModels(int argc, char **argv);
+  // Tells the precipitation correction how its grid is renewed and logs
+  // where it corrects.
+  void AnnouncePrecipitationCorrection();
   void WireRunoff();
   ModuleSettings CommonSettings(const std::string &moduleName) const;
   void InitTracers(teilmodellklasse &module, bool markInitialized);

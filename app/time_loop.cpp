@@ -108,7 +108,10 @@ void ModellApplication::Pass(int /*rank*/) {
   for (auto &variable : m.Interpolators)
     variable->Interpolate(h, d, mo, y);
   m.Superposition->ComputeTimeStep(h, d, mo, y);
-  if (m.Superposition->IsActive() != 0)
+  // Without station values to correct (a variable only as a grid) the grid
+  // is corrected after the interpolation, also with the superposition off.
+  if (m.Superposition->IsActive() != 0 ||
+      m.PrecipitationCorrection->CorrectsGridInsteadOfStations())
     m.PrecipitationCorrection->CorrectGrids();
 
   const int minutes =

@@ -274,12 +274,12 @@ air_pressure.stat 2001 statistics file and code: every zone and the areal mean, 
 0 number of tracers
 
 [precipitation_correction]
-0 do_it (0: no correction)
-1.0 threshold temperature
-0.0 constant for rain
-0.0 slope for rain
-0.0 constant for snow
-0.0 slope for snow
+1 do_it: precipitation measured in wind is corrected for the catch deficit
+1.0 threshold temperature (deg C): above it rain, else snow
+1.0 constant for rain (factor at calm)
+0.02 slope for rain (per m/s of wind speed)
+1.0 constant for snow
+0.10 slope for snow (per m/s of wind speed)
 
 [RegionalSuperposition]
 0 flow control parameter

@@ -3,6 +3,7 @@
 // station files and their geometry), the walk over the data rows, and the
 // release of everything it registered.
 #include "meteo/meteointerpol.h"
+#include "meteo/statistics_zones.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
@@ -284,16 +285,7 @@ void meteointerpol::WriteDescription() {
 
 void meteointerpol::CreateStatistics() {
   // The table keeps its own zone records: it sums into them every step.
-  statisticsZones_.clear();
-  if (ZoneTable != nullptr)
-    for (int k = 0; k <= ZoneCount; ++k) {
-      const ZoneRecord &source = (*ZoneTable)[static_cast<std::size_t>(k)];
-      ZoneRecord copy;
-      copy.zonenwert = source.zonenwert;
-      copy.rel = source.rel;
-      copy.RelCellSum = source.RelCellSum;
-      statisticsZones_.push_back(copy);
-    }
+  statisticsZones_ = StatisticsZoneCopy(ZoneTable, ZoneCount);
   std::span<const int> outputList;
   if (OutputList != nullptr && OutputListCount > 0)
     outputList =

@@ -226,7 +226,15 @@ public:
   ModelDate StartDate;
   ModelDate DataDate; // date of the current data row
 
+  // The station files opened (0 for methods 2 and 9).
+  int OpenStationFileCount() const { return static_cast<int>(stations_.size()); }
   const StationDataFile &StationFile(int index) const { return *stations_[index]; }
+  // The station files, for the correction of their current values in place.
+  StationDataFile &ChangeableStationFile(int index) { return *stations_[index]; }
+  // Whether the last Interpolate gave the result grid new values (false when
+  // the grid kept the previous step's: no valid station value, no
+  // regression).
+  bool ResultRenewed() const { return renewed_; }
   // Station coordinates in the rotated frame (the plain ones when b/a is 1)
   // and distances from the raster's lower-left corner, stations 1..N.
   const OneBasedArray<double> &RotatedStationX(int file) const { return rotatedX_[file]; }
@@ -344,6 +352,7 @@ private:
   // Declared after the grids: released before them when construction fails.
   RegistryEntries entries_;
   bool endOfData_ = false;
+  bool renewed_ = false;
   bool released_ = false;
 };
 

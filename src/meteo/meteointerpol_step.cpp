@@ -32,8 +32,11 @@ void meteointerpol::Interpolate(long hour, long day, long month, long year) {
     LogProgress(hour, day, month, year);
   if (SzenUse == 1)
     UpdateScenario();
-  if (gridList_)
+  renewed_ = false;
+  if (gridList_) {
     ReadListedGrid();
+    renewed_ = true;
+  }
   // Equal values of method 7 need no spline: the cells take the value.
   if (splines_ && !(InterpolationMethod == 7 && stations_[0]->UniformValues() != 0))
     EvaluateMeshSplines();
@@ -41,7 +44,8 @@ void meteointerpol::Interpolate(long hour, long day, long month, long year) {
   if (statistics_)
     statistics_->ResetStep();
   if (result_.Allocated()) {
-    InterpolateCells();
+    if (InterpolateCells())
+      renewed_ = true;
     AddStatistics();
   }
   // Collective: every process ends the step of the table.

@@ -88,6 +88,15 @@ public:
   // 1 when all valid values of the current row are equal (or there is none,
   // or no station), else 0.
   int UniformValues() const { return uniform_; }
+  // Replaces every value v of station i of the current row by change(i, v)
+  // (the precipitation correction) and judges the row's uniformity anew.
+  template <class Change> void ChangeValues(Change &&change) {
+    for (int i = 1; i <= table_.Count; ++i) {
+      double &value = values_[static_cast<std::size_t>(i)];
+      value = change(i, value);
+    }
+    uniform_ = AllValidValuesEqual() ? 1 : 0;
+  }
   long BufferCapacity() const { return capacity_; }
 
 private:

@@ -156,7 +156,8 @@ std::vector<ShellCase> Shells() {
        [](int &e, const ModuleSettings &s) {
          e = 0;
          return std::make_unique<RegionalSuperposition>(s, RegionTableRef{});
-       }},
+       },
+       "NumberOfEntities = 0;\n"},
       {"special_output",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<SpecialOutputClass>(e, s, 2);

@@ -535,6 +535,50 @@ example_state_unwritable)
   [ "$(grep -c -P '^2012\t 1\t' snow_storage.stat)" -eq 28 ] ||
     fail "snow_storage.stat lacks rows of the run"
   ;;
+example_wind_as_grid)
+  # Wind speed as a standard grid instead of an interpolated variable: the
+  # station values cannot be corrected, so the grid is, after the
+  # interpolation, and the log says so.
+  prepare_example
+  sed -i -e '/^\[meteo_data_count\]$/ { n; s/^7$/6/ }' -e '/^wind_speed$/d' \
+    -e 's/^\([0-9]*\) number of standard grids$/\1 number of standard grids\nwind.asc wind_speed readcode = 0 defaultValue = 4 fillcode = 0/' \
+    example.ctl
+  awk '!done && / number of standard grids$/ { $1 = $1 + 1; done = 1 } { print }' example.ctl >example.new
+  mv example.new example.ctl
+  run 1 example.ctl
+  expect_status 0
+  expect_no_fatal Tavro_Diag_0.xml
+  grep -q -F 'level="3" description= "precipitation correction: temperature, wind speed or precipitation exists only as a grid' \
+    Tavro_Diag_0.xml || fail "no INFO entry on the correction of the grid"
+  [ "$(grep -c -P '^2012\t 1\t' precipitation.stat)" -eq 28 ] || fail "precipitation.stat lacks days"
+  ;;
+example_superposition)
+  # The regional superposition of example-superposition.ctl: precipitation by
+  # inverse distance and by Thiessen blended by region, registered as
+  # "precipitation" and corrected on the grid. Its grids and tables are the
+  # same under one process of one thread and three processes of two.
+  mkdir -p example/run && copy_example_inputs example/run/
+  cp "$examples/example-superposition.ctl" example/run/
+  cd example/run || exit 1
+  OMP_NUM_THREADS=1 run 1 example-superposition.ctl
+  expect_status 0
+  expect_no_fatal Tavro_Diag_0.xml
+  mkdir ../np1 && mv -- * ../np1/
+  cp "$examples/example-superposition.ctl" . && copy_example_inputs .
+  run 3 example-superposition.ctl
+  expect_status 0
+  for f in precipitation.sum precipitation.stat precipitation_idw.sum precipitation_idw.stat \
+    precipitation_thiessen.sum precipitation_thiessen.stat 'zone.$w1' 'zone.$r2' 'zone.$w2' \
+    'zone.$r3' 'zone.$w3' snow_storage.stat p_rain.stat; do
+    [ -f "$f" ] || fail "the run wrote no $f"
+    cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"
+  done
+  # The entity's table: its header and a row of four decimals for each day.
+  grep -q -F "precipitation_submodel:RegionalSuperposition" precipitation.stat ||
+    fail "precipitation.stat lacks the entity's header"
+  [ "$(grep -c -P '^2012\t 1\t[ \d]\d\t 0\t\d+\.\d{4}\t' precipitation.stat)" -eq 28 ] ||
+    fail "precipitation.stat lacks the 28 daily rows of four decimals"
+  ;;
 *)
   fail "unknown case"
   ;;

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <csignal>
 
 #include <string>
@@ -109,6 +111,24 @@ TEST_F(TimeLoopTest, OnePassCallsEveryModuleInItsOrder) {
         << "method " << c.interceptionMethod << " superposition " << c.superposition;
     EXPECT_EQ(application->EndOfRun(), 1);
   }
+}
+
+TEST_F(TimeLoopTest, PrecipitationOnlyAsGridIsCorrectedAfterTheInterpolation) {
+  // A variable only as a grid: no station values to correct, so with the
+  // superposition off the grid is corrected after the interpolation.
+  factory.config.FlowControl = {{"RegionalSuperposition", 0}};
+  factory.config.DataRows = {{"temperature", 1}, {"precipitation", 1}};
+  factory.config.SubstepCount = 2;
+  auto application = Build();
+  application->Modules().PrecipitationCorrection->DoIt = 1;
+  application->Modules().PrecipitationCorrection->GridOnly = true;
+  EXPECT_EQ(application->run(), 0);
+  std::vector<std::string> expected = ExpectedPass(false, false, false, 2);
+  const auto step =
+      std::find(expected.begin(), expected.end(), "RegionalSuperposition.ComputeTimeStep");
+  ASSERT_NE(step, expected.end());
+  expected.insert(step + 1, "precipitation_correction.CorrectGrids");
+  EXPECT_EQ(factory.calls.calls, expected);
 }
 
 TEST_F(TimeLoopTest, RunsUntilEveryVariableHasEnded) {

@@ -5,6 +5,7 @@
 #include "meteo/meteointerpol.h"
 #include "meteo/tsplines.h"
 
+#include "decomposed_meteo_raster.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "meteo/interpolation/inverse_distance.h"
@@ -30,21 +31,10 @@ namespace {
 
 using test::Rank;
 
-constexpr int kCols = 7;
-constexpr int kRows = 9;
-constexpr double kCell = 500.0;
+// The raster, its zones and elevations, and the stations.
+using namespace meteo_test;
 constexpr const char *kControl = "control.txt_0.$$$";
 
-// Three zones in bands of rows; a few cells outside the catchment.
-double ZoneCode(long r, long c) {
-  if ((r == 1 && c <= 2) || (r == 5 && c == 7) || (r == 9 && c >= 5))
-    return -9999.0;
-  return r <= 3 ? 1.0 : (r <= 6 ? 2.0 : 3.0);
-}
-double Elevation(long r, long c) { return 300.0 + 40.0 * r + 15.0 * c; }
-
-const std::vector<MeshStation> kStations = {
-    {250.0, 4200.0, 450.0}, {3100.0, 3900.0, 800.0}, {1700.0, 900.0, 620.0}, {600.0, 300.0, 700.0}};
 const std::vector<std::vector<double>> kDays = {
     {1.5, 4.0, -2.0, 3.25}, {0.0, 12.5, 7.0, -99999.0}, {5.0, 5.0, 5.0, 5.0}};
 
@@ -54,16 +44,6 @@ std::string FourStations(const std::vector<std::vector<double>> &days = kDays) {
   return StationFile(kStations, days, 3, 1);
 }
 
-// A mesh of 3 rows and 4 columns 1000 m apart over the southern part of the
-// raster (y 0 to 2000 m, the cells of rows 5 to 9), stations numbered row by
-// row from the north-west.
-const std::vector<MeshStation> kMesh = [] {
-  std::vector<MeshStation> mesh;
-  for (const double y : {2000.0, 1000.0, 0.0})
-    for (const double x : {0.0, 1000.0, 2000.0, 3000.0})
-      mesh.push_back({x, y, 500.0});
-  return mesh;
-}();
 double MeshResidual(double x, double y) { return 3.0 + 0.002 * x - 0.001 * y + 1e-6 * x * y; }
 double MeshGradient(double x, double y) { return -0.006 + 1e-6 * x - 5e-7 * y; }
 
@@ -124,7 +104,6 @@ std::string ListedGrid(double base) {
 class MeteointerpolMpiTest : public testing::Test {
 protected:
   void SetUp() override {
-    test::WriteFixture(kSpeedFactorFileName, "1\n");
     test::WriteFixture("stations.dat", FourStations());
     test::WriteFixture("gradients.dat", FourStations({{-0.004, 0.001, -0.006, 0.0},
                                                       {0.002, -0.003, 0.0, 0.001},
@@ -136,27 +115,7 @@ protected:
     test::WriteFixture("B.asc", ListedGrid(50.0));
     test::WriteFixture("grids.lst", "grids\nYY MM DD HH 500\nYY MM DD HH 0\nYY MM DD HH 0\nn\n"
                                     "2001 3 1 0 A.asc\n2001 3 2 0 -9999\n2001 3 3 0 B.asc\n");
-    const RasterShape shape{kCols, kRows, -9999.0};
-    test::SetupRaster whole{kRows, kCols, 3, 1, kRows, 0.0, 0.0, kCell};
-    if (Rank() == 0)
-      wholeGrids_ = std::make_unique<test::SetupGrids>(log_, whole, ZoneCode, Elevation);
-    testing::internal::CaptureStdout();
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &wholeGrids_->zone : nullptr, shape, log_);
-    testing::internal::GetCapturedStdout();
-    const StripRows held = decomposition_.HeldRows();
-    test::SetupRaster raster = whole;
-    raster.firstRow = held.first;
-    raster.lastRow = held.last;
-    setup_ = std::make_unique<test::SetupGrids>(log_, raster, ZoneCode, Elevation);
-    setup_->Register(registry_);
-    registry_.AddGrid(8, "MPIRegions_0", &decomposition_.regions, nullptr, 1, kRegionsGridName, 0,
-                      held.first, held.last, kCols, kRows, log_);
-    setup_->FillSettings(settings_, registry_, "temperature", kControl);
-    settings_.FirstRow = static_cast<int>(decomposition_.strip.first);
-    settings_.LastRow = static_cast<int>(decomposition_.strip.last);
-    settings_.RowRanges = &decomposition_.rowRanges;
-    settings_.Halo.Decomposition = &decomposition_;
-    settings_.EndDate = ModelDate{0, 31, 12, 2001};
+    raster_.Build(log_, registry_, settings_, "temperature", kControl);
   }
 
   // Runs the three days; returns the gathered result grid of every day
@@ -253,10 +212,10 @@ protected:
     CellIterationSetup cells;
     cells.LastRow = kRows;
     cells.NCols = kCols;
-    cells.Zone = &wholeGrids_->zone;
+    cells.Zone = &raster_.wholeGrids->zone;
     TSplines splines(log_, "reference", SplineMesh{&x, &y, 3, 4, 1000.0, 1000.0},
-                     SplineModelRaster{&wholeGrids_->coordX, &wholeGrids_->coordY, cells, 0.0, 0.0,
-                                       kCell, -9999.0, 0.0},
+                     SplineModelRaster{&raster_.wholeGrids->coordX, &raster_.wholeGrids->coordY,
+                                       cells, 0.0, 0.0, kCell, -9999.0, 0.0},
                      interpolation::ValueBounds{-9999.0, -10000.0});
     const auto splined = [&](const std::vector<double> &values) {
       for (long i = 1; i <= 3; ++i)
@@ -296,9 +255,7 @@ protected:
 
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
-  MpiDecomposition decomposition_;
-  std::unique_ptr<test::SetupGrids> wholeGrids_; // rank 0
-  std::unique_ptr<test::SetupGrids> setup_;
+  meteo_test::DecomposedMeteoRaster raster_;
   ModuleSettings settings_;
 };
 
@@ -406,7 +363,7 @@ TEST_F(MeteointerpolMpiTest, SplinesOnEveryProcess) {
     int error = 0;
     meteointerpol variable(error, settings_, ModelDate{0, 1, 3, 2001}, 5);
     // A strip of rows north of row 4 needs no cell of the splines.
-    const bool north = decomposition_.strip.last <= 4;
+    const bool north = raster_.decomposition.strip.last <= 4;
     EXPECT_EQ(variable.Splines()->NeededExtent().Empty(), north);
     int empty = north ? 1 : 0, anyEmpty = 0;
     MPI_Allreduce(&empty, &anyEmpty, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);

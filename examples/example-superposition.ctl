@@ -1,0 +1,562 @@
+# The example catchment with a regional superposition: precipitation is
+# interpolated twice, by inverse distance weighting and by Thiessen polygons,
+# and blended by region (the three subbasins of the zone grid serve as
+# regions): subbasin 1 takes the first, subbasin 3 the second, subbasin 2 half
+# of each, with a band of 2 km in which the regions blend. The blend is
+# registered as "precipitation", which the precipitation correction then
+# corrects cell by cell. Run it from its own directory (examples/run-example.sh
+# copies the inputs into examples/run-superposition/).
+
+[output_interval]
+1 hour divisor: progress line in every step
+1 warnings of the interpolation
+0 further switch
+1440 minutes from the time stamp of the data to the end of the step
+WriteAsciiGrids = 1
+WriteDoubleGrids = 0
+
+[output_list]
+3
+1 (the count's line holds only the count)
+2
+3
+
+[coordinates]
+47.6 geographic latitude
+-122.3 geographic longitude
+-120 reference meridian
+0 time shift of data time to local time
+
+[meteo_data_count]
+8
+
+[meteo_names]
+temperature
+precipitation_idw
+precipitation_thiessen
+air_humidity
+global_radiation
+sunshine_duration
+wind_speed
+air_pressure
+
+[zone_grid]
+zone.asc
+
+[elevation_model]
+elevation.asc
+
+[standard_grids]
+10 number of standard grids
+elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
+soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
+landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
+soil_types.asc soil_types fillcode = 0 writecode = 3 outname = soil_records.asc
+zone.asc zonegrid_soilmodel fillcode = 0
+zone.asc regression_regions fillcode = 0
+albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
+leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
+root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
+surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
+
+[variable_grids]
+0 number of variable grids
+
+[model_time]
+0 starting hour
+1 starting day
+1 starting month
+2012 starting year
+0 end hour
+28 end day
+1 end month
+2012 end year
+
+[multilayer_landuse]
+2 multilayer land-use types (codes of the grid landuse)
+100 forest_over_grass { Landuse_Layers = 30, 10; k_extinct = 0.5; LAI_scale = 8; }
+200 arable_field { Landuse_Layers = 40, -9999; }
+
+[landuse_table]
+3 land-use types: grass in the one-line form (code, name, albedo, rsc January to December, four Julian days, LAI, Z0, VCF and root depth at those days, root distribution, HReduDry); deciduous forest whose leaves come out once the spring warmth after 1 March passes F* (fix point 2 is that day, fix point 3 thirty days later); winter wheat on a field ploughed on 16 October and harrowed on 10 January (SoilTillage)
+10 grass 0.20 80 80 75 70 65 60 60 60 65 70 75 80 110 170 250 330 1.0 2.5 3.0 1.5 0.02 0.05 0.06 0.03 0.8 0.9 0.9 0.8 0.2 0.3 0.3 0.2 1.0 4.5
+30 deciduous_forest { method = DynamicPhenology_1;
+  RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
+  JulDays = 60 -1 30 290 320;
+  F* = 150; DP1_t1_dorm = 60; DP1_T_Bf = 0; JDReset_TStart = 300; maxStartJDforDP1 = 160;
+  Albedo = 0.15 0.15 0.15 0.15 0.15;
+  rsc = 150 120 70 70 150;
+  LAI = 0.5 0.5 5.0 5.0 0.5;
+  Z0 = 1.0 1.0 1.5 1.5 1.0;
+  VCF = 0.7 0.7 0.9 0.9 0.7;
+  RootDepth = 0.8 0.8 1.0 1.0 0.8;
+  AltDep = 0.01 0 0 -0.01 -0.01;
+}
+40 winter_wheat { method = VariableDayCount;
+  RootDist = 1.0; TReduWet = 0.95; HReduDry = 4.5;
+  JulDays = 60 120 180 220 290;
+  Albedo = 0.20 0.20 0.18 0.22 0.20;
+  rsc = 120 80 60 100 120;
+  LAI = 0.5 2.0 5.0 1.0 0.3;
+  Z0 = 0.02 0.05 0.15 0.05 0.02;
+  VCF = 0.3 0.6 0.95 0.5 0.2;
+  RootDepth = 0.3 0.6 1.0 0.8 0.3;
+  AltDep = 0 0 0 0 0;
+  SoilTillage = 10 290;
+  SR_ResidCovrg = 0.3 0.2 0.1 0.4 0.1;
+}
+
+[soil_table]
+2 soil types: the class means of Carsel and Parrish (1988) in ten layers of 0.15 m (van Genuchten alpha in 1/m, saturated conductivity in m/s)
+5 loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.43; theta_res = 0.078; alpha = 3.6; Par_n = 1.56; ksat = 2.89e-6; }
+9 sandy_loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.41; theta_res = 0.065; alpha = 7.5; Par_n = 1.89; ksat = 1.23e-5; }
+
+[irrigation]
+0 flow control parameter (0: no irrigation)
+1440 time interval in minutes
+
+[radiation_correction]
+1 flow control parameter (1: the factors go to evapotranspiration and snow)
+1440 time interval in minutes
+2 method of correction (2: slope, aspect and cast shadows; temperature too)
+corr_temperature.asc file of the corrected temperature
+50 its writecode: run mean
+1.0 scaling factor of the temperature correction (K per unit of ln(factor) and sunshine)
+radiation_correction.asc file of the correction factors
+50 its writecode: run mean
+shadow.asc file of the shadows of the last sub-step
+0 its writecode: not written
+1 number of time steps from one correction to the next
+24 number of splittings: sub-steps of a step
+
+[region_transition_distance]
+2000 width in m of the band in which the regions' values blend
+
+[temperature]
+12 interpolation method (Thiessen with an elevation lapse rate)
+temperature.dat AdditionalColumns=0 station data file
+-0.0065 lapse rate (K/m)
+temperature.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+temperature.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+-60 lower limit of results
+-60 lower replacement
+60 upper limit of results
+60 upper replacement
+0 SzenUse
+
+[precipitation_idw]
+1 interpolation method (idw)
+precipitation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by this method)
+precipitation_idw.asc result grid
+10 grid write code: run sum
+1.0 scaling factor
+precipitation_idw.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (methods 3 and 11 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+500 upper limit of results
+500 upper replacement
+0 SzenUse
+
+[precipitation_thiessen]
+4 interpolation method (Thiessen)
+precipitation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by this method)
+precipitation_thiessen.asc result grid
+10 grid write code: run sum
+1.0 scaling factor
+precipitation_thiessen.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (methods 3 and 11 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+500 upper limit of results
+500 upper replacement
+0 SzenUse
+
+[air_humidity]
+1 interpolation method (idw)
+air_humidity.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+air_humidity.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_humidity.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[global_radiation]
+1 interpolation method (idw)
+global_radiation.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+global_radiation.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+global_radiation.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+20000 upper limit of results
+20000 upper replacement
+0 SzenUse
+
+[sunshine_duration]
+1 interpolation method (idw)
+sunshine_duration.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by idw)
+sunshine_duration.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+sunshine_duration.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+1 upper limit of results
+1 upper replacement
+0 SzenUse
+
+[wind_speed]
+4 interpolation method (Thiessen: nearest station)
+wind_speed.dat AdditionalColumns=0 station data file
+regression.dat regression file (not used by Thiessen)
+wind_speed.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+wind_speed.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+0 lower limit of results
+0 lower replacement
+100 upper limit of results
+100 upper replacement
+0 SzenUse
+
+[air_pressure]
+8 interpolation method (splines of the residuals plus splines of the gradients times the elevation)
+air_pressure_mesh.dat AdditionalColumns=0 station data file of the residuals (hPa at 0 m)
+air_pressure_gradient.dat AdditionalColumns=0 station data file of the gradients (hPa/m)
+regression.dat regression file (not used by the splines)
+air_pressure.asc result grid
+50 grid write code: run mean
+1.0 scaling factor
+air_pressure.stat 2001 statistics file and code: every zone and the areal mean, every step
+9999 nodata value
+2 idw-weight
+0.5 fraction of idw (method 3 only)
+50000 maximum distance (m)
+0 slope of the main axis of the anisotropy ellipse (degrees)
+1 anisotropy b/a
+500 lower limit of results
+500 lower replacement
+1100 upper limit of results
+1100 upper replacement
+0 SzenUse
+
+[substance_transport]
+0 number of tracers
+
+[precipitation_correction]
+1 do_it: precipitation measured in wind is corrected for the catch deficit
+1.0 threshold temperature (deg C): above it rain, else snow
+1.0 constant for rain (factor at calm)
+0.02 slope for rain (per m/s of wind speed)
+1.0 constant for snow
+0.10 slope for snow (per m/s of wind speed)
+
+[RegionalSuperposition]
+1 flow control parameter: on, so the precipitation correction works on the grid
+1440 time interval in minutes
+NumberOfEntities = 1;
+precipitation {
+  entityinputgrid = precipitation_idw;      regions = 1, 2, 3; weights = 1, 0.5, 0;
+  entityinputgrid = precipitation_thiessen; regions = 1, 2, 3; weights = 0, 0.5, 1;
+  outputgrid = precipitation.asc; writecode = 10;
+  outputtable = precipitation.stat; statcode = 2001;
+}
+
+[evapotranspiration]
+1 flow control parameter
+1440 time interval in minutes
+1 Methode fuer evapotranspiration (1: Penman-Monteith for each vegetation layer, day and night)
+1.0 1.0 1.1 1.2 1.3 1.4 1.4 1.3 1.2 1.1 1.0 1.0
+0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22
+1.0 fk - Coastfactor (WENDLING); the two rows above hold the monthly factors of Hamon and Haude
+etp.asc Name of the ETP-Grids: potential transpiration, layers etp_Layer_1.asc, etp_Layer_2.asc
+0 Writegrid ETP
+etp.stat 2001 Name of ETP-stat.file: every zone and the areal mean, every step
+etr.asc Name of the ETR-Grids: real evapotranspiration (layer 0) and transpiration
+0 Writegrid ETR
+etr.stat 2001 Name of the ETR-stat.file
+evap.asc Name of the evaporation_potential-grid (soil surface)
+0 Writegrid EVAP
+evap.stat 0 Name of the evaporation_potential-stat.files
+evar.asc Name of the evaporation_real grid
+0 Writegrid evaporation real
+evar.stat 0 Name of the evaporation_real-stat.files
+snowevap.asc Name of the snow evaporation grid
+0 Writegrid snow evaporation
+snowevap.stat 0 Name of the snow evaporation stat.file
+eip.asc Name of the EIP-Grids: potential evaporation of intercepted water
+0 Writegrid EIP
+eip.stat 0 Name of EIP-stat.file
+rgex.stat 0 Name of the RGEX-stat.file (global radiation corrected for exposure)
+0.25 0.75 0 0 relative global radiation from relative sunshine: c0 (diffuse share) to c3
+0.072 -0.808 1.749 -0.239 relative sunshine from relative global radiation: CS[0] to CS[3]
+0.75 0.05 transmissivity of the clear sky: mean and seasonal amplitude
+1000 elevation scale of the day-night temperature amplitude (m)
+7 8 9 10 11 11 11 11 10 9 8 7 day-night temperature amplitude, January to December (K)
+0.6 0.1 share of the amplitude by day and its annual variation
+cloudiness.stat 0 cloudiness statistics and code (0: none)
+
+[snow_model]
+1 flow control parameter
+1440 time interval in minutes
+1 method: temperature index (degree-day factor C0)
+1.0 transzone: half width of the rain/snow transition (deg C)
+0.5 T0R: rain/snow threshold (deg C)
+0.0 T0: melt threshold (deg C)
+0.1 CWH: water holding capacity of the snow pack
+0.05 CRFR: refreezing coefficient (methods 3 and 4)
+3.0 C0: degree-day factor (mm per deg C and day)
+2.0 C1: temperature-wind factor (methods 2 to 4)
+0.5 C2: wind part of that factor
+0.01 z0
+1.0 RMFMIN: seasonal melt factor, minimum
+1.0 RMFMAX: seasonal melt factor, maximum
+0.45 ALBsnow_min: albedo of old snow
+0.90 ALBsnow_max: albedo of fresh snow
+rain.asc rain grid
+0 its writecode
+p_rain.stat 2001 rain statistics and code: every zone and the areal mean, every step
+snow.asc snowfall grid
+0 its writecode
+p_snow.stat 2001 snowfall statistics
+snow_days.asc grid of the days with a snow cover
+10 its writecode: the sum over the run
+snow_days.stat 2001 statistics of the snow days
+snow_age.asc snow age grid
+0 its writecode
+snow_age.stat 0 snow age statistics (none)
+albedo.stat 2001 albedo statistics
+snow_outflow.asc grid of the water leaving the snow cover
+10 its writecode: the sum over the run
+snow_outflow.stat 2001 its statistics
+snow_melt.asc grid of the melt water leaving the snow cover
+0 its writecode
+snow_melt.stat 2001 its statistics
+snow_solid.asc solid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_liquid.asc liquid store of the snow pack
+3 its writecode: the state at the end of the run
+snow_storage.stat 2001 statistics of the snow water equivalent (mm)
+snow_total.asc snow water equivalent
+3 its writecode: the state at the end of the run
+0 readgrid: 1 reads the stores from the grids above, 0 starts without snow
+
+[interception_model]
+1 flow control parameter
+1440 time interval in minutes
+1 method for interception (1: after snow, evaporating at the potential transpiration)
+throughfall.asc name outflow grid (layers throughfall_Layer_1.asc, ...)
+0 write code outflow grid
+throughfall.stat 2001 name outflow statistics file: every zone and the areal mean, every step
+interception_evaporation.asc name potential interception evaporation grid
+0 write code potential interception evaporation grid
+interception_evaporation.stat 2001 name potential interception statistics file
+interception_storage.asc name interception storage grid
+0 write code interception storage grid
+interception_storage.stat 2001 name interception storage statistics file
+0.2 parameter interception storage maximum water layer thickness (mm per unit of LAI)
+0 readgrid parameter (0: the stores start empty)
+
+[SiltingUpModel]
+1 flow control parameter
+1440 time interval in minutes
+3 method: the formulas of SiltingUpExpressions below
+siltingup_disposition.stat 0 statistics of the disposition and its code (0: none)
+direct_runoff_siltingup.stat 2001 statistics of the direct runoff: every zone and the areal mean, every step
+siltingup_disposition.asc file of the silting-up disposition
+50 its writecode: run mean
+rain_pause.asc file of the rain pause (days)
+3 its writecode: at the end of the run
+kinetic_energy.asc file of the rain energy accumulated since the last long pause
+3 its writecode: at the end of the run
+time_since_tillage.asc file of the days since the last tillage
+3 its writecode: at the end of the run
+direct_runoff_siltingup.asc file of the direct runoff (mm per step)
+10 its writecode: run sum
+1 3 zone codes: the first and the last subbasin, the middle one takes the first one's value
+2 2 minimum rain pause (days) that restarts the accumulation of the rain energy
+0 read the state grids (0: they start from 0)
+SiltingUpExpressions
+{
+  Z = 0.013 * (100*L)^(-1.03) * K^0.7 * (O + (O <= 0))^(-0.19) * (O > 0);
+  W = (P > 0.05) * (P < 76.2) * (11.89 + 8.73 * LOG10(P + (P <= 0.05))) + (P >= 76.2) * 28.33;
+  X = 12.2 * K^0.52 * (100*L)^(-0.64);
+  V = (X + (65 - X) * EXP(-Z * Q)) * R / 60;
+}
+
+[unsatzon_model]
+1 flow control parameter
+1440 time interval in minutes
+2 methode: finite differences with a fixed time step
+0 surface water interaction (0: none)
+0 pond_use (0: no ponding)
+0 drainage_use (0: no tile drains)
+0 clay_use (0: no clay layer)
+1e-8 saturated conductivity of a clay layer (m/s; not used here)
+2 ini_gw_level: layers 1 to 5 in equilibrium with a water table at the centre of layer 6, layers 6 to 10 saturated
+soil_qdrain.stat 0 QDRAIN statistics table and its code (0: none)
+groundwater_distance.stat 0 GWSTAND statistics table and its code (0: none)
+groundwater_recharge.stat 0 GWN statistics table and its code (0: none)
+soil_moisture_root_zone.stat 0 SB_1 statistics table and its code (0: none)
+soil_moisture_profile.stat 0 SB_2 statistics table and its code (0: none)
+root_depth.stat 0 ROOT statistics table and its code (0: none)
+infiltration_excess.stat 0 INFEX statistics table and its code (0: none)
+ponding.stat 0 POND statistics table and its code (0: none)
+direct_runoff.stat 0 QD statistics table and its code (0: none)
+interflow.stat 0 QI statistics table and its code (0: none)
+baseflow.stat 0 QB statistics table and its code (0: none)
+total_runoff.stat 0 Qg statistics table and its code (0: none)
+river_infiltration.stat 0 GWIN statistics table and its code (0: none)
+river_exfiltration.stat 0 GWEX statistics table and its code (0: none)
+macropore_infiltration.stat 0 MACRO statistics table and its code (0: none)
+total_infiltration.stat 0 INFILT statistics table and its code (0: none)
+soil_moisture_root_zone.asc SB05 grid or stack file
+0 its writecode (0: not written)
+soil_moisture_profile.asc SB1_ grid or stack file
+0 its writecode (0: not written)
+root_depth.asc WURZ grid or stack file
+0 its writecode (0: not written)
+theta.stack Theta grid or stack file
+0 its writecode (0: not written)
+hydraulic_heads.stack hh grid or stack file
+0 its writecode (0: not written)
+geodetic_heads.stack hgeo grid or stack file
+0 its writecode (0: not written)
+q_down.stack q_unten grid or stack file
+0 its writecode (0: not written)
+groundwater_distance.asc GWSTAND grid or stack file
+0 its writecode (0: not written)
+theta_in_groundwater_level.asc GWtheta grid or stack file
+0 its writecode (0: not written)
+groundwater_recharge.asc GWN grid or stack file
+0 its writecode (0: not written)
+groundwater_level.asc GWLEVEL grid or stack file
+0 its writecode (0: not written)
+drainage_flow.asc QDRAIN grid or stack file
+0 its writecode (0: not written)
+infiltration_saturation.asc Satt grid or stack file
+0 its writecode (0: not written)
+infiltration_excess.asc INFEX grid or stack file
+0 its writecode (0: not written)
+direct_runoff.asc QD grid or stack file
+0 its writecode (0: not written)
+interflow.asc QI grid or stack file
+0 its writecode (0: not written)
+baseflow.asc DELTAGW grid or stack file
+0 its writecode (0: not written)
+river_infiltration.asc GWIN grid or stack file
+0 its writecode (0: not written)
+river_exfiltration.asc GWEX grid or stack file
+0 its writecode (0: not written)
+ponding.asc POND grid or stack file
+0 its writecode (0: not written)
+capillary_uprise.asc GWN-Uprise grid or stack file
+0 its writecode (0: not written)
+percolation.asc GWN-PERCOL grid or stack file
+0 its writecode (0: not written)
+macropore_infiltration.asc MACROPORE grid or stack file
+0 its writecode (0: not written)
+irrigation.asc IRRIG grid or stack file
+0 its writecode (0: not written)
+5 3 control point: row 5, column 3 (subbasin 1, loam)
+soil_q_bottom.txt control point: flux across the bottom of every layer
+soil_theta.txt control point: water content of every layer
+soil_hydraulic_heads.txt control point: hydraulic head of every layer
+soil_other_data.txt control point: runoff components and vegetation
+soil_etr.txt control point: evaporation and transpiration of every layer
+soil_interflow.txt control point: interflow of every layer
+1 2 3 subbasin codes (each with values of its own)
+2 3 4 kelsqd: storage constant of direct runoff (h)
+20 30 40 kelsqi: storage constant of interflow (h)
+0.5 0.5 0.5 channel network density
+48 48 48 kelsqlat: recession constant of baseflow (h; negative: no recession)
+1 1 1 QB-Red.Faktor: largest baseflow
+0 0 0 surface-runoff share of snowmelt
+0 readgrids (0: the initial state is computed from ini_gw_level)
+soil_state.txt state file (each process appends _<rank>)
+
+[SurfaceRoutingModel]
+0 flow control parameter
+1440 time interval in minutes
+
+[groundwater_flow]
+0 flow control parameter
+1440 time interval in minutes
+
+[routing_model]
+1 flow control parameter
+1440 time interval in minutes
+1 2000 20 1 min. and max. specific discharge (l/s/km2), table intervals, time sub-intervals
+discharge.stat 0 routed discharge table and its code (0: none)
+observed.dat observed discharges
+0 number of column descriptors (subbasin code and column of observed.dat)
+0 steps before the goodness of fit starts
+TG 2 (middle brook) A= 61 F= 1
+OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37
+TG 3 (outlet) A= 114 F= 1
+OL 2 kh= 3 kv= 8 Bm= 8 Bv= 80 Tm= 1.5 Mm= 30 Mv= 15 I= 0.003 L= 8000 AE= 61
+ZL 1 Q= constant 0.5 kh= 1 kv= 1 Bm= 2 Bv= 2 Tm= 1 Mm= 40 Mv= 20 I= 0.001 L= 2000 AE= 10
+
+[special_output]
+1 flow control parameter
+1440 time interval in minutes
+numfiles = 1;
+{
+  header = terrain_height_and_precipitation_at_three_points;
+  filename = points.txt;
+  entity = { ID = terrain_height; Symbol = H; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+  entity = { ID = precipitation; Symbol = P; Xcoords = 502500, 509500, 500500; Ycoords = 5205500, 5201500, 5209500; };
+}
