@@ -112,10 +112,9 @@ double PlainColour(PlainLayer &p, int colour) {
       const double cW = c > 1 ? p.tx[i - 1] : 0.0;
       const double cSum = cN + cS + cE + cW;
       const double st = p.storage[i];
-      const double num = (st / kDt * hOld) * area + cN * hN + cE * hE + cS * hS + cW * hW -
-                         (1 - kAlpha) * hOld * cSum;
+      const double num = cN * (hN - hOld) + cE * (hE - hOld) + cS * (hS - hOld) + cW * (hW - hOld);
       const double den = kAlpha * cSum + st * area / kDt;
-      double h = den > 0.0 ? num / den : hOld;
+      double h = den > 0.0 ? hOld + num / den : hOld;
       const double d = std::abs(h - h0);
       maxChange = std::max(maxChange, p.top[i] <= hOld ? d * 0.2 : d);
       h = h0 + omega * (h - h0);

@@ -352,7 +352,8 @@ void gwflowclass::InitialiseOtherGrids(GroundwaterLayerGrids &layer, int k) {
     const long last = s.halo ? HaloLastRow : LastRow;
     RegisterState(layer, s.slot, s.identifier, s.file, first, last);
     Grid &grid = layer[s.slot];
-    grid.Fill(NoData);
+    // Transmissivities stay 0 outside the model cells, where a sweep may read them.
+    grid.Fill(s.slot == kTransmissivityX || s.slot == kTransmissivityY ? 0.0 : NoData);
     ForStripCells([&](long r, long c) {
       if (!IsModelCell(r, c))
         return;

@@ -147,9 +147,7 @@ void gwflowclass::ComputeTransmissivities() {
       return FlowControl != 3 || (*Zone)[rn][cn] == (*Zone)[r][c];
     };
     ForStripCells([&](long r, long c) {
-      if (!IsModelCell(r, c))
-        return;
-      if (GlacierAt(r, c) >= 1.0) {
+      if (!IsModelCell(r, c) || GlacierAt(r, c) >= 1.0) {
         tx[r][c] = ty[r][c] = 0.0;
         return;
       }

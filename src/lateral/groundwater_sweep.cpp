@@ -94,7 +94,7 @@ SweepResult SweepColour(const SweepLayerGrids &g, const SweepSettings &s, const 
       CellState cell;
       cell.hOld = hOld;
       cell.storage = (hOld < top && v.specificYield != nullptr) ? v.specificYield[c] : v.storage[c];
-      cell.source = cell.storage / dt * hOld;
+      cell.source = 0.0;
       if (v.leakBelow != nullptr)
         cell.source += v.leakBelow[c];
       if (v.leakAbove != nullptr)

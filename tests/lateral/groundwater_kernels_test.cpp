@@ -94,7 +94,7 @@ TEST(GroundwaterCellUpdate, SolvesTheImplicitBalanceOfOneCell) {
   cell.storage = 1e-4;
   cell.area = 100.0;
   const double dt = 600.0;
-  cell.source = cell.storage / dt * cell.hOld + 1e-6;
+  cell.source = 1e-6;
   for (double alpha : {1.0, 0.5}) {
     const double h = UpdatedHead(n, cell, alpha, dt);
     // The residual of the balance the update solves is zero.
@@ -103,6 +103,9 @@ TEST(GroundwaterCellUpdate, SolvesTheImplicitBalanceOfOneCell) {
         n.cN * (n.hN - hc) + n.cE * (n.hE - hc) + n.cS * (n.hS - hc) + n.cW * (n.hW - hc);
     EXPECT_NEAR(cell.storage * cell.area * (h - cell.hOld) / dt, lateral + 1e-6 * cell.area, 1e-15);
   }
+  // No exchange: the head stays exactly.
+  CellState alone{123.456789, 0.2, 0.0, 1e4};
+  EXPECT_EQ(UpdatedHead(Neighbourhood{}, alone, 1.0, dt), alone.hOld);
   // Nothing to solve: the head at the start of the sub-step stays.
   EXPECT_EQ(UpdatedHead(Neighbourhood{}, CellState{7.0, 0.0, 0.0, 100.0}, 1.0, dt), 7.0);
   EXPECT_EQ(UpdatedHead(Neighbourhood{}, CellState{7.0, NAN, 0.0, 100.0}, 1.0, dt), 7.0);

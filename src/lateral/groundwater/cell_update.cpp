@@ -10,9 +10,10 @@ double UpdatedHead(const Neighbourhood &n, const CellState &cell, double alpha, 
   const double denominator = alpha * c + cell.storage * cell.area / dt;
   if (!(denominator > 0.0))
     return cell.hOld;
-  const double numerator = cell.source * cell.area + n.cN * n.hN + n.cE * n.hE + n.cS * n.hS +
-                           n.cW * n.hW - (1.0 - alpha) * cell.hOld * c;
-  return numerator / denominator;
+  const double h = cell.hOld;
+  const double numerator = cell.source * cell.area + n.cN * (n.hN - h) + n.cE * (n.hE - h) +
+                           n.cS * (n.hS - h) + n.cW * (n.hW - h);
+  return h + numerator / denominator;
 }
 
 double AdaptiveFactor(double hNew, double h0, double hPrevIter) {

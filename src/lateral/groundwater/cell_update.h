@@ -28,7 +28,7 @@ struct Neighbourhood {
 struct CellState {
   double hOld = 0.0;    // head at the start of the sub-step, m
   double storage = 0.0; // storage coefficient in use (specific yield when unconfined)
-  double source = 0.0;  // (S / dt) h_old + leakage + fixed inflow, m/s
+  double source = 0.0;  // leakage and fixed inflow, m/s (the storage term is added here)
   double area = 0.0;    // dx dy, m²
 };
 
@@ -37,8 +37,11 @@ inline double WeightedHead(double alpha, double hOld, double h) {
   return (1.0 - alpha) * hOld + alpha * h;
 }
 
-// The new head of the cell. A cell whose denominator alpha C + S A / dt is
-// not above 0 (no storage, no conductance) keeps h_old.
+// The new head of the cell,
+//   h = [(Q + S h_old / dt) A + sum C_i h_i - (1 - alpha) h_old C] / [alpha C + S A / dt],
+// computed as h_old plus the change so that a cell without exchange keeps
+// its head exactly. A cell whose denominator is not above 0 (no storage, no
+// conductance) keeps h_old.
 double UpdatedHead(const Neighbourhood &n, const CellState &cell, double alpha, double dt);
 
 // The change of a sweep as the convergence measure counts it: a confined
