@@ -274,8 +274,14 @@ example_one_tracer)
     expect_no_fatal Tavro_Diag_0.xml
     for module in $modules; do
       file="ces${module:0:5}.sta"
+      title="tracer concentration for tracer 1 (ces) _submodel:$module"
+      if [ "$module" = groundwater_flow ]; then
+        # The groundwater module keeps one table per aquifer layer.
+        file="ces${module:0:4}1.sta"
+        title="tracer concentration for tracer 1 in layer 1 (ces) _submodel:$module"
+      fi
       [ -f "$file" ] || fail "-n $np: no statistics $file of $module"
-      [ "$(sed -n 2p "$file")" = "tracer concentration for tracer 1 (ces) _submodel:$module" ] ||
+      [ "$(sed -n 2p "$file")" = "$title" ] ||
         fail "-n $np: $file lacks its title"
       head -1 "$file" | grep -q -P '^YY\tMM\tDD\tHH\t.*\ttot_average$' || fail "-n $np: $file lacks its columns"
       if [ "$np" = 3 ]; then
