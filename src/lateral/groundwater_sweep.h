@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace tavro {
@@ -33,7 +34,7 @@ struct SweepLayerGrids {
   const Grid *leakageBelow = nullptr;  // from the layer below into this one, m/s
   const Grid *leakageAbove = nullptr;  // from this layer into the one above, m/s
   const Grid *fixedInflow = nullptr;   // fixed inflow, m/s; at or below no-data: none
-  const Grid *cellSizeX = nullptr;     // cell widths, m
+  const Grid *cellSizeX = nullptr;     // cell widths, m (both or none)
   const Grid *cellSizeY = nullptr;
 };
 
@@ -80,6 +81,7 @@ struct SweepResult {
 struct SweepScratch {
   std::vector<double> rowFactorSum;
   std::vector<long> rowFactorCount;
+  std::vector<std::pair<long, long>> blocks; // rows of each thread's block
 };
 
 // Updates the cells of one colour (0: row + column even) and returns what it

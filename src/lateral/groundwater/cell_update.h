@@ -11,6 +11,8 @@
 // sources in m/s, areas in m², dt in s.
 #pragma once
 
+#include <cmath>
+
 namespace tavro::groundwater {
 
 // A confined change counts this fraction towards the convergence measure.
@@ -42,19 +44,34 @@ inline double WeightedHead(double alpha, double hOld, double h) {
 // computed as h_old plus the change so that a cell without exchange keeps
 // its head exactly. A cell whose denominator is not above 0 (no storage, no
 // conductance) keeps h_old.
-double UpdatedHead(const Neighbourhood &n, const CellState &cell, double alpha, double dt);
+// (Inline: the sweep calls it for every cell.)
+inline double UpdatedHead(const Neighbourhood &n, const CellState &cell, double alpha, double dt) {
+  const double c = n.cN + n.cE + n.cS + n.cW;
+  const double denominator = alpha * c + cell.storage * cell.area / dt;
+  if (!(denominator > 0.0))
+    return cell.hOld;
+  const double h = cell.hOld;
+  const double numerator = cell.source * cell.area + n.cN * (n.hN - h) + n.cE * (n.hE - h) +
+                           n.cS * (n.hS - h) + n.cW * (n.hW - h);
+  return h + numerator / denominator;
+}
 
 // The change of a sweep as the convergence measure counts it: a confined
 // cell (top at or below h_old) counts a fifth of its change.
 inline double MeasuredChange(double hNew, double h0, double top, double hOld) {
-  const double d = hNew > h0 ? hNew - h0 : h0 - hNew;
-  return top <= hOld ? d * kConfinedChangeWeight : d;
+  const double d = std::fabs(hNew - h0);
+  return d * (top <= hOld ? kConfinedChangeWeight : 1.0);
 }
 
 // Adaptive over-relaxation factor from the changes of the last two sweeps:
 // 1 when the previous sweep left the cell unchanged or the changes point in
 // opposite directions, else the ratio of successive changes plus 1, at most 2.
-double AdaptiveFactor(double hNew, double h0, double hPrevIter);
+inline double AdaptiveFactor(double hNew, double h0, double hPrevIter) {
+  if (hPrevIter == h0)
+    return 1.0;
+  const double r = (hNew - h0) / (h0 - hPrevIter) + 1.0;
+  return r > 0.0 ? (r < kMaxAdaptiveFactor ? r : kMaxAdaptiveFactor) : 1.0;
+}
 
 // h0 + omega (hNew - h0).
 inline double Relaxed(double hNew, double h0, double omega) { return h0 + omega * (hNew - h0); }
