@@ -176,7 +176,9 @@ example_same_output_np1_np3)
     root_depth1.asc root_depth1.mit snow_storage.stat p_snow.stat p_rain.stat snow_outflow.stat \
     snow_melt.stat snow_days.stat albedo.stat snow_solid.asc snow_liquid.asc snow_total.asc \
     snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
-    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat; do
+    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat \
+    gw_heads.asc gw_heads_old.asc gw_flow_x.asc gw_flow_y.asc gw_balance.asc baseflow.asc \
+    gw_control_point.txt; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.

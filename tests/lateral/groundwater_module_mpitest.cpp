@@ -333,6 +333,28 @@ TEST_F(GroundwaterModule, EdgeCasesOfTheSolver) {
                   "conductivity or storage coefficient is no-data or negative"));
 }
 
+TEST_F(GroundwaterModule, MaxiterOneMakesOneSweepOnEveryProcess) {
+  AquiferInputs lower;
+  lower.fixedInflow = [](long r, long c) { return r == 7 && c == 3 ? 1e-6 : kGwNoData; };
+  AddAquifer({AquiferInputs{}, lower});
+  for (int maxiter : {1, 1000}) {
+    GroundwaterSectionText text;
+    text.maxiter = maxiter;
+    text.sor = 0.0;
+    auto gw = Build(text.Text());
+    Steps(*gw, 1);
+    if (maxiter == 1)
+      EXPECT_EQ(gw->LastSolve.Iterations, 1);
+    else
+      EXPECT_GT(gw->LastSolve.Iterations, 1);
+    // Every process made the same number of sweeps.
+    int fewest = 0;
+    MPI_Allreduce(&gw->LastSolve.Iterations, &fewest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    EXPECT_EQ(fewest, gw->LastSolve.Iterations);
+    gw->ReleaseMemory();
+  }
+}
+
 class GroundwaterTracers : public GroundwaterModule {
 protected:
   void SetUp() override {
