@@ -50,6 +50,8 @@ gwflowclass::gwflowclass(int &error, const ModuleSettings &settings,
       IrrigationTable(irrigationTable) {
   if (FlowControl == 0)
     return;
+  stateEntries_.Link(Registry);
+  tracerEntries_.Link(Registry);
   if (SpinUpSwitch != 0) {
     // Spin-up with response units computes master cells only; lateral flow
     // between the cells of a unit has no meaning there.
@@ -273,7 +275,7 @@ int gwflowclass::RegisterState(GroundwaterLayerGrids &layer, GroundwaterGridSlot
     grid = Grid(first, last, NCols, NRows, *Log);
   AddGrid(index, file.name.empty() ? identifier : file.name, &grid, nullptr, 1, identifier,
           file.code, first, last);
-  ownEntries_.push_back(index);
+  stateEntries_.Add(index);
   layer.Index[slot] = index;
   return index;
 }
@@ -418,9 +420,7 @@ void gwflowclass::SetQg(SubbasinRunoffArrays *qg) {
 }
 
 void gwflowclass::ReleaseStateGrids() {
-  for (auto it = ownEntries_.rbegin(); it != ownEntries_.rend(); ++it)
-    ReleaseGrid(*it);
-  ownEntries_.clear();
+  stateEntries_.ReleaseAll();
   Layers.clear();
 }
 

@@ -14,6 +14,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
+#include "kernel/registry_entries.h"
 #include "kernel/teilmodellklasse.h"
 #include "lateral/groundwater_sweep.h"
 #include "raster/mpi_regions.h"
@@ -237,7 +238,10 @@ private:
   riverflow_table *riverflow_ = nullptr;
   SubbasinRunoffArrays *qg_ = nullptr;
   SweepScratch scratch_;
-  std::vector<int> ownEntries_;
+  // Declared after the grids they point at, so that a half-built module
+  // leaves no registry entry behind when it is destroyed.
+  RegistryEntries stateEntries_;
+  RegistryEntries tracerEntries_;
 };
 
 // Every cell of the strip rows within each row's column range, rows spread

@@ -91,6 +91,7 @@ void gwflowclass::InitTracerGrids(int &error, int tracerCount, OneBasedArray<Tra
         }
         AddGrid(index, fileName, &conc, nullptr, 1, identifier, ti.gridcode, conc.FirstRow(),
                 conc.LastRow());
+        tracerEntries_.Add(index);
         tracer.ConcentrationIndex[l] = index;
         if (GridReadParameter != 1)
           MPIExchangeHalo(index, nullptr);
@@ -101,6 +102,7 @@ void gwflowclass::InitTracerGrids(int &error, int tracerCount, OneBasedArray<Tra
       tracer.Working = Grid(HaloFirstRow, HaloLastRow, NCols, NRows, *Log);
       const std::string working = Formatted("concflux_tracer_%d_%s", t, ModuleName.c_str());
       AddGrid(index, working, &tracer.Working, nullptr, 1, working, 0, HaloFirstRow, HaloLastRow);
+      tracerEntries_.Add(index);
       tracer.WorkingIndex = index;
     }
   } catch (int code) {
@@ -167,14 +169,11 @@ void gwflowclass::FinishTracerGrids() {
     return;
   for (GroundwaterTracer &tracer : Tracers) {
     for (std::size_t l = 0; l < tracer.Concentration.size(); ++l) {
-      if (tracer.ConcentrationIndex[l] != 0)
-        ReleaseGrid(tracer.ConcentrationIndex[l]);
       if (tracer.Statistics[l])
         tracer.Statistics[l]->ReleaseMemory();
     }
-    if (tracer.WorkingIndex != 0)
-      ReleaseGrid(tracer.WorkingIndex);
   }
+  tracerEntries_.ReleaseAll();
   Tracers.clear();
 }
 

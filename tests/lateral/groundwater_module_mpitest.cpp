@@ -194,6 +194,8 @@ TEST_F(GroundwaterModule, LakeSection) {
   AddGrid("lake_codes", [](long, long) { return kGwNoData; });
   EXPECT_EQ(Failure(text.Text() + "[lake_model]\n1\n1\n"), 214); // pond_use not set
   EXPECT_TRUE(Rank0Logged("pond_use must be set in groundwater_flow"));
+  // A construction that fails leaves no registry entry behind.
+  EXPECT_EQ(registry_.FindGrid("gw_head_1", true), 0);
   text.pondLine = "0\n";
   EXPECT_EQ(Failure(text.Text() + "[lake_model]\n1\n1\n"), 214);
   text.pondLine = "1\n";
