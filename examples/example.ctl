@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-16 number of standard grids
+17 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -60,6 +60,7 @@ gw_k_y_1.asc gw_k_y_1 readcode = 0 defaultValue = 1e-4 fillcode = 0
 gw_storage_coeff_1.asc gw_storage_coeff_1 readcode = 0 defaultValue = 0.15 fillcode = 0
 gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 readcode = 0 defaultValue = 0 fillcode = 0
 fixed_heads.asc gw_boundary_fix_h_1 fillcode = 0
+flow_times.asc flow_times fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -414,7 +415,7 @@ SiltingUpExpressions
 [unsatzon_model]
 1 flow control parameter
 1440 time interval in minutes
-2 methode: finite differences with a fixed time step
+3 methode: finite differences with as many internal steps as the fastest layer needs
 0 surface water interaction (0: none)
 0 pond_use (0: no ponding)
 0 drainage_use (0: no tile drains)
@@ -429,10 +430,10 @@ soil_moisture_profile.stat 0 SB_2 statistics table and its code (0: none)
 root_depth.stat 0 ROOT statistics table and its code (0: none)
 infiltration_excess.stat 0 INFEX statistics table and its code (0: none)
 ponding.stat 0 POND statistics table and its code (0: none)
-direct_runoff.stat 0 QD statistics table and its code (0: none)
-interflow.stat 0 QI statistics table and its code (0: none)
-baseflow.stat 0 QB statistics table and its code (0: none)
-total_runoff.stat 0 Qg statistics table and its code (0: none)
+direct_runoff.stat 2001 QD statistics table and its code: every subbasin and the areal mean, every step
+interflow.stat 2001 QI statistics table and its code: every subbasin and the areal mean, every step
+baseflow.stat 2001 QB statistics table and its code: every subbasin and the areal mean, every step
+total_runoff.stat 2001 Qg statistics table and its code: every subbasin and the areal mean, every step
 river_infiltration.stat 0 GWIN statistics table and its code (0: none)
 river_exfiltration.stat 0 GWEX statistics table and its code (0: none)
 macropore_infiltration.stat 0 MACRO statistics table and its code (0: none)
@@ -444,7 +445,7 @@ soil_moisture_profile.asc SB1_ grid or stack file
 root_depth.asc WURZ grid or stack file
 0 its writecode (0: not written)
 theta.stack Theta grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 hydraulic_heads.stack hh grid or stack file
 0 its writecode (0: not written)
 geodetic_heads.stack hgeo grid or stack file
@@ -466,11 +467,11 @@ infiltration_saturation.asc Satt grid or stack file
 infiltration_excess.asc INFEX grid or stack file
 0 its writecode (0: not written)
 direct_runoff.asc QD grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 interflow.asc QI grid or stack file
-0 its writecode (0: not written)
+2 its writecode (2: every step, date-stamped)
 baseflow.asc DELTAGW grid or stack file
-3 its writecode (3: written at the end of the run)
+2 its writecode (2: every step, date-stamped)
 river_infiltration.asc GWIN grid or stack file
 0 its writecode (0: not written)
 river_exfiltration.asc GWEX grid or stack file
@@ -501,6 +502,10 @@ soil_interflow.txt control point: interflow of every layer
 0 0 0 surface-runoff share of snowmelt
 0 readgrids (0: the initial state is computed from ini_gw_level)
 soil_state.txt state file (each process appends _<rank>)
+900 minimum dynamic time step in seconds
+substeps.stat 0 SUBSTEPS statistics table and its code (0: none)
+number_of_substeps.asc SUBSTEPS grid
+2 its writecode (2: every step, date-stamped)
 
 [SurfaceRoutingModel]
 0 flow control parameter

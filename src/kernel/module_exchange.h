@@ -35,9 +35,25 @@ struct SubbasinValues {
   OneBasedArray<double> Values;
 };
 
-// The per-subbasin river exchange of the soil-water module.
+// The river of one subbasin as the routing delivers it, and the water that
+// the soil's river cells take from it in the current step.
+struct RiverflowRecord {
+  // [0] inflow into the channel from this subbasin, mm per step; [k] the
+  // concentration of tracer k.
+  std::array<double, 10> flow_mm{};
+  double flowm3s = 0.0;  // the same flow, m3/s
+  double speed = 0.0;    // mean flow velocity of the channel, m/s
+  double area = 0.0;     // catchment area of the channel, km2
+  double exchange = 0.0; // taken by river cells: m3/s while booked, mm per step once converted
+  int routingNumber = 0; // routing subbasin (1-based) that routes this subbasin; 0 none
+  int channelIndex = 0;  // channel of that routing subbasin receiving this subbasin
+};
+
+// The river exchange table: one zeroed record per subbasin index 0..count of
+// the soil-model zone table, allocated by the soil-water module only when the
+// groundwater module is coupled.
 struct riverflow_table {
-  OneBasedArray<double> Exchange; // subbasins 1..count
+  OneBasedArray<RiverflowRecord> Records; // 0..count
 };
 
 // The irrigation limits of the routing (maxirrig, maxirrigFromReservoirs):

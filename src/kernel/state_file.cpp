@@ -141,6 +141,8 @@ double StateFileReader::ReadReal(std::string_view description, double current) {
   return *read;
 }
 
+std::optional<double> StateFileReader::TryReadReal() { return ScanDouble(file_); }
+
 void StateFileReader::CheckReal(double current, std::string_view description) {
   const double stored = ReadReal(description, current);
   if (!StoredValueMatches(stored, current))

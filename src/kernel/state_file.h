@@ -92,6 +92,8 @@ public:
   void ExpectInteger(int expected, std::string_view description);
   // The next real; current is the run's own value, named in a mismatch.
   double ReadReal(std::string_view description, double current);
+  // The next real, or none when no number can be read there.
+  std::optional<double> TryReadReal();
   // The next real, which must agree with current (StoredValueMatches).
   void CheckReal(double current, std::string_view description);
   // Skips the rest of the current line (its label).

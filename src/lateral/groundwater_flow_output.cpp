@@ -16,7 +16,10 @@ void gwflowclass::WriteStepOutput(long hour, long day, long month, long year) {
   if (FlowControl == 0)
     return;
   SetActualStep(hour, day, month, year);
-  WriteGridOutput(GetGridIndex("baseflow"));
+  // "baseflow" is the soil-water module's grid, which that module writes by
+  // its writecode at the end of the step (with the values left here); a
+  // second write would date-stamp a copy and count the step twice in the
+  // period sums.
   for (int k = 1; k <= LayerCount(); ++k) {
     const GroundwaterLayerGrids &layer = Layer(k);
     for (GroundwaterGridSlot slot : {kHead, kHeadOld, kFlowX, kFlowY, kBalance})

@@ -107,6 +107,7 @@ ControlPointBuffer CreateControlPointFile(DiagnosticsLog &log, ControlPointFile 
   if (!written)
     ThrowFatal(log, kControlPointExitCode, ControlPointOpenError(file));
   ControlPointBuffer buffer;
+  buffer.File = file;
   buffer.FileName = fileName;
   buffer.ValueCount = ControlPointValueCount(file, layers, landuseLayers);
   buffer.Capacity = ControlPointRecordCapacity(buffer.ValueCount);

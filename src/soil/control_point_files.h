@@ -37,12 +37,16 @@ std::size_t ControlPointRecordCapacity(int valueCount);
 // The records of one file waiting to be appended: per record the date
 // (year, month, day, hour) and its values.
 struct ControlPointBuffer {
+  ControlPointFile File = ControlPointFile::Hhyd;
   std::string FileName;
   int ValueCount = 0;
   std::size_t Capacity = 0;
   std::size_t Count = 0;
   std::vector<std::int64_t> Dates; // 4 per record
   std::vector<double> Values;      // ValueCount per record
+  // The first value written of a record: 0 for the evapotranspiration
+  // details (soil evaporation first), 1 for the others.
+  int FirstWritten() const { return File == ControlPointFile::EtrDetail ? 0 : 1; }
 };
 
 // Creates the file with its header (fatal 62 with the file's entry when it

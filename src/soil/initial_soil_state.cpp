@@ -1,6 +1,12 @@
 // The initial state of one soil column.
 #include "soil/initial_soil_state.h"
 
+#include <string>
+
+#include <cstdio>
+
+#include <array>
+
 #include "tables/soil_class.h"
 
 #include <cmath>
@@ -150,6 +156,28 @@ StartReportPart StartReportOfCell(const soil_class &soil, std::span<const double
   part.unglacierizedWeight = cellWeight * (1.0 - g) + g;
   part.glacierizedWeight = cellWeight * g + (1.0 - g);
   return part;
+}
+
+std::string MeanSoilWaterLines(double unglacierized, double glacierized, double unglacierizedWeight,
+                               double glacierizedWeight, std::string_view moment) {
+  const std::string at(moment);
+  std::array<char, 256> line{};
+  std::string text;
+  std::snprintf(line.data(), line.size(),
+                "mean soil water content for all cells at %s: %lf m^3/m^2\n", at.c_str(),
+                unglacierized / unglacierizedWeight + glacierized / glacierizedWeight);
+  text += line.data();
+  std::snprintf(line.data(), line.size(),
+                "mean soil water content for unglacierized or only partly unglacierized cells at "
+                "%s: %lf m^3/m^2\n",
+                at.c_str(), unglacierized / unglacierizedWeight);
+  text += line.data();
+  std::snprintf(line.data(), line.size(),
+                "mean soil water content for partly or completely glacierized cells at %s: %lf "
+                "m^3/m^2\n",
+                at.c_str(), glacierized / glacierizedWeight);
+  text += line.data();
+  return text;
 }
 
 } // namespace tavro

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -91,5 +93,11 @@ struct StartReportPart {
 };
 StartReportPart StartReportOfCell(const soil_class &soil, std::span<const double> theta,
                                   double glacierFraction, double cellWeight);
+
+// The three lines of mean soil water at a moment ("model-start",
+// "model-end") from the sums of StartReportPart over the cells: unglacierized
+// and glacierized water and their weights.
+std::string MeanSoilWaterLines(double unglacierized, double glacierized, double unglacierizedWeight,
+                               double glacierizedWeight, std::string_view moment);
 
 } // namespace tavro

@@ -68,7 +68,13 @@ struct SoilWaterLinks {
   const Grid *LakeCodes = nullptr; // "lake_codes": lake cell where >= 0
   const Grid *HydrologicResponseUnits = nullptr;
   const Grid *MasterHydrologicResponseUnits = nullptr;
-  Grid *WaterInput = nullptr; // water reaching the soil surface, mm per step
+  // With the groundwater module coupled.
+  const Grid *RiverDepth = nullptr;       // "river_depth", m
+  const Grid *RiverWidth = nullptr;       // "river_width", m
+  const Grid *RiverLinks = nullptr;       // "river_links": subbasin code of the river
+  const Grid *Kolmation = nullptr;        // "kolmation"
+  const Grid *AquiferThickness = nullptr; // "aquifer_thickness_1", m
+  Grid *WaterInput = nullptr;             // water reaching the soil surface, mm per step
   int WaterInputIndex = 0;
 };
 
@@ -127,6 +133,9 @@ struct SoilWaterGrids {
   SoilGrid ThawDepth;               // "ThawDepthTMod"; extended strip
   SoilGrid DrainageFlow;
   SoilGrid DrainageLevel; // layer of the drain, 0 = none, -1 = lake
+  // With the groundwater module coupled, mm per step.
+  SoilGrid RiverInfiltration; // "river_infiltration"
+  SoilGrid RiverExfiltration; // "river_exfiltration"
 };
 
 // Per subbasin: whether it has glacier cells, the sum of their glacier

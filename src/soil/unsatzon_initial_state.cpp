@@ -169,11 +169,12 @@ void unsatzonmodellklasse::ComputeDrainageLevels() {
                       DiagnosticsLog::EndToken));
 }
 
-void unsatzonmodellklasse::ReportStartOfRun() {
+std::array<ExactZoneSums, 2> unsatzonmodellklasse::SoilWaterSums() const {
   const int n = MaxSoilLayers;
   const SoilWaterGrids &g = Grids;
-  // Exact sums, so that the report does not depend on the number of processes:
-  // unglacierized and glacierized water and weights, and the control cell's water.
+  // Exact sums, so that the reports do not depend on the number of processes:
+  // unglacierized and glacierized water and weights, and the control cell's
+  // water with the number of its process (plus 1).
   std::array<ExactZoneSums, 2> sums{};
   const Grid *glacier = Links.Glacier;
   const Grid *weights = CellWeights;
@@ -197,17 +198,18 @@ void unsatzonmodellklasse::ReportStartOfRun() {
       sums[1].n.Add(part.glacierizedWeight);
       if (HasControlPoint && r == Config.control_row && c == Config.control_column) {
         sums[1].sx.Add(ColumnWater(theta, std::span<const double>(soil->thickness)) * 1000.0);
-        sums[1].RelCellSum.Add(1.0); // the control cell was found
+        sums[1].RelCellSum.Add(1.0 + MPIRank);
       }
     }
   }
   MPIReduceExactZones(sums);
+  return sums;
+}
+
+void unsatzonmodellklasse::ReportStartOfRun() {
+  const std::array<ExactZoneSums, 2> sums = SoilWaterSums();
   if (MPIRank != 0)
     return;
-  const double u = sums[0].n.ToDouble();
-  const double gl = sums[0].sx.ToDouble();
-  const double wu = sums[0].RelCellSum.ToDouble();
-  const double wg = sums[1].n.ToDouble();
   char line[256];
   if (sums[1].RelCellSum.ToDouble() > 0.0) {
     std::snprintf(line, sizeof line,
@@ -215,22 +217,9 @@ void unsatzonmodellklasse::ReportStartOfRun() {
                   Config.control_row, Config.control_column, sums[1].sx.ToDouble());
     WriteRankLog(line);
   }
-  std::string text;
-  std::snprintf(line, sizeof line,
-                "mean soil water content for all cells at model-start: %lf m^3/m^2\n",
-                u / wu + gl / wg);
-  text += line;
-  std::snprintf(line, sizeof line,
-                "mean soil water content for unglacierized or only partly unglacierized cells "
-                "at model-start: %lf m^3/m^2\n",
-                u / wu);
-  text += line;
-  std::snprintf(line, sizeof line,
-                "mean soil water content for partly or completely glacierized cells at "
-                "model-start: %lf m^3/m^2\n",
-                gl / wg);
-  text += line;
-  WriteRankLog(text);
+  WriteRankLog(MeanSoilWaterLines(sums[0].n.ToDouble(), sums[0].sx.ToDouble(),
+                                  sums[0].RelCellSum.ToDouble(), sums[1].n.ToDouble(),
+                                  "model-start"));
 }
 
 } // namespace tavro

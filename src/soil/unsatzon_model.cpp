@@ -146,13 +146,9 @@ void unsatzonmodellklasse::DeriveSoilLayerCount() {
 }
 
 void unsatzonmodellklasse::CreateExchangeArrays() {
-  const int subbasins = ZoneCount > 0 ? ZoneCount : 0;
-  for (SubbasinRunoffArrays *arrays : {&qg_, &qd_, &qi_, &qbb_})
-    arrays->Resize(subbasins);
+  // The runoff arrays and the river table follow in InitTracerGrids.
   kelsqd_.Values = Config.Subbasins.kelsqd;
   kelsqi_.Values = Config.Subbasins.kelsqi;
-  riverflow_.Exchange.Resize(static_cast<std::size_t>(subbasins), 0.0);
-  exchangeArraysCreated_ = true;
 }
 
 void unsatzonmodellklasse::CopyZoneTableTo(ModuleSettings &settings) const {
@@ -246,8 +242,6 @@ void unsatzonmodellklasse::ResetOwnStack(SoilStack &stack, double ownValue) cons
 
 // --- Time loop ----------------------------------------------------------------------
 
-void unsatzonmodellklasse::ComputeMaxPumping() {}
-
 void unsatzonmodellklasse::SetDumpOptions(bool dumpMode, bool closeAfterDump,
                                           bool repairAfterDump) {
   DumpMode = dumpMode;
@@ -255,41 +249,9 @@ void unsatzonmodellklasse::SetDumpOptions(bool dumpMode, bool closeAfterDump,
   RepairAfterDump = repairAfterDump;
 }
 
-void unsatzonmodellklasse::InitTracerGrids(int &error, int tracerCount,
-                                           OneBasedArray<TracerInfo> *info,
-                                           StatisticsRegistry *registry, int capacity) {
-  error = 0;
-  if (FlowControl != 0)
-    teilmodellklasse::InitTracerGrids(error, tracerCount, info, registry, capacity);
-}
-
 void unsatzonmodellklasse::SetSubstepCount(int count) { SubstepCount = count; }
 
 void unsatzonmodellklasse::AdjustToGroundwaterTable() {}
-
-void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long year) {
-  if (FlowControl == 0)
-    return;
-  SetActualStep(hour, day, month, year);
-}
-
-void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
-  teilmodellklasse::ComputeTimeStep(hour, day, month, year);
-}
-
-void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {}
-
-void unsatzonmodellklasse::FlushStatistics() {
-  auto flush = [](const std::unique_ptr<ModuleStatistic> &table) {
-    if (table)
-      (*table)->FlushBuffer();
-  };
-  for (const auto &table : StatisticsTables)
-    flush(table);
-  flush(SubstepsTable);
-  flush(ThawDepthTable);
-  flush(GlacierResizeTable);
-}
 
 void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
   if (HeatTransferModel <= 0)
@@ -299,21 +261,6 @@ void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
 }
 
 void unsatzonmodellklasse::PreSpinUpFinish() {}
-
-void unsatzonmodellklasse::WriteStorage(const std::string &fileName, bool append) {
-  WriteStateSectionHeader(*this, fileName, StateSection, append);
-}
-
-void unsatzonmodellklasse::FinishRun(bool append) {
-  if (FlowControl <= 0)
-    return;
-  if (Initialized == 1 && !StorageFileName.empty()) {
-    WriteStorage(StorageFileName, append);
-    Initialized = 0; // the section is written once
-  }
-  FinishTracerGrids();
-  ReleaseMemory();
-}
 
 void unsatzonmodellklasse::ReleaseOwnGrids() {
   if (Registry != nullptr)

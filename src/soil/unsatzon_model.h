@@ -24,11 +24,16 @@
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"
+#include "raster/module_statistic.h"
 #include "soil/control_point_files.h"
+#include "soil/runoff_concentration.h"
+#include "soil/soil_column_parameters.h"
 #include "soil/soil_configuration.h"
 #include "soil/soil_water_grids.h"
 
+#include <array>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +43,7 @@ namespace tavro {
 struct IrrigationTableEntry;
 class zonalstatistic;
 class ModuleStatistic;
+class StateFileReader;
 
 class unsatzonmodellklasse : public teilmodellklasse {
 public:
@@ -46,6 +52,10 @@ public:
   static constexpr const char *LakeSection = "[lake_model]";
   static constexpr const char *MeanThetaGridName = "MeanThetaInRootZone";
   static constexpr int NotInitializedExitCode = 57;
+  static constexpr int FlowTimeNoDataExitCode = 6;
+  static constexpr int FirstZoneEmptyExitCode = 61;
+  static constexpr int StateOpenExitCode = 64;
+  static constexpr int PointFileExitCode = 65;
   static constexpr int StorageMismatchExitCode = 71;
   static constexpr int LakeExitCode = 215;
   static constexpr int WrongLevelCountExitCode = 13;
@@ -106,6 +116,13 @@ public:
   // Soil water of one sub-step.
   void ComputeTimeStep(long hour, long day, long month, long year) override;
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
+  // The column solver of one call: every computed cell of the strip, rows
+  // over the OpenMP threads with one workspace per thread.
+  virtual void SolveRows();
+  // Copies the results of every response unit's master cell to its members.
+  virtual void CopyMasterHRUStates();
+  // The step's output grids and stacks, each by its writecode.
+  virtual void WriteStepOutputs();
   virtual void FlushStatistics();
   // Pre-spin-up: requires the heat transfer model (fatal 1040 without it).
   virtual void PreSpinUpAccumulate(long hour, long day, long month, long year);
@@ -114,8 +131,56 @@ public:
   // known, writes its state section (appended when append, else creating the
   // file); then releases its tracer grids, its grids and the base resources.
   virtual void FinishRun(bool append);
+  // Writes the "[unsatzon_model]" section to fileName (the output directory
+  // in front), appended or creating the file; a file that cannot be written
+  // ends the run (18).
   virtual void WriteStorage(const std::string &fileName, bool append);
+  // Reads the section from the state file (the initial-state directory in
+  // front): 64 when it cannot be opened, 71 without the section or for a
+  // value that does not fit the run.
+  virtual void ReadStorage();
+  // Reads one number and compares it with the run's value (71 when they differ).
+  virtual void CheckStorageValue(StateFileReader &file, double value, std::string_view text);
+  // Appends the buffered records (values first..last, last 0 = MaxSoilLayers)
+  // to the buffer's file and empties it; nothing for an empty buffer; 65
+  // when the file cannot be opened.
+  virtual void WritePointRecords(ControlPointBuffer &buffer, int first, int last);
+  void FinishTracerGrids() override;
   void ReleaseMemory() override;
+
+  // --- Runoff concentration -------------------------------------------------
+  // Builds the flow-time zones from "flow_times" (collective; 6 and 61).
+  virtual void InitFlowTimeZones();
+  // Adds the runoff and baseflow of every own cell of the sub-step just
+  // computed to the step's exact zone and baseflow sums (after the column step).
+  void AddStepRunoffToZones();
+  // Appends the layer records of the step to the control-point buffers and
+  // writes the full ones (after the statistics of a sub-step).
+  void RecordControlPoint();
+  // The control cell's records of its last internal step (called for the
+  // control cell by the column loop): soil evaporation then the
+  // transpiration of layers 1..n (mm), the interflow of layers 1..n (mm,
+  // element 0 unused) and the infiltration (mm); the other data from the
+  // cell's grids.
+  void RecordControlCellDetails(std::span<const double> evaporationAndTranspiration,
+                                std::span<const double> interflow, double infiltration);
+
+  // Flow-time zones of direct runoff and interflow; their sums are held by
+  // rank 0 only (the other processes keep zeros there).
+  FlowTimeZones ZonesQD;
+  FlowTimeZones ZonesQI;
+  std::vector<int> MaxZone; // maxzeit, subbasins 1..n
+  // What the cells of the current step add, exact, per process until
+  // ConcentrateRunoff reduces them to rank 0.
+  ZoneAdditions AdditionsQD;
+  ZoneAdditions AdditionsQI;
+  std::vector<ExactZoneSums> BaseflowSums; // subbasins 0..n
+  // Storage outflows of direct runoff and interflow (mm per step).
+  SubbasinRunoffArrays QDd;
+  SubbasinRunoffArrays QIi;
+  // The snow module writes the glacier runoff into Qg before the
+  // concentration (grid "snowcover_outflow" registered).
+  bool SnowWritesGlacierRunoff = false;
 
   // --- Settings and flags --------------------------------------------------
   int GroundwaterCoupling = 0;
@@ -159,6 +224,22 @@ private:
   // The arrays when active (fatal 57 when never created), none when inactive.
   SubbasinRunoffArrays *RunoffArrays(SubbasinRunoffArrays &arrays, const char *name);
   void CreateExchangeArrays();
+  void CreateRunoffArrays();
+  void LinkGroundwaterCoupling();
+  void ComputeInitialRunoff();
+  void CheckGlacierRunoffSource();
+  void ConcentrateSubbasins();
+  void ShareFlowTimeZones(const std::string &flowFileName);
+  void EndStatisticsStep();
+  void ResetStatisticsStep();
+  void ReportEndOfRun();
+  // Collective: the soil water of the own cells for the start and end reports.
+  std::array<ExactZoneSums, 2> SoilWaterSums() const;
+  void FlushControlPointBuffers();
+  ModuleStatistic *Table(SoilStatistic which) const;
+  // The glacierized fraction of a cell, 0..1 (0 without a glacier grid).
+  double GlacierFraction(long row, long column) const;
+  double CellWeight(long row, long column) const;
   void ReadConfiguration();
   void ReadHeatTransfer();
   void ReadTuning();
@@ -215,7 +296,16 @@ private:
   OneBasedArray<ZoneRecord> subbasinTable_;
   OneBasedArray<int> subbasinIndex_;
   bool exchangeArraysCreated_ = false;
-  std::vector<int> ownEntries_; // registry entries to release
+  std::vector<ExactZoneSums> reductionBatch_; // one batched reduction per step
+  std::vector<double> otherData_;             // a record of the control cell's other data
+  std::vector<int> ownEntries_;               // registry entries to release
+  // The column geometry of soil records 1..n (element 0 empty), built at the
+  // first call.
+  std::vector<std::unique_ptr<SoilColumnParameters>> columnParameters_;
+  std::vector<StatisticsCell> statisticsCells_; // the own valid cells with their zones
+  // Adds the cells of the call to the statistics tables.
+  void AddStepStatistics();
+  CellIteration SolverCells() const;
 };
 
 // Calls body(row, column) for every own valid cell of the strip, rows spread

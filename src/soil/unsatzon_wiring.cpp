@@ -63,7 +63,9 @@ SubbasinValues *unsatzonmodellklasse::GetKelsqi() { return FlowControl != 0 ? &k
 void unsatzonmodellklasse::SetSurfaceRoutingActive(int active) { SurfaceRoutingActive = active; }
 
 riverflow_table *unsatzonmodellklasse::GetRiverflowTable() {
-  return FlowControl != 0 ? &riverflow_ : nullptr;
+  // Only the coupled groundwater module brings river exchange.
+  return FlowControl != 0 && GroundwaterCoupling != 0 && exchangeArraysCreated_ ? &riverflow_
+                                                                                : nullptr;
 }
 
 std::string unsatzonmodellklasse::GetStorageFileName() const {

@@ -10,10 +10,10 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "support/decomposed_raster.h"
 #include "raster/mpi_decomposition.h"
 #include "raster/statistics_registry.h"
 #include "soil/unsatzon_model.h"
+#include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"
 #include "support/soil_water_inputs.h"
 #include "support/test_support.h"
@@ -111,6 +111,32 @@ protected:
   int Failure(const std::string &control,
               const OneBasedArray<IrrigationTableEntry> *irrigation = nullptr) {
     return ExitCodeOf([&] { Build(control, irrigation); });
+  }
+
+  // Writes the state grids and stacks of a module under the file names of
+  // the section, as an earlier run would leave them (binary doubles).
+  void WriteStateFiles(unsatzonmodellklasse &m) {
+    const SoilConfiguration &c = m.Config;
+    auto stack = [&](SoilStack &s, const std::string &name) {
+      m.WriteStack(name, s.Levels, m.MaxSoilLayers, false, true);
+    };
+    auto grid = [&](SoilGrid &s, const std::string &name) {
+      Grid whole = m.MPIGatherGridForOutput(0, &s.Values);
+      if (Rank() == 0)
+        m.WriteGrid(name, whole, false, true);
+    };
+    stack(m.Grids.Theta, c.Grid(SoilGridFile::Theta).name);
+    stack(m.Grids.GeodeticHeads, c.Grid(SoilGridFile::GeodeticHeads).name);
+    stack(m.Grids.HydraulicHeads, c.Grid(SoilGridFile::HydraulicHeads).name);
+    if (m.Grids.SoilTemperature.Levels.Allocated())
+      stack(m.Grids.SoilTemperature, c.Heat.TemperatureStack.name);
+    grid(m.Grids.GroundwaterDistance, c.Grid(SoilGridFile::GwDistance).name);
+    grid(m.Grids.GroundwaterLevel, c.Grid(SoilGridFile::GwLevel).name);
+    grid(m.Grids.ThetaInGwLevel, c.Grid(SoilGridFile::ThetaInGwLevel).name);
+    grid(m.Grids.Baseflow, c.Grid(SoilGridFile::Baseflow).name);
+    if (m.Grids.Ponding.Values.Allocated())
+      grid(m.Grids.Ponding, c.Grid(SoilGridFile::Ponding).name);
+    MPI_Barrier(MPI_COMM_WORLD);
   }
 
   bool Own(long r, long c) const {

@@ -76,32 +76,6 @@ protected:
     return Build(Control(o, s, more), o.irrigation ? &irrigation_ : nullptr);
   }
 
-  // Writes the state grids and stacks of a module under the file names of
-  // the section, as an earlier run would leave them (binary doubles).
-  void WriteStateFiles(unsatzonmodellklasse &m) {
-    const SoilConfiguration &c = m.Config;
-    auto stack = [&](SoilStack &s, const std::string &name) {
-      m.WriteStack(name, s.Levels, m.MaxSoilLayers, false, true);
-    };
-    auto grid = [&](SoilGrid &s, const std::string &name) {
-      Grid whole = m.MPIGatherGridForOutput(0, &s.Values);
-      if (Rank() == 0)
-        m.WriteGrid(name, whole, false, true);
-    };
-    stack(m.Grids.Theta, c.Grid(SoilGridFile::Theta).name);
-    stack(m.Grids.GeodeticHeads, c.Grid(SoilGridFile::GeodeticHeads).name);
-    stack(m.Grids.HydraulicHeads, c.Grid(SoilGridFile::HydraulicHeads).name);
-    if (m.Grids.SoilTemperature.Levels.Allocated())
-      stack(m.Grids.SoilTemperature, c.Heat.TemperatureStack.name);
-    grid(m.Grids.GroundwaterDistance, c.Grid(SoilGridFile::GwDistance).name);
-    grid(m.Grids.GroundwaterLevel, c.Grid(SoilGridFile::GwLevel).name);
-    grid(m.Grids.ThetaInGwLevel, c.Grid(SoilGridFile::ThetaInGwLevel).name);
-    grid(m.Grids.Baseflow, c.Grid(SoilGridFile::Baseflow).name);
-    if (m.Grids.Ponding.Values.Allocated())
-      grid(m.Grids.Ponding, c.Grid(SoilGridFile::Ponding).name);
-    MPI_Barrier(MPI_COMM_WORLD);
-  }
-
   // The registered identifiers in registry order from the module's first entry.
   std::vector<std::string> RegistryFrom(int first) const {
     std::vector<std::string> identifiers;
@@ -186,9 +160,15 @@ TEST_F(UnsatzonModelTest, TheSectionsValuesReachTheModule) {
   const std::vector<double> kelsqd(m->GetKelsqd()->Values.begin(), m->GetKelsqd()->Values.end());
   EXPECT_EQ(kelsqd, std::vector<double>({60, 120, 180}));
   EXPECT_EQ(m->GetKelsqi()->Values[3], 1800.0);
+  // The runoff arrays exist once the module is linked after construction.
+  EXPECT_EQ(test::ExitCodeOf([&] { m->GetQg(); }), 57);
+  int error = -1;
+  m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+  ASSERT_EQ(error, 0);
   for (SubbasinRunoffArrays *arrays : {m->GetQg(), m->GetQD(), m->GetQI(), m->GetQBb()})
     EXPECT_EQ(arrays->SubbasinCount(), 3);
-  EXPECT_EQ(m->GetRiverflowTable()->Exchange.Count(), 3u);
+  // Without the groundwater module there is no river exchange.
+  EXPECT_EQ(m->GetRiverflowTable(), nullptr);
   m->ReleaseMemory();
 }
 
