@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-11 number of standard grids
+17 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -54,6 +54,12 @@ albedo.asc albedo readcode = 0 defaultValue = 0.2 fillcode = 0
 leaf_area_index1.asc leaf_area_index1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 root_depth1.asc root_depth1 readcode = 0 defaultValue = 0 fillcode = 0 writecode = 53
 surface_storage.asc SurfStorSiltingUp readcode = 0 defaultValue = 0 fillcode = 0
+aquifer_thickness_1.asc aquifer_thickness_1 readcode = 0 defaultValue = 1.5 fillcode = 0
+gw_k_x_1.asc gw_k_x_1 readcode = 0 defaultValue = 1e-4 fillcode = 0
+gw_k_y_1.asc gw_k_y_1 readcode = 0 defaultValue = 1e-4 fillcode = 0
+gw_storage_coeff_1.asc gw_storage_coeff_1 readcode = 0 defaultValue = 0.15 fillcode = 0
+gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 readcode = 0 defaultValue = 0 fillcode = 0
+fixed_heads.asc gw_boundary_fix_h_1 fillcode = 0
 flow_times.asc flow_times fillcode = 0
 
 [variable_grids]
@@ -507,8 +513,26 @@ number_of_substeps.asc SUBSTEPS grid
 1440 time interval in minutes
 
 [groundwater_flow]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+1 method (kept, no effect)
+200 maxiter: largest number of sweeps per sub-step
+1e-6 maxerror_allowed (m)
+1.0 alpha: fully implicit in the neighbour heads
+0 sor-parameter (0 or below: adaptive over-relaxation per cell)
+0 grid read parameter (0: heads from the soil-water module's groundwater table)
+1 number of layers
+5 6 control row and column
+gw_control_point.txt name of the control point file
+0 pond flag (0: no ponds)
+gw_heads.asc heads of layer 1
+3 its writecode (3: written at the end of the run)
+gw_flow_x.asc east-west flux of layer 1
+3 its writecode
+gw_flow_y.asc north-south flux of layer 1
+3 its writecode
+gw_balance.asc balance of layer 1
+3 its writecode
 
 [routing_model]
 1 flow control parameter

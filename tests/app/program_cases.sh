@@ -183,7 +183,9 @@ example_same_output_np1_np3)
     root_depth1.asc root_depth1.mit snow_storage.stat p_snow.stat p_rain.stat snow_outflow.stat \
     snow_melt.stat snow_days.stat albedo.stat snow_solid.asc snow_liquid.asc snow_total.asc \
     snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
-    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat; do
+    time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat \
+    gw_heads.asc gw_heads_old.asc gw_flow_x.asc gw_flow_y.asc gw_balance.asc baseflow.asc \
+    gw_control_point.txt; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # Record numbers, no land-use or soil codes, in the renumbered grids.
@@ -288,8 +290,14 @@ example_one_tracer)
     expect_no_fatal Tavro_Diag_0.xml
     for module in $modules; do
       file="ces${module:0:5}.sta"
+      title="tracer concentration for tracer 1 (ces) _submodel:$module"
+      if [ "$module" = groundwater_flow ]; then
+        # The groundwater module keeps one table per aquifer layer.
+        file="ces${module:0:4}1.sta"
+        title="tracer concentration for tracer 1 in layer 1 (ces) _submodel:$module"
+      fi
       [ -f "$file" ] || fail "-n $np: no statistics $file of $module"
-      [ "$(sed -n 2p "$file")" = "tracer concentration for tracer 1 (ces) _submodel:$module" ] ||
+      [ "$(sed -n 2p "$file")" = "$title" ] ||
         fail "-n $np: $file lacks its title"
       head -1 "$file" | grep -q -P '^YY\tMM\tDD\tHH\t.*\ttot_average$' || fail "-n $np: $file lacks its columns"
       if [ "$np" = 3 ]; then
