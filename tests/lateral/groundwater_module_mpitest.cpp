@@ -91,8 +91,9 @@ TEST_F(GroundwaterModule, SetUpRegistersElevenGridsPerLayerWithDerivedNames) {
     EXPECT_DOUBLE_EQ(gw->Layer(2)[kTransmissivityY][r][c], (10.0 - 0.5) * 1e-4);
     EXPECT_EQ(gw->Layer(2)[kLeakage][r][c], 0.0);
   });
-  if (gw->Layer(1)[kHead].HasRow(1))
+  if (gw->Layer(1)[kHead].HasRow(1)) {
     EXPECT_EQ(gw->Layer(1)[kHead][1][1], kGwNoData); // outside the zones
+  }
   EXPECT_TRUE(Rank0Logged("INFO: in modul groundwater_flow: no POND-Grid will be used because "
                           "Use-Pond-Flag is not present"));
   gw->ReleaseMemory();
@@ -255,15 +256,18 @@ TEST_F(GroundwaterModule, EdgeCasesOfTheSolver) {
       {"zones exchange no water under flow control 3",
        [](auto &, auto &text, Grid &) { text.flowControl = 3; },
        [](const gwflowclass &gw, long r, long c) {
-         if (r == 4 && c > 1)
+         if (r == 4 && c > 1) {
            EXPECT_EQ(gw.Layer(2)[kTransmissivityY][r][c], 0.0);
-         if (r == 3)
+         }
+         if (r == 3) {
            EXPECT_GT(gw.Layer(2)[kTransmissivityY][r][c], 0.0);
+         }
        }},
       {"zones exchange water under flow control 1", [](auto &, auto &, Grid &) {},
        [](const gwflowclass &gw, long r, long c) {
-         if (r == 4 && c > 1)
+         if (r == 4 && c > 1) {
            EXPECT_GT(gw.Layer(2)[kTransmissivityY][r][c], 0.0);
+         }
        }},
       {"a dry cell takes water from a higher neighbour only",
        [](auto &, auto &, Grid &distance) {
@@ -274,18 +278,21 @@ TEST_F(GroundwaterModule, EdgeCasesOfTheSolver) {
            }
        },
        [](const gwflowclass &gw, long r, long c) {
-         if (r == 2 && c == 3) // east neighbour wet and higher
+         if (r == 2 && c == 3) { // east neighbour wet and higher
            EXPECT_NEAR(gw.Layer(1)[kTransmissivityX][r][c], 1.0 * 1e-4, 1e-12);
-         if (r == 7 && c == 3) // east neighbour dry and lower
+         }
+         if (r == 7 && c == 3) { // east neighbour dry and lower
            EXPECT_EQ(gw.Layer(1)[kTransmissivityX][r][c], 0.0);
+         }
        }},
       {"an isolated layer-1 cell ends the sub-step with baseflow 0",
        [](auto &inputs, auto &, Grid &) {
          inputs[0].kx = inputs[0].ky = [](long r, long c) { return r == 6 && c == 5 ? 0.0 : 1e-4; };
        },
        [](const gwflowclass &gw, long r, long c) {
-         if (r == 6 && c == 5)
+         if (r == 6 && c == 5) {
            EXPECT_EQ((*gw.Baseflow)[r][c], 0.0);
+         }
        }},
       {"one layer has no leakage",
        [](auto &inputs, auto &text, Grid &) {
@@ -305,10 +312,12 @@ TEST_F(GroundwaterModule, EdgeCasesOfTheSolver) {
          for (int k = 1; k <= 2; ++k)
            for (GroundwaterGridSlot slot : {kHead, kFlowX, kFlowY, kBalance})
              EXPECT_TRUE(std::isfinite(gw.Layer(k)[slot][r][c]));
-         if (r == 6 && c == 6)
+         if (r == 6 && c == 6) {
            EXPECT_DOUBLE_EQ(gw.Layer(2)[kHead][r][c], Elevation(r, c) - 0.5);
-         if (r == 6 && c == 5)
+         }
+         if (r == 6 && c == 5) {
            EXPECT_EQ(gw.Layer(2)[kTransmissivityX][r][c], 0.0);
+         }
        }},
   };
   const int base = registry_.FirstFreeIndex();
@@ -424,8 +433,9 @@ TEST_F(GroundwaterTracers, MassIsKeptByTheFlowAndTheRadioactiveTracerDecays) {
   EXPECT_NEAR(after, before, 1e-12 * before);
   EXPECT_GT(Sum([&](long r, long c) { return std::fabs(gw->Layer(2)[kFlowX][r][c]); }), 0.0);
   ForOwn([&](long r, long c) {
-    if (r == 5 && c == 5) // a whole glacier keeps its own concentration
+    if (r == 5 && c == 5) { // a whole glacier keeps its own concentration
       EXPECT_DOUBLE_EQ(gw->Tracers[0].Concentration[1][r][c], 20.0);
+    }
   });
   gw->FinishTracerGrids();
   gw->ReleaseMemory();
