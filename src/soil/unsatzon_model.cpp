@@ -251,8 +251,6 @@ void unsatzonmodellklasse::SetDumpOptions(bool dumpMode, bool closeAfterDump,
 
 void unsatzonmodellklasse::SetSubstepCount(int count) { SubstepCount = count; }
 
-void unsatzonmodellklasse::AdjustToGroundwaterTable() {}
-
 void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
   if (HeatTransferModel <= 0)
     ThrowFatal(*Log, PreSpinUpExitCode,

@@ -190,6 +190,9 @@ public:
   int StateReadMode = 0;       // readgrids
   std::string StorageFileName; // state file, "<name>_<rank>"
   int HeatTransferModel = 0;   // above 0: soil heat model on
+  // Set by the first AdjustToGroundwaterTable, never cleared: the table then
+  // comes from outside and the recharge is the flux into its layer.
+  bool ExternalGWTableApplied = false;
   int SurfaceRoutingActive = 0;
   bool DumpMode = false;
   bool CloseAfterDump = false;
@@ -285,6 +288,8 @@ private:
   const soil_class *SoilOf(long row, long column) const;
   template <class Body> void ForOwnCells(Body &&body) const;
   void ReleaseOwnGrids();
+  // Builds the column geometry of every soil type once, before the first use.
+  void EnsureColumnParameters();
 
   SubbasinRunoffArrays qg_;
   SubbasinRunoffArrays qd_;

@@ -85,13 +85,17 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
   RecordControlPoint();
 }
 
+void unsatzonmodellklasse::EnsureColumnParameters() {
+  if (!columnParameters_.empty() || SoilTable == nullptr)
+    return;
+  columnParameters_.resize(SoilTable->Count() + 1);
+  for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
+    if ((*SoilTable)[i].LayerCount >= 1)
+      columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
+}
+
 void unsatzonmodellklasse::SolveRows() {
-  if (columnParameters_.empty() && SoilTable != nullptr) {
-    columnParameters_.resize(SoilTable->Count() + 1);
-    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
-      if ((*SoilTable)[i].LayerCount >= 1)
-        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
-  }
+  EnsureColumnParameters();
   const int threads = std::max(1, omp_get_max_threads());
   std::vector<ColumnWorkspace> workspaces;
   workspaces.reserve(static_cast<std::size_t>(threads));
@@ -113,6 +117,7 @@ void unsatzonmodellklasse::SolveRows() {
   settings.lakeFlowControl = LakeFlowControl;
   settings.groundwaterCoupled = GroundwaterCoupling != 0;
   settings.surfaceInteraction = Config.surface_interaction;
+  settings.externalTable = ExternalGWTableApplied;
 
   SoilWaterGrids &g = Grids;
   const SubbasinParameters &subbasins = Config.Subbasins;
