@@ -51,7 +51,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(
     ReadLakeParameters(LakeSection);
     CreateControlPointFiles();
     BuildProcessTag();
-    // The soil table's heat properties are completed with the soil heat model.
+    CompleteSoilHeatProperties();
     CreateGlacierResizeTable();
     BuildGlacierTable();
     ReportStartOfRun();

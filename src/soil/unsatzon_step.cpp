@@ -101,6 +101,14 @@ void unsatzonmodellklasse::SolveRows() {
   workspaces.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t)
     workspaces.emplace_back(MaxSoilLayers, LanduseLayerCount);
+  PrepareHeat();
+  const bool heatRuns = HeatRuns();
+  std::vector<ColumnHeatWork> heatWorks;
+  if (heatRuns) {
+    heatWorks.reserve(static_cast<std::size_t>(threads));
+    for (int t = 0; t < threads; ++t)
+      heatWorks.emplace_back(MaxSoilLayers);
+  }
 
   ColumnStepSettings settings;
   settings.methode = Config.methode;
@@ -217,8 +225,19 @@ void unsatzonmodellklasse::SolveRows() {
                               {g.QDown.Levels[r][c], levels}};
     ReportLog report(date, errors, reportMutex);
     report.SetCell(r, c);
+    ColumnHeatContext heat;
+    if (heatRuns) {
+      heat.cell = HeatCellOf(r, c, soilIndex, *soil);
+      heat.settings = &heatSettings_;
+      heat.work = &heatWorks[thread];
+    }
     ColumnStep(SoilTableHydraulics(*soil), geometry, settings, in, cell, stacks, work,
-               reports ? &report : nullptr);
+               reports ? &report : nullptr, heatRuns ? &heat : nullptr);
+    if (heatRuns) {
+      g.ThawDepth.Values[r][c] = heat.thaw.thawDepth;
+      if (GroundwaterCoupling != 0)
+        g.FrozenSoilInGroundwater.Values[r][c] = heat.thaw.frozenInGroundwater;
+    }
 
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;
