@@ -251,15 +251,6 @@ void unsatzonmodellklasse::SetDumpOptions(bool dumpMode, bool closeAfterDump,
 
 void unsatzonmodellklasse::SetSubstepCount(int count) { SubstepCount = count; }
 
-void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
-  if (HeatTransferModel <= 0)
-    ThrowFatal(*Log, PreSpinUpExitCode,
-               "heat transfer model not active in unsatzon_model. This is required for "
-               "pre-SpinUp!");
-}
-
-void unsatzonmodellklasse::PreSpinUpFinish() {}
-
 void unsatzonmodellklasse::ReleaseOwnGrids() {
   if (Registry != nullptr)
     for (const int index : ownEntries_)

@@ -46,6 +46,18 @@ class zonalstatistic;
 class ModuleStatistic;
 class StateFileReader;
 
+// The degree-day grids of the temperature pre-spin-up pass, alive between its
+// first step and its end.
+struct PreSpinUpGrids {
+  Grid ownFreezing; // unless a grid "FreezingDegreeDays" was there
+  Grid *freezing = nullptr;
+  Grid thawing, daily, annual;
+  int freezingIndex = 0, thawingIndex = 0, dailyIndex = 0, annualIndex = 0;
+  bool ownsFreezing = false;
+  long daySteps = 0;
+  long steps = 0;
+};
+
 class unsatzonmodellklasse : public teilmodellklasse {
 public:
   static constexpr const char *FixedName = "unsatzon_model";
@@ -325,9 +337,11 @@ private:
   // first call.
   std::vector<std::unique_ptr<SoilColumnParameters>> columnParameters_;
   std::unique_ptr<OneBasedArray<soil_class>> heatSoilTable_;
+  std::unique_ptr<PreSpinUpGrids> preSpinUp_;
   std::vector<SaturatedHeatConductivity> heatConductivity_; // per soil record
   ColumnHeatSettings heatSettings_;
   bool soilTemperaturesSet_ = false;
+  void StartPreSpinUp();
   std::vector<StatisticsCell> statisticsCells_; // the own valid cells with their zones
   // Adds the cells of the call to the statistics tables.
   void AddStepStatistics();
