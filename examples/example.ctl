@@ -111,8 +111,8 @@ flow_times.asc flow_times fillcode = 0
 
 [soil_table]
 2 soil types: the class means of Carsel and Parrish (1988) in ten layers of 0.15 m (van Genuchten alpha in 1/m, saturated conductivity in m/s)
-5 loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.43; theta_res = 0.078; alpha = 3.6; Par_n = 1.56; ksat = 2.89e-6; }
-9 sandy_loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.41; theta_res = 0.065; alpha = 7.5; Par_n = 1.89; ksat = 1.23e-5; }
+5 loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.43; theta_res = 0.078; alpha = 3.6; Par_n = 1.56; ksat = 2.89e-6; DryHeatCapacity = 840; DryDensity = 1450; DryThermalConduct = 1.6; }
+9 sandy_loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.41; theta_res = 0.065; alpha = 7.5; Par_n = 1.89; ksat = 1.23e-5; DryHeatCapacity = 800; DryDensity = 1550; DryThermalConduct = 2.2; }
 
 [irrigation]
 0 flow control parameter (0: no irrigation)
@@ -506,6 +506,37 @@ soil_state.txt state file (each process appends _<rank>)
 900 minimum dynamic time step in seconds
 substeps.stat 0 SUBSTEPS statistics table and its code (0: none)
 number_of_substeps.asc SUBSTEPS grid
+2 its writecode (2: every step, date-stamped)
+
+[heat_transfer]
+1 heat transfer model on
+11 method of heat transfer modelling: implicit conduction, no heat carried by the water
+0 unused
+0 unused
+12 dTModLowBoundBase: temperature below the column at sea level (degC)
+-0.007 dTModLapseRate: its change with height (K/m)
+800 dTModCDrySoil: heat capacity of dry soil where the soil table gives none (J/(kg K))
+1500 dTModRhoDrySoil: density of dry soil where the soil table gives none (kg/m3)
+0.58 dTModLamDrySoil: conductivity of dry soil where the soil table gives none (W/(m K))
+1e-10 dTModKmin: smallest relative conductivity of frozen soil
+0.5562 dTModLamWat: conductivity of water (W/(m K))
+2.33 dTModLamIce: conductivity of ice (W/(m K))
+4187 dTModCWater: heat capacity of water (J/(kg K))
+1940 dTModCIce20: heat capacity of ice at -20 degC (J/(kg K))
+2090 dTModCIce0: heat capacity of ice at 0 degC (J/(kg K))
+334000 dTModLatHeat: latent heat of fusion (J/kg)
+1000 dTModRhoWater: density of water (kg/m3)
+1.22 dTModFactor: factor of the freezing curves
+0.5 dTModSEForStat: liquid share below which a layer counts as frozen
+60 dTModShortestStep: shortest heat step (s)
+1800 dTModLongestStep: longest heat step (s)
+1 dTModNFactorFreezing: surface n-factor while freezing
+1 dTModNFactorThawing: surface n-factor while thawing
+soil_temperature.txt control point: temperature of every layer
+thaw_depth.stat 2001 thaw-depth statistics table and its code: every subbasin and the areal mean, every step
+soil_temperature.stack temperature stack
+2 its writecode (2: every step, date-stamped)
+thaw_depth.asc ThawDepthTMod grid
 2 its writecode (2: every step, date-stamped)
 
 [SurfaceRoutingModel]

@@ -21,6 +21,7 @@
 #include "soil/column/root_water_uptake.h"
 #include "soil/column/update_iterate.h"
 #include "soil/column/vertical_fluxes.h"
+#include "soil/column_heat.h"
 #include "soil/water_stages.h"
 
 #include <algorithm>
@@ -142,6 +143,17 @@ struct ColumnStepOutputs {
   void Clear();
 };
 
+// The heat model of a cell in a call: its inputs and temperature column,
+// the thread's scratch and, after the call, the thaw outputs and the number
+// of heat steps.
+struct ColumnHeatContext {
+  ColumnHeatCell cell;
+  const ColumnHeatSettings *settings = nullptr;
+  ColumnHeatWork *work = nullptr;
+  ThawOutputs thaw;
+  int heatSteps = 0;
+};
+
 // Receives the internal steps that needed more than 100 iterations.
 class IterationReporter {
 public:
@@ -231,7 +243,7 @@ template <class Hydraulics>
 void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
                 const ColumnStepSettings &settings, const ColumnCellInputs &in,
                 ColumnCellState &cell, const ColumnStacks &stacks, ColumnWorkspace &work,
-                IterationReporter *reporter) {
+                IterationReporter *reporter, ColumnHeatContext *heat = nullptr) {
   const int n = geometry.layers;
   const int landuseLayers = static_cast<int>(in.landuse.size()) - 1;
   ColumnState &state = work.state;
@@ -248,8 +260,18 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
   const bool topFrozen =
       PermafrostKsat(geometry, in.thawDepth, settings.noData, settings.reducedKsat, state.ksat);
   state.groundwater_layer = std::clamp(static_cast<int>(cell.groundwaterLevel), 1, n);
-  const int steps = InternalStepCount(soil, geometry, state, settings, in.waterInput != 0.0);
   const double D = settings.substeps;
+  // The heat pre-stage gives the liquid shares the step count reads.
+  const int heatCount = heat != nullptr ? HeatPreStage(heat->cell, *heat->settings, geometry, state,
+                                                       settings.intervalMinutes * 60.0, *heat->work)
+                                        : 1;
+  const int waterSteps = InternalStepCount(soil, geometry, state, settings, in.waterInput != 0.0);
+  const HeatStepPlan plan =
+      ReconcileHeatSteps(heatCount, waterSteps, settings.methode == 3 ? 2 * waterSteps : 2);
+  const int steps = heat != nullptr ? plan.internalSteps : waterSteps;
+  const double heatSeconds = settings.intervalMinutes * 60.0 / D / plan.heatSteps;
+  if (heat != nullptr)
+    heat->heatSteps = plan.heatSteps;
   const double dt = settings.intervalMinutes * 60.0 / D / steps;
   const double t_ms = 60000.0 * settings.intervalMinutes / D / steps;
   out.internalSteps = steps;
@@ -360,7 +382,9 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     double change = 0.0;
     const int iterations =
         IterateColumn(soil, geometry, state, fluxCell, settings, startLayer, dt, change);
-    // Soil heat steps and the exchange with rivers follow the iteration here.
+    if (heat != nullptr)
+      for (int h = 0; h < plan.heatPerInternal; ++h)
+        HeatStep(heat->cell, *heat->settings, geometry, state, heatSeconds, *heat->work);
     out.iterations += iterations;
     if (iterations > 100 && reporter != nullptr)
       reporter->Report(iterations, change);
@@ -450,6 +474,8 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     }
   }
 
+  if (heat != nullptr)
+    heat->thaw = ColumnThawOutputs(heat->cell, *heat->settings, geometry, state, *heat->work);
   const auto g = static_cast<std::size_t>(state.groundwater_layer);
   out.storageCoefficient = std::max(0.01, geometry.theta_s[g] - geometry.theta_fc[g]);
   out.balance.directRunoff = out.directflow;

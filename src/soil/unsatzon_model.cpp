@@ -51,7 +51,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(
     ReadLakeParameters(LakeSection);
     CreateControlPointFiles();
     BuildProcessTag();
-    // The soil table's heat properties are completed with the soil heat model.
+    CompleteSoilHeatProperties();
     CreateGlacierResizeTable();
     BuildGlacierTable();
     ReportStartOfRun();
@@ -250,17 +250,6 @@ void unsatzonmodellklasse::SetDumpOptions(bool dumpMode, bool closeAfterDump,
 }
 
 void unsatzonmodellklasse::SetSubstepCount(int count) { SubstepCount = count; }
-
-void unsatzonmodellklasse::AdjustToGroundwaterTable() {}
-
-void unsatzonmodellklasse::PreSpinUpAccumulate(long, long, long, long) {
-  if (HeatTransferModel <= 0)
-    ThrowFatal(*Log, PreSpinUpExitCode,
-               "heat transfer model not active in unsatzon_model. This is required for "
-               "pre-SpinUp!");
-}
-
-void unsatzonmodellklasse::PreSpinUpFinish() {}
 
 void unsatzonmodellklasse::ReleaseOwnGrids() {
   if (Registry != nullptr)

@@ -25,6 +25,7 @@
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"
 #include "raster/module_statistic.h"
+#include "soil/column_heat.h"
 #include "soil/control_point_files.h"
 #include "soil/runoff_concentration.h"
 #include "soil/soil_column_parameters.h"
@@ -44,6 +45,18 @@ struct IrrigationTableEntry;
 class zonalstatistic;
 class ModuleStatistic;
 class StateFileReader;
+
+// The degree-day grids of the temperature pre-spin-up pass, alive between its
+// first step and its end.
+struct PreSpinUpGrids {
+  Grid ownFreezing; // unless a grid "FreezingDegreeDays" was there
+  Grid *freezing = nullptr;
+  Grid thawing, daily, annual;
+  int freezingIndex = 0, thawingIndex = 0, dailyIndex = 0, annualIndex = 0;
+  bool ownsFreezing = false;
+  long daySteps = 0;
+  long steps = 0;
+};
 
 class unsatzonmodellklasse : public teilmodellklasse {
 public:
@@ -190,6 +203,9 @@ public:
   int StateReadMode = 0;       // readgrids
   std::string StorageFileName; // state file, "<name>_<rank>"
   int HeatTransferModel = 0;   // above 0: soil heat model on
+  // Set by the first AdjustToGroundwaterTable, never cleared: the table then
+  // comes from outside and the recharge is the flux into its layer.
+  bool ExternalGWTableApplied = false;
   int SurfaceRoutingActive = 0;
   bool DumpMode = false;
   bool CloseAfterDump = false;
@@ -285,6 +301,21 @@ private:
   const soil_class *SoilOf(long row, long column) const;
   template <class Body> void ForOwnCells(Body &&body) const;
   void ReleaseOwnGrids();
+  // Builds the column geometry of every soil type once, before the first use.
+  void EnsureColumnParameters();
+  // Soil heat: the per-layer saturated conductivities of every soil type and
+  // the constants, built before the first step (never lazily from threads).
+  void PrepareHeat();
+  // With the heat model on: the module's own copy of the soil table, its
+  // missing heat properties filled with the module's defaults and the
+  // freezing curves built; the module reads that copy from then on.
+  void CompleteSoilHeatProperties();
+  bool HeatRuns() const;
+  // The cell's heat inputs for the call; its land use gives the n-factor.
+  ColumnHeatCell HeatCellOf(long row, long column, std::size_t soilIndex,
+                            const soil_class &soil) const;
+  // The linear start profile of every own cell, once, unless it was read.
+  void InitialiseSoilTemperatures();
 
   SubbasinRunoffArrays qg_;
   SubbasinRunoffArrays qd_;
@@ -305,6 +336,12 @@ private:
   // The column geometry of soil records 1..n (element 0 empty), built at the
   // first call.
   std::vector<std::unique_ptr<SoilColumnParameters>> columnParameters_;
+  std::unique_ptr<OneBasedArray<soil_class>> heatSoilTable_;
+  std::unique_ptr<PreSpinUpGrids> preSpinUp_;
+  std::vector<SaturatedHeatConductivity> heatConductivity_; // per soil record
+  ColumnHeatSettings heatSettings_;
+  bool soilTemperaturesSet_ = false;
+  void StartPreSpinUp();
   std::vector<StatisticsCell> statisticsCells_; // the own valid cells with their zones
   // Adds the cells of the call to the statistics tables.
   void AddStepStatistics();

@@ -85,18 +85,30 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
   RecordControlPoint();
 }
 
+void unsatzonmodellklasse::EnsureColumnParameters() {
+  if (!columnParameters_.empty() || SoilTable == nullptr)
+    return;
+  columnParameters_.resize(SoilTable->Count() + 1);
+  for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
+    if ((*SoilTable)[i].LayerCount >= 1)
+      columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
+}
+
 void unsatzonmodellklasse::SolveRows() {
-  if (columnParameters_.empty() && SoilTable != nullptr) {
-    columnParameters_.resize(SoilTable->Count() + 1);
-    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
-      if ((*SoilTable)[i].LayerCount >= 1)
-        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
-  }
+  EnsureColumnParameters();
   const int threads = std::max(1, omp_get_max_threads());
   std::vector<ColumnWorkspace> workspaces;
   workspaces.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t)
     workspaces.emplace_back(MaxSoilLayers, LanduseLayerCount);
+  PrepareHeat();
+  const bool heatRuns = HeatRuns();
+  std::vector<ColumnHeatWork> heatWorks;
+  if (heatRuns) {
+    heatWorks.reserve(static_cast<std::size_t>(threads));
+    for (int t = 0; t < threads; ++t)
+      heatWorks.emplace_back(MaxSoilLayers);
+  }
 
   ColumnStepSettings settings;
   settings.methode = Config.methode;
@@ -113,6 +125,7 @@ void unsatzonmodellklasse::SolveRows() {
   settings.lakeFlowControl = LakeFlowControl;
   settings.groundwaterCoupled = GroundwaterCoupling != 0;
   settings.surfaceInteraction = Config.surface_interaction;
+  settings.externalTable = ExternalGWTableApplied;
 
   SoilWaterGrids &g = Grids;
   const SubbasinParameters &subbasins = Config.Subbasins;
@@ -212,8 +225,19 @@ void unsatzonmodellklasse::SolveRows() {
                               {g.QDown.Levels[r][c], levels}};
     ReportLog report(date, errors, reportMutex);
     report.SetCell(r, c);
+    ColumnHeatContext heat;
+    if (heatRuns) {
+      heat.cell = HeatCellOf(r, c, soilIndex, *soil);
+      heat.settings = &heatSettings_;
+      heat.work = &heatWorks[thread];
+    }
     ColumnStep(SoilTableHydraulics(*soil), geometry, settings, in, cell, stacks, work,
-               reports ? &report : nullptr);
+               reports ? &report : nullptr, heatRuns ? &heat : nullptr);
+    if (heatRuns) {
+      g.ThawDepth.Values[r][c] = heat.thaw.thawDepth;
+      if (GroundwaterCoupling != 0)
+        g.FrozenSoilInGroundwater.Values[r][c] = heat.thaw.frozenInGroundwater;
+    }
 
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;

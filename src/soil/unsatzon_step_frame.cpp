@@ -54,6 +54,7 @@ void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long y
   if (FlowControl == 0)
     return;
   SetActualStep(hour, day, month, year);
+  InitialiseSoilTemperatures();
   if (ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd)) {
     std::lock_guard lock(Log->Mutex());
     *Log << std::setw(20) << ModuleName << " " << day << "." << month << "." << year << " " << hour

@@ -16,6 +16,7 @@ struct StatisticsFeed {
   zonalstatistic *table = nullptr;
   std::function<double(long, long)> value;
   bool resize = false; // the glacier-resize table: the glacierized share adds its value too
+  bool whole = false;  // the thaw-depth table: every cell counts with weight 1
 };
 
 } // namespace
@@ -62,6 +63,8 @@ void unsatzonmodellklasse::AddStepStatistics() {
     add(table(SoilStatistic::POND), grid(g.Ponding.Values, 1.0));
   if (Links.DrainageDepth != nullptr)
     add(table(SoilStatistic::QDRAIN), grid(g.DrainageFlow.Values, D));
+  if (HeatRuns() && ThawDepthTable && (*ThawDepthTable)->Active())
+    feeds.push_back({&**ThawDepthTable, grid(g.ThawDepth.Values, 1.0), false, true});
   if (feeds.empty())
     return;
 
@@ -74,6 +77,10 @@ void unsatzonmodellklasse::AddStepStatistics() {
       const long c = cell.column;
       const double glacier =
           Links.Glacier != nullptr ? std::clamp((*Links.Glacier)[r][c], 0.0, 1.0) : 0.0;
+      if (feed.whole) {
+        feed.table->AddValue(r, c, cell.zone, feed.value(r, c), 1.0);
+        continue;
+      }
       if (glacier < 1.0)
         feed.table->AddValue(r, c, cell.zone, feed.value(r, c), 1.0 - glacier);
       if (glacier > 0.0)
@@ -106,6 +113,10 @@ void unsatzonmodellklasse::WriteStepOutputs() {
     WriteGridOutput(g.Ponding.Index);
   if (Links.DrainageDepth != nullptr)
     WriteGridOutput(g.DrainageFlow.Index);
+  if (HeatRuns()) {
+    WriteStackOutput(g.SoilTemperature.Index);
+    WriteGridOutput(g.ThawDepth.Index);
+  }
 }
 
 } // namespace tavro

@@ -373,9 +373,11 @@ example_spin_up)
     fi
   done
   # The temperature pre-spin-up walks "temperature" (the first variable) and
-  # needs the soil heat model, which the example's soil-water module lacks.
+  # needs the soil heat model, here switched off in the copy.
   sed -i 's/^0 doTemperaturePreSpinUp/1 doTemperaturePreSpinUp/' example.ctl
   grep -q '^1 doTemperaturePreSpinUp' example.ctl || fail "no pre-spin-up switch to set"
+  sed -i 's/^1 heat transfer model on/0 heat transfer model off/' example.ctl
+  grep -q '^0 heat transfer model off' example.ctl || fail "no heat model switch to set"
   run 1 example.ctl
   expect_status $((1040 % 256))
   expect_console "heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"

@@ -17,10 +17,12 @@
 #include "support/diagnostics_entries.h"
 #include "support/soil_water_inputs.h"
 #include "support/test_support.h"
+#include "tables/soil_class.h"
 
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -105,6 +107,16 @@ protected:
       testing::internal::GetCapturedStdout();
       throw;
     }
+  }
+
+  // Column water (mm) of a cell from its theta stack and its soil's layers.
+  double ColumnWater(const unsatzonmodellklasse &m, long r, long c) const {
+    const soil_class &soil =
+        soils_[static_cast<std::size_t>(std::lround(Registered("soil_types")[r][c]))];
+    double sum = 0.0;
+    for (int k = 1; k <= soil.LayerCount; ++k)
+      sum += m.Grids.Theta.Levels[r][c][k] * soil.thickness[static_cast<std::size_t>(k)] * 1000.0;
+    return sum;
   }
 
   // The exit code the construction ends with on this process, -1 when built.

@@ -51,16 +51,6 @@ protected:
     return module;
   }
 
-  // Column water (mm) of a cell from its theta stack and its soil's layers.
-  double ColumnWater(unsatzonmodellklasse &m, long r, long c) const {
-    const soil_class &soil =
-        soils_[static_cast<std::size_t>(std::lround(Registered("soil_types")[r][c]))];
-    double sum = 0.0;
-    for (int k = 1; k <= soil.LayerCount; ++k)
-      sum += m.Grids.Theta.Levels[r][c][k] * soil.thickness[static_cast<std::size_t>(k)] * 1000.0;
-    return sum;
-  }
-
   std::vector<CellResult> Run(int threads, int calls) {
     omp_set_num_threads(threads);
     auto m = BuildStep();
