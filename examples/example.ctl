@@ -250,9 +250,10 @@ wind_speed.stat 2001 statistics file and code: every zone and the areal mean, ev
 0 SzenUse
 
 [air_pressure]
-12 interpolation method (Thiessen with an elevation lapse rate)
-air_pressure.dat AdditionalColumns=0 station data file
--0.12 lapse rate (hPa/m)
+8 interpolation method (splines of the residuals plus splines of the gradients times the elevation)
+air_pressure_mesh.dat AdditionalColumns=0 station data file of the residuals (hPa at 0 m)
+air_pressure_gradient.dat AdditionalColumns=0 station data file of the gradients (hPa/m)
+regression.dat regression file (not used by the splines)
 air_pressure.asc result grid
 50 grid write code: run mean
 1.0 scaling factor

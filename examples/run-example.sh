@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the example catchment with the given tavro binary under mpiexec -n 2
 # (or -n NP when given as second argument) in examples/run/. A third argument
-# runs a variant: "spin-up" (spin-up.section appended to the control file) or
+# runs a variant: "spin-up" (spin-up.section appended to the control file),
 # "coupling" (coupling.section appended, one process, beside the partner
-# script tests/app/coupling_partner.sh).
+# script tests/app/coupling_partner.sh) or "glacier" (glacier.section
+# appended, the glacier grids added to [standard_grids], silting-up off).
 set -euo pipefail
 tavro=$(realpath "$1")
 np=${2:-2}
@@ -18,7 +19,8 @@ case $variant in
 "") ;;
 spin-up) cat "$here/spin-up.section" >>example.ctl ;;
 coupling) cat "$here/coupling.section" >>example.ctl ;;
-*) echo "unknown variant $variant (spin-up or coupling)" >&2; exit 2 ;;
+glacier) bash "$here/glacier-variant.sh" example.ctl ;;
+*) echo "unknown variant $variant (spin-up, coupling or glacier)" >&2; exit 2 ;;
 esac
 set +e
 if [ "$variant" = coupling ]; then

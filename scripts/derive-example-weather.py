@@ -11,7 +11,8 @@ procedures for missing data (Allen et al. 1998):
   sunshine_duration.dat  n/N from Rs = (0.25 + 0.50 n/N) Ra (eq. 35), within 0..1
   air_humidity.dat       ea / es with the dew point at Tmin: ea = e0(Tmin) (eq. 48),
                          es = (e0(Tmax) + e0(Tmin)) / 2 (eq. 12), e0 by eq. 11
-  air_pressure.dat       P = 101.3 ((293 - 0.0065 z) / 293)^5.26 kPa (eq. 7), in hPa
+(The air pressure of the example lies on a mesh of its own,
+examples/air_pressure_mesh.dat and air_pressure_gradient.dat.)
 """
 import csv
 import math
@@ -46,7 +47,7 @@ def main(path):
             if r["date"].startswith("2012-01-"):
                 rows[(r["location"], int(r["date"][-2:]))] = r
     series = {"wind_speed": [], "global_radiation": [], "sunshine_duration": [],
-              "air_humidity": [], "air_pressure": []}
+              "air_humidity": []}
     for day in range(1, DAYS + 1):
         values = {k: [] for k in series}
         for name, _, z, _, _, latitude in STATIONS:
@@ -60,7 +61,6 @@ def main(path):
             values["global_radiation"].append(rs * 1e6 / 3600)  # MJ/m2 to Wh/m2
             values["sunshine_duration"].append(sunshine)
             values["air_humidity"].append(saturation_vapour_pressure(tmin) / es)
-            values["air_pressure"].append(10 * 101.3 * ((293 - 0.0065 * z) / 293) ** 5.26)
         for k in series:
             series[k].append(values[k])
     titles = {
@@ -71,8 +71,6 @@ def main(path):
                               "(FAO-56 eq. 35)", "%.3f"),
         "air_humidity": ("daily mean relative humidity (fraction), January 2012, derived "
                          "(dew point = Tmin)", "%.3f"),
-        "air_pressure": ("air pressure (hPa) at the station altitude, derived "
-                         "(FAO-56 eq. 7)", "%.1f"),
     }
     for k, (title, fmt) in titles.items():
         with open(k + ".dat", "w") as out:

@@ -38,6 +38,7 @@ schneemodellklasse::schneemodellklasse(int &error, const ModuleSettings &setting
   CreateStatistics();
   FindInputs();
   RegisterGrids();
+  RegisterGlacierGrids();
   CheckThresholds();
   Initialized = 0;
   if (SpinUpSwitch != 0 && unitGrid_ == nullptr) {
@@ -210,6 +211,8 @@ void schneemodellklasse::FinishTracerGrids() {
 void schneemodellklasse::FlushStatistics() {
   for (StatisticFeed &feed : statistics_)
     feed.Table().FlushBuffer();
+  for (ModuleStatistic *table : GlacierTables())
+    (**table).FlushBuffer();
   for (TracerRecord &record : TracerRecords)
     if (record.Statistics)
       record.Statistics->FlushBuffer();
@@ -222,15 +225,55 @@ void schneemodellklasse::ReleaseMemory() {
   for (StatisticFeed &feed : statistics_)
     feed.Table().ReleaseMemory();
   statistics_.clear();
+  for (ModuleStatistic *table : GlacierTables())
+    (**table).ReleaseMemory();
+  for (auto *table : {&firnMeltTable_, &iceMeltTable_, &snowMeltTable_, &totalMeltTable_,
+                      &snowWithoutGlaciersTable_, &firnTable_, &massBalanceTable_,
+                      &massBalanceGlacierTable_, &thawDepthTable_})
+    table->reset();
   statisticsCells_.clear();
+  glacierCells_.clear();
+  glaciers_.reset();
   entries_.ReleaseAll();
-  for (OwnedGrid *owned :
-       {&solid_, &liquid_, &total_, &daysSnow_, &snowAge_, &snowTemp_, &surfTemp_, &capacity_,
-        &orderRow_, &orderCol_, &inputMass_, &mobileMass_, &deposition_, &snowFraction_,
-        &rainFraction_, &outflow_, &meltOutflow_}) {
+  for (OwnedGrid *owned : {&solid_,
+                           &liquid_,
+                           &total_,
+                           &daysSnow_,
+                           &snowAge_,
+                           &snowTemp_,
+                           &surfTemp_,
+                           &capacity_,
+                           &orderRow_,
+                           &orderCol_,
+                           &inputMass_,
+                           &mobileMass_,
+                           &deposition_,
+                           &snowFraction_,
+                           &rainFraction_,
+                           &outflow_,
+                           &meltOutflow_,
+                           &firnMelt_,
+                           &iceMelt_,
+                           &firnTotal_,
+                           &massBalance_,
+                           &oldMassBalance_,
+                           &solidOnGlacier_,
+                           &liquidOnGlacier_,
+                           &totalOnGlacier_,
+                           &surfTempOnGlacier_,
+                           &snowTempOnGlacier_,
+                           &fractionOld_,
+                           &codesOld_,
+                           &meltOnGlacier_,
+                           &evaporationOnGlacier_,
+                           &snowFreeDaysOwned_,
+                           &snowCoverDaysOwned_}) {
     owned->grid = Grid();
     owned->index = 0;
   }
+  firnStack_ = Stack();
+  glacierGrid_ = glacierCodes_ = nullptr;
+  snowFreeDays_ = snowCoverDays_ = thawDepth_ = rootDepth1_ = nullptr;
   configured_ = false;
   radiationCorrection_ = nullptr;
   waterInput_ = nullptr;

@@ -8,7 +8,11 @@
 // runoff, and keeps the "[snow_model]" section of the state file (the glacier
 // reservoir outflows per subbasin).
 //
-// Glaciers and permafrost are not modelled yet: every cell is free of glacier.
+// With an "[ice_firn]" section the module also melts glacier ice and firn
+// (static glaciers on "ice_firn", dynamic ones on "GlacierizedCells" with a
+// yearly update on rank 0), routes the glacier melt of every subbasin through
+// three linear reservoirs into the soil-water module's runoff; with
+// "[permafrost]" it lowers the root depth to the thaw depth of frozen ground.
 #pragma once
 
 #include "kernel/grid.h"
@@ -17,13 +21,18 @@
 #include "kernel/one_based_array.h"
 #include "kernel/registry_entries.h"
 #include "kernel/teilmodellklasse.h"
+#include "landsurface/glacier/dynamic_glaciers.h"
+#include "landsurface/glacier/glacier_subbasins.h"
+#include "landsurface/glacier_section.h"
 #include "landsurface/snow/snow_pack.h"
 #include "landsurface/snow_section.h"
 #include "raster/module_statistic.h"
+#include "raster/zone_reduction.h"
 
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +125,17 @@ public:
   long ModuleFirstRow() const { return moduleFirstRow_; }
   long ModuleLastRow() const { return moduleLastRow_; }
   bool WholeRaster() const { return wholeRaster_; }
+  // Glaciers: the method (0 without glacier grid), the section, the share of
+  // the subbasins, the glacier list (rank 0, dynamic methods) and permafrost.
+  int GlacierMethod() const { return glacierGrid_ != nullptr ? glacier_.Melt.Method : 0; }
+  const IceFirnSection &GlacierSection() const { return glacier_; }
+  const std::vector<glacier::GlacierSubbasinRecord> &GlacierSubbasins() const {
+    return glacierSubbasins_;
+  }
+  const glacier::DynamicGlaciers *Glaciers() const { return glaciers_.get(); }
+  bool HasPermafrost() const { return thawDepth_ != nullptr; }
+  const PermafrostSection &Permafrost() const { return permafrost_; }
+  const Stack &FirnStack() const { return firnStack_; }
 
 private:
   // A grid the module owns and registers.
@@ -143,6 +163,20 @@ private:
   void RegisterSlideGrids();
   void RegisterStripGrids();
   void CheckThresholds();
+  // Glacier and permafrost set-up.
+  void SetUpGlaciers();
+  void ReadGlacierSection();
+  void CheckGlacierGrids() const;
+  void ShareGlacierSubbasins();
+  void CreateGlacierStatistics();
+  void RegisterGlacierGrids();
+  void RegisterDynamicGlacierGrids();
+  void InitialFirn();
+  void BuildGlacierList();
+  glacier::GlacierRaster GlacierRasterView();
+  void SetUpPermafrost();
+  void KeepStaticGlacierPack();
+  int SubbasinOf(double value) const;
   void Register(OwnedGrid &owned, const std::string &fileName, const char *identifier,
                 int writecode);
   // A grid of rows first..last: 0 inside the zone, nodata outside.
@@ -162,6 +196,25 @@ private:
   double LanduseAlbedo(long row, long column, double otherwise) const;
   void TracersBeforePack(long row, long column, double water, double input);
   void TracersAfterPack(long row, long column, double outflow, double liquid, double solid);
+  // The pack of a cell without glacier; water: its solid + liquid after the
+  // step, input: the water input (raised by the deposition index).
+  void ComputeOwnPack(long row, long column, std::span<snow::StepPart> parts, double &water,
+                      double &input);
+  void ComputeGlacierCell(long row, long column, std::span<snow::StepPart> parts, double &water,
+                          double &input);
+  // Method 13: both packs by the snow model's melt, part by part; returns
+  // the melt the glacier pack moved.
+  double GlacierPacksBySnowModel(long row, long column, std::span<snow::StepPart> parts,
+                                 snow::CellForcing &forcing, glacier::Pack &own,
+                                 glacier::Pack &onGlacier);
+  glacier::MeltForcing GlacierMeltForcing(long row, long column) const;
+  void PermafrostTail(long row, long column, double water);
+  void AddGlacierMassBalance();
+  void AddGlacierStatistics();
+  void GlacierReservoirs();
+  void YearlyGlacierUpdate();
+  void WriteGlacierOutput();
+  std::vector<ModuleStatistic *> GlacierTables(); // those that exist
   void CopyUnitMembers();
   void Slides();
   void AddStatistics();
@@ -247,6 +300,49 @@ private:
   SubbasinRunoffArrays *qg_ = nullptr;
   std::string storageFileName_;
   GlacierReservoirOutflows reservoirs_;
+
+  // Glaciers and permafrost.
+  IceFirnSection glacier_;
+  PermafrostSection permafrost_;
+  Grid *glacierGrid_ = nullptr; // "ice_firn" or "GlacierizedCells"
+  Grid *glacierCodes_ = nullptr;
+  int glacierCodesIndex_ = 0;
+  int glacierGridIndex_ = 0;
+  const Grid *debris_ = nullptr;
+  const Grid *glacierRadiation_ = nullptr;
+  std::vector<glacier::GlacierSubbasinRecord> glacierSubbasins_; // 0..n
+  OwnedGrid firnMelt_;                                           // "melt_from_firn"
+  OwnedGrid iceMelt_;                                            // "melt_from_ice"
+  OwnedGrid firnTotal_;                                          // data grid of "firn_WE_stack"
+  Stack firnStack_;                                              // levels 0..firn_levels
+  OwnedGrid massBalance_;                                        // "GlacierMassBalance"
+  OwnedGrid oldMassBalance_;                                     // "OldGlacierMassBalance"
+  OwnedGrid solidOnGlacier_;                                     // the glacier pack
+  OwnedGrid liquidOnGlacier_;
+  OwnedGrid totalOnGlacier_;
+  OwnedGrid surfTempOnGlacier_;    // K
+  OwnedGrid snowTempOnGlacier_;    // K
+  OwnedGrid fractionOld_;          // "GlacierizedCellsOld"
+  OwnedGrid codesOld_;             // "GlacierCodesOld"
+  OwnedGrid meltOnGlacier_;        // "SnowMelt_onGlacier"
+  OwnedGrid evaporationOnGlacier_; // "SnowEvaporation_onGlacier"
+  OwnedGrid snowFreeDaysOwned_;
+  OwnedGrid snowCoverDaysOwned_;
+  Grid *snowFreeDays_ = nullptr;  // "SnowFreeDaysGrid"
+  Grid *snowCoverDays_ = nullptr; // "SnowCoverDaysGrid"
+  const Grid *thawCoefficient_ = nullptr;
+  Grid *thawDepth_ = nullptr;  // "PermafrostThawDepth", m
+  Grid *rootDepth1_ = nullptr; // lowered to the thaw depth
+  std::unique_ptr<glacier::DynamicGlaciers> glaciers_;
+  // Glacier statistics (absent tables stay null).
+  std::unique_ptr<ModuleStatistic> firnMeltTable_, iceMeltTable_, snowMeltTable_, totalMeltTable_,
+      snowWithoutGlaciersTable_, firnTable_, massBalanceTable_, massBalanceGlacierTable_,
+      thawDepthTable_;
+  std::vector<StatisticsCell> glacierCells_; // with their subbasin zones
+  // The melt of ice, firn and snow on ice per subbasin 0..n in this step,
+  // weighted as the statistics weigh it, summed exactly: the reservoirs'
+  // inflow, whether or not the statistics are written.
+  std::array<std::vector<ExactZoneSums>, 3> glacierMelt_;
 
   // Last: released first, before the grids the entries point at.
   RegistryEntries entries_;

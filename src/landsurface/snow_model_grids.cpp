@@ -39,6 +39,7 @@ void schneemodellklasse::FindInputs() {
   statistics_[kAlbedoFeed].values = albedo_;
   for (std::size_t k = 1; k < landuseLayers_.size(); ++k)
     landuseLayers_[k] = Required(Concat("landuse", k));
+  SetUpGlaciers();
   FindMeteorologicalInputs();
   if (Registry->FirstFreeIndex() == 0)
     ThrowFatal(*Log, GridRegistry::RegistryExitCode,

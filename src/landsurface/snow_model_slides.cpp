@@ -19,10 +19,20 @@ void schneemodellklasse::Slides() {
       &schneemodellklasse::solid_,      &schneemodellklasse::inputMass_,
       &schneemodellklasse::mobileMass_, &schneemodellklasse::deposition_};
 
+  // With dynamic glaciers the glacier pack slides too.
+  static constexpr std::array<OwnedGridMember, 3> kGlacierPack{
+      &schneemodellklasse::totalOnGlacier_, &schneemodellklasse::liquidOnGlacier_,
+      &schneemodellklasse::solidOnGlacier_};
+  const bool glaciers = glacierGrid_ != nullptr && glacier::IsDynamic(glacier_.Melt.Method);
+
   const bool exchange = MPIProcessCount > 1;
-  if (exchange)
+  if (exchange) {
     for (const OwnedGridMember member : kGathered)
       MPIGatherGrid((this->*member).index, &(this->*member).grid);
+    if (glaciers)
+      for (const OwnedGridMember member : kGlacierPack)
+        MPIGatherGrid((this->*member).index, &(this->*member).grid);
+  }
   if (MPIRank == 0) {
     snow::SlideGrids grids;
     grids.Zone = BaseZoneGrid;
@@ -35,12 +45,20 @@ void schneemodellklasse::Slides() {
     grids.MobileMass = &mobileMass_.grid;
     grids.Deposition = &deposition_.grid;
     grids.Pack = {&total_.grid, &liquid_.grid, &solid_.grid};
+    if (glaciers) {
+      grids.GlacierFraction = glacierGrid_;
+      grids.GlacierPack = {&totalOnGlacier_.grid, &liquidOnGlacier_.grid, &solidOnGlacier_.grid};
+    }
     snow::SlideSnow({NRows, NCols, NoData}, {section_.MinSlideSlope, section_.SlideMassFrac},
                     grids);
   }
-  if (exchange)
+  if (exchange) {
     for (const OwnedGridMember member : kScattered)
       MPIScatterGrid((this->*member).index, &(this->*member).grid);
+    if (glaciers)
+      for (const OwnedGridMember member : kGlacierPack)
+        MPIScatterGrid((this->*member).index, &(this->*member).grid);
+  }
 }
 
 } // namespace tavro

@@ -13,6 +13,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tavro {
@@ -46,14 +47,46 @@ void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long y
   CopyUnitMembers();
   if (SpinUpSwitch == 0 && snow::HasSlides(section_.Pack.Method))
     Slides();
+  const bool dynamic = glacierGrid_ != nullptr && glacier::IsDynamic(glacier_.Melt.Method);
+  if (dynamic)
+    AddGlacierMassBalance();
   AddStatistics();
+  if (glacierGrid_ != nullptr)
+    AddGlacierStatistics();
+  if (thawDepthTable_ && (*thawDepthTable_)->Active()) {
+    if (statisticsCells_.empty() && BaseZoneGrid != nullptr)
+      statisticsCells_ = StatisticsCellsOf(*this, Cells(), *BaseZoneGrid);
+    for (const StatisticsCell &cell : statisticsCells_)
+      (*thawDepthTable_)
+          ->AddValue(cell.row, cell.column, cell.zone, (*thawDepth_)[cell.row][cell.column], 1.0);
+  }
   EndStatistics();
+  if (glacierGrid_ != nullptr)
+    GlacierReservoirs();
+  // The evaluation day belongs to the closing year: its balance is added first.
+  if (dynamic && glacier::YearlyUpdateDue(day, month, hour, TimeStep, GetHoursToIntervalEnd(),
+                                          glacier_.GMBEvalDay, glacier_.GMBEvalMonth))
+    YearlyGlacierUpdate();
   WriteOutput();
+  if (glacierGrid_ != nullptr)
+    WriteGlacierOutput();
+}
+
+std::vector<ModuleStatistic *> schneemodellklasse::GlacierTables() {
+  std::vector<ModuleStatistic *> tables;
+  for (auto *table : {&firnMeltTable_, &iceMeltTable_, &snowMeltTable_, &totalMeltTable_,
+                      &snowWithoutGlaciersTable_, &firnTable_, &massBalanceTable_,
+                      &massBalanceGlacierTable_, &thawDepthTable_})
+    if (*table)
+      tables.push_back(table->get());
+  return tables;
 }
 
 void schneemodellklasse::ResetStatistics() {
   for (StatisticFeed &feed : statistics_)
     feed.Table().ResetStep();
+  for (ModuleStatistic *table : GlacierTables())
+    (**table).ResetStep();
   for (TracerRecord &record : TracerRecords)
     if (record.Statistics)
       record.Statistics->ResetStep();
@@ -92,17 +125,49 @@ void schneemodellklasse::ComputeCell(long row, long column, std::span<snow::Step
   };
   outflow_.grid[row][column] = 0.0;
   meltOutflow_.grid[row][column] = 0.0;
+  double fraction = 0.0; // V, the glacierized share
+  if (glacierGrid_ != nullptr) {
+    fraction = std::clamp((*glacierGrid_)[row][column], 0.0, 1.0);
+    meltOnGlacier_.grid[row][column] = 0.0;
+    firnMelt_.grid[row][column] = 0.0;
+    iceMelt_.grid[row][column] = 0.0;
+    if (fractionOld_.grid.Allocated())
+      fractionOld_.grid[row][column] = (*glacierGrid_)[row][column];
+  }
+  const double stored = solid_.grid[row][column] + liquid_.grid[row][column];
+  albedo = stored > snow::kAlbedoDepthBeforeMelt
+               ? snow::SnowAlbedo(s.ALBsnow_min, s.ALBsnow_max, snowAge, temperature)
+               : landuse();
+  double water = 0.0; // solid + liquid of the cell's pack after the step
+  double input = 0.0; // the water input, raised by the deposition index
+  if (fraction > 0.0)
+    ComputeGlacierCell(row, column, parts, water, input);
+  else
+    ComputeOwnPack(row, column, parts, water, input);
 
+  daysSnow_.grid[row][column] = snow::SnowDayShare(water, StepsPerDay);
+  snowAge = snow::NextSnowAge(snowAge, temperature, input, water, s.Pack.T0R + s.Pack.TransZone,
+                              StepsPerDay);
+  albedo = water > snow::kCoverDepth
+               ? snow::SnowAlbedo(s.ALBsnow_min, s.ALBsnow_max, snowAge, temperature)
+               : landuse();
+  total_.grid[row][column] = water;
+  if (totalOnGlacier_.grid.Allocated())
+    totalOnGlacier_.grid[row][column] =
+        solidOnGlacier_.grid[row][column] + liquidOnGlacier_.grid[row][column];
+  if (snowFreeDays_ != nullptr)
+    PermafrostTail(row, column, water);
+}
+
+void schneemodellklasse::ComputeOwnPack(long row, long column, std::span<snow::StepPart> parts,
+                                        double &water, double &input) {
+  const SnowSection &s = section_;
   snow::PackState pack;
   pack.Solid = solid_.grid[row][column];
   pack.Liquid = liquid_.grid[row][column];
   pack.Total = total_.grid[row][column];
-  const double water = pack.Solid + pack.Liquid;
-  albedo = water > snow::kAlbedoDepthBeforeMelt
-               ? snow::SnowAlbedo(s.ALBsnow_min, s.ALBsnow_max, snowAge, temperature)
-               : landuse();
   if (TracerCount > 0)
-    TracersBeforePack(row, column, water, (*waterInput_)[row][column]);
+    TracersBeforePack(row, column, pack.Solid + pack.Liquid, (*waterInput_)[row][column]);
 
   const bool energyBalance = snow::IsEnergyBalance(s.Pack.Method);
   if (energyBalance) {
@@ -116,7 +181,6 @@ void schneemodellklasse::ComputeCell(long row, long column, std::span<snow::Step
 
   solid_.grid[row][column] = pack.Solid;
   liquid_.grid[row][column] = pack.Liquid;
-  total_.grid[row][column] = pack.Total;
   if (energyBalance) {
     snowTemp_.grid[row][column] = pack.SnowTemperature;
     surfTemp_.grid[row][column] = pack.SurfaceTemperature;
@@ -126,19 +190,18 @@ void schneemodellklasse::ComputeCell(long row, long column, std::span<snow::Step
   }
   if (snow::UsesDepositionIndex(s.Pack.Method))
     (*waterInput_)[row][column] = forcing.Precipitation;
+  // A cell without glacier has no snow on a glacier.
+  if (glacierGrid_ != nullptr)
+    for (OwnedGrid *owned : {&solidOnGlacier_, &liquidOnGlacier_, &totalOnGlacier_})
+      owned->grid[row][column] = 0.0;
   snowFraction_.grid[row][column] = split.Snow;
   rainFraction_.grid[row][column] = split.Rain;
   outflow_.grid[row][column] = result.Outflow;
   meltOutflow_.grid[row][column] = result.MeltOutflow;
   if (TracerCount > 0)
     TracersAfterPack(row, column, result.Outflow, pack.Liquid, pack.Solid);
-
-  daysSnow_.grid[row][column] = snow::SnowDayShare(pack.Total, StepsPerDay);
-  snowAge = snow::NextSnowAge(snowAge, temperature, forcing.Precipitation, pack.Total,
-                              s.Pack.T0R + s.Pack.TransZone, StepsPerDay);
-  albedo = pack.Total > snow::kCoverDepth
-               ? snow::SnowAlbedo(s.ALBsnow_min, s.ALBsnow_max, snowAge, temperature)
-               : landuse();
+  water = pack.Solid + pack.Liquid;
+  input = forcing.Precipitation;
 }
 
 snow::CellForcing schneemodellklasse::ForcingAt(long row, long column) const {
@@ -241,6 +304,12 @@ void schneemodellklasse::CopyUnitMembers() {
   if (snow::HasSlides(section_.Pack.Method))
     for (OwnedGrid *owned : {&inputMass_, &mobileMass_, &deposition_})
       grids.push_back(&owned->grid);
+  if (glacierGrid_ != nullptr)
+    for (OwnedGrid *owned :
+         {&firnMelt_, &iceMelt_, &solidOnGlacier_, &liquidOnGlacier_, &totalOnGlacier_,
+          &meltOnGlacier_, &firnTotal_, &fractionOld_, &massBalance_, &evaporationOnGlacier_})
+      if (owned->grid.Allocated())
+        grids.push_back(&owned->grid);
   Cells().CopyMasterResults(grids);
 }
 
@@ -281,6 +350,10 @@ void schneemodellklasse::AddStatistics() {
 void schneemodellklasse::EndStatistics() {
   for (StatisticFeed &feed : statistics_)
     feed.Table().EndOfStep(ActualYear, ActualMonth, ActualDay, ActualHour, 1);
+  // The total glacier melt is set by the reservoirs afterwards.
+  for (ModuleStatistic *table : GlacierTables())
+    if (table != totalMeltTable_.get())
+      (**table).EndOfStep(ActualYear, ActualMonth, ActualDay, ActualHour, 1);
 }
 
 void schneemodellklasse::WriteOutput() {

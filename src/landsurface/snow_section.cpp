@@ -15,16 +15,6 @@ namespace {
 
 constexpr int kControlFileExitCode = 17;
 
-void ReadGridFile(modelobject &m, SnowGridFile &file, std::string_view nameLabel,
-                  std::string_view codeLabel) {
-  m.ReadControlValue(file.FileName, nameLabel);
-  m.ReadControlValue(file.Writecode, codeLabel);
-}
-
-void ReadTableFile(modelobject &m, StatisticsFile &file, std::string_view label) {
-  m.ReadControlValues2(file.name, file.code, label);
-}
-
 double ReadBounded(modelobject &m, std::string_view label, bool (*inBounds)(double), int exitCode,
                    std::string_view message) {
   double value = 0.0;
@@ -163,6 +153,16 @@ void ReadExtendedSection(modelobject &m, SnowSection &s) {
 }
 
 } // namespace
+
+void ReadGridFile(modelobject &m, SnowGridFile &file, std::string_view nameLabel,
+                  std::string_view codeLabel) {
+  m.ReadControlValue(file.FileName, nameLabel);
+  m.ReadControlValue(file.Writecode, codeLabel);
+}
+
+void ReadTableFile(modelobject &m, StatisticsFile &file, std::string_view label) {
+  m.ReadControlValues2(file.name, file.code, label);
+}
 
 SnowSection ReadSnowSection(modelobject &module) {
   SnowSection section;

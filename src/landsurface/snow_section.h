@@ -9,6 +9,7 @@
 #include "raster/module_statistic.h"
 
 #include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -70,6 +71,12 @@ struct SnowSection {
   double MinSlideSlope = 30.0; // degrees
   double SlideMassFrac = 0.01;
 };
+
+// A grid's file name and writecode, and a statistics table's file name and
+// code, each read with the label of its row.
+void ReadGridFile(modelobject &module, SnowGridFile &file, std::string_view nameLabel,
+                  std::string_view codeLabel);
+void ReadTableFile(modelobject &module, StatisticsFile &file, std::string_view label);
 
 // Reads the section on from the module's open control file (positioned after
 // the time interval). Every value is checked right after it is read: an

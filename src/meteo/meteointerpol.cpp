@@ -32,10 +32,6 @@ template <class... Args> std::string Format(const char *format, Args... args) {
 
 } // namespace
 
-bool meteointerpol::MethodAvailable(int method) {
-  return method >= 1 && method <= 12 && method != 7 && method != 8;
-}
-
 meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const ModelDate &startDate,
                              int registryIndex) try
     : modelobject(LogOf(error, settings), settings.ModuleName, settings.ControlFileName,
@@ -58,11 +54,6 @@ meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const M
     ThrowFatal(*Log, MethodExitCode,
                Concat("error! interpolation method has to range from 1..12 (here: ",
                       InterpolationMethod, ")\n"));
-  if (!MethodAvailable(InterpolationMethod))
-    // A run must not go on without its forcing.
-    ThrowFatal(*Log, OtherConstructionFailure,
-               Concat("interpolation method ", InterpolationMethod, " of ", ModuleName,
-                      " is not available in this build (methods 1 to 6 and 9 to 12 only)"));
   if (SzenUse == 1 && SzenMeth != 5 && SzenMeth != 6 && ScenarioTable.empty())
     Log->Entry(Concat("WARNING: SzenUse 1 for ", ModuleName, " without scenario rows (SzenNum ",
                       SzenNum, "): the values stay unchanged", DiagnosticsLog::EndToken));
@@ -80,6 +71,8 @@ meteointerpol::meteointerpol(int &error, const ModuleSettings &settings, const M
     CalcStationDistances();
     if (method == 5 || method == 6)
       ChooseLookUpStations(StationFileCount);
+    if (method == 7 || method == 8)
+      StationMeshToGrid(0);
     DataDate = stations_[0]->Date();
   }
   if (method == 2 || method == 3)
@@ -457,10 +450,14 @@ void meteointerpol::ReleaseMemory() {
   if (!released_) {
     Log->Entry(Concat("DEBUG: deleting interpolator for ", ModuleName, DiagnosticsLog::EndToken));
     entries_.ReleaseAll();
+    splines_.reset(); // before the grids it refers to
     scenarioGrid_ = Grid();
     result_ = Grid();
     rotatedCoordX_ = Grid();
     rotatedCoordY_ = Grid();
+    mesh_ = StationMesh{};
+    splineGrid_ = Grid();
+    secondSplineGrid_ = Grid();
     ScenarioGridIndex = 0;
     RotatedXIndex = RotatedYIndex = -1;
     searchX_ = coordX_;

@@ -7,14 +7,15 @@
 // model date from interpolator 1 and ends the run when every variable's data
 // end.
 //
-// Methods built: 1 (inverse distance weighting, plain or anisotropic),
+// Methods: 1 (inverse distance weighting, plain or anisotropic),
 // 2 (elevation regression from a regression file), 3 (2 blended with 1),
 // 4 (Thiessen), 5 (bilinear between the four stations of a mesh cell),
 // 6 (bilinear residuals plus bilinear gradients times the elevation),
-// 9 (grids read from a grid list), 10 (elevation regression fitted to the
-// step's station values), 11 (10 blended with 1) and 12 (Thiessen with an
-// elevation lapse rate). Methods 7 and 8 (splines) are refused at
-// construction. Every computed value is scaled, limited, changed by the
+// 7 (bicubic spline on a station mesh, tsplines.h), 8 (splines of residuals
+// plus splines of gradients times the elevation), 9 (grids read from a grid
+// list), 10 (elevation regression fitted to the step's station values),
+// 11 (10 blended with 1) and 12 (Thiessen with an elevation lapse rate).
+// Every computed value is scaled, limited, changed by the
 // climate scenario and by the scaling grid "ScalingGrid_<name>"
 // (interpolation/post_processing.h); the grid is written by its writecode
 // and summed per zone and step into its statistics table.
@@ -39,6 +40,8 @@
 #include "meteo/interpolation/thiessen.h"
 #include "meteo/regression_file.h"
 #include "meteo/station_file.h"
+#include "meteo/station_mesh.h"
+#include "meteo/tsplines.h"
 #include "raster/zonal_statistic.h"
 
 #include <array>
@@ -61,6 +64,7 @@ public:
   static constexpr int DateMismatchExitCode = 73;
   static constexpr int StepDateExitCode = 52;
   static constexpr int AnisotropyExitCode = 54;
+  static constexpr int MeshExitCode = 70;
   static constexpr int NoCellAreaExitCode = 74;
   static constexpr int NoGridNameExitCode = 1050;
   static constexpr int StatisticsDecimals = 3;
@@ -123,6 +127,14 @@ public:
   // the rotated frame among the stations of the first file (which the second
   // file repeats).
   virtual void ChooseLookUpStations(int stationFileCount);
+  // Methods 7 and 8: sorts the stations of station file `file` into the
+  // StationMesh by walking south and north from the westernmost unplaced
+  // station through the search boxes, and creates the splines (and the
+  // second spline grid of method 8). Columns of unequal length, fewer than
+  // two columns or fewer than two stations per column are fatal (70).
+  virtual void StationMeshToGrid(int file);
+  // 1 when any of flags[1..n] is non-zero, else 0.
+  static int AnyNonZero(const OneBasedArray<int> &flags, std::size_t n);
   // The first station (1..N) of the first file whose rotated coordinates lie
   // in the open box (x0 + xlo, x0 + xhi) x (y0 + ylo, y0 + yhi), or 0.
   std::uint32_t FindStationInBox(double x0, double y0, double xlo, double xhi, double ylo,
@@ -230,8 +242,12 @@ public:
   const GridListFile *GridList() const { return gridList_.get(); }
   // Methods 5 and 6: the look-up stations of a cell of the strip (0: none).
   interpolation::LookUpCorners LookUpStations(long row, long column) const;
-  // Methods whose kernels are built.
-  static bool MethodAvailable(int method);
+  // Methods 7 and 8: the mesh, its splines, and the spline grids of the
+  // step (the first station file's, and the second one's for method 8).
+  const StationMesh &Mesh() const { return mesh_; }
+  const TSplines *Splines() const { return splines_.get(); }
+  const Grid &SplineGrid() const { return splineGrid_; }
+  const Grid &SecondSplineGrid() const { return secondSplineGrid_; }
 
 private:
   void StoreSettings(const ModuleSettings &settings);
@@ -266,9 +282,13 @@ private:
   double CellValue(long row, long column, std::span<double> work, bool uniform,
                    double uniformValue) const;
   double PostProcess(long row, long column, double value) const;
-  // Inverse distance weighting at (x, y) in the search frame (anisotropic
-  // when b/a is below 1).
-  double InverseDistanceAt(std::span<double> work, double x, double y) const;
+  // Inverse distance weighting of a station file at (x, y) in the search
+  // frame (anisotropic when b/a is below 1).
+  double InverseDistanceAt(std::span<double> work, double x, double y, int file = 0) const;
+  // Methods 7 and 8: the node values of the step and the splines of each
+  // station file onto its spline grid.
+  void EvaluateMeshSplines();
+  double SplineCellValue(long row, long column, std::span<double> work) const;
   // Methods 6 (and 8): residual + gradient * z; missing when a part is.
   double ResidualPlusGradient(double residual, double gradient, double z) const;
   // Methods 3 and 11: the regression blended with inverse distance weighting.
@@ -318,6 +338,9 @@ private:
   Grid result_;
   Grid scenarioGrid_; // the month's scenario grid, whole on every process
   Grid rotatedCoordX_, rotatedCoordY_;
+  StationMesh mesh_;
+  Grid splineGrid_, secondSplineGrid_;
+  std::unique_ptr<TSplines> splines_; // refers to the mesh and the search coordinates
   // Declared after the grids: released before them when construction fails.
   RegistryEntries entries_;
   bool endOfData_ = false;

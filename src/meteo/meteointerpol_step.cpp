@@ -34,6 +34,9 @@ void meteointerpol::Interpolate(long hour, long day, long month, long year) {
     UpdateScenario();
   if (gridList_)
     ReadListedGrid();
+  // Equal values of method 7 need no spline: the cells take the value.
+  if (splines_ && !(InterpolationMethod == 7 && stations_[0]->UniformValues() != 0))
+    EvaluateMeshSplines();
   LinkRegions();
   if (statistics_)
     statistics_->ResetStep();
@@ -152,7 +155,8 @@ bool meteointerpol::InterpolateCells() {
     }
     // Equal values need no kernel (the lapse rate of method 12 and the
     // gradients of method 6 still apply).
-    uniform = file.UniformValues() != 0 && (method == 1 || method == 4 || method == 5);
+    uniform =
+        file.UniformValues() != 0 && (method == 1 || method == 4 || method == 5 || method == 7);
   }
 
   const std::size_t threads = static_cast<std::size_t>(std::max(1, omp_get_max_threads()));
@@ -210,6 +214,9 @@ double meteointerpol::CellValue(long row, long column, std::span<double> work, b
     return ResidualPlusGradient(Bilinear(0, row, column, work, sx, sy),
                                 Bilinear(1, row, column, work, sx, sy), elevation);
   }
+  case 7:
+  case 8:
+    return SplineCellValue(row, column, work);
   case 9:
     return result_[row][column]; // as read
   case 12:
@@ -296,9 +303,10 @@ double meteointerpol::InverseDistanceAnisotropic(int file, std::span<double> wor
                                                    idw_);
 }
 
-double meteointerpol::InverseDistanceAt(std::span<double> work, double x, double y) const {
-  return AnisotropyRatio < 1.0 ? InverseDistanceAnisotropic(0, work, x, y)
-                               : InverseDistance(0, work, x, y);
+double meteointerpol::InverseDistanceAt(std::span<double> work, double x, double y,
+                                        int file) const {
+  return AnisotropyRatio < 1.0 ? InverseDistanceAnisotropic(file, work, x, y)
+                               : InverseDistance(file, work, x, y);
 }
 
 double meteointerpol::Thiessen(int file, std::span<double> work, double x, double y) const {

@@ -49,7 +49,14 @@ std::vector<StatisticsCell> StatisticsCellsOf(const modelobject &object, const C
 ModuleStatistic::ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
                                  const StatisticsFile &file, int decimals, std::string_view title,
                                  std::string_view headerModule)
-    : zones_(CopyZoneTable(module.ZoneTable, module.ZoneCount)) {
+    : ModuleStatistic(module, registry, capacity, file, decimals, title, headerModule,
+                      module.ZoneTable, module.ZoneCount) {}
+
+ModuleStatistic::ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
+                                 const StatisticsFile &file, int decimals, std::string_view title,
+                                 std::string_view headerModule,
+                                 const OneBasedArray<ZoneRecord> *zoneTable, int zoneCount)
+    : zones_(CopyZoneTable(zoneTable, zoneCount)) {
   int error = 0;
   table_ = std::make_unique<zonalstatistic>(
       error, *module.Log, registry, capacity, module.CellWeights, module.NRows, module.NCols,

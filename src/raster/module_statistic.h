@@ -59,6 +59,12 @@ public:
   ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
                   const StatisticsFile &file, int decimals, std::string_view title,
                   std::string_view headerModule);
+  // The same over another zone table of the module (such as its subbasins),
+  // records 0..zoneCount.
+  ModuleStatistic(modelobject &module, StatisticsRegistry *registry, int capacity,
+                  const StatisticsFile &file, int decimals, std::string_view title,
+                  std::string_view headerModule, const OneBasedArray<ZoneRecord> *zoneTable,
+                  int zoneCount);
   ModuleStatistic(const ModuleStatistic &) = delete;
   ModuleStatistic &operator=(const ModuleStatistic &) = delete;
 

@@ -264,11 +264,12 @@ TEST_F(MeteointerpolTest, TwoStationFilesMustAgree) {
   test::WriteFixture(kControl, Section("temperature", 6, "residuals.dat\ngradients.dat\n"));
   EXPECT_EQ(ConstructionCode(), 73);
   EXPECT_TRUE(registry_[5].IsFree());
-  // The splines of methods 7 and 8 are not built yet.
+  // The splines of method 8 need a mesh: two stations on a diagonal give
+  // two columns of one station.
   test::WriteFixture(kControl, Section("temperature", 8, "residuals.dat\nresiduals.dat\n"));
-  EXPECT_EQ(ConstructionCode(), 103);
-  EXPECT_TRUE(Logged("FATAL: interpolation method 8 of temperature is not available in this "
-                     "build (methods 1 to 6 and 9 to 12 only)"));
+  EXPECT_EQ(ConstructionCode(), 70);
+  EXPECT_TRUE(Logged("FATAL: Error converting the station coordinates into a grid:"));
+  EXPECT_TRUE(registry_[5].IsFree());
 }
 
 TEST_F(MeteointerpolTest, SectionErrors) {

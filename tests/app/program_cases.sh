@@ -151,6 +151,13 @@ example_np1 | example_np3)
   # Every day closes with the land-use parameters of that day.
   [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
   expect_console "actual parameters 28.1.2012 0. h"
+  # The air pressure, splined on its mesh of 3 x 3 points (method 8): the
+  # linearised standard atmosphere 1013.25 - 0.12 z hPa on every cell.
+  paste <(tail -n +7 air_pressure.mit | tr -s ' \t' '\n' | grep -v '^$') \
+        <(tail -n +7 elevation.asc | tr -s ' \t' '\n' | grep -v '^$') |
+    awk '$1 != -9999 { d = $1 - (1013.25 - 0.12 * $2); if (d < -0.005 || d > 0.005) bad = 1; ++n }
+         END { exit bad || n != 114 }' ||
+    fail "air_pressure.mit is not 1013.25 - 0.12 z on every cell"
   expect_wellformed Tavro_Diag_0.xml
   expect_no_fatal Tavro_Diag_0.xml
   ;;
@@ -282,6 +289,38 @@ example_one_tracer)
         cmp -s "$work/np1/example/run/$file" "$file" || fail "$file differs between 1 and 3 processes"
       fi
     done
+  done
+  ;;
+example_glacier)
+  # The glacier variant of the example: melt and runoff of a dynamic glacier
+  # and one yearly update (20 January), identical under 1 process of one
+  # thread and 3 processes of two threads.
+  for np in 1 3; do
+    mkdir -p "$work/np$np" && cd "$work/np$np" || exit 1
+    prepare_example
+    bash "$examples/glacier-variant.sh" example.ctl
+    if [ "$np" = 1 ]; then OMP_NUM_THREADS=1 run 1 example.ctl; else run 3 example.ctl; fi
+    expect_status 0
+    expect_no_fatal Tavro_Diag_0.xml
+    grep -q "yearly update of the dynamic glaciers on 20.1.2012" Tavro_Diag_0.xml ||
+      fail "-n $np: no yearly update on 20 January"
+    [ "$(grep -c "yearly update of the dynamic glaciers" Tavro_Diag_0.xml)" -eq 1 ] ||
+      fail "-n $np: not one yearly update"
+    for f in glacier_runoff.stat glacier_ice_melt.stat glacier_firn_melt.stat firn.stk \
+      glacier_mass_balance.asc glacier_fraction_end.asc glacier_codes_end.asc; do
+      [ -f "$f" ] || fail "-n $np: the glacier variant wrote no $f"
+    done
+    # Runoff from subbasin 1 (the glacier's) only.
+    awk -F'\t' 'NR > 3 && $5 > 0 { found = 1 } NR > 3 && ($6 != 0 || $7 != 0) { bad = 1 }
+      END { exit !(found && !bad) }' glacier_runoff.stat ||
+      fail "-n $np: glacier runoff is not in subbasin 1 alone"
+  done
+  skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*|modell_0\.log|soil_state\.txt_[12])$'
+  np1_files=$(cd "$work/np1/example/run" && ls | grep -v -E "$skip")
+  np3_files=$(ls | grep -v -E "$skip")
+  [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
+  for f in $np1_files; do
+    cmp -s "$work/np1/example/run/$f" "$f" || fail "$f differs between 1 and 3 processes"
   done
   ;;
 example_spin_up)

@@ -8,11 +8,13 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "meteo/meteointerpol.h"
+#include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -33,6 +35,7 @@ struct SectionSpec {
   double weight = 2.0;
   double fraction = 0.5; // of inverse distance weighting (methods 3, 11)
   double radius = 50000.0;
+  double nodata = 9999.0; // the bound N
   double slope = 0.0;
   double ratio = 1.0;
   double lower = -100.0, lowerReplacement = -100.0;
@@ -47,7 +50,8 @@ inline std::string Section(const SectionSpec &s) {
        << s.stationLines << "\n"
        << s.methodLine << "\nresult.grd\n0\n"
        << s.scaling << "\n"
-       << s.statistics << "\n9999  # nodata\n"
+       << s.statistics << "\n"
+       << s.nodata << "  # nodata\n"
        << s.weight << "\n"
        << s.fraction << "\n"
        << s.radius << "\n"
@@ -81,7 +85,11 @@ inline std::string UniformGrid(double value) {
 
 class InterpolatorFixture : public testing::Test {
 protected:
-  InterpolatorFixture() {
+  // The 3 x 4 raster, or another one with its zone codes and elevations.
+  InterpolatorFixture(const test::SetupRaster &raster = {},
+                      const std::function<double(long, long)> &zoneCode = DefaultZone,
+                      const std::function<double(long, long)> &elevation = DefaultElevation)
+      : setup_(log_, raster, zoneCode, elevation) {
     setup_.FillSettings(settings_, registry_, "temperature", kControl);
     settings_.HourDivisor = 1;
     settings_.EndDate = ModelDate{0, 31, 12, 2001};
@@ -118,12 +126,13 @@ protected:
     return identifiers;
   }
 
+  // Zone 1 everywhere but cell (3, 1), which lies outside the catchment.
+  static double DefaultZone(long r, long c) { return r == 3 && c == 1 ? -9999.0 : 1.0; }
+  static double DefaultElevation(long r, long c) { return 400.0 + 100.0 * r + 10.0 * c; }
+
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
-  // Zone 1 everywhere but cell (3, 1), which lies outside the catchment.
-  test::SetupGrids setup_{log_, test::SetupRaster{},
-                          [](long r, long c) { return r == 3 && c == 1 ? -9999.0 : 1.0; },
-                          [](long r, long c) { return 400.0 + 100.0 * r + 10.0 * c; }};
+  test::SetupGrids setup_;
   ModuleSettings settings_;
 };
 

@@ -3,6 +3,7 @@
 // the same as computed for the whole raster at once, whatever the number of
 // processes (the suite runs under 1 and 3) and threads.
 #include "meteo/meteointerpol.h"
+#include "meteo/tsplines.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
@@ -10,6 +11,7 @@
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/interpolation/thiessen.h"
 #include "raster/mpi_decomposition.h"
+#include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"
 
@@ -41,35 +43,45 @@ double ZoneCode(long r, long c) {
 }
 double Elevation(long r, long c) { return 300.0 + 40.0 * r + 15.0 * c; }
 
-struct Station {
-  double x, y, z;
-};
-const std::vector<Station> kStations = {
+const std::vector<MeshStation> kStations = {
     {250.0, 4200.0, 450.0}, {3100.0, 3900.0, 800.0}, {1700.0, 900.0, 620.0}, {600.0, 300.0, 700.0}};
 const std::vector<std::vector<double>> kDays = {
     {1.5, 4.0, -2.0, 3.25}, {0.0, 12.5, 7.0, -99999.0}, {5.0, 5.0, 5.0, 5.0}};
 
-// The station file of the given days (the gradients of method 6 repeat the
-// stations with other values).
-std::string StationFile(const std::vector<std::vector<double>> &days = kDays) {
-  std::ostringstream text;
-  text << "title\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.z;
-  text << "\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.x;
-  text << "\nYY MM DD HH";
-  for (const auto &s : kStations)
-    text << " " << s.y;
-  text << "\nYY MM DD HH a b c d\n";
-  for (std::size_t d = 0; d < days.size(); ++d) {
-    text << "2001 3 " << d + 1 << " 0";
-    for (const double v : days[d])
-      text << " " << v;
-    text << "\n";
+// The station file of the given days from 1 March 2001 (the gradients of
+// method 6 repeat the stations with other values).
+std::string FourStations(const std::vector<std::vector<double>> &days = kDays) {
+  return StationFile(kStations, days, 3, 1);
+}
+
+// A mesh of 3 rows and 4 columns 1000 m apart over the southern part of the
+// raster (y 0 to 2000 m, the cells of rows 5 to 9), stations numbered row by
+// row from the north-west.
+const std::vector<MeshStation> kMesh = [] {
+  std::vector<MeshStation> mesh;
+  for (const double y : {2000.0, 1000.0, 0.0})
+    for (const double x : {0.0, 1000.0, 2000.0, 3000.0})
+      mesh.push_back({x, y, 500.0});
+  return mesh;
+}();
+double MeshResidual(double x, double y) { return 3.0 + 0.002 * x - 0.001 * y + 1e-6 * x * y; }
+double MeshGradient(double x, double y) { return -0.006 + 1e-6 * x - 5e-7 * y; }
+
+// Three days: the field, the field with one station missing, equal values.
+std::vector<std::vector<double>> MeshDays(double (*f)(double, double)) {
+  std::vector<std::vector<double>> days(3);
+  for (const auto &s : kMesh) {
+    days[0].push_back(f(s.x, s.y));
+    days[1].push_back(f(s.x, s.y));
+    days[2].push_back(f(1000.0, 1000.0));
   }
-  return text.str();
+  days[1][5] = -99999.0;
+  return days;
+}
+
+// Inverse distance weighting of the mesh stations (p = 2, radius 2500 m).
+double MeshIdw(const std::vector<double> &values, double x, double y) {
+  return InverseDistanceOf(kMesh, values, x, y, 9999.0, 2500.0);
 }
 
 std::string Section(int method, const std::string &methodLine,
@@ -113,22 +125,23 @@ class MeteointerpolMpiTest : public testing::Test {
 protected:
   void SetUp() override {
     test::WriteFixture(kSpeedFactorFileName, "1\n");
-    test::WriteFixture("stations.dat", StationFile());
-    test::WriteFixture("gradients.dat", StationFile({{-0.004, 0.001, -0.006, 0.0},
-                                                     {0.002, -0.003, 0.0, 0.001},
-                                                     {-0.0065, -0.0065, -0.0065, -0.0065}}));
+    test::WriteFixture("stations.dat", FourStations());
+    test::WriteFixture("gradients.dat", FourStations({{-0.004, 0.001, -0.006, 0.0},
+                                                      {0.002, -0.003, 0.0, 0.001},
+                                                      {-0.0065, -0.0065, -0.0065, -0.0065}}));
     test::WriteFixture("reg.txt", kRegressionFile);
+    test::WriteFixture("mesh.dat", StationFile(kMesh, MeshDays(MeshResidual), 3, 1));
+    test::WriteFixture("mesh_gradients.dat", StationFile(kMesh, MeshDays(MeshGradient), 3, 1));
     test::WriteFixture("A.asc", ListedGrid(10.0));
     test::WriteFixture("B.asc", ListedGrid(50.0));
     test::WriteFixture("grids.lst", "grids\nYY MM DD HH 500\nYY MM DD HH 0\nYY MM DD HH 0\nn\n"
                                     "2001 3 1 0 A.asc\n2001 3 2 0 -9999\n2001 3 3 0 B.asc\n");
     const RasterShape shape{kCols, kRows, -9999.0};
     test::SetupRaster whole{kRows, kCols, 3, 1, kRows, 0.0, 0.0, kCell};
-    std::unique_ptr<test::SetupGrids> wholeGrids;
     if (Rank() == 0)
-      wholeGrids = std::make_unique<test::SetupGrids>(log_, whole, ZoneCode, Elevation);
+      wholeGrids_ = std::make_unique<test::SetupGrids>(log_, whole, ZoneCode, Elevation);
     testing::internal::CaptureStdout();
-    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &wholeGrids->zone : nullptr, shape, log_);
+    decomposition_ = DistributeMpiRegions(Rank() == 0 ? &wholeGrids_->zone : nullptr, shape, log_);
     testing::internal::GetCapturedStdout();
     const StripRows held = decomposition_.HeldRows();
     test::SetupRaster raster = whole;
@@ -227,9 +240,64 @@ protected:
     return v < -100.0 ? -100.0 : v; // the lower limit
   }
 
+  // The grid of the spline methods computed for the whole raster at once
+  // (rank 0): the splines where they have a value, else inverse distance
+  // weighting (of both files for method 8).
+  std::vector<Grid> SplineReference(int method) {
+    Grid x(1, 3, 4, 3, log_), y(1, 3, 4, 3, log_), z(1, 3, 4, 3, log_), z2(1, 3, 4, 3, log_);
+    for (long i = 1; i <= 3; ++i)
+      for (long j = 1; j <= 4; ++j) {
+        x[i][j] = kMesh[static_cast<std::size_t>((i - 1) * 4 + j - 1)].x;
+        y[i][j] = kMesh[static_cast<std::size_t>((i - 1) * 4 + j - 1)].y;
+      }
+    CellIterationSetup cells;
+    cells.LastRow = kRows;
+    cells.NCols = kCols;
+    cells.Zone = &wholeGrids_->zone;
+    TSplines splines(log_, "reference", SplineMesh{&x, &y, 3, 4, 1000.0, 1000.0},
+                     SplineModelRaster{&wholeGrids_->coordX, &wholeGrids_->coordY, cells, 0.0, 0.0,
+                                       kCell, -9999.0, 0.0},
+                     interpolation::ValueBounds{-9999.0, -10000.0});
+    const auto splined = [&](const std::vector<double> &values) {
+      for (long i = 1; i <= 3; ++i)
+        for (long j = 1; j <= 4; ++j)
+          z[i][j] = values[static_cast<std::size_t>((i - 1) * 4 + j - 1)];
+      Grid grid(1, kRows, kCols, kRows, log_);
+      splines.Prepare(z, z2);
+      splines.EvaluateGrid(z, z2, grid);
+      return grid;
+    };
+    const std::vector<std::vector<double>> residuals = MeshDays(MeshResidual);
+    const std::vector<std::vector<double>> gradients = MeshDays(MeshGradient);
+    std::vector<Grid> days;
+    for (std::size_t d = 0; d < residuals.size(); ++d) {
+      const Grid k = splined(residuals[d]);
+      const Grid j = splined(gradients[d]);
+      Grid day(1, kRows, kCols, kRows, log_);
+      day.Fill(-9999.0);
+      for (long r = 1; r <= kRows; ++r)
+        for (long c = 1; c <= kCols; ++c) {
+          if (ZoneCode(r, c) == -9999.0)
+            continue;
+          const double cx = (c - 1) * kCell, cy = (kRows - r) * kCell, elevation = Elevation(r, c);
+          if (method == 7 && d == 2)
+            day[r][c] = residuals[d][0]; // equal values need no spline
+          else if (method == 7)
+            day[r][c] = k[r][c] >= -9999.0 ? k[r][c] : MeshIdw(residuals[d], cx, cy);
+          else if (k[r][c] >= -9999.0 && j[r][c] >= -9999.0)
+            day[r][c] = k[r][c] + j[r][c] * elevation;
+          else
+            day[r][c] = MeshIdw(residuals[d], cx, cy) + MeshIdw(gradients[d], cx, cy) * elevation;
+        }
+      days.push_back(std::move(day));
+    }
+    return days;
+  }
+
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
   GridRegistry registry_;
   MpiDecomposition decomposition_;
+  std::unique_ptr<test::SetupGrids> wholeGrids_; // rank 0
   std::unique_ptr<test::SetupGrids> setup_;
   ModuleSettings settings_;
 };
@@ -327,6 +395,56 @@ TEST_F(MeteointerpolMpiTest, EveryMethodEqualsItsPointValuesOnEveryProcess) {
         for (long col = 1; col <= kCols; ++col) {
           ASSERT_EQ(runs[0][d][r][col], runs[1][d][r][col]);
         }
+  }
+}
+
+TEST_F(MeteointerpolMpiTest, SplinesOnEveryProcess) {
+  // The mesh covers the southern rows only: under three processes the
+  // northern strip needs no spline and takes inverse distance weighting.
+  {
+    test::WriteFixture(kControl, Section(7, "regression.dat", "mesh.dat"));
+    int error = 0;
+    meteointerpol variable(error, settings_, ModelDate{0, 1, 3, 2001}, 5);
+    // A strip of rows north of row 4 needs no cell of the splines.
+    const bool north = decomposition_.strip.last <= 4;
+    EXPECT_EQ(variable.Splines()->NeededExtent().Empty(), north);
+    int empty = north ? 1 : 0, anyEmpty = 0;
+    MPI_Allreduce(&empty, &anyEmpty, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    int processes = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    if (processes == 3) {
+      EXPECT_EQ(anyEmpty, 1);
+    }
+    variable.SetInitialized(1);
+    variable.ReleaseMemory();
+  }
+  const int saved = omp_get_max_threads();
+  for (const int method : {7, 8}) {
+    SCOPED_TRACE(method);
+    const std::string files = method == 7 ? "mesh.dat" : "mesh.dat\nmesh_gradients.dat";
+    std::vector<std::string> tables;
+    for (const int threads : {1, 2}) {
+      omp_set_num_threads(threads);
+      const std::vector<Grid> days = Run(method, "regression.dat", files);
+      tables.push_back(Rank() == 0 ? test::ReadWholeFile("temp.stat") : "");
+      if (Rank() != 0)
+        continue;
+      const std::vector<Grid> expected = SplineReference(method);
+      for (std::size_t d = 0; d < days.size(); ++d)
+        for (long r = 1; r <= kRows; ++r)
+          for (long c = 1; c <= kCols; ++c)
+            ASSERT_EQ(days[d][r][c], expected[d][r][c]) << "day " << d << " cell " << r << "/" << c;
+      // Inside the mesh (rows 5 to 9) the first day's field is reproduced.
+      for (long r = 5; r <= kRows; ++r)
+        for (long c = 1; c <= kCols; ++c)
+          if (ZoneCode(r, c) != -9999.0) {
+            const double x = (c - 1) * kCell, y = (kRows - r) * kCell;
+            const double gradient = method == 8 ? MeshGradient(x, y) * Elevation(r, c) : 0.0;
+            EXPECT_NEAR(days[0][r][c], MeshResidual(x, y) + gradient, 1e-12);
+          }
+    }
+    omp_set_num_threads(saved);
+    EXPECT_EQ(tables[0], tables[1]);
   }
 }
 

@@ -21,62 +21,12 @@
 namespace tavro {
 namespace {
 
-struct MeshStation {
-  double x, y, z;
-};
-
-std::string StationFile(const std::vector<MeshStation> &stations,
-                        const std::vector<std::vector<double>> &days) {
-  std::ostringstream text;
-  text.precision(17);
-  text << "mesh\nYY MM DD HH";
-  for (const auto &s : stations)
-    text << " " << s.z;
-  text << "\nYY MM DD HH";
-  for (const auto &s : stations)
-    text << " " << s.x;
-  text << "\nYY MM DD HH";
-  for (const auto &s : stations)
-    text << " " << s.y;
-  text << "\nYY MM DD HH names\n";
-  for (std::size_t d = 0; d < days.size(); ++d) {
-    text << "2001 1 " << d + 2 << " 0";
-    for (const double v : days[d])
-      text << " " << v;
-    text << "\n";
-  }
-  return text.str();
-}
-
 // A mesh of 2 x 2 stations around the raster (spacing 4000 m by 3000 m).
 const std::vector<MeshStation> kMesh = {
     {-500, -500, 300}, {3500, -500, 500}, {-500, 2500, 800}, {3500, 2500, 1200}};
 
 double F(double x, double y) { return 1.0 + 0.001 * x - 0.002 * y + 1e-6 * x * y; }
 double G(double x, double y) { return 0.002 - 1e-7 * x + 2e-7 * y; }
-
-std::vector<double> AtStations(const std::vector<MeshStation> &stations,
-                               double (*f)(double, double)) {
-  std::vector<double> values;
-  for (const auto &s : stations)
-    values.push_back(f(s.x, s.y));
-  return values;
-}
-
-// Plain inverse distance weighting (p = 2, the fixture's radius of 50 km).
-double InverseDistanceOf(const std::vector<MeshStation> &stations,
-                         const std::vector<double> &values, double x, double y) {
-  std::vector<double> xs, ys, work(stations.size());
-  for (const auto &st : stations) {
-    xs.push_back(st.x);
-    ys.push_back(st.y);
-  }
-  interpolation::InverseDistanceSettings idw;
-  idw.MaxDistance = 50000.0 * 50000.0;
-  idw.ValidFrom = -9999.0;
-  idw.Missing = -10000.0;
-  return interpolation::InverseDistance(xs, ys, values, work, x, y, idw);
-}
 
 class StationMethodsTest : public InterpolatorFixture {
 protected:

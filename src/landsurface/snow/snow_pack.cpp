@@ -288,8 +288,6 @@ void Refreeze(PackState &pack, double amount) {
   }
 }
 
-double EffectiveDepositionIndex(const CellForcing &f) { return std::max(f.DepositionIndex, -1.0); }
-
 } // namespace
 
 MeltApproach ApproachOf(int method) {

@@ -77,6 +77,12 @@ struct CellForcing {
   bool OpenWater = false; // a lake cell with ponding water: all precipitation is rain
 };
 
+// The deposition index of a cell, at least -1 (no snowfall is taken away
+// beyond all of it).
+inline double EffectiveDepositionIndex(const CellForcing &f) {
+  return f.DepositionIndex < -1.0 ? -1.0 : f.DepositionIndex;
+}
+
 struct PackState {
   double Solid = 0.0;              // mm
   double Liquid = 0.0;             // mm

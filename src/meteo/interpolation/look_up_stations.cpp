@@ -5,43 +5,6 @@
 #include <cstddef>
 
 namespace tavro::interpolation {
-namespace {
-
-// The boxes one mean spacing away from a station, tolerance spacings wide.
-class BoxSearch {
-public:
-  BoxSearch(std::span<const double> x, std::span<const double> y, const StationSpacing &spacing,
-            double tolerance)
-      : x_(x), y_(y), dx_(spacing.Horizontal), dy_(spacing.Vertical), s_(tolerance),
-        usable_(spacing.Horizontal > 0.0 && spacing.Vertical > 0.0) {}
-
-  std::uint32_t West(std::uint32_t k) const {
-    return Around(k, -(1 + s_) * dx_, -(1 - s_) * dx_, -s_ * dy_, s_ * dy_);
-  }
-  std::uint32_t East(std::uint32_t k) const {
-    return Around(k, (1 - s_) * dx_, (1 + s_) * dx_, -s_ * dy_, s_ * dy_);
-  }
-  std::uint32_t South(std::uint32_t k) const {
-    return Around(k, -s_ * dx_, s_ * dx_, -(1 + s_) * dy_, -(1 - s_) * dy_);
-  }
-  std::uint32_t North(std::uint32_t k) const {
-    return Around(k, -s_ * dx_, s_ * dx_, (1 - s_) * dy_, (1 + s_) * dy_);
-  }
-
-private:
-  std::uint32_t Around(std::uint32_t k, double xlo, double xhi, double ylo, double yhi) const {
-    if (k == 0 || !usable_ || k > x_.size())
-      return 0;
-    return FindStationInBox(x_, y_, x_[k - 1], y_[k - 1], xlo, xhi, ylo, yhi);
-  }
-
-  std::span<const double> x_, y_;
-  double dx_, dy_, s_;
-  bool usable_;
-};
-
-} // namespace
-
 std::uint32_t FindStationInBox(std::span<const double> x, std::span<const double> y, double x0,
                                double y0, double xlo, double xhi, double ylo, double yhi) {
   const std::size_t count = std::min(x.size(), y.size());
@@ -73,7 +36,7 @@ LookUpCorners ChooseLookUpCorners(std::span<const double> x, std::span<const dou
   const std::uint32_t b = NearestStation(x, y, px, py);
   if (b == 0)
     return c;
-  const BoxSearch box(x, y, spacing, tolerance);
+  const StationBoxes box(x, y, spacing, tolerance);
   const bool east = x[b - 1] - px > 0.0;
   const bool north = y[b - 1] - py > 0.0;
   if (east && north) {

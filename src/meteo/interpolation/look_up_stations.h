@@ -6,6 +6,7 @@
 #pragma once
 
 #include "meteo/interpolation/inverse_distance.h"
+#include "meteo/interpolation/station_boxes.h"
 #include "meteo/interpolation/station_spacing.h"
 
 #include <cstdint>
@@ -21,11 +22,6 @@ struct LookUpCorners {
 
   friend constexpr bool operator==(const LookUpCorners &, const LookUpCorners &) = default;
 };
-
-// The first station k (1..N, index order) with x0 + xlo < x[k-1] < x0 + xhi
-// and y0 + ylo < y[k-1] < y0 + yhi (open bounds), or 0.
-std::uint32_t FindStationInBox(std::span<const double> x, std::span<const double> y, double x0,
-                               double y0, double xlo, double xhi, double ylo, double yhi);
 
 // The station nearest to (px, py), the first of equally near ones; 0 when
 // there is none.
