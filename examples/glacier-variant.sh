@@ -7,6 +7,8 @@ set -euo pipefail
 ctl=$1
 here=$(cd "$(dirname "$0")" && pwd)
 cat "$here/glacier.section" >>"$ctl"
-sed -i -e 's/^10 number of standard grids/12 number of standard grids/' \
+# Two grids more than the example lists, whatever its count.
+count=$(sed -n 's/^\([0-9]*\) number of standard grids.*/\1/p' "$ctl")
+sed -i -e "s/^$count number of standard grids/$((count + 2)) number of standard grids/" \
   -e '/^surface_storage.asc SurfStorSiltingUp/a glacier_fraction.asc GlacierizedCells fillcode = 0 writecode = 3 outname = glacier_fraction_end.asc\nglacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 outname = glacier_codes_end.asc' \
   -e '/^\[SiltingUpModel\]/{n;s/^1 flow control parameter/0 flow control parameter/}' "$ctl"
