@@ -54,7 +54,7 @@ void ObservedDischarge::Open(const std::string &fileName, const ModelDate &start
       break;
   }
   for (int row = ObservedDischargeRing::CurrentRow; row < ObservedDischargeRing::Rows; ++row) {
-    TakeRow(row);
+    TakeRow(row, true);
     reader_.NextRow();
   }
   for (int row = 0; row < ObservedDischargeRing::CurrentRow; ++row) {
@@ -65,9 +65,9 @@ void ObservedDischarge::Open(const std::string &fileName, const ModelDate &start
   readerDate_ = CurrentDate();
 }
 
-void ObservedDischarge::TakeRow(int row) {
+void ObservedDischarge::TakeRow(int row, bool countPastEnd) {
   const bool pastEnd = reader_.State() == BufferedTableReader::kPastEnd;
-  if (pastEnd)
+  if (pastEnd && countPastEnd)
     ++endOfFileCount_;
   double *values = ring_.Row(row);
   for (int c = 1; c <= ring_.Columns(); ++c)
@@ -110,7 +110,7 @@ void ObservedDischarge::Advance(const ModelDate &model, DiagnosticsLog &log) {
   }
   std::copy(first.begin(), first.end(), ring_.Row(last));
   if (endOfFileCount_ < EndOfFileLimit) {
-    TakeRow(last);
+    TakeRow(last, false);
     reader_.NextRow();
     if (reader_.State() == BufferedTableReader::kPastEnd) {
       log.Entry(Concat("INFO: end of discharge file reached!", DiagnosticsLog::EndToken));

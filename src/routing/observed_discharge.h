@@ -46,9 +46,10 @@ public:
   const ModelDate &ReaderDate() const { return readerDate_; }
 
 private:
-  // The reader's current row into a ring row; a reader past its end counts
-  // a read past the end and repeats its last row (without a date).
-  void TakeRow(int row);
+  // The reader's current row into a ring row; a reader past its end repeats
+  // its last row (without a date) and, when countPastEnd, counts a read
+  // past the end.
+  void TakeRow(int row, bool countPastEnd);
   ModelDate CurrentDate() const;
 
   BufferedTableReader reader_;
