@@ -20,10 +20,8 @@ namespace {
 using test::ChannelText;
 using test::Logged;
 
-const std::string kOl1 = "OL 1" + ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
-const std::string kOl2 = "OL 2" + ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) + "\n";
-const std::string kNetwork =
-    "TG 2 (middle) A= 61 F= 1\n" + kOl1 + "TG 3 (outlet) A= 114 F= 1\n" + kOl2;
+const std::string kOl1 = test::kTestOl1;
+const std::string kNetwork = test::kTestNetwork;
 constexpr int kSteps = 40;
 
 // A made-up runoff of subbasin i at step t (1-based), mm per day.
