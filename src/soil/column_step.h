@@ -125,6 +125,7 @@ struct ColumnStepOutputs {
   std::vector<double> realTranspiration; // 0..L, element 0 the cell's total
   double baseflow = 0.0;                 // delivered withdrawal, a supply negative
   int internalSteps = 1;
+  long iterations = 0;             // summed over the internal steps
   double sb1 = 0.0;                // mean water content of the root zone
   double meanSuction = 0.0;        // "MeanThetaInRootZone"
   double sb2 = 0.0;                // water of the column, mm
@@ -148,19 +149,24 @@ public:
   virtual void Report(int iterations, double change) = 0;
 };
 
-// The scratch of one thread: the column state and the outputs.
-struct ColumnWorkspace {
+// The scratch of one thread: the column state and the outputs, on cache
+// lines of its own.
+struct alignas(64) ColumnWorkspace {
   ColumnWorkspace(int maxLayers, int landuseLayers) : state(maxLayers) {
     outputs.Resize(maxLayers, landuseLayers);
     etp.assign(static_cast<std::size_t>(landuseLayers) + 1, 0.0);
     real.assign(static_cast<std::size_t>(landuseLayers) + 1, 0.0);
     valid.assign(static_cast<std::size_t>(landuseLayers) + 1, 0);
+    landuse.resize(static_cast<std::size_t>(landuseLayers) + 1);
   }
   ColumnState state;
   ColumnStepOutputs outputs;
   std::vector<double> etp;  // potential transpiration left per land-use layer, mm
   std::vector<double> real; // evapotranspiration per land-use layer, mm
   std::vector<char> valid;  // the land-use layer is present
+  long iterations = 0;      // of the cells this thread solved in a call
+  // The cell's land-use layers, filled by the caller (elements 1..L).
+  std::vector<LanduseLayerValues> landuse;
 };
 
 // The cell's stack columns, levels 0..n.
@@ -355,6 +361,7 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     const int iterations =
         IterateColumn(soil, geometry, state, fluxCell, settings, startLayer, dt, change);
     // Soil heat steps and the exchange with rivers follow the iteration here.
+    out.iterations += iterations;
     if (iterations > 100 && reporter != nullptr)
       reporter->Report(iterations, change);
 
@@ -398,7 +405,12 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     }
     out.realTranspiration[0] += evapotranspiration;
     out.soilEvaporation += soilEvaporation;
-    out.drainage += state.drainage_rate * t_ms;
+    // Only what left the drained layer counts: the balance may have cut its outflow.
+    if (fluxCell.drainageLevel >= 1 && fluxCell.drainageLevel < g)
+      out.drainage +=
+          std::min(state.drainage_rate,
+                   state.interflow_out[static_cast<std::size_t>(fluxCell.drainageLevel)]) *
+          t_ms;
     out.directflow += surface.direct;
     out.interflow += interflowSum * t_ms;
     out.macropore += macropore;

@@ -117,6 +117,25 @@ inline double LinearStorageOutflow(double inflow, double previousOutflow, double
   return inflow * (1.0 - a) + a * previousOutflow;
 }
 
+// The water held by a linear storage whose outflow is Q at the storage
+// factor a (mm): a / (1 - a) Q, so that inflow - outflow of every step is its
+// change; none when a is 0 (the inflow passes through).
+inline double LinearStorageContent(double outflow, double a) {
+  return a > 0.0 ? a / (1.0 - a) * outflow : 0.0;
+}
+
+// The balance of one subbasin's concentration in one step (mm): what leaves
+// the zones (direct runoff and interflow) and the mean baseflow, what leaves
+// the storages and the baseflow passed on, and the storages' content before
+// and after.
+struct SubbasinRunoffBalance {
+  double inflow = 0.0;
+  double outflow = 0.0;
+  double storageBefore = 0.0;
+  double storageAfter = 0.0;
+  double Residual() const { return inflow - outflow - (storageAfter - storageBefore); }
+};
+
 // The outflow of a zone: sx / RelCellSum, 0 when RelCellSum is not above 0.
 double ZoneOutflow(const ZoneRecord &zone);
 

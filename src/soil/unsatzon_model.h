@@ -119,6 +119,7 @@ public:
   // The column solver of one call: every computed cell of the strip, rows
   // over the OpenMP threads with one workspace per thread.
   virtual void SolveRows();
+  long IterationsOfLastCall = 0; // summed over the cells and internal steps
   // Copies the results of every response unit's master cell to its members.
   virtual void CopyMasterHRUStates();
   // The step's output grids and stacks, each by its writecode.
@@ -178,6 +179,8 @@ public:
   // Storage outflows of direct runoff and interflow (mm per step).
   SubbasinRunoffArrays QDd;
   SubbasinRunoffArrays QIi;
+  // The balance of every subbasin's concentration in the last step (rank 0).
+  std::vector<SubbasinRunoffBalance> RunoffBalance; // subbasins 0..n
   // The snow module writes the glacier runoff into Qg before the
   // concentration (grid "snowcover_outflow" registered).
   bool SnowWritesGlacierRunoff = false;

@@ -229,6 +229,9 @@ void unsatzonmodellklasse::ComputeInitialRunoff() {
 // --- Every sub-step ----------------------------------------------------------------
 
 void unsatzonmodellklasse::AddStepRunoffToZones() {
+  // The zones exist once the module is linked after construction.
+  if (!exchangeArraysCreated_)
+    return;
   const Grid *flow = SurfaceRoutingActive == 0 ? Links.FlowTimes : nullptr;
   const double d = static_cast<double>(SubstepCount);
   const Grid &direct = Grids.DirectFlow.Values;
@@ -319,12 +322,18 @@ void unsatzonmodellklasse::ConcentrateSubbasins() {
     if (ModuleStatistic *table = Table(which))
       (*table)->AddValue(0, 0, k, value, subbasinTable_[static_cast<std::size_t>(k)].rel);
   };
+  RunoffBalance.resize(static_cast<std::size_t>(ZoneCount) + 1);
   for (int k = 1; k <= ZoneCount; ++k) {
     const auto at = static_cast<std::size_t>(k);
+    const double ad = StorageFactor(TimeStep, p.kelsqd[at], surface);
+    const double ai = StorageFactor(TimeStep, p.kelsqi[at], surface);
+    SubbasinRunoffBalance &balance = RunoffBalance[at];
+    balance.storageBefore = LinearStorageContent(QDd.Components[0][at], ad) +
+                            LinearStorageContent(QIi.Components[0][at], ai);
     const double qd = ZoneOutflow(ZonesQD.At(0, k, 1));
     qd_.Components[0][at] = qd;
     double &qdd = QDd.Components[0][at];
-    qdd = LinearStorageOutflow(qd, qdd, StorageFactor(TimeStep, p.kelsqd[at], surface));
+    qdd = LinearStorageOutflow(qd, qdd, ad);
     add(SoilStatistic::QD, k, qdd);
     const ExactZoneSums &base = BaseflowSums[at];
     const double qb = MeanBaseflow(base.sx.ToDouble(), base.RelCellSum.ToDouble());
@@ -333,7 +342,10 @@ void unsatzonmodellklasse::ConcentrateSubbasins() {
     const double qi = ZoneOutflow(ZonesQI.At(0, k, 1));
     qi_.Components[0][at] = qi;
     double &qii = QIi.Components[0][at];
-    qii = LinearStorageOutflow(qi, qii, StorageFactor(TimeStep, p.kelsqi[at], surface));
+    qii = LinearStorageOutflow(qi, qii, ai);
+    balance.inflow = qd + qi + qb;
+    balance.outflow = qdd + qii + qb;
+    balance.storageAfter = LinearStorageContent(qdd, ad) + LinearStorageContent(qii, ai);
     add(SoilStatistic::QI, k, qii);
     double &qg = qg_.Components[0][at];
     // Only the snow module's glacier runoff of the step is added to.

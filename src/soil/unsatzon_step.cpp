@@ -78,12 +78,6 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
     return;
   // BeginTimeStep announced the step; the date names the dump files.
   SetActualStep(hour, day, month, year);
-  if (columnParameters_.empty() && SoilTable != nullptr) {
-    columnParameters_.resize(SoilTable->Count() + 1);
-    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
-      if ((*SoilTable)[i].LayerCount >= 1)
-        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
-  }
   SolveRows();
   CopyMasterHRUStates();
   AddStepStatistics();
@@ -92,15 +86,17 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
 }
 
 void unsatzonmodellklasse::SolveRows() {
+  if (columnParameters_.empty() && SoilTable != nullptr) {
+    columnParameters_.resize(SoilTable->Count() + 1);
+    for (std::size_t i = 1; i <= SoilTable->Count(); ++i)
+      if ((*SoilTable)[i].LayerCount >= 1)
+        columnParameters_[i] = std::make_unique<SoilColumnParameters>((*SoilTable)[i]);
+  }
   const int threads = std::max(1, omp_get_max_threads());
   std::vector<ColumnWorkspace> workspaces;
   workspaces.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t)
     workspaces.emplace_back(MaxSoilLayers, LanduseLayerCount);
-  // Per thread the land-use values of a cell.
-  std::vector<std::vector<LanduseLayerValues>> landuse(
-      static_cast<std::size_t>(threads),
-      std::vector<LanduseLayerValues>(static_cast<std::size_t>(LanduseLayerCount) + 1));
 
   ColumnStepSettings settings;
   settings.methode = Config.methode;
@@ -120,7 +116,6 @@ void unsatzonmodellklasse::SolveRows() {
 
   SoilWaterGrids &g = Grids;
   const SubbasinParameters &subbasins = Config.Subbasins;
-  const double D = settings.substeps;
   ParallelErrors errors;
   std::mutex reportMutex;
   const ModelDate date = ActualDate();
@@ -159,7 +154,7 @@ void unsatzonmodellklasse::SolveRows() {
     const ColumnGeometry &geometry = columnParameters_[soilIndex]->Geometry();
     const auto rank = static_cast<std::size_t>(ZoneIndexOf(*this, (*Links.Subbasins)[r][c]));
 
-    std::vector<LanduseLayerValues> &layers = landuse[thread];
+    std::vector<LanduseLayerValues> &layers = work.landuse;
     for (int l = 1; l <= LanduseLayerCount; ++l) {
       const auto li = static_cast<std::size_t>(l);
       const LanduseLayerLinks &links = Links.Layers[li];
@@ -220,6 +215,7 @@ void unsatzonmodellklasse::SolveRows() {
 
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;
+    work.iterations += o.iterations;
     if (in.maxPonding > 0.0)
       g.Ponding.Values[r][c] = cell.ponding;
     g.GroundwaterDistance.Values[r][c] = cell.groundwaterDistance;
@@ -272,6 +268,10 @@ void unsatzonmodellklasse::SolveRows() {
     errors.ThrowIfAny(*Log); // the report log's entry, logged once
     throw;
   }
+
+  IterationsOfLastCall = 0;
+  for (const ColumnWorkspace &work : workspaces)
+    IterationsOfLastCall += work.iterations;
 
   // Every cell of the strip hands its surface flux to the grids beside the stack.
   for (long r = FirstRow; r <= LastRow; ++r) {

@@ -198,6 +198,13 @@ example_same_output_np1_np3)
   [ "$np1_files" = "$np3_files" ] || fail "different files: [$np1_files] vs [$np3_files]"
   for f in $np1_files; do cmp -s "../np1/$f" "$f" || fail "$f differs between 1 and 3 processes"; done
   grep -q -P '^2012\t 1\t28\t 0\t' terrain_height.stat || fail "no statistics row for the last day"
+  # The soil-water step writes the theta stack and its runoff and step-count grids every day;
+  # with water input the loam needs two internal steps, the sandy loam eight.
+  for grid in thet direct_runoff interflow baseflow number_of_substeps; do
+    [ "$(ls "${grid}"_2012*.000 | wc -l)" -eq 28 ] || fail "$grid is not written every step"
+  done
+  [ "$(tail -n +7 number_of_substeps_20120110.000 | tr -s ' \t' '\n' | grep -v -e '^$' -e -9999 |
+    sort -u | tr '\n' ' ')" = "2 8 " ] || fail "the internal steps of 10 January are not 2 and 8"
   # One row a day: the terrain height at the two points inside, -9999 in the no-data corner.
   [ "$(grep -c -P '^2012\t1\t\d+\t0\t690\t355\t-9999\t' points.txt)" -eq 28 ] ||
     fail "points.txt lacks the 28 daily rows of the terrain height"

@@ -148,6 +148,9 @@ TEST_P(ColumnBalanceTest, YearOfDailyStepsCloses) {
   const double baseRain = run.inputs.waterInput;
   double input = 0.0;
   double out = 0.0;
+  double drainage = 0.0;
+  double interflow = 0.0;
+  double driest = 1.0;
   for (int day = 0; day < 365; ++day) {
     // Dry spells, showers and a storm now and then.
     run.inputs.waterInput = baseRain + (day % 7 == 0 ? 40.0 : day % 3 == 0 ? 6.0 : 0.0);
@@ -156,10 +159,18 @@ TEST_P(ColumnBalanceTest, YearOfDailyStepsCloses) {
       run.Step();
       const ColumnStepOutputs &o = run.work.outputs;
       out += o.realTranspiration[0] + o.directflow + o.interflow + o.baseflow;
+      drainage += o.drainage;
+      interflow += o.interflow;
+      for (std::size_t k = 1; k < run.theta.size(); ++k)
+        driest = std::min(driest, run.theta[k]);
     }
   }
   const double change = run.Water() + run.state.ponding - start;
   EXPECT_NEAR(input - out, change, 1e-9 * input) << GetParam().name;
+  // The drains are part of the interflow: no step books drainage it did not have.
+  EXPECT_LE(drainage, interflow + 1e-9);
+  // Evaporation and transpiration never take a layer below empty.
+  EXPECT_GE(driest, 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -204,6 +215,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   r.settings.substeps = 3;
                                   r.inputs.siltingUp = 4.0;
                                 }},
+                    // Shallow roots and bare soil both drawing hard on the top layer.
+                    BalanceCase{"transpiration_and_evaporation_from_the_top_layer",
+                                [](ColumnRun &r) {
+                                  r.Equilibrium(1.0);
+                                  r.inputs.maxBaseflow = 0.0;
+                                  r.inputs.potentialEvaporation = 40.0;
+                                  r.landuse[1].potentialTranspiration = 40.0;
+                                  r.landuse[1].coverage = 0.5;
+                                  r.landuse[1].rootDepth = 0.1;
+                                  r.landuse[1].tReduWet = 1.0;
+                                }},
                     BalanceCase{"dry_top_under_strong_evaporation",
                                 [](ColumnRun &r) {
                                   r.Equilibrium(1.0);
@@ -242,6 +264,19 @@ TEST(ColumnStep, FrozenTopLayerAdmitsOnlyTheReducedConductivity) {
   EXPECT_GT(o.totalInfiltration, 0.0);
   EXPECT_LE(o.totalInfiltration, 1e-8 * 8.64e7 + 1e-9); // 0.864 mm in the day
   EXPECT_NEAR(o.infiltrationExcess + o.totalInfiltration, 20.0, 1e-9);
+}
+
+TEST(ColumnState, EveryInternalStepStartsWithoutExchangeAndDrainage) {
+  ColumnState state(3);
+  state.river_infiltration_sum = 1e-6;
+  state.exfiltration_sum = 2e-6;
+  state.drainage_rate = 3e-6;
+  state.theta = {0, 0.2, 0.3, 0.4};
+  state.ResetStep(3);
+  EXPECT_EQ(state.river_infiltration_sum, 0.0);
+  EXPECT_EQ(state.exfiltration_sum, 0.0);
+  EXPECT_EQ(state.drainage_rate, 0.0);
+  EXPECT_EQ(state.theta_old, state.theta);
 }
 
 } // namespace

@@ -132,6 +132,20 @@ TEST_F(RunoffConcentrationTest, FlowTimesBecomeZonesAndTheirShares) {
   m->ReleaseMemory();
 }
 
+TEST_F(RunoffConcentrationTest, ValidCellsWithoutFlowTimeLeaveWithTheStep) {
+  Grid &flow = AddGrid("flow_times", [](long r, long c) {
+    return (r == 3 && c == 2) || (r == 6 && c == 1) ? kSoilNoData : 5000.0 * (c == 1) + 60.0;
+  });
+  auto m = Linked(Hourly());
+  ForOwn(*m, [&](long r, long c) {
+    EXPECT_EQ(flow[r][c], (r == 3 && c == 2) || r == 6 || c != 1 ? 1.0 : 2.0) << r << " " << c;
+  });
+  if (Rank() == 0)
+    EXPECT_TRUE(Logged("WARNING: 2 valid cells of flow_times hold no flow time; their runoff "
+                       "leaves with the step (flow-time zone 1)"));
+  m->ReleaseMemory();
+}
+
 TEST_F(RunoffConcentrationTest, APulseOnTwoZonesLeavesHalfNowAndHalfTwoStepsLater) {
   // Subbasin 2: row 3 in zone 1, row 4 in zone 3 (five cells each).
   for (const int d : {1, 3}) {
@@ -186,8 +200,12 @@ TEST_F(RunoffConcentrationTest, EverythingAddedLeavesOnceDrained) {
           added[static_cast<std::size_t>(SoilSubbasin(r, c))] +=
               2.0 * (0.5 + 0.1 * c) * (direct(r, c) + inter(r, c) + base(r, c));
     Step(*m, step, direct, inter, base);
-    for (std::size_t k = 1; k <= 3; ++k)
+    for (std::size_t k = 1; k <= 3; ++k) {
       left[k] += m->QDd.Components[0][k] + m->QIi.Components[0][k] + m->GetQBb()->Components[0][k];
+      // The storages close their balance every step.
+      if (Rank() == 0)
+        EXPECT_NEAR(m->RunoffBalance[k].Residual(), 0.0, 1e-12) << step << " " << k;
+    }
   }
   if (Rank() == 0)
     for (std::size_t k = 1; k <= 3; ++k)

@@ -170,6 +170,23 @@ TEST(LinearStorage, WhatEntersLeavesOnceDrained) {
   EXPECT_NEAR(outSum, inSum, 1e-9);
 }
 
+TEST(LinearStorage, ContentChangesByInflowMinusOutflow) {
+  for (const double k : {30.0, 60.0, 600.0}) {
+    const double a = StorageFactor(60.0, k, false);
+    double q = 0.0;
+    for (const double input : {10.0, 0.0, 2.5, 7.0, 0.0, 0.0}) {
+      SubbasinRunoffBalance b;
+      b.storageBefore = LinearStorageContent(q, a);
+      b.inflow = input;
+      q = LinearStorageOutflow(input, q, a);
+      b.outflow = q;
+      b.storageAfter = LinearStorageContent(q, a);
+      EXPECT_NEAR(b.Residual(), 0.0, 1e-12) << k << " " << input;
+    }
+  }
+  EXPECT_EQ(LinearStorageContent(3.0, 0.0), 0.0);
+}
+
 TEST(MeanBaseflow, ASupplyOrNoWeightGivesNone) {
   EXPECT_EQ(MeanBaseflow(6.0, 3.0), 2.0);
   EXPECT_EQ(MeanBaseflow(-6.0, 3.0), 0.0);

@@ -78,11 +78,17 @@ void ComputeLateralOutflow(const Hydraulics &soil, const ColumnGeometry &geometr
     return;
   }
   const double qmax = DrainableRate(state.theta_iter[i], geometry.theta_fc[i], geometry.dz[i], dt);
-  const double krel = soil.Krel(k, state.theta_iter[i], LiquidFraction(state, k));
   const double below = k < n ? state.ksat[i + 1] : state.ksat[i];
+  const bool interflow = state.ksat[i] > below && cell.drainageDensity * cell.tanBeta != 0.0;
+  const bool drained = cell.drainageLevel > 0 && k == cell.drainageLevel;
+  if (!interflow && !drained) {
+    state.interflow_out[i] = 0.0;
+    return;
+  }
+  const double krel = soil.Krel(k, state.theta_iter[i], LiquidFraction(state, k));
   double out =
       InterflowRate(krel, state.ksat[i], below, geometry.dz[i], cell.drainageDensity, cell.tanBeta);
-  if (cell.drainageLevel > 0 && k == cell.drainageLevel) {
+  if (drained) {
     state.drainage_rate = DrainageRate(qmax, krel, state.ksat[i], geometry.dz[i],
                                        cell.drainageDistance, cell.cellSize);
     out += state.drainage_rate;
