@@ -391,13 +391,18 @@ void ModellApplication::WireRunoff() {
     m.Routing->SetQg(m.SoilWater->GetQg());
   }
 
-  m.Routing->InitLakeModel();
+  // Every process takes part in the lake-cell exchange.
+  m.Routing->InitLakeModel(InterceptionFirst());
 
   if (routingActive) {
     m.Routing->InitializeDischarges();
     m.Routing->SetIrrigationAmounts(m.Irrigation->GetIrrigationAmounts());
     m.Groundwater->SetRiverflowTable(m.SoilWater->GetRiverflowTable());
+  }
+  // Every process books its river cells' exchange in its own table.
+  if (m.Routing->RoutingOn() > 0)
     m.Routing->SetRiverflowTable(m.SoilWater->GetRiverflowTable());
+  if (routingActive) {
     m.Routing->ReadStorage(m.SoilWater->GetStorageFileName(), m.SoilWater->GetStateReadMode());
     m.Routing->SetInitialized(1);
   }

@@ -569,9 +569,10 @@ gw_balance.asc balance of layer 1
 1 flow control parameter
 1440 time interval in minutes
 1 2000 20 1 min. and max. specific discharge (l/s/km2), table intervals, time sub-intervals
-discharge.stat 0 routed discharge table and its code (0: none)
-observed.dat observed discharges
-0 number of column descriptors (subbasin code and column of observed.dat)
+discharge.stat 2001 routed discharge table and its code (2001: every subbasin, every step)
+observed.dat observed discharges (made up)
+1 number of column descriptors (subbasin code and column of observed.dat)
+3 1 the outlet, subbasin 3, in the first value column
 0 steps before the goodness of fit starts
 TG 2 (middle brook) A= 61 F= 1
 OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37

@@ -155,6 +155,14 @@ void StateFileReader::SkipLine() {
   }
 }
 
+std::string StateFileReader::RestOfLine() {
+  std::string rest;
+  int c = 0;
+  while ((c = std::getc(file_)) != EOF && c != '\n')
+    rest.push_back(static_cast<char>(c));
+  return rest;
+}
+
 void StateFileReader::Mismatch(std::string_view description, double current,
                                std::optional<double> stored) const {
   if (mismatch_)

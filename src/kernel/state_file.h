@@ -98,6 +98,9 @@ public:
   void CheckReal(double current, std::string_view description);
   // Skips the rest of the current line (its label).
   void SkipLine();
+  // The rest of the current line without its line break (a label that
+  // carries a value of its own).
+  std::string RestOfLine();
 
 private:
   [[noreturn]] void Mismatch(std::string_view description, double current,

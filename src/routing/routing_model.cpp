@@ -9,6 +9,8 @@
 #include "kernel/module_construction.h"
 #include "kernel/state_file.h"
 #include "kernel/tracer_info.h"
+#include "raster/module_statistic.h"
+#include "raster/river_exchange.h"
 
 #include <cmath>
 #include <cstdio>
@@ -43,6 +45,7 @@ abflussmodellklasse::abflussmodellklasse(int &error, const ModuleSettings &setti
   TracerCount = tracerCount;
   TracerInfoTable = tracerInfo;
   // The routing is the work of rank 0; the others only learn whether it is on.
+  flowControlRead_ = FlowControl;
   if (MPIRank != 0) {
     routingOn_ = FlowControl;
     FlowControl = 0;
@@ -59,11 +62,16 @@ abflussmodellklasse::abflussmodellklasse(int &error, const ModuleSettings &setti
   CountDescriptions();
   maxIrrig_.Resize(TracerCount, ZoneCount);
   maxIrrigFromReservoirs_.Resize(TracerCount, ZoneCount);
+  ReadLakeParameters("[lake_model]");
+  CreatePrecOnLakes();
   FindDescriptionsAgain();
+  fit_ = GoodnessOfFitSums(ZoneCount);
   BuildRoutingSubbasins();
   FinishRoutingSubbasins();
+  CreateDischargeTable();
   flows_.Resize(TracerCount, ZoneCount, counts_.Totals.ZL, counts_.Totals.AL, SubIntervals);
   flows_.ObservedColumn = &ObservedColumn;
+  OpenObservedDischarge();
   CloseModuleSection(*this);
 } catch (...) {
   StoreConstructionFailure(error, settings.Log, FixedName);
@@ -271,18 +279,6 @@ void abflussmodellklasse::FinishRoutingSubbasins() {
   }
 }
 
-void abflussmodellklasse::SetQg(SubbasinRunoffArrays *qg) {
-  if (FlowControl != 0)
-    qg_ = qg;
-}
-
-void abflussmodellklasse::InitLakeModel() { LakeModelInitialized = true; }
-
-void abflussmodellklasse::InitializeDischarges() {
-  if (FlowControl != 0)
-    DischargesInitialized = true;
-}
-
 void abflussmodellklasse::SetIrrigationAmounts(IrrigationAmounts *amounts) {
   if (FlowControl == 0)
     return;
@@ -292,25 +288,16 @@ void abflussmodellklasse::SetIrrigationAmounts(IrrigationAmounts *amounts) {
 }
 
 void abflussmodellklasse::SetRiverflowTable(riverflow_table *table) {
-  if (FlowControl != 0)
-    riverflow_ = table;
-}
-
-void abflussmodellklasse::ReadStorage(const std::string &fileName, int readMode) {
-  // The file is also where the section is written at the end of the run.
-  if (!fileName.empty())
-    storageFileName_ = fileName;
-  if (fileName.empty() || readMode == 0 || readMode == 2 || readMode == 4)
+  if (!ExchangesOn())
     return;
-  std::FILE *file = std::fopen(fileName.c_str(), "r");
-  if (file == nullptr)
-    ThrowFatal(*Log, StorageOpenExitCode, "error opening storage content file " + fileName);
-  // The discharges of the section are read with the routing elements.
-  std::fclose(file);
-}
-
-void abflussmodellklasse::WriteStorage(const std::string &fileName, bool append) {
-  WriteStateSectionHeader(*this, fileName, StateSection, append);
+  riverflow_ = table;
+  if (table == nullptr)
+    return;
+  if (FlowControl != 0)
+    for (int n = 1; n <= RoutingSubbasinCount(); ++n)
+      RoutingSubbasin(n).SetRiverflowTable(table, n);
+  // Every process's river cells read the records of their subbasins.
+  BroadcastRiverFlows(*table, true);
 }
 
 IrrigationLimits *abflussmodellklasse::GetMaxIrrig() {
@@ -329,20 +316,65 @@ DischargeRelations *abflussmodellklasse::GetAbfrel() {
   return FlowControl != 0 ? &abfrel_ : nullptr;
 }
 
-void abflussmodellklasse::ComputeTimeStep(long hour, long day, long month, long year) {
-  // The date is kept even when the module is off.
-  SetActualStep(hour, day, month, year);
-  teilmodellklasse::ComputeTimeStep(hour, day, month, year);
+void abflussmodellklasse::ReadDischargeUnit() {
+  // The second value of "[output_interval]" (its first line is the divisor).
+  if (!FindControlKey("[output_interval]", false))
+    return;
+  std::FILE *file = ControlFile().Handle();
+  SkipLine(file);
+  const std::optional<int> unit = ScanInt(file);
+  if (unit)
+    RoutingDischargeUnit = *unit;
+  SkipLine(file);
 }
 
-void abflussmodellklasse::FlushStatistics() {}
+void abflussmodellklasse::CreateDischargeTable() {
+  ReadDischargeUnit();
+  statisticZones_ = CopyZoneTable(ZoneTable, ZoneCount);
+  statisticAreas_.assign(static_cast<std::size_t>(ZoneCount) + 1, 0.0);
+  for (int j = 0; j <= ZoneCount; ++j)
+    statisticAreas_[static_cast<std::size_t>(j)] =
+        abfrel_.RelativeArea[static_cast<std::size_t>(j)];
+  int error = 0;
+  statistic_ = std::make_unique<routstatistic>(
+      error, *Log, Statistics, StatisticsCapacity, nullptr, 1, 1,
+      std::span<ZoneRecord>(statisticZones_), std::span<const double>(statisticAreas_),
+      StatisticsCode, 5, StatisticsFileName, DefaultOutputDirectory, OutputCodes(*this));
+  if (error != 0)
+    throw error;
+  const char *title = RoutingDischargeUnit == 0   ? "routed discharge [mm per subbasin] "
+                      : RoutingDischargeUnit == 1 ? "routed discharge [ m3 per sec ] "
+                                                  : "routed discharge (unknown measure)";
+  statistic_->WriteHeader(title, ModuleName, Statistics, StatisticsCapacity);
+}
+
+void abflussmodellklasse::OpenObservedDischarge() {
+  observed_.Open(ObservedFileName, StartDate, *Log);
+  if (!observed_.Opened()) {
+    ObservedComparison = 0;
+    return;
+  }
+  // Columns the table does not hold compare nothing.
+  for (int j = 1; j <= ZoneCount; ++j)
+    if (ObservedColumn[static_cast<std::size_t>(j)] > observed_.Columns())
+      ObservedColumn[static_cast<std::size_t>(j)] = 0;
+}
 
 void abflussmodellklasse::ReleaseMemory() {
-  if (FlowControl > 0 && Initialized == 1 && !storageFileName_.empty()) {
+  const bool setUp = FlowControl != 0 && MPIRank == 0 && Initialized == 1;
+  if (setUp) {
     // The routing section starts the state file.
-    WriteStorage(storageFileName_, false);
+    WriteStorage();
     Initialized = 0;
   }
+  if (statistic_) {
+    if (setUp && observed_.Opened())
+      statistic_->WriteGoodnessOfFit(fit_.linear, fit_.logarithmic);
+    statistic_->ReleaseMemory();
+    statistic_.reset();
+  }
+  observed_.Close();
+  ReleasePrecOnLakes();
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
     RoutingSubbasin(n).ReleaseMemory();
   qg_ = nullptr;

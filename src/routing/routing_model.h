@@ -3,16 +3,22 @@
 // module's values and the routing descriptions, builds one routing subbasin
 // per description with its channels, water-level/discharge tables (written
 // as "wq_table.%.3d" and "wq_tabZL.%.3d") and inflows, and fixes the order in
-// which they are computed: upstream first. It provides the irrigation arrays
-// and writes the "[routing_model]" state section, which starts the state
-// file. Every other rank stops after the base construction and only keeps
-// whether the routing is on.
+// which they are computed: upstream first. Each step it routes the runoff
+// of every subbasin, compares it with observed discharge and writes the
+// routed-discharge table (with the goodness of fit at the end of the run).
+// It provides the irrigation arrays and writes the "[routing_model]" state
+// section, which starts the state file. Every other rank stops after the base
+// construction; it keeps whether the routing is on and takes part in the
+// exchanges of the river table and of the lake cells.
 #pragma once
 
 #include "kernel/model_date.h"
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
+#include "raster/goodness_of_fit.h"
+#include "raster/route_statistic.h"
+#include "routing/observed_discharge.h"
 #include "routing/routing_description.h"
 #include "routing/routing_flow_arrays.h"
 #include "routing/routing_network.h"
@@ -29,6 +35,8 @@ public:
   static constexpr const char *FixedName = "routing_model";
   static constexpr const char *StateSection = "[routing_model]";
   static constexpr int StorageOpenExitCode = 64;
+  static constexpr int NoDischargesExitCode = 43;
+  static constexpr const char *DefaultStateFile = "storage.ftz";
   // Bounds of the table intervals N and the sub-intervals K of a step.
   static constexpr double MaxTableIntervals = 10000.0;
   static constexpr int MaxSubIntervals = 1440;
@@ -38,23 +46,32 @@ public:
   abflussmodellklasse(int &error, const ModuleSettings &settings, int tracerCount,
                       OneBasedArray<TracerInfo> *tracerInfo, int stateReadMode);
 
-  // When active: stores the arrays to be routed.
+  // When active: stores the arrays to be routed; none is fatal (43).
   virtual void SetQg(SubbasinRunoffArrays *qg);
-  virtual void InitLakeModel();
+  virtual void InitLakeModel(bool interceptionFirst = false);
+  // The first discharges in the flow arrays, the channel storages, and the
+  // initialisation passes (none with LakeGridSwitch set).
   virtual void InitializeDischarges();
   virtual void SetIrrigationAmounts(IrrigationAmounts *amounts); // when active
-  virtual void SetRiverflowTable(riverflow_table *table);        // when active
-  // When fileName is given and readMode is neither 0, 2 nor 4: reads its state
-  // section; a file that does not open is fatal (64).
+  // On every rank where the routing is on (collective): keeps the table;
+  // rank 0 fills it through the routing subbasins and sends it to the others.
+  virtual void SetRiverflowTable(riverflow_table *table);
+  // Keeps the name for WriteStorage; with a read mode other than 0, 2 and 4
+  // reads the section (64 when the file does not open, 71 when the section
+  // is missing or does not fit the network).
   virtual void ReadStorage(const std::string &fileName, int readMode);
-  virtual void WriteStorage(const std::string &fileName, bool append);
+  // The section, creating the file (the kept name, else "storage.ftz").
+  virtual void WriteStorage();
   // The irrigation arrays when active, none otherwise.
   virtual IrrigationLimits *GetMaxIrrig();
   virtual IrrigationLimits *GetMaxIrrigFromReservoirs();
   virtual RoutingTargets *GetRoutingTarget();
   virtual DischargeRelations *GetAbfrel();
-  // Stores the date; when active, routes the step's runoff (later).
+  // On every rank: lake gathers, the river exchange to rank 0, the routing
+  // (rank 0), the river flows to every rank, the ponding back to the lake cells.
   void ComputeTimeStep(long hour, long day, long month, long year) override;
+  // The routed value of subbasin j in RoutingDischargeUnit.
+  double RoutedDischarge(int subbasin) const;
   virtual void FlushStatistics();
   // With FlowControl above 0 and marked initialised: writes its state
   // section, creating the state file named to ReadStorage; then releases.
@@ -68,6 +85,23 @@ public:
   // --- The routing network (rank 0, module on) --------------------------------
   // 1 on rank 0; elsewhere the flow control parameter as read.
   int RoutingOn() const { return routingOn_; }
+  // The flow control parameter as read, the same on every rank: the
+  // collective exchanges take place when it is not 0.
+  bool ExchangesOn() const { return flowControlRead_ != 0; }
+  const GoodnessOfFitSums &FitSums() const { return fit_; }
+  const ObservedDischarge &Observed() const { return observed_; }
+  routstatistic *DischargeTable() { return statistic_.get(); }
+  const std::vector<std::int64_t> &LakeCellsPerRank() const { return lakeCellsPerRank_; }
+  int PrecOnLakesIndex() const { return precOnLakesIndex_; }
+  // The two halves of the lake exchange of a step (collective): the values
+  // of every lake cell into rank 0's copies, and the ponding back to the
+  // owners from rank 0's copy.
+  void GatherLakeCells();
+  void ScatterPonding();
+  // Rank 0: the whole-raster copy of a gathered grid (registry index); none
+  // elsewhere or for a grid that is not gathered.
+  Grid *LakeCopy(int registryIndex);
+  int WaterInputIndex() const { return waterInputIndex_; }
   int RoutingSubbasinCount() const {
     return subbasins_.empty() ? 0 : static_cast<int>(subbasins_.size()) - 1;
   }
@@ -86,6 +120,7 @@ public:
   ModelDate StartDate; // start of the model time
   bool LakeModelInitialized = false;
   bool DischargesInitialized = false;
+  long InitializationPasses = 0; // ceil(travel times x 60 / dt), at least 1
   int RoutingDischargeUnit = 0;
   int LakeGridSwitch = 0;
   int LakeSwitch = 0;
@@ -110,7 +145,25 @@ private:
   void BuildRoutingSubbasins();
   void BuildRoutingSubbasin(const RoutingDescription &description);
   void FinishRoutingSubbasins();
+  void ReadDischargeUnit();
+  void OpenObservedDischarge();
+  void ReleasePrecOnLakes();
+  void CreateDischargeTable();
   SubbasinCodes Codes() const;
+  // The runoff of the step into RoutingInput and the copies per sub-interval.
+  void CopyRunoff();
+  void CopySubIntervals();
+  void RouteAll(long year, long month, long day, long hour);
+  void RouteStep(long hour, long day, long month, long year);
+  void CompareWithObserved();
+  void WriteStepStatistics(long hour, long day, long month, long year);
+  double ToDischargeUnit(int subbasin, double runoff) const;
+  // Lakes.
+  void ReadLakeParameters(const std::string &section);
+  void CreatePrecOnLakes();
+  void FindLakeGrids(bool interceptionFirst);
+  void CountLakeCells();
+  bool LakeExchangeOn() const;
 
   ModuleSettings settings_;
   int routingOn_ = 0;
@@ -130,6 +183,24 @@ private:
   RoutingTargets routingTarget_;
   DischargeRelations abfrel_;
   std::string storageFileName_;
+  int flowControlRead_ = 0;
+  GoodnessOfFitSums fit_;
+  int fitStepCounter_ = 0;
+  ObservedDischarge observed_;
+  std::vector<double> saved_; // initialisation passes: RoutingInput[k][1..nsub]
+  std::unique_ptr<routstatistic> statistic_;
+  std::vector<ZoneRecord> statisticZones_;
+  std::vector<double> statisticAreas_;
+  // Lakes: cells per rank, the exchanged grids' registry entries.
+  std::vector<std::int64_t> lakeCellsPerRank_;
+  int lakeMaskIndex_ = 0;
+  std::vector<int> lakeGatherIndices_; // in the order of the exchange
+  int waterInputIndex_ = 0;
+  int pondingIndex_ = 0;
+  int precOnLakesIndex_ = 0;
+  Grid precOnLakes_;
+  Grid lakeMask_;                // valid, owned lake cells: 1, else nodata
+  std::vector<Grid> lakeCopies_; // rank 0, per gathered grid
 };
 
 } // namespace tavro

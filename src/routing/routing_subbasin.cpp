@@ -152,6 +152,14 @@ int routingclass::GetMaxStorageElements(int currentMaximum) const {
   return largest;
 }
 
+long routingclass::LargestTravelTimeHours() const {
+  long largest = 0;
+  for (std::size_t i = 1; i < channels_.size(); ++i)
+    if (channels_[i].wqtab.rows.size() > 1)
+      largest = std::max(largest, static_cast<long>(channels_[i].wqtab.rows[1].travelTime));
+  return largest;
+}
+
 void routingclass::SetAbstractionNumber(int position, int number) {
   abstractionNumbers_.at(static_cast<std::size_t>(position)) = number;
 }
@@ -312,6 +320,7 @@ void routingclass::ReleaseMemory() {
   inflows_.clear();
   areaShare_.clear();
   flows_ = nullptr;
+  riverflow_ = nullptr;
   modelobject::ReleaseMemory();
 }
 

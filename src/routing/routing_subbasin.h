@@ -23,6 +23,9 @@
 
 namespace tavro {
 
+class StateFileReader;
+class StateFileWriter;
+
 // What the routing module hands every routing subbasin beyond the common settings.
 struct RoutingSubbasinSetup {
   int TgCode = 0;
@@ -105,6 +108,9 @@ public:
 
   // The larger of currentMaximum and the largest E of the channels.
   virtual int GetMaxStorageElements(int currentMaximum) const;
+  // The largest travel time (whole hours) in the first row of the tables of
+  // its channels.
+  long LargestTravelTimeHours() const;
   // Area shares of the channels and the area check against the zone grid;
   // upstream subbasins first, as it reads their upstream areas.
   virtual void CheckAreas();
@@ -129,6 +135,13 @@ public:
   virtual void ReadInflows(ComponentTable &routingInput, int year, int month, int day, int hour);
   // Routes one step; a month below 1 marks an initialisation pass.
   virtual void Route(long year, long month, long day, long hour);
+  // Keeps the river exchange table (none: no exchange) and fills the
+  // records of every OL and SUMTRIB tributary ("&" members included) with
+  // this routing subbasin's number, the channel and its area, then their flows.
+  virtual void SetRiverflowTable(riverflow_table *table, int number);
+  // After Route: the flows, concentrations and velocities of those records;
+  // their exchange is cleared.
+  virtual void UpdateRiverflowTable();
 
   // --- Arithmetic -----------------------------------------------------------
   double GetAbstractionSum() const { return abstractionSum_; }
@@ -144,6 +157,15 @@ public:
   static double ToCubicMetresPerSecond(double value, double area, double dt) {
     return value * area * 16.6666667 / dt;
   }
+
+  // --- State -----------------------------------------------------------------
+  // This routing subbasin's block of the state section.
+  virtual void WriteStorage(StateFileWriter &file);
+  // Reads the block; a block of another network is fatal (71, with the
+  // position of the annotated line in the block).
+  virtual void ReadStorage(StateFileReader &file, const std::string &fileName);
+  // The reservoirs' stored volume and concentrations, [1..SP][0..n].
+  std::vector<std::vector<double>> &ReservoirStates();
 
   void ReleaseMemory() override;
 
@@ -164,12 +186,15 @@ public:
   const std::vector<int> &AbstractionNumbers() const { return abstractionNumbers_; }
   const std::vector<int> &ReservoirNumbers() const { return reservoirNumbers_; }
   int SubIntervals() const { return subIntervals_; }
+  const riverflow_table *RiverflowTable() const { return riverflow_; }
 
 private:
   bool IsSumtribChannel(int i) const { return i > counts_.OL && i <= counts_.OL + counts_.SUMTRIB; }
   bool IsInflowChannel(int i) const { return i > counts_.OL + counts_.SUMTRIB; }
   // The flow index a channel routes: its tributary's zone index, or nsub + z.
   int ChannelFlowIndex(int i) const;
+  // The flow indices a channel routes: its "&" members, then its tributary.
+  std::vector<int> ChannelMembers(int channel) const;
   double RelativeArea(int index) const;
   double AreaFactor(int index) const;
   double *OutSeries(int component) { return out_.data() + ComponentStart(component); }
@@ -189,11 +214,19 @@ private:
   // Steps that the irrigation, river-exchange, abstraction and reservoir
   // elements fill; without them they change nothing.
   void WithdrawIrrigationAtTributaries() {}
-  void ExchangeWithRiver(int /*channel*/) {}
+  // What the river cells took from the channel's tributaries, converted in
+  // place from m3/s to mm per step and subtracted from every sub-interval.
+  void ExchangeWithRiver(int channel);
+  template <typename Visit> void ForEachRiverRecord(Visit &&visit);
+  template <typename Visit> void VisitRecord(int channel, int flowIndex, Visit &visit);
   void WithdrawIrrigationAtOutlet() {}
   void ApplyAbstractions() {}
   void BalanceReservoirs() {}
   void WriteTable(int i) const;
+  int StorageChainLength(int channel) const;
+  void WriteSubchannels(StateFileWriter &file, int channel, int label);
+  void ReadSubchannels(StateFileReader &file, int channel, int &position);
+  std::string StateMessage(const char *what, int position) const;
   void OpenInflowFile(RoutingInflow &inflow, int position, const std::string &fileName,
                       int startRow, int firstTracerColumn, int year, int month, int day, int hour);
 
@@ -220,6 +253,9 @@ private:
   std::vector<int> reservoirNumbers_;    // 0..nSP
 
   RoutingFlowArrays *flows_ = nullptr;
+  riverflow_table *riverflow_ = nullptr;
+  std::vector<std::vector<double>> reservoirStates_;
+  std::string stateFileName_;
   IrrigationLimits *maxIrrig_ = nullptr;
   IrrigationLimits *maxIrrigFromReservoirs_ = nullptr;
   IrrigationAmounts *irrigationAmounts_ = nullptr;

@@ -31,8 +31,8 @@ make_variant() {
   # A valid zone grid with nodata 1000 and the codes 1001 to 1003. The run's
   # nodata is the zone grid's, and no code lies at or below it: the land-use
   # and soil codes of the grids and tables, the zones of the output list and of
-  # the silting-up's rain pauses and the subbasins of the routing descriptions
-  # move above 1000 as well.
+  # the silting-up's rain pauses, the subbasins of the routing descriptions
+  # and of the observed column move above 1000 as well.
   zone_nodata_thousand)
     sed -i -e 's/^nodata_value -9999$/nodata_value 1000/' \
       -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/run/zone.asc"
@@ -45,6 +45,7 @@ make_variant() {
       -e 's/^\(10\|30\|40\) \(grass\|deciduous_forest\|winter_wheat\) /10&/' \
       -e 's/^\([59]\) \(loam\|sandy_loam\) /100&/' \
       -e 's/^1 2 3 subbasin codes/1001 1002 1003 subbasin codes/' \
+      -e 's/^3 1 the outlet/1003 1 the outlet/' \
       -e 's/^\(TG\|OL\) \([123]\) /\1 100\2 /' "$dir/run/example.ctl"
     # The zones of the output list, after its count line.
     awk '/^\[/ { list = ($1 == "[output_list]"); line = 0; print; next }

@@ -420,7 +420,8 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
     for (const char *reservoir : {"Qice_slr", "Qfirn_slr", "Qsnow_slr"})
       snowSection += std::string(subbasin) + "\t0(TG code and " + reservoir + " value)\n";
   const std::string written = test::ReadWholeFile(state);
-  const std::string head = "[routing_model]\n[unsatzon_model]\n2 (number of subasins)\n";
+  // A routing section without routing descriptions: its header and the empty line.
+  const std::string head = "[routing_model]\n\n[unsatzon_model]\n2 (number of subasins)\n";
   const std::string tail = "\n[SurfaceRoutingModel]\n" + snowSection + "\n";
   ASSERT_GT(written.size(), head.size() + tail.size());
   EXPECT_EQ(written.substr(0, head.size()), head);

@@ -148,6 +148,17 @@ example_np1 | example_np3)
   expect_console "reading routing description 2"
   grep -q "waterlevel-discharge-table for the channel of inflow 1 to the outlet of subbasin 3" \
     wq_tabZL.001 || fail "no table of the inflow channel"
+  # The routed discharge of every subbasin in m3/s, one row a day, then the
+  # four goodness-of-fit blocks of the outlet against its (made-up) observations.
+  [ "$(sed -n 2p discharge.stat)" = "routed discharge [ m3 per sec ] _submodel:routing_model" ] ||
+    fail "discharge.stat lacks its title"
+  [ "$(grep -c -P '^2012\t 1\t[ 0-9]{2}\t 0\t[0-9.]+\t[0-9.]+\t[0-9.]+$' discharge.stat)" -eq 28 ] ||
+    fail "discharge.stat lacks the 28 daily rows"
+  for block in "LIN. R-SQUARE" "LOG. R-SQUARE" "COEFF.VAR.LIN" "COEFF.VAR.LOG"; do
+    grep -q -P "^$block\t0\t-9999\.0000\t-9999\.0000\t-?[0-9]+\.[0-9]{4}$" discharge.stat ||
+      fail "discharge.stat lacks the lag-0 row of $block for the outlet"
+  done
+  [ "$(head -1 soil_state.txt_0)" = "[routing_model]" ] || fail "the state file does not start with the routing"
   # Every day closes with the land-use parameters of that day.
   [ "$(grep -c "actual parameters .*\. h" out.txt)" -eq 28 ] || fail "not 28 day closes"
   expect_console "actual parameters 28.1.2012 0. h"
@@ -173,7 +184,7 @@ example_same_output_np1_np3)
   run 3 example.ctl
   expect_status 0
   for expected in terrain.asc terrain_height.stat soil_depth.min soil_depth.max soil_depth.mit \
-    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001 \
+    landuse_records.asc soil_records.asc points.txt wq_table.001 wq_table.002 wq_tabZL.001 discharge.stat \
     'zone.$csx' 'zone.$csy' 'zone.$rca' 'zone.$cx' 'zone.$cy' 'elevation.$sl' 'elevation.$ex' \
     'regions.$w1' 'regions.$r2' 'regions.$w2' \
     temperature.mit temperature.stat precipitation.sum precipitation.stat air_humidity.mit \

@@ -503,7 +503,7 @@ public:
       : abflussmodellklasse(error, Quiet(s), tracers, info, readMode), calls(&list),
         name(FixedName), zoneIndex(s.ZoneIndex), date(s.EndDate), readModeGiven(readMode) {}
   void SetQg(SubbasinRunoffArrays *q) override { qg = q; }
-  void InitLakeModel() override { TAVRO_RECORD("InitLakeModel"); }
+  void InitLakeModel(bool) override { TAVRO_RECORD("InitLakeModel"); }
   void InitializeDischarges() override { TAVRO_RECORD("InitializeDischarges"); }
   void SetIrrigationAmounts(IrrigationAmounts *a) override { irrigation = a; }
   void SetRiverflowTable(riverflow_table *t) override { riverflow = t; }

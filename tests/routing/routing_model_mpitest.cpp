@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <functional>
+#include <vector>
+
 namespace tavro {
 namespace {
 
@@ -36,6 +39,78 @@ TEST_F(RoutingRanksTest, OnlyRankZeroBuildsTheNetwork) {
   // Off: rank 0 still marks the base as built.
   auto off = Build(Section(network, "1 2000 20 1", 0, 1440));
   EXPECT_EQ(off->RoutingOn(), test::Rank() == 0 ? 1 : 0);
+}
+
+} // namespace
+} // namespace tavro
+
+namespace tavro {
+namespace {
+
+// The river exchange across processes: what every process books reaches the
+// routing on rank 0 exactly as if rank 0 had booked the whole of it, and
+// every process reads rank 0's flows afterwards.
+class RiverExchangeRanksTest : public test::RoutingModuleTest {
+protected:
+  struct Result {
+    std::vector<double> outlet;  // rank 0: the outlet's discharge per step
+    std::vector<double> records; // this process: flow_mm[0], flowm3s, speed of every record
+  };
+  // bookedBy(cell) is the rank that books cell's withdrawal.
+  Result Run(const std::function<int(int)> &bookedBy) {
+    auto routing = Build(Section(test::kTestNetwork, "1 2000 20 1", 1, 1440));
+    SubbasinRunoffArrays qg;
+    qg.Resize(3);
+    auto runoff = [&](int t) {
+      for (int i = 1; i <= 3; ++i)
+        qg.Components[0][static_cast<std::size_t>(i)] = 1.0 + 0.5 * i + (t % 4);
+    };
+    runoff(0);
+    routing->SetQg(&qg);
+    routing->InitializeDischarges();
+    riverflow_table table;
+    table.Records = OneBasedArray<RiverflowRecord>(3);
+    routing->SetRiverflowTable(&table);
+    // Every process holds the records of the network's tributaries.
+    EXPECT_EQ(table.Records[1].routingNumber, 1);
+    EXPECT_EQ(table.Records[2].routingNumber, 2);
+    EXPECT_EQ(table.Records[2].channelIndex, 1);
+    EXPECT_EQ(table.Records[2].area, 61.0);
+    EXPECT_GT(table.Records[2].speed, 0.0);
+    Result result;
+    for (int t = 1; t <= 6; ++t) {
+      runoff(t);
+      // Seven river cells of subbasin 2 take water from the river (m3/s).
+      for (int cell = 0; cell < 7; ++cell)
+        if (bookedBy(cell) == test::Rank())
+          table.Records[2].exchange += 0.01 * (cell + 1) / 3.0;
+      routing->ComputeTimeStep(0, t, 1, 2012);
+      if (test::Rank() == 0) // the flows live where the routing runs
+        result.outlet.push_back(routing->Flows().RoutingInput[0][3]);
+      for (int i = 1; i <= 3; ++i) {
+        const RiverflowRecord &r = table.Records[static_cast<std::size_t>(i)];
+        result.records.insert(result.records.end(), {r.flow_mm[0], r.flowm3s, r.speed, r.exchange});
+      }
+    }
+    return result;
+  }
+};
+
+TEST_F(RiverExchangeRanksTest, EveryProcessBooksAndReadsTheSameRiver) {
+  const Result spread = Run([](int cell) { return cell % test::ProcessCount(); });
+  const Result onRankZero = Run([](int) { return 0; });
+  if (test::Rank() == 0) {
+    EXPECT_EQ(spread.outlet, onRankZero.outlet);
+    // The withdrawal lowered the outlet's discharge.
+    const Result none = Run([](int) { return -1; });
+    EXPECT_LT(spread.outlet.back(), none.outlet.back());
+  } else {
+    Run([](int) { return -1; });
+  }
+  // Every process reads rank 0's records.
+  std::vector<double> rankZero = spread.records;
+  MPI_Bcast(rankZero.data(), static_cast<int>(rankZero.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  EXPECT_EQ(spread.records, rankZero);
 }
 
 } // namespace

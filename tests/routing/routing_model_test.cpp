@@ -16,12 +16,11 @@ namespace {
 using test::ChannelText;
 using test::Logged;
 
-const std::string kOl1 = "OL 1" + ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
-const std::string kOl2 = "OL 2" + ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) + "\n";
+const std::string kOl1 = test::kTestOl1;
+const std::string kOl2 = test::kTestOl2;
 const std::string kZl1 =
     "ZL 1 Q= constant 0.5" + ChannelText(1, 1, 2, 2, 1, 40, 20, 0.001, 2000, 10) + "\n";
-const std::string kNetwork =
-    "TG 2 (middle) A= 61 F= 1\n" + kOl1 + "TG 3 (outlet) A= 114 F= 1\n" + kOl2 + kZl1;
+const std::string kNetwork = test::kTestNetwork + kZl1;
 
 class RoutingModelTest : public test::RoutingModuleTest {};
 
@@ -121,7 +120,8 @@ TEST_F(RoutingModelTest, TheValuesOfLine3AreChecked) {
 
 TEST_F(RoutingModelTest, ColumnDescriptorsNameSubbasinsAndColumns) {
   auto routing = Build(Section(kNetwork, "1 1000 10 1", 2, 60, "2\n3 4\n1 0"));
-  EXPECT_EQ(routing->ObservedComparison, 1);
+  // Without an observed-discharge file nothing is substituted.
+  EXPECT_EQ(routing->ObservedComparison, 0);
   EXPECT_EQ(std::vector<int>(routing->ObservedColumn.begin(), routing->ObservedColumn.end()),
             (std::vector<int>{0, 0, 4}));
   struct Case {

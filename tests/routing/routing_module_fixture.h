@@ -32,6 +32,15 @@ inline std::string ChannelText(double kMain, double kFlood, double bMain, double
                 " Mm= ", mMain, " Mv= ", mFlood, " I= ", slope, " L= ", length, " AE= ", area);
 }
 
+// The example network of the tests: subbasin 1 flows into 2 (channel "OL 1"),
+// 2 into the outlet 3 ("OL 2").
+inline const std::string kTestOl1 =
+    "OL 1" + ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
+inline const std::string kTestOl2 =
+    "OL 2" + ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) + "\n";
+inline const std::string kTestNetwork =
+    "TG 2 (middle) A= 61 F= 1\n" + kTestOl1 + "TG 3 (outlet) A= 114 F= 1\n" + kTestOl2;
+
 class RoutingModuleTest : public testing::Test {
 protected:
   RoutingModuleTest() {

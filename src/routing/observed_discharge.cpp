@@ -1,0 +1,132 @@
+// Reading the observed-discharge table row by row along the model time.
+#include "routing/observed_discharge.h"
+
+#include "kernel/diagnostics_log.h"
+#include "kernel/fatal_error.h"
+
+#include <algorithm>
+
+namespace tavro {
+namespace {
+
+// Two- and three-digit years are years of the 1900s.
+long FullYear(long year) { return year < 1000 ? 1900 + year : year; }
+
+std::string DateText(const ModelDate &d) {
+  return Concat(d.Day, ".", d.Month, ".", d.Year, " ", d.Hour, "h");
+}
+
+} // namespace
+
+ModelDate ObservedDischarge::CurrentDate() const {
+  int year = 0, month = 0, day = 0, hour = 0;
+  reader_.GetDate(year, month, day, hour);
+  return ModelDate{hour, day, month, FullYear(year)};
+}
+
+void ObservedDischarge::Open(const std::string &fileName, const ModelDate &start,
+                             DiagnosticsLog &log) {
+  fileName_ = fileName;
+  reader_.Open(fileName, 0, BufferBytes, &log);
+  if (reader_.State() == BufferedTableReader::kNoFile) {
+    log.Entry(Concat("INFO: error opening ", fileName,
+                     "\nRouting will be done without comparison to observed discharge data!",
+                     DiagnosticsLog::EndToken));
+    endOfFileCount_ = EndOfFileLimit;
+    return;
+  }
+  if (reader_.State() == BufferedTableReader::kParseError ||
+      reader_.State() == BufferedTableReader::kNoRowFits)
+    ThrowFatal(log, ReadErrorExitCode,
+               Concat("error analysing or reading ", fileName, " at row ", reader_.RowCount() + 1,
+                      " or before \n(e.g. due to wrong formatting or wrong number of columns or "
+                      "start date not found)"));
+  opened_ = true;
+  ring_.Resize(static_cast<int>(reader_.ColumnCount()));
+  reader_.SetRow(-1);
+  for (;;) {
+    reader_.NextRow();
+    if (reader_.State() == BufferedTableReader::kPastEnd) {
+      ++endOfFileCount_;
+      break;
+    }
+    if (CurrentDate() == start)
+      break;
+  }
+  for (int row = ObservedDischargeRing::CurrentRow; row < ObservedDischargeRing::Rows; ++row) {
+    TakeRow(row, true);
+    reader_.NextRow();
+  }
+  for (int row = 0; row < ObservedDischargeRing::CurrentRow; ++row) {
+    std::copy_n(ring_.Row(ObservedDischargeRing::CurrentRow), ring_.Columns() + 1, ring_.Row(row));
+    dates_[static_cast<std::size_t>(row)] = dates_[ObservedDischargeRing::CurrentRow];
+    dated_[static_cast<std::size_t>(row)] = dated_[ObservedDischargeRing::CurrentRow];
+  }
+  readerDate_ = CurrentDate();
+}
+
+void ObservedDischarge::TakeRow(int row, bool countPastEnd) {
+  const bool pastEnd = reader_.State() == BufferedTableReader::kPastEnd;
+  if (pastEnd && countPastEnd)
+    ++endOfFileCount_;
+  double *values = ring_.Row(row);
+  for (int c = 1; c <= ring_.Columns(); ++c)
+    values[c] = reader_.GetValue(c - 1);
+  dates_[static_cast<std::size_t>(row)] = CurrentDate();
+  dated_[static_cast<std::size_t>(row)] = !pastEnd;
+}
+
+bool ObservedDischarge::CheckDate(const ModelDate &model, DiagnosticsLog &log) {
+  if (!Comparing())
+    return false;
+  constexpr auto current = static_cast<std::size_t>(ObservedDischargeRing::CurrentRow);
+  // Rows repeated past the end carry no date of their own; they count
+  // towards the end of the comparison instead.
+  if (!dated_[current] || dates_[current] == model)
+    return true;
+  log.Entry(Concat("WARNING: observed runoff: the row of ", DateText(dates_[current]), " in ",
+                   fileName_, " does not match the model date ", DateText(model),
+                   " (a missing or an extra row);\nthe comparison with observed discharge stops",
+                   DiagnosticsLog::EndToken));
+  endOfFileCount_ = EndOfFileLimit;
+  return false;
+}
+
+void ObservedDischarge::Advance(const ModelDate &model, DiagnosticsLog &log) {
+  if (!opened_)
+    return;
+  if (endOfFileCount_ >= EndOfFileLimit)
+    log.Entry(Concat("INFO: observed runoff: actual date ", model.Day, ".", model.Month, ".",
+                     model.Year, " ", model.Hour, "h not found (end of discharge file at ",
+                     readerDate_.Day, ".", readerDate_.Month, ".", readerDate_.Year, ", ",
+                     readerDate_.Hour, "h)", DiagnosticsLog::EndToken));
+  constexpr int last = ObservedDischargeRing::Rows - 1;
+  const std::size_t width = static_cast<std::size_t>(ring_.Columns()) + 1;
+  std::vector<double> first(ring_.Row(0), ring_.Row(0) + width);
+  for (int row = 0; row < last; ++row) {
+    std::copy_n(ring_.Row(row + 1), width, ring_.Row(row));
+    dates_[static_cast<std::size_t>(row)] = dates_[static_cast<std::size_t>(row) + 1];
+    dated_[static_cast<std::size_t>(row)] = dated_[static_cast<std::size_t>(row) + 1];
+  }
+  std::copy(first.begin(), first.end(), ring_.Row(last));
+  if (endOfFileCount_ < EndOfFileLimit) {
+    TakeRow(last, false);
+    reader_.NextRow();
+    if (reader_.State() == BufferedTableReader::kPastEnd) {
+      log.Entry(Concat("INFO: end of discharge file reached!", DiagnosticsLog::EndToken));
+      ++endOfFileCount_;
+    } else {
+      readerDate_ = CurrentDate();
+    }
+  } else {
+    std::fill_n(ring_.Row(last), width, 0.0);
+    dated_[last] = false;
+  }
+}
+
+void ObservedDischarge::Close() {
+  reader_.FreeBuffer();
+  opened_ = false;
+}
+
+} // namespace tavro

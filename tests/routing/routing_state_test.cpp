@@ -1,0 +1,157 @@
+// The routing state section: written, read into a fresh network and written
+// again gives the same text; a run split through the state file equals one
+// long run; files of another network are refused with their position.
+#include "routing_module_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+using test::ChannelText;
+using test::Logged;
+
+// Every kind of element with a state: an OL channel, a SUMTRIB channel with
+// an "&" member, an inflow; the zones 1..4.
+const std::string kStateNetwork =
+    "TG 3 (middle) A= 77 F= 1\nOL 1" + ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) +
+    "\nTG 4 (outlet) A= 114 F= 1\nSUMTRIB 3&2" +
+    ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 101) + "\nZL 1 Q= constant 0.5" +
+    ChannelText(1, 1, 2, 2, 1, 40, 20, 0.001, 2000, 10) + "\n";
+constexpr const char *kState = "routing.ska";
+
+class RoutingStateTest : public test::RoutingModuleTest {
+protected:
+  RoutingStateTest() { SetZones({{1, 37.0}, {2, 24.0}, {3, 40.0}, {4, 13.0}}); }
+
+  // A module ready to step, with the river table; state read in mode readMode.
+  std::unique_ptr<abflussmodellklasse> Ready(int readMode,
+                                             const std::string &network = kStateNetwork,
+                                             const std::string &line3 = "1 2000 20 2",
+                                             int tracers = 1) {
+    auto routing = Build(Section(network, line3, 1, 1440), tracers);
+    routing->LakeGridSwitch = readMode;
+    qg_.Resize(4);
+    SetRunoff(0);
+    routing->SetQg(&qg_);
+    routing->InitializeDischarges();
+    table_.Records = OneBasedArray<RiverflowRecord>(4);
+    routing->SetRiverflowTable(&table_);
+    routing->ReadStorage(kState, readMode);
+    routing->SetInitialized(1);
+    return routing;
+  }
+  void SetRunoff(int t) {
+    for (int i = 1; i <= 4; ++i) {
+      qg_.Components[0][static_cast<std::size_t>(i)] = 0.4 * i + 3.0 * ((t * 7 + i) % 5);
+      qg_.Components[1][static_cast<std::size_t>(i)] = 10.0 + i + t % 3;
+    }
+  }
+  // Steps first..last (days of January 2012); the outlet's discharge and
+  // concentration after each.
+  std::vector<double> Steps(abflussmodellklasse &routing, int first, int last) {
+    std::vector<double> out;
+    for (int t = first; t <= last; ++t) {
+      SetRunoff(t);
+      routing.ComputeTimeStep(0, t, 1, 2012);
+      out.push_back(routing.Flows().RoutingInput[0][4]);
+      out.push_back(routing.Flows().RoutingInput[1][4]);
+    }
+    return out;
+  }
+
+  SubbasinRunoffArrays qg_;
+  riverflow_table table_;
+};
+
+TEST_F(RoutingStateTest, WrittenReadAndWrittenAgainIsTheSameText) {
+  auto first = Ready(0);
+  Steps(*first, 1, 6);
+  first->ReleaseMemory();
+  const std::string written = test::ReadWholeFile(kState);
+  EXPECT_EQ(written.rfind("[routing_model]\n3 (routing subbasin with tributaries 1\n0 1 (tracer/"
+                          "flow index and tributary subbasin)\n",
+                          0),
+            0u);
+  for (const char *line :
+       {"(riverflow_table[2].flow_mm[2])\n", "(riverflow_table[3].flowm3s/speed\n",
+        "0 5 (tracer/flow index and external inflow)\n",
+        " (wqtab[local tributary 1].Qaus[subchannel 1][1..2])\n", "0 (number of reservoirs)\n\n\n"})
+    EXPECT_NE(written.find(line), std::string::npos) << line;
+
+  auto second = Ready(1);
+  second->ReleaseMemory();
+  EXPECT_EQ(test::ReadWholeFile(kState), written);
+}
+
+TEST_F(RoutingStateTest, ARunSplitThroughTheStateEqualsOneLongRun) {
+  auto whole = Ready(0);
+  const std::vector<double> longRun = Steps(*whole, 1, 12);
+  whole.reset();
+
+  auto head = Ready(0);
+  std::vector<double> split = Steps(*head, 1, 5);
+  head->ReleaseMemory();
+  auto tail = Ready(3);
+  const std::vector<double> rest = Steps(*tail, 6, 12);
+  split.insert(split.end(), rest.begin(), rest.end());
+  ASSERT_EQ(split.size(), longRun.size());
+  for (std::size_t k = 0; k < split.size(); ++k)
+    EXPECT_EQ(split[k], longRun[k]) << k; // to the bit
+}
+
+TEST_F(RoutingStateTest, FilesOfAnotherNetworkAreRefused) {
+  auto written = Ready(0);
+  Steps(*written, 1, 3);
+  written->ReleaseMemory();
+  const std::string reordered =
+      "TG 4 (outlet) A= 114 F= 1\nSUMTRIB 3&2" +
+      ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 101) + "\nZL 1 Q= constant 0.5" +
+      ChannelText(1, 1, 2, 2, 1, 40, 20, 0.001, 2000, 10) + "\nTG 3 (middle) A= 77 F= 1\nOL 1" +
+      ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
+  struct Case {
+    const char *name;
+    std::string network;
+    std::string line3;
+    int tracers;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {"reordered", reordered, "1 2000 20 2", 1,
+       "FATAL: error reading subbasin code in file " + std::string(kState) + " (position 1)"},
+      // Other chain lengths put the reading out of step: a line of values
+      // no longer holds the numbers expected there.
+      {"tracers", kStateNetwork, "1 2000 20 2", 0,
+       "FATAL: error reading values in file " + std::string(kState) + " (position 6)"},
+      {"sub-intervals", kStateNetwork, "1 2000 20 3", 1,
+       "FATAL: error reading values in file " + std::string(kState) + " (position 2)"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(test::ExitCodeOf([&] { Ready(1, c.network, c.line3, c.tracers); }), 71) << c.name;
+    EXPECT_TRUE(Logged(c.entry)) << c.name;
+  }
+  test::WriteFixture(kState, "[unsatzon_model]\n");
+  EXPECT_EQ(test::ExitCodeOf([&] { Ready(1); }), 71);
+  EXPECT_TRUE(
+      Logged("FATAL: error looking for the section routing_model in " + std::string(kState)));
+  std::remove(kState);
+  EXPECT_EQ(test::ExitCodeOf([&] { Ready(5); }), 64);
+  EXPECT_TRUE(Logged("FATAL: error opening storage content file " + std::string(kState)));
+  // Modes 0, 2 and 4 read nothing: a missing file is no error.
+  for (const int mode : {0, 2, 4})
+    EXPECT_EQ(test::ExitCodeOf([&] { Ready(mode); }), -1) << mode;
+}
+
+TEST_F(RoutingStateTest, ABlockWithoutChannelsOrReservoirs) {
+  auto routing = Ready(0, "TG 1 (alone) A= 37 F= 1\n", "1 2000 20 2", 0);
+  routing->ReleaseMemory();
+  EXPECT_EQ(
+      test::ReadWholeFile(kState),
+      "[routing_model]\n1 (routing subbasin with tributaries\n0 (number of reservoirs)\n\n\n\n");
+}
+
+} // namespace
+} // namespace tavro
