@@ -9,6 +9,7 @@
 #include "kernel/progress_line.h"
 #include "kernel/tracer_concentration.h"
 #include "kernel/tracer_info.h"
+#include "kernel/tracer_set_up.h"
 
 #include <exception>
 #include <iomanip>
@@ -177,27 +178,10 @@ void teilmodellklasse::InitTracerGrids(int &error, int tracerCount, OneBasedArra
   TracerInfoTable = info;
   if (tracerCount < 1)
     return;
-  try {
-    if (info == nullptr || info->Count() < static_cast<std::size_t>(tracerCount))
-      ThrowFatal(*Log, OtherFailureExitCode,
-                 Concat("tracer grids of module ", ModuleName, ": the tracer description holds ",
-                        info == nullptr ? 0 : info->Count(), " of ", tracerCount, " tracers"));
-    TracerRecords = OneBasedArray<TracerRecord>(static_cast<std::size_t>(tracerCount));
+  SetUpTracerRecords(*this, error, tracerCount, info, TracerRecords, [&] {
     for (int i = 1; i <= tracerCount; ++i)
       BuildTracerRecord(i, (*info)[static_cast<std::size_t>(i)], registry, capacity);
-  } catch (int code) {
-    error = code;
-  } catch (const std::bad_alloc &) {
-    try {
-      memory_error(1);
-    } catch (int code) {
-      error = code;
-    }
-  } catch (const std::exception &failure) {
-    Log->Entry(Concat("FATAL: tracer grids of module ", ModuleName, ": ", failure.what(),
-                      DiagnosticsLog::EndToken));
-    error = OtherFailureExitCode;
-  }
+  });
 }
 
 void teilmodellklasse::BuildTracerRecord(int tracer, const TracerInfo &info,

@@ -378,4 +378,24 @@ DescriptionParseResult ParseRoutingDescriptions(std::FILE *file,
   return result;
 }
 
+std::vector<double> InitialReservoirState(std::string_view text, std::size_t position,
+                                          int tracerCount) {
+  constexpr int kStatedConcentrations = 9;
+  std::vector<double> state(static_cast<std::size_t>(tracerCount < 0 ? 0 : tracerCount) + 1, 0.0);
+  DescriptionScanner scanner(position < text.size() ? text.substr(position) : std::string_view{});
+  if (scanner.SkipPast("V0"))
+    state[0] = scanner.NumberAfterNextEquals().value_or(0.0);
+  if (!scanner.SkipPast("C0"))
+    return state;
+  for (int k = 1; k <= kStatedConcentrations; ++k) {
+    const std::optional<double> value =
+        k == 1 ? scanner.NumberAfterNextEquals() : scanner.ReadNumber();
+    if (!value)
+      break;
+    if (k <= tracerCount)
+      state[static_cast<std::size_t>(k)] = *value;
+  }
+  return state;
+}
+
 } // namespace tavro

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro {
@@ -125,5 +126,12 @@ struct DescriptionParseResult {
 
 // Pass 2, from the file's position (the line after the skipped ones).
 DescriptionParseResult ParseRoutingDescriptions(std::FILE *file, const DescriptionContext &context);
+
+// The state a reservoir element starts with, [0..tracerCount]: the volume in
+// m3 behind the "=" after "V0" and the first tracerCount of the nine
+// concentrations behind the "=" after "C0", each key searched from position
+// (behind the element's number) on; 0 for what the element does not state.
+std::vector<double> InitialReservoirState(std::string_view text, std::size_t position,
+                                          int tracerCount);
 
 } // namespace tavro

@@ -60,6 +60,9 @@ abflussmodellklasse::abflussmodellklasse(int &error, const ModuleSettings &setti
   ObservedComparison = FlowControl == 2 ? 1 : 0;
   ReadValues();
   CountDescriptions();
+  InitTracerGrids(error, tracerCount, tracerInfo, Statistics, StatisticsCapacity);
+  if (error != 0)
+    throw error;
   maxIrrig_.Resize(TracerCount, ZoneCount);
   maxIrrigFromReservoirs_.Resize(TracerCount, ZoneCount);
   ReadLakeParameters("[lake_model]");
@@ -257,8 +260,11 @@ void abflussmodellklasse::BuildRoutingSubbasin(const RoutingDescription &d) {
   }
   for (std::size_t a = 0; a < d.Abstractions.size(); ++a)
     subbasin->SetAbstractionNumber(static_cast<int>(a) + 1, d.Abstractions[a].Number);
-  for (std::size_t s = 0; s < d.Reservoirs.size(); ++s)
+  for (std::size_t s = 0; s < d.Reservoirs.size(); ++s) {
     subbasin->SetReservoirNumber(static_cast<int>(s) + 1, d.Reservoirs[s].Number);
+    subbasin->ReservoirStates()[s + 1] =
+        InitialReservoirState(d.Text, d.Reservoirs[s].Position, TracerCount);
+  }
   subbasins_.push_back(std::move(subbasin));
 }
 
@@ -367,6 +373,7 @@ void abflussmodellklasse::ReleaseMemory() {
     WriteStorage();
     Initialized = 0;
   }
+  FinishTracerGrids();
   if (statistic_) {
     if (setUp && observed_.Opened())
       statistic_->WriteGoodnessOfFit(fit_.linear, fit_.logarithmic);

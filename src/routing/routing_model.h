@@ -73,6 +73,15 @@ public:
   // The routed value of subbasin j in RoutingDischargeUnit.
   double RoutedDischarge(int subbasin) const;
   virtual void FlushStatistics();
+  // Module on: per tracer the concentration table of the routed water of
+  // every subbasin, and the decay factors of the routing step and of its
+  // sub-intervals (0 for a half-life of 0 or less, 1 for a tracer that does
+  // not decay), kept here: the shared tracer description is not written.
+  void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
+                       StatisticsRegistry *registry, int capacity) override;
+  void FinishTracerGrids() override;
+  double StepDecay(int tracer) const;
+  double SubIntervalDecay(int tracer) const;
   // With FlowControl above 0 and marked initialised: writes its state
   // section, creating the state file named to ReadStorage; then releases.
   void ReleaseMemory() override;
@@ -158,8 +167,15 @@ private:
   void CompareWithObserved();
   void WriteStepStatistics(long hour, long day, long month, long year);
   double ToDischargeUnit(int subbasin, double runoff) const;
+  void BuildTracerStatistic(int tracer, const TracerInfo &info, StatisticsRegistry *registry,
+                            int capacity);
+  void WriteTracerStatistics(long hour, long day, long month, long year);
+  void FlushTracerStatistics();
   // Lakes.
   void ReadLakeParameters(const std::string &section);
+  // On the ranks whose construction stopped early: the same from the
+  // control file opened anew.
+  void ReadLakeParametersAgain();
   void CreatePrecOnLakes();
   void FindLakeGrids(bool interceptionFirst);
   void CountLakeCells();
@@ -190,6 +206,7 @@ private:
   std::vector<double> saved_; // initialisation passes: RoutingInput[k][1..nsub]
   std::unique_ptr<routstatistic> statistic_;
   std::vector<ZoneRecord> statisticZones_;
+  std::vector<double> subIntervalDecay_; // per tracer 1..n
   std::vector<double> statisticAreas_;
   // Lakes: cells per rank, the exchanged grids' registry entries.
   std::vector<std::int64_t> lakeCellsPerRank_;

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace tavro {
 namespace {
@@ -38,6 +39,13 @@ void WriteChain(StateFileWriter &file, const std::vector<double> &chain, int cou
 
 bool IsAbsolute(const std::string &name) {
   return !name.empty() && (name.front() == '/' || name.front() == '~');
+}
+
+// A value that cannot be read stays as it was: the reading is then out of
+// step, and the next header that does not match names the position.
+void ReadValue(StateFileReader &file, double &value) {
+  if (const std::optional<double> read = file.TryReadReal())
+    value = *read;
 }
 
 } // namespace
@@ -130,11 +138,10 @@ void routingclass::ReadSubchannels(StateFileReader &file, int channel, int &posi
     ++position;
     double *outflow = c.QausRow(sc, subIntervals_);
     for (int s = 1; s <= subIntervals_; ++s)
-      outflow[s] = file.ReadReal(StateMessage("error reading values", position), outflow[s]);
+      ReadValue(file, outflow[s]);
     file.SkipLine();
     ++position;
-    c.qvzuq[static_cast<std::size_t>(sc)] =
-        file.ReadReal(StateMessage("error reading values", position), 0.0);
+    ReadValue(file, c.qvzuq[static_cast<std::size_t>(sc)]);
     const std::string rest = file.RestOfLine();
     const std::size_t at = rest.find(kEndPositionLabel);
     if (at != std::string::npos) {
@@ -169,8 +176,7 @@ void routingclass::ReadStorage(StateFileReader &file, const std::string &fileNam
       if (static_cast<int>(chain.size()) < count + 1)
         chain.resize(static_cast<std::size_t>(count) + 1, 0.0);
       for (int e = 1; e <= count; ++e)
-        chain[static_cast<std::size_t>(e)] =
-            file.ReadReal(StateMessage("error reading values", position), 0.0);
+        ReadValue(file, chain[static_cast<std::size_t>(e)]);
     }
   };
   for (int l = 1; l <= routed; ++l) {
@@ -182,12 +188,11 @@ void routingclass::ReadStorage(StateFileReader &file, const std::string &fileNam
         RiverflowRecord &r = riverflow_->Records[static_cast<std::size_t>(b)];
         ++position;
         for (int k = 0; k <= tracerCount_; ++k)
-          r.flow_mm[static_cast<std::size_t>(k)] =
-              file.ReadReal(StateMessage("error reading values", position), 0.0);
+          ReadValue(file, r.flow_mm[static_cast<std::size_t>(k)]);
         file.SkipLine();
         ++position;
-        r.flowm3s = file.ReadReal(StateMessage("error reading values", position), 0.0);
-        r.speed = file.ReadReal(StateMessage("error reading values", position), 0.0);
+        ReadValue(file, r.flowm3s);
+        ReadValue(file, r.speed);
         file.SkipLine();
       }
     }
@@ -205,8 +210,7 @@ void routingclass::ReadStorage(StateFileReader &file, const std::string &fileNam
   for (int r = 1; r <= counts_.SP; ++r) {
     ++position;
     for (int k = 0; k <= tracerCount_; ++k)
-      reservoirStates_[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)] =
-          file.ReadReal(StateMessage("error reading values", position), 0.0);
+      ReadValue(file, reservoirStates_[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)]);
     file.SkipLine();
   }
 }

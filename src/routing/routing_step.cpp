@@ -154,6 +154,7 @@ void abflussmodellklasse::RouteStep(long hour, long day, long month, long year) 
   CompareWithObserved();
   observed_.Advance(ModelDate{hour, day, month, year}, *Log);
   WriteStepStatistics(hour, day, month, year);
+  WriteTracerStatistics(hour, day, month, year);
 }
 
 void abflussmodellklasse::CompareWithObserved() {
@@ -191,6 +192,7 @@ void abflussmodellklasse::WriteStepStatistics(long hour, long day, long month, l
 void abflussmodellklasse::FlushStatistics() {
   if (statistic_)
     statistic_->FlushBuffer();
+  FlushTracerStatistics();
 }
 
 } // namespace tavro

@@ -164,7 +164,9 @@ public:
   // Reads the block; a block of another network is fatal (71, with the
   // position of the annotated line in the block).
   virtual void ReadStorage(StateFileReader &file, const std::string &fileName);
-  // The reservoirs' stored volume and concentrations, [1..SP][0..n].
+  // The reservoirs' state, [1..SP][0..n]: the stored volume in m3 and the
+  // tracer concentrations, as the elements state them at the start, the
+  // state file replaces them and the section writes them.
   std::vector<std::vector<double>> &ReservoirStates();
 
   void ReleaseMemory() override;

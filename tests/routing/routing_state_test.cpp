@@ -122,12 +122,14 @@ TEST_F(RoutingStateTest, FilesOfAnotherNetworkAreRefused) {
   const std::vector<Case> cases = {
       {"reordered", reordered, "1 2000 20 2", 1,
        "FATAL: error reading subbasin code in file " + std::string(kState) + " (position 1)"},
-      // Other chain lengths put the reading out of step: a line of values
-      // no longer holds the numbers expected there.
+      // Other chain lengths put the reading out of step (values that cannot
+      // be read stay as they are); the first header that does not match
+      // tells: the tracer header after a longer chain, the reservoir count
+      // after the values of a tracer too many.
       {"tracers", kStateNetwork, "1 2000 20 2", 0,
-       "FATAL: error reading values in file " + std::string(kState) + " (position 6)"},
+       "FATAL: error reading reservoir code in file " + std::string(kState) + " (position 7)"},
       {"sub-intervals", kStateNetwork, "1 2000 20 3", 1,
-       "FATAL: error reading values in file " + std::string(kState) + " (position 2)"},
+       "FATAL: error reading tracer code in file " + std::string(kState) + " (position 3)"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(test::ExitCodeOf([&] { Ready(1, c.network, c.line3, c.tracers); }), 71) << c.name;
@@ -151,6 +153,33 @@ TEST_F(RoutingStateTest, ABlockWithoutChannelsOrReservoirs) {
   EXPECT_EQ(
       test::ReadWholeFile(kState),
       "[routing_model]\n1 (routing subbasin with tributaries\n0 (number of reservoirs)\n\n\n\n");
+}
+
+TEST_F(RoutingStateTest, ReservoirsWriteTheirStartOrTheStateRead) {
+  const std::string one = "TG 1 (lake) A= 37 F= 1\nSP 4 file= sp4.out V0= 12500.5 C0= 3.25 8 8 "
+                          "8 8 8 8 8 8 dTmin= 60\n";
+  auto started = Ready(0, one);
+  EXPECT_EQ(started->RoutingSubbasin(1).ReservoirStates()[1], (std::vector<double>{12500.5, 3.25}));
+  started->ReleaseMemory();
+  const std::string written = test::ReadWholeFile(kState);
+  EXPECT_EQ(written, "[routing_model]\n1 (routing subbasin with tributaries\n1 (number of "
+                     "reservoirs)\n12500.5 3.25  (reservoir 1)\n\n\n\n");
+
+  // A later run starts from the state read, not from the element's values,
+  // and writes it back unchanged.
+  std::string stored = written;
+  stored.replace(stored.find("12500.5"), 7, "0.10000000000000001");
+  test::WriteFixture(kState, stored);
+  auto restarted = Ready(1, one);
+  EXPECT_EQ(restarted->RoutingSubbasin(1).ReservoirStates()[1], (std::vector<double>{0.1, 3.25}));
+  restarted->ReleaseMemory();
+  EXPECT_EQ(test::ReadWholeFile(kState), stored);
+
+  // Another count of reservoirs is another network.
+  const std::string two = one + "SP 5 file= sp5.out V0= 1 C0= 0 0 0 0 0 0 0 0 0\n";
+  EXPECT_EQ(test::ExitCodeOf([&] { Ready(1, two); }), 71);
+  EXPECT_TRUE(Logged("FATAL: error reading reservoir code in file " + std::string(kState) +
+                     " (position 2)"));
 }
 
 } // namespace
