@@ -62,8 +62,8 @@ GLOBAL_PARAMETERS = {
     "@AQUIFER_K@": "1e-4",
     "@AQUIFER_S@": "0.15",
     "@GROUNDWATER_ON@": "0",
-    "@HREDUDRY@": "3.0",  # suction (m) below which root water uptake is reduced
-    "@ROUTING_SUBINTERVALS@": "24",  # time sub-intervals of the channel routing
+    "@HREDUDRY@": "4.5",  # suction (m) below which root water uptake is reduced
+    "@ROUTING_SUBINTERVALS@": "1",  # time sub-intervals of the channel routing
 }
 # What a run changes: its period, the state it reads, what it writes.
 RUN_DEFAULTS = {
