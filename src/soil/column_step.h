@@ -82,6 +82,12 @@ struct ColumnCellInputs {
   double invKelsqlat = 0.0;   // 1/m
   double thawDepth = -9999.0; // m, negative below the surface; no-data without
   double baseflowRate = 0.0;  // m/s, the baseflow grid's value when coupled
+  // With the groundwater module coupled: the cell at its river (its table
+  // and pond are the step's own); none without.
+  const RiverCell *river = nullptr;
+  // The river the cell may take water from, which books each internal
+  // step's share of the step's mean exchange; none: the cell takes nothing.
+  RiverExchangeBook *riverBook = nullptr;
 };
 
 // The cell's state grids, read and written.
@@ -100,11 +106,13 @@ struct ColumnBalance {
   double directRunoff = 0.0;
   double interflow = 0.0;
   double baseflow = 0.0; // negative: a supply from below
+  double riverInfiltration = 0.0;
+  double riverExfiltration = 0.0;
   double storageBefore = 0.0;
   double storageAfter = 0.0;
   double Residual() const {
-    return input - evapotranspiration - directRunoff - interflow - baseflow -
-           (storageAfter - storageBefore);
+    return input + riverInfiltration - evapotranspiration - directRunoff - interflow - baseflow -
+           riverExfiltration - (storageAfter - storageBefore);
   }
 };
 
@@ -286,6 +294,14 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
   fluxCell.cellSize = settings.cellSize;
   fluxCell.topFrozen = topFrozen;
   fluxCell.reducedKsat = settings.reducedKsat;
+  RiverCell river;
+  if (in.river != nullptr) {
+    river = *in.river;
+    river.river = in.riverBook;
+    fluxCell.river = &river;
+  }
+  // The routing takes the exchange once per model step as a mean flow.
+  const double stepSeconds = settings.intervalMinutes * 60.0;
 
   const bool ponding = in.maxPonding > 0.0;
   const bool siltingRunsOff = !ponding && !settings.siltingUpIsStorage;
@@ -379,6 +395,8 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
 
     // The iteration.
     fluxCell.inputRate = inputRate;
+    river.groundwaterDistance = cell.groundwaterDistance;
+    river.ponding = cell.ponding;
     double change = 0.0;
     const int iterations =
         IterateColumn(soil, geometry, state, fluxCell, settings, startLayer, dt, change);
@@ -386,6 +404,10 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
       for (int h = 0; h < plan.heatPerInternal; ++h)
         HeatStep(heat->cell, *heat->settings, geometry, state, heatSeconds, *heat->work);
     out.iterations += iterations;
+    // River exchange: this internal step's share of the step's mean flow.
+    if (in.riverBook != nullptr && state.river_infiltration_sum > 0.0)
+      in.riverBook->Book(state.river_infiltration_sum * settings.cellSize * settings.cellSize * dt /
+                         stepSeconds);
     if (iterations > 100 && reporter != nullptr)
       reporter->Report(iterations, change);
 
@@ -481,6 +503,8 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
   out.balance.directRunoff = out.directflow;
   out.balance.interflow = out.interflow;
   out.balance.baseflow = out.baseflow;
+  out.balance.riverInfiltration = out.riverInfiltration;
+  out.balance.riverExfiltration = out.riverExfiltration;
   out.balance.storageAfter =
       ColumnWaterDepth(geometry, state) * 1000.0 + (ponding ? cell.ponding : 0.0);
   for (int k = 0; k <= n; ++k) {

@@ -25,6 +25,7 @@
 #include "kernel/teilmodellklasse.h"
 #include "raster/cell_iteration.h"
 #include "raster/module_statistic.h"
+#include "soil/column/column_boundaries.h"
 #include "soil/column_heat.h"
 #include "soil/control_point_files.h"
 #include "soil/runoff_concentration.h"
@@ -76,6 +77,7 @@ public:
   static constexpr int WrongLevelCountExitCode = 13;
   static constexpr int PreSpinUpExitCode = 1040;
   static constexpr int SoilTableExitCode = 29;
+  static constexpr int InvalidRiverLinkExitCode = 199;
 
   unsatzonmodellklasse(int &error, const ModuleSettings &settings,
                        const OneBasedArray<IrrigationTableEntry> *irrigationTable,
@@ -135,6 +137,20 @@ public:
   // over the OpenMP threads with one workspace per thread.
   virtual void SolveRows();
   long IterationsOfLastCall = 0; // summed over the cells and internal steps
+  // --- River exchange (groundwater module coupled) ---------------------------
+  // Cells may take river water: coupled, surface_interaction 2 and the river
+  // grids linked. The same on every process.
+  bool RiverCellsTakeWater() const;
+  // A river cell (depth, width and kolmation above 0) with a link; such
+  // cells are solved after the parallel loop, in row and column order.
+  bool MayTakeRiverWater(long row, long column) const;
+  // Collective: a link of a computed cell that names no subbasin ends the
+  // run on every process (199; the largest such code is reported).
+  void CheckRiverLinks() const;
+  // The cell at its river, without its table, pond and river record.
+  RiverCell RiverCellOf(long row, long column) const;
+  // The record of the subbasin the cell's valid link names.
+  RiverflowRecord &RiverRecordOf(long row, long column);
   // Copies the results of every response unit's master cell to its members.
   virtual void CopyMasterHRUStates();
   // The step's output grids and stacks, each by its writecode.

@@ -8,6 +8,7 @@
 #include "kernel/fatal_error.h"
 #include "soil/column/soil_hydraulics.h"
 #include "soil/column_step.h"
+#include "soil/river_record_book.h"
 #include "tables/landuse_class.h"
 #include "tables/soil_class.h"
 
@@ -140,7 +141,8 @@ void unsatzonmodellklasse::SolveRows() {
          {&g.DrainageFlow.Values, &g.InfiltrationExcess.Values, &g.TotalInfiltration.Values,
           &g.DirectFlow.Values, &g.Interflow.Values, &g.Percolation.Values,
           &g.CapillarUprise.Values, &g.GroundwaterRecharge.Values, &g.MacroporeInfiltration.Values,
-          &g.NumberOfSubsteps.Values, &g.Baseflow.Values}) {
+          &g.NumberOfSubsteps.Values, &g.Baseflow.Values, &g.RiverInfiltration.Values,
+          &g.RiverExfiltration.Values}) {
       if (grid->HasRow(r))
         (*grid)[r][c] = 0.0;
     }
@@ -151,14 +153,19 @@ void unsatzonmodellklasse::SolveRows() {
     (*Links.RealEvaporation)[r][c] = 0.0;
   };
 
-  auto solve = [&](long r, long c) {
+  const bool coupledRivers = GroundwaterCoupling != 0 && Links.RiverDepth != nullptr &&
+                             Links.RiverWidth != nullptr && Links.Kolmation != nullptr;
+  const bool riverTakers = RiverCellsTakeWater();
+  if (riverTakers)
+    CheckRiverLinks();
+
+  auto solveCell = [&](long r, long c, std::size_t thread, RiverExchangeBook *riverBook) {
     const double glacier =
         Links.Glacier != nullptr ? std::clamp((*Links.Glacier)[r][c], 0.0, 1.0) : 0.0;
     if (glacier >= 1.0) {
       zeroGlacierCell(r, c);
       return;
     }
-    const auto thread = static_cast<std::size_t>(omp_get_thread_num());
     ColumnWorkspace &work = workspaces[thread];
     const soil_class *soil = SoilOf(r, c);
     if (soil == nullptr)
@@ -211,6 +218,12 @@ void unsatzonmodellklasse::SolveRows() {
     }
     in.thawDepth = ValueOr(Links.PermafrostThawDepth, r, c, NoData);
     in.baseflowRate = g.Baseflow.Values[r][c];
+    RiverCell river;
+    if (coupledRivers) {
+      river = RiverCellOf(r, c);
+      in.river = &river;
+      in.riverBook = riverBook;
+    }
 
     ColumnCellState cell;
     cell.ponding = in.maxPonding > 0.0 ? g.Ponding.Values[r][c] : 0.0;
@@ -257,6 +270,10 @@ void unsatzonmodellklasse::SolveRows() {
     g.CapillarUprise.Values[r][c] = o.capillaryRise;
     g.InfiltrationExcess.Values[r][c] = o.infiltrationExcess;
     g.TotalInfiltration.Values[r][c] = o.totalInfiltration;
+    if (GroundwaterCoupling != 0) {
+      g.RiverInfiltration.Values[r][c] = o.riverInfiltration;
+      g.RiverExfiltration.Values[r][c] = o.riverExfiltration;
+    }
     if (IrrigationTable != nullptr)
       g.IrrigationAmounts.Values[r][c] = 0.0;
     if (Config.methode == 3)
@@ -288,11 +305,35 @@ void unsatzonmodellklasse::SolveRows() {
     }
   };
 
+  // Cells that may take river water wait for the loop: a river gives no more
+  // than it carries, to its cells in row and column order.
+  const CellIteration cells = SolverCells();
   try {
-    SolverCells().ForEachCell(solve);
+    cells.ForEachCell([&](long r, long c) {
+      if (!riverTakers || !MayTakeRiverWater(r, c))
+        solveCell(r, c, static_cast<std::size_t>(omp_get_thread_num()), nullptr);
+    });
   } catch (int code) {
     errors.ThrowIfAny(*Log); // the report log's entry, logged once
     throw;
+  }
+  // surface_interaction 2 runs on one process only (the configuration
+  // refuses it with more), so this order is the raster's.
+  if (riverTakers) {
+    try {
+      for (long r = cells.FirstRow(); r <= cells.LastRow(); ++r) {
+        const RowColumnRange range = cells.Columns(r);
+        for (long c = range.first; c <= range.last; ++c) {
+          if (!cells.IsComputed(r, c) || !MayTakeRiverWater(r, c))
+            continue;
+          RiverRecordBook book(RiverRecordOf(r, c));
+          solveCell(r, c, 0, &book);
+        }
+      }
+    } catch (int code) {
+      errors.ThrowIfAny(*Log); // the report log's entry, logged once
+      throw;
+    }
   }
 
   IterationsOfLastCall = 0;
@@ -344,7 +385,9 @@ void unsatzonmodellklasse::CopyMasterHRUStates() {
                      &g.SB1.Values,
                      &g.SB2.Values,
                      &g.Root.Values,
-                     &g.NumberOfSubsteps.Values})
+                     &g.NumberOfSubsteps.Values,
+                     &g.RiverInfiltration.Values,
+                     &g.RiverExfiltration.Values})
     add(grid);
   add(Links.Etr2Etp);
   add(Links.WaterInput);

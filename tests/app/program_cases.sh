@@ -196,9 +196,12 @@ example_same_output_np1_np3)
     snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
     time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat \
     gw_heads.asc gw_heads_old.asc gw_flow_x.asc gw_flow_y.asc gw_balance.asc baseflow.asc \
-    gw_control_point.txt; do
+    gw_control_point.txt soil_temperature.txt thaw_depth.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
+  # The soil temperatures and thaw depths are among the files compared below.
+  [ "$(ls ../np1/soil_temperature*.stack* ../np1/thaw_depth_2012*.000 2>/dev/null | wc -l)" -ge 29 ] ||
+    fail "the example wrote no temperature stack or not a thaw-depth grid a day"
   # Record numbers, no land-use or soil codes, in the renumbered grids.
   grep -q -P '(^|\t)(100|200|5|9)(\t|$)' ../np1/landuse_records.asc ../np1/soil_records.asc &&
     fail "a renumbered grid holds a code of its table"
@@ -392,6 +395,9 @@ example_spin_up)
   run 1 example.ctl
   expect_status $((1040 % 256))
   expect_console "heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"
+  # 1040 reaches the shell as 16: the FATAL entry of the log tells it.
+  grep -q -F 'level="0" description= "heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!' \
+    Tavro_Diag_0.xml || fail "the log lacks the FATAL entry of the pre-spin-up without heat"
   expect_console "Exception in Modellapplication::run() caught!"
   ;;
 example_coupling)

@@ -18,6 +18,13 @@ public:
   virtual double Available() const = 0;
 };
 
+// A river that also books what the cells take from it.
+class RiverExchangeBook : public RiverExchangeSource {
+public:
+  // Adds a share of the step's mean exchange flow, m3/s.
+  virtual void Book(double flow) = 0;
+};
+
 // The cell at the river.
 struct RiverCell {
   int surfaceInteraction = 0; // 0 none, 1 exfiltration only, 2 both ways

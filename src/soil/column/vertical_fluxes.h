@@ -5,6 +5,7 @@
 #pragma once
 
 #include "soil/column/clay_layer.h"
+#include "soil/column/column_boundaries.h"
 #include "soil/column/column_state.h"
 #include "soil/column/drainage.h"
 #include "soil/column/flux_bisection.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 
 namespace tavro {
 
@@ -34,7 +36,33 @@ struct FluxCellValues {
   double cellSize = 0.0;         // m
   bool topFrozen = false;        // layer 1 over permafrost
   double reducedKsat = 1e-9;     // m/s
+  // With the groundwater module coupled: the cell at its river; none: no
+  // exchange with surface water.
+  const RiverCell *river = nullptr;
 };
+
+// The exchange of the column with the river of its cell in this iteration:
+// exchange_in, exchange_out and both sums, always written.
+inline void ExchangeColumnWithRiver(const ColumnGeometry &geometry, ColumnState &state,
+                                    const RiverCell &river, double dt) {
+  const int n = geometry.layers;
+  const auto size = static_cast<std::size_t>(n) + 1;
+  const int g = std::clamp(state.groundwater_layer, 1, n);
+  const ExchangeColumn column{geometry.theta_s.first(size),
+                              std::span<const double>(state.theta_old).first(size),
+                              std::span<const double>(state.theta_iter).first(size),
+                              std::span<const double>(state.z_bottom).first(size),
+                              std::span<const double>(state.head).first(size),
+                              geometry.dz.first(size),
+                              n,
+                              state.groundwater_layer,
+                              geometry.theta_fc[static_cast<std::size_t>(g)],
+                              dt};
+  const SurfaceWaterExchange exchange =
+      ExchangeWithSurfaceWater(river, column, state.exchange_in, state.exchange_out);
+  state.river_infiltration_sum = exchange.riverInfiltration;
+  state.exfiltration_sum = exchange.exfiltration;
+}
 
 // The conductivity of the boundary between layers k and k + 1 (k <= g),
 // from the relative conductivities of both layers, neither more than
@@ -109,8 +137,10 @@ void ComputeVerticalFluxes(const Hydraulics &soil, const ColumnGeometry &geometr
   const double input =
       cell.topFrozen ? FrozenInputRate(cell.inputRate, cell.reducedKsat) : cell.inputRate;
   state.flux[0] = -input;
-  // The exchange with rivers and lakes fills exchange_in and exchange_out here
-  // when the groundwater module is coupled.
+  // The exchange with rivers fills exchange_in and exchange_out before the
+  // active depth is widened by them.
+  if (cell.river != nullptr)
+    ExchangeColumnWithRiver(geometry, state, *cell.river, dt);
   const int last = FluxActiveDepth(state, g, startLayer, n);
   for (int k = 1; k <= last; ++k) {
     const auto u = static_cast<std::size_t>(k);
