@@ -25,7 +25,8 @@ struct SoilTracerGrids {
   const Grid *input = nullptr;     // concentration of the water input
   const Grid *siltingUp = nullptr; // of the silting-up water, when there is one
   Grid *groundwater = nullptr;     // the aquifer's layer-1 concentration (coupled)
-  ZoneAdditions additionsQD;       // the tracer row of the step
+  int groundwaterIndex = 0;
+  ZoneAdditions additionsQD; // the tracer row of the step
   ZoneAdditions additionsQI;
   std::vector<ExactZoneSums> baseflowSums; // subbasins 0..n
 };

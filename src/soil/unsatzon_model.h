@@ -379,6 +379,9 @@ private:
   // Collective: the initial concentrations and the tracer rows of Qg from
   // the baseflow of all processes' cells.
   void ComputeInitialTracerRunoff();
+  // Collective: the aquifer's tracer grids that the cells wrote, to the
+  // neighbours' halo rows.
+  void ShareGroundwaterTracers();
   // The cell's soil geometry, null without one.
   const ColumnGeometry *GeometryOf(long row, long column) const;
   int GroundwaterLayerOf(long row, long column) const;

@@ -80,6 +80,7 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
   // BeginTimeStep announced the step; the date names the dump files.
   SetActualStep(hour, day, month, year);
   SolveRows();
+  ShareGroundwaterTracers();
   CopyMasterHRUStates();
   AddStepStatistics();
   AddStepRunoffToZones();

@@ -144,9 +144,10 @@ void unsatzonmodellklasse::CreateSoilTracer(int t, const TracerInfo &info,
   runoffGrid(s.direct, s.directIndex, Concat("_CONC_QD_", t, "_"));
   runoffGrid(s.interflow, s.interflowIndex, Concat("_CONC_QI_", t, "_"));
 
-  if (GroundwaterCoupling != 0)
-    s.groundwater =
-        (*Registry)[GetGridIndex(Concat("concstor_tracer_", t, "_layer_1_groundwater_flow"))].Data;
+  if (GroundwaterCoupling != 0) {
+    s.groundwaterIndex = GetGridIndex(Concat("concstor_tracer_", t, "_layer_1_groundwater_flow"));
+    s.groundwater = (*Registry)[s.groundwaterIndex].Data;
+  }
   s.additionsQD = ZoneAdditions(ZonesQD);
   s.additionsQI = ZoneAdditions(ZonesQI);
   s.baseflowSums.assign(At(ZoneCount) + 1, ExactZoneSums{});
@@ -200,6 +201,7 @@ void unsatzonmodellklasse::ComputeInitialTracerRunoff() {
       sum.RelCellSum.Add(w * b);
     }
   });
+  ShareGroundwaterTracers();
   // The means of all processes' cells, the same for any process count.
   MPIReduceExactZones(sums);
   for (int t = 1; t <= TracerCount; ++t) {
@@ -212,6 +214,13 @@ void unsatzonmodellklasse::ComputeInitialTracerRunoff() {
       }
     MPI_Bcast(qg.Data(), n + 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   }
+}
+
+void unsatzonmodellklasse::ShareGroundwaterTracers() {
+  // The aquifer's neighbours read the cells of the halo rows.
+  for (SoilTracerGrids &s : SoilTracers)
+    if (s.groundwater != nullptr)
+      MPIExchangeHalo(s.groundwaterIndex, s.groundwater);
 }
 
 // --- The column step ------------------------------------------------------------------
