@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-17 number of standard grids
+18 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -61,6 +61,7 @@ gw_storage_coeff_1.asc gw_storage_coeff_1 readcode = 0 defaultValue = 0.15 fillc
 gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 readcode = 0 defaultValue = 0 fillcode = 0
 fixed_heads.asc gw_boundary_fix_h_1 fillcode = 0
 flow_times.asc flow_times fillcode = 0
+chloride_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 4 fillcode = 0
 
 [variable_grids]
 0 number of variable grids
@@ -277,7 +278,8 @@ air_pressure.stat 2001 statistics file and code: every zone and the areal mean, 
 0 SzenUse
 
 [substance_transport]
-0 number of tracers
+1 number of tracers
+Chloride non_radioactive half_time = 0 d non_evaporating min_conc = 0 max_conc = 1000 mg/l soilini = 2 gwini = 5 statcode = 2001 gridcode = 3 path = ./ statext = sta gridext = asc
 
 [precipitation_correction]
 1 do_it: precipitation measured in wind is corrected for the catch deficit

@@ -22,6 +22,7 @@
 #include "soil/column/update_iterate.h"
 #include "soil/column/vertical_fluxes.h"
 #include "soil/column_heat.h"
+#include "soil/column_tracers.h"
 #include "soil/water_stages.h"
 
 #include <algorithm>
@@ -246,12 +247,14 @@ int IterateColumn(const Hydraulics &soil, const ColumnGeometry &geometry, Column
 }
 
 // One call for one cell. geometry describes the cell's soil type; the
-// workspace belongs to the calling thread.
+// workspace belongs to the calling thread; tracers (none without) carries the
+// cell's tracers through the call.
 template <class Hydraulics>
 void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
                 const ColumnStepSettings &settings, const ColumnCellInputs &in,
                 ColumnCellState &cell, const ColumnStacks &stacks, ColumnWorkspace &work,
-                IterationReporter *reporter, ColumnHeatContext *heat = nullptr) {
+                IterationReporter *reporter, ColumnHeatContext *heat = nullptr,
+                ColumnTracers *tracers = nullptr) {
   const int n = geometry.layers;
   const int landuseLayers = static_cast<int>(in.landuse.size()) - 1;
   ColumnState &state = work.state;
@@ -283,6 +286,8 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
   const double dt = settings.intervalMinutes * 60.0 / D / steps;
   const double t_ms = 60000.0 * settings.intervalMinutes / D / steps;
   out.internalSteps = steps;
+  if (tracers != nullptr)
+    BeginTracerCall(*tracers, steps);
 
   FluxCellValues fluxCell;
   fluxCell.clayLayer = ClayLayer(geometry.dz, n, in.clayDepth);
@@ -329,9 +334,14 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     state.groundwater_layer = oldLayer;
     const double oldTable = state.z_bottom[0] + cell.groundwaterDistance;
     state.table_height = oldTable;
+    if (tracers != nullptr && settings.groundwaterCoupled)
+      TracersBelowTable(*tracers, state, oldLayer, n, geometry.dz);
 
     // Water input, snow share, pond and silting-up storage.
     double snow = SnowShare(x, in.snowStorage, in.snowRunoffFraction);
+    if (tracers != nullptr)
+      MixTracerInput(*tracers, SurfaceWater{x, snow, silting, cell.ponding, ponding,
+                                            settings.siltingUpIsStorage});
     if (ponding) {
       double pond = cell.ponding + silting + snow;
       EvaporateStore(pond, work.etp, work.real, work.valid);
@@ -439,6 +449,19 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     const SurfaceRunoff surface =
         FormSurfaceRunoff(inputRate, snowRate, state.flux[0], state.supply[0],
                           siltingRunsOff ? silting : 0.0, in.maxPonding, t_ms, cell.ponding);
+    if (tracers != nullptr) {
+      TracerSurface moved;
+      moved.pond = ponding;
+      moved.direct = surface.direct;
+      moved.silting = siltingRunsOff ? silting : 0.0;
+      moved.directRate = ponding ? surface.direct / t_ms : (surface.direct - moved.silting) / t_ms;
+      const double pondBefore = cell.ponding + surface.direct;
+      moved.pondShare = ponding && pondBefore > 0.0 ? surface.direct / pondBefore : 0.0;
+      moved.interflow = interflowSum * t_ms;
+      moved.baseflowRate = qb;
+      moved.groundwaterCoupled = settings.groundwaterCoupled;
+      MoveColumnTracers(*tracers, geometry, state, moved, dt, t_ms);
+    }
 
     // Accumulation.
     double evapotranspiration = soilEvaporation;

@@ -108,9 +108,9 @@ void ZoneAdditions::Add(int k, int z, double n, double sx, double relCellSum) {
   sum.RelCellSum.Add(relCellSum);
 }
 
-void ZoneAdditions::AddTo(FlowTimeZones &zones) const {
+void ZoneAdditions::AddTo(FlowTimeZones &zones, int row) const {
   for (int k = 1; k <= zones.SubbasinCount(); ++k) {
-    const std::span<ZoneRecord> records = zones.Zones(0, k);
+    const std::span<ZoneRecord> records = zones.Zones(row, k);
     const std::size_t first = start_[static_cast<std::size_t>(k)];
     for (std::size_t z = 0; z < records.size(); ++z) {
       const ExactZoneSums &sum = sums_[first + z];

@@ -71,17 +71,17 @@ private:
   std::vector<ZoneRecord> records_;
 };
 
-// What the cells of a step add to the water row of one component's zones,
-// held exactly so that the totals do not depend on the process or thread
-// count: the layout of FlowTimeZones row 0.
+// What the cells of a step add to one row of one component's zones, held
+// exactly so that the totals do not depend on the process or thread count:
+// the layout of one FlowTimeZones row.
 class ZoneAdditions {
 public:
   ZoneAdditions() = default;
   explicit ZoneAdditions(const FlowTimeZones &layout);
 
   void Add(int k, int z, double n, double sx, double relCellSum);
-  // Adds the sums to row 0 of zones (same layout).
-  void AddTo(FlowTimeZones &zones) const;
+  // Adds the sums to a row of zones (same layout): 0 water, 1..T tracers.
+  void AddTo(FlowTimeZones &zones, int row = 0) const;
   std::span<ExactZoneSums> All() { return sums_; }
   void Clear();
 

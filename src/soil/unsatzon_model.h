@@ -31,6 +31,7 @@
 #include "soil/runoff_concentration.h"
 #include "soil/soil_column_parameters.h"
 #include "soil/soil_configuration.h"
+#include "soil/soil_tracer_grids.h"
 #include "soil/soil_water_grids.h"
 
 #include <array>
@@ -43,6 +44,7 @@
 namespace tavro {
 
 struct IrrigationTableEntry;
+struct ColumnTracers;
 class zonalstatistic;
 class ModuleStatistic;
 class StateFileReader;
@@ -254,6 +256,8 @@ public:
   std::vector<ControlPointBuffer> ControlPointBuffers;
   // Identifiers in the order the module registered them.
   std::vector<std::string> RegisteredIdentifiers;
+  // The tracers 1..TracerCount (element 0 unused), built by InitTracerGrids.
+  std::vector<SoilTracerGrids> SoilTracers;
 
 private:
   // The arrays when active (fatal 57 when never created), none when inactive.
@@ -362,6 +366,51 @@ private:
   // Adds the cells of the call to the statistics tables.
   void AddStepStatistics();
   CellIteration SolverCells() const;
+
+  // --- Tracers (unsatzon_tracers.cpp) ------------------------------------------
+  // The records, stacks ("concstor_tracer_<r>_unsatzon_model", read when
+  // readgrids is 1 (13 for another level count) or filled from soilini and
+  // gwini), the runoff tracer grids and the links of every tracer.
+  void CreateSoilTracers(OneBasedArray<TracerInfo> *info, StatisticsRegistry *registry,
+                         int capacity);
+  void CreateSoilTracer(int tracer, const TracerInfo &info, StatisticsRegistry *registry,
+                        int capacity);
+  void FillStartTracers(SoilTracerGrids &tracer, const TracerInfo &info);
+  // Collective: the initial concentrations and the tracer rows of Qg from
+  // the baseflow of all processes' cells.
+  void ComputeInitialTracerRunoff();
+  // Collective: the aquifer's tracer grids that the cells wrote, to the
+  // neighbours' halo rows.
+  void ShareGroundwaterTracers();
+  // The cell's soil geometry, null without one.
+  const ColumnGeometry *GeometryOf(long row, long column) const;
+  int GroundwaterLayerOf(long row, long column) const;
+  // Concentration of a tracer in a layer (withoutWater when the layer holds
+  // none).
+  double TracerInLayer(int tracer, long row, long column, int layer, double withoutWater) const;
+  void FillColumnTracers(ColumnTracers &tracers, long row, long column) const;
+  void StoreColumnTracers(const ColumnTracers &tracers, long row, long column);
+  void ClearCellTracers(long row, long column);
+  // The tracer rows of the zone sums and the baseflow records of a cell.
+  void AddCellTracersToZones(long row, long column, int subbasin, int zone, double weight,
+                             double share);
+  void AppendTracerSums(std::vector<ExactZoneSums> &batch);
+  // Rank 0: takes the reduced sums (after the water's) into the tracer rows;
+  // returns how many it took.
+  std::size_t TakeTracerSums(std::span<const ExactZoneSums> reduced);
+  struct TracerRowInputs {
+    double previousQDd = 0.0; // row 0 of QDd before the step
+    double previousQIi = 0.0;
+    double directFactor = 0.0; // storage factors of the step
+    double interflowFactor = 0.0;
+  };
+  // Rank 0, after row 0 of subbasin k: the tracer rows of QD, QDd, QI, QIi,
+  // QBb and Qg.
+  void ConcentrateTracerRows(int k, const TracerRowInputs &in);
+  // Collective: the tracer rows of QBb and Qg to every process, the
+  // concentration grids, the stacks and the tracer tables of the step.
+  void EndTracerStep();
+  void ReleaseSoilTracers();
 };
 
 // Calls body(row, column) for every own valid cell of the strip, rows spread

@@ -265,6 +265,7 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
       base.sx.Add(d * baseflow[r][c] * a * w);
       base.RelCellSum.Add(a * w);
       addRiver(r, c, k, w, false);
+      AddCellTracersToZones(r, c, k, z, a, w);
     }
     if (g > 0.0) {
       // The glacierized share carries weight but no runoff.
@@ -295,6 +296,8 @@ void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
   reductionBatch_.insert(reductionBatch_.end(), qd.begin(), qd.end());
   reductionBatch_.insert(reductionBatch_.end(), qi.begin(), qi.end());
   reductionBatch_.insert(reductionBatch_.end(), BaseflowSums.begin(), BaseflowSums.end());
+  const std::size_t waterSums = reductionBatch_.size();
+  AppendTracerSums(reductionBatch_);
   MPIReduceExactZones(reductionBatch_);
   if (MPIRank == 0) {
     auto next = reductionBatch_.begin();
@@ -302,7 +305,8 @@ void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
     next += static_cast<std::ptrdiff_t>(qd.size());
     std::copy(next, next + static_cast<std::ptrdiff_t>(qi.size()), qi.begin());
     next += static_cast<std::ptrdiff_t>(qi.size());
-    std::copy(next, reductionBatch_.end(), BaseflowSums.begin());
+    std::copy(next, next + static_cast<std::ptrdiff_t>(BaseflowSums.size()), BaseflowSums.begin());
+    TakeTracerSums(std::span<const ExactZoneSums>(reductionBatch_).subspan(waterSums));
     AdditionsQD.AddTo(ZonesQD);
     AdditionsQI.AddTo(ZonesQI);
     ConcentrateSubbasins();
@@ -313,6 +317,7 @@ void unsatzonmodellklasse::ConcentrateRunoff(long, long, long, long) {
     sum.Clear();
   EndStatisticsStep();
   WriteStepOutputs();
+  EndTracerStep();
 }
 
 void unsatzonmodellklasse::ConcentrateSubbasins() {
@@ -330,6 +335,7 @@ void unsatzonmodellklasse::ConcentrateSubbasins() {
     SubbasinRunoffBalance &balance = RunoffBalance[at];
     balance.storageBefore = LinearStorageContent(QDd.Components[0][at], ad) +
                             LinearStorageContent(QIi.Components[0][at], ai);
+    TracerRowInputs tracerInputs{QDd.Components[0][at], QIi.Components[0][at], ad, ai};
     const double qd = ZoneOutflow(ZonesQD.At(0, k, 1));
     qd_.Components[0][at] = qd;
     double &qdd = QDd.Components[0][at];
@@ -353,6 +359,7 @@ void unsatzonmodellklasse::ConcentrateSubbasins() {
         SnowWritesGlacierRunoff && at <= GlacierTable.Count() && GlacierTable[at].HasGlacier;
     qg = (glacier ? qg : 0.0) + qdd + qii + qb;
     add(SoilStatistic::Qg, k, qg);
+    ConcentrateTracerRows(k, tracerInputs);
   }
 }
 

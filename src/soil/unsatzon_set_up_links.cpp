@@ -21,14 +21,13 @@ void unsatzonmodellklasse::InitTracerGrids(int &error, int tracerCount,
   try {
     TracerCount = tracerCount;
     InitFlowTimeZones();
-    // The tracer records and grids of the module.
-    teilmodellklasse::InitTracerGrids(error, tracerCount, info, registry, capacity);
-    if (error != 0)
-      return;
+    // The tracer records, stacks and grids of the module.
+    CreateSoilTracers(info, registry, capacity);
     if (GroundwaterCoupling != 0)
       LinkGroundwaterCoupling();
     CreateRunoffArrays();
     ComputeInitialRunoff();
+    ComputeInitialTracerRunoff();
     CheckGlacierRunoffSource();
     if (Config.readgrids == 1)
       ThrowIfAnyFailed(CaptureExitCode([&] { ReadStorage(); }));
@@ -74,6 +73,7 @@ void unsatzonmodellklasse::FinishTracerGrids() {
   if (FlowControl == 0)
     return;
   teilmodellklasse::FinishTracerGrids();
+  ReleaseSoilTracers();
   for (SubbasinRunoffArrays *arrays : {&qg_, &qd_, &qi_, &qbb_, &QDd, &QIi})
     arrays->Resize(0);
   exchangeArraysCreated_ = false;

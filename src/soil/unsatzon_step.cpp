@@ -80,6 +80,7 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
   // BeginTimeStep announced the step; the date names the dump files.
   SetActualStep(hour, day, month, year);
   SolveRows();
+  ShareGroundwaterTracers();
   CopyMasterHRUStates();
   AddStepStatistics();
   AddStepRunoffToZones();
@@ -109,6 +110,22 @@ void unsatzonmodellklasse::SolveRows() {
     heatWorks.reserve(static_cast<std::size_t>(threads));
     for (int t = 0; t < threads; ++t)
       heatWorks.emplace_back(MaxSoilLayers);
+  }
+  // The tracers of each thread's cell, with the cell that a floating-point
+  // report names.
+  struct ThreadTracers {
+    ColumnTracers tracers;
+    long row = 0;
+    long column = 0;
+  };
+  std::vector<ThreadTracers> threadTracers(TracerCount > 0 ? static_cast<std::size_t>(threads) : 0);
+  for (ThreadTracers &t : threadTracers) {
+    t.tracers.Resize(TracerCount, MaxSoilLayers);
+    t.tracers.report = [this, &t](int layer, int tracer, double top, double bottom,
+                                  double interflow, double baseflow, double exfiltration) {
+      ReportFPE(static_cast<int>(t.row), static_cast<int>(t.column), layer, tracer, top, bottom,
+                interflow, baseflow, exfiltration);
+    };
   }
 
   ColumnStepSettings settings;
@@ -164,6 +181,7 @@ void unsatzonmodellklasse::SolveRows() {
         Links.Glacier != nullptr ? std::clamp((*Links.Glacier)[r][c], 0.0, 1.0) : 0.0;
     if (glacier >= 1.0) {
       zeroGlacierCell(r, c);
+      ClearCellTracers(r, c);
       return;
     }
     ColumnWorkspace &work = workspaces[thread];
@@ -244,8 +262,18 @@ void unsatzonmodellklasse::SolveRows() {
       heat.settings = &heatSettings_;
       heat.work = &heatWorks[thread];
     }
+    ColumnTracers *tracers = nullptr;
+    if (!threadTracers.empty()) {
+      ThreadTracers &own = threadTracers[thread];
+      own.row = r;
+      own.column = c;
+      tracers = &own.tracers;
+      FillColumnTracers(*tracers, r, c);
+    }
     ColumnStep(SoilTableHydraulics(*soil), geometry, settings, in, cell, stacks, work,
-               reports ? &report : nullptr, heatRuns ? &heat : nullptr);
+               reports ? &report : nullptr, heatRuns ? &heat : nullptr, tracers);
+    if (tracers != nullptr)
+      StoreColumnTracers(*tracers, r, c);
     if (heatRuns) {
       g.ThawDepth.Values[r][c] = heat.thaw.thawDepth;
       if (GroundwaterCoupling != 0)

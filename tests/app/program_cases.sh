@@ -31,16 +31,17 @@ prepare_example() {
   fi
   cd example/run || exit 1
 }
-# Puts one radioactive tracer into the control file $1 in place of the count
-# of "[substance_transport]", wherever that section stands, and its
-# concentration in the water input as a standard grid.
+# Puts one radioactive tracer into the control file $1 in place of the
+# tracers of "[substance_transport]", wherever that section stands, and its
+# concentration in the water input as a standard grid unless the file has one.
 with_one_tracer() {
-  awk -v line="$tracer_line" -v input="$tracer_input_line" '
+  awk -v line="$tracer_line" -v input="$tracer_input_line" -v has_input="$(grep -c concflux_tracer_1_input "$1")" '
     /^\[/ { section = $1 }
+    section == "[substance_transport]" && done && !/^\[/ && NF > 0 { next }
     section == "[substance_transport]" && !done && !/^\[/ && NF > 0 {
       print "1 number of tracers"; print line; done = 1; next
     }
-    section == "[standard_grids]" && !grids && !/^\[/ && NF > 0 {
+    section == "[standard_grids]" && !grids && has_input == 0 && !/^\[/ && NF > 0 {
       print ($1 + 1) " number of standard grids"; print input; grids = 1; next
     }
     { print }' "$1" >"$1.new" && mv "$1.new" "$1"

@@ -1,0 +1,34 @@
+// What the soil-water module keeps for each tracer beside its TracerRecord:
+// the stack of the tracer in every layer (level 0 the water at the
+// surface) with its concentration grid, the grids of the tracer in the
+// direct runoff and the interflow of a call, the linked concentrations of
+// the water input, the silting-up water and the aquifer, and the exact sums
+// of a step before they are reduced to rank 0.
+#pragma once
+
+#include "kernel/grid.h"
+#include "raster/zone_reduction.h"
+#include "soil/column/solute_transport.h"
+#include "soil/runoff_concentration.h"
+
+#include <vector>
+
+namespace tavro {
+
+struct SoilTracerGrids {
+  SoluteKind kind; // decay: the fraction left after one call
+  Stack storage;   // "concstor_tracer_<r>_unsatzon_model", levels 0..n
+  Grid concentration;
+  Grid direct;    // "_CONC_QD_<r>_": an amount, or a concentration when evaporating
+  Grid interflow; // "_CONC_QI_<r>_"
+  int storageIndex = 0, directIndex = 0, interflowIndex = 0;
+  const Grid *input = nullptr;     // concentration of the water input
+  const Grid *siltingUp = nullptr; // of the silting-up water, when there is one
+  Grid *groundwater = nullptr;     // the aquifer's layer-1 concentration (coupled)
+  int groundwaterIndex = 0;
+  ZoneAdditions additionsQD; // the tracer row of the step
+  ZoneAdditions additionsQI;
+  std::vector<ExactZoneSums> baseflowSums; // subbasins 0..n
+};
+
+} // namespace tavro
