@@ -58,6 +58,21 @@ void abflussmodellklasse::ReadLakeParameters(const std::string &section) {
   }
 }
 
+void abflussmodellklasse::ReadLakeParametersAgain() {
+  // The construction closed the control file; the section is read from a
+  // fresh opening, which is closed again whatever the reading ends with.
+  if (!OpenControlFile())
+    ThrowFatal(*Log, OpenErrorExitCode, "error opening " + ControlFileName);
+  try {
+    ReadLakeParameters("[lake_model]");
+  } catch (...) {
+    CloseControlFile();
+    throw;
+  }
+  if (!CloseControlFile())
+    ThrowFatal(*Log, CloseErrorExitCode, "error closing " + ControlFileName);
+}
+
 void abflussmodellklasse::CreatePrecOnLakes() {
   const int index = RegistryOf(*this).FirstFreeIndex();
   if (index < 1 || index > 999)
@@ -83,7 +98,7 @@ void abflussmodellklasse::InitLakeModel(bool interceptionFirst) {
   if (!ExchangesOn())
     return;
   if (MPIRank != 0)
-    ReadLakeParameters("[lake_model]");
+    ReadLakeParametersAgain();
   if (LakeSwitch == 0)
     return;
   lakeCellsPerRank_.assign(static_cast<std::size_t>(MPIProcessCount), 0);

@@ -160,6 +160,9 @@ private:
   double ToDischargeUnit(int subbasin, double runoff) const;
   // Lakes.
   void ReadLakeParameters(const std::string &section);
+  // On the ranks whose construction stopped early: the same from the
+  // control file opened anew.
+  void ReadLakeParametersAgain();
   void CreatePrecOnLakes();
   void FindLakeGrids(bool interceptionFirst);
   void CountLakeCells();

@@ -9,6 +9,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "kernel/tracer_info.h"
+#include "raster/tracer_grid_hooks.h"
 #include "routing/routing_model.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
@@ -44,6 +45,7 @@ inline const std::string kTestNetwork =
 class RoutingModuleTest : public testing::Test {
 protected:
   RoutingModuleTest() {
+    InstallTracerGridHooks(registry_);
     settings_.Log = &log_;
     settings_.ControlFileName = kRoutingControl;
     settings_.Registry = &registry_;
@@ -80,11 +82,12 @@ protected:
   // The section with its values and descriptions, an empty line after them.
   static std::string Section(const std::string &descriptions,
                              const std::string &line3 = "1 1000 10 1", int flowControl = 1,
-                             double timeStep = 60, const std::string &columns = "0") {
+                             double timeStep = 60, const std::string &columns = "0",
+                             const std::string &lakes = "[lake_model]\n0\n") {
     return Concat("[routing_model]\n", flowControl, " flow control parameter\n", timeStep,
                   " time interval\n", line3, " qspec min, max, intervals, sub-intervals\n",
                   "discharge.stat 0 routed discharges\nobserved.dat observed discharges\n", columns,
-                  " column descriptors\n0 fit offset\n", descriptions, "\n[lake_model]\n0\n");
+                  " column descriptors\n0 fit offset\n", descriptions, "\n", lakes);
   }
 
   std::unique_ptr<abflussmodellklasse> Build(const std::string &control, int tracerCount = 0) {
