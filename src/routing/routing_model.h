@@ -73,6 +73,8 @@ public:
   // The routed value of subbasin j in RoutingDischargeUnit.
   double RoutedDischarge(int subbasin) const;
   virtual void FlushStatistics();
+  // Appends the buffered tables of every abstraction and reservoir.
+  virtual void FlushOutputs();
   // With FlowControl above 0 and marked initialised: writes its state
   // section, creating the state file named to ReadStorage; then releases.
   void ReleaseMemory() override;
@@ -144,6 +146,12 @@ private:
   void FindDescriptionsAgain();
   void BuildRoutingSubbasins();
   void BuildRoutingSubbasin(const RoutingDescription &description);
+  // Before the routing: the rivers' part of each subbasin's applied surface
+  // water (mm); after it: the upstream demands added to the limits below.
+  void IrrigationDemandOfTheRivers();
+  void IrrigationLimitsDownstream();
+  // Every internal inflow to the internal abstraction of its number (300-303).
+  void ConnectInternalAbstractions();
   void FinishRoutingSubbasins();
   void ReadDischargeUnit();
   void OpenObservedDischarge();
