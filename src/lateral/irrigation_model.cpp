@@ -1,6 +1,8 @@
 // Irrigation: section, grids, statistics and wiring checks.
 #include "lateral/irrigation_model.h"
 
+#include "lateral/module_grids.h"
+
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
@@ -16,21 +18,6 @@ namespace {
 
 constexpr const char *kSourceName = "irrigate";
 constexpr const char *kStatisticsPrompt = "Name des GWSTANDstatfiles fuer ";
-
-Grid *NeededGrid(const modelobject &module, const std::string &identifier) {
-  const int index = module.GetGridIndex(identifier);
-  Grid *grid = (*module.Registry)[index].Data;
-  if (grid == nullptr)
-    ThrowFatal(*module.Log, GridRegistry::NotFoundExitCode,
-               Concat(identifier, " is registered without values, but ", module.ModuleName,
-                      " needs them"));
-  return grid;
-}
-
-const Grid *OptionalGrid(const modelobject &module, const std::string &identifier) {
-  const int found = module.FindGrid(identifier, false);
-  return found == 0 ? nullptr : (*module.Registry)[found].Data;
-}
 
 std::string TracerGridName(const char *format, int tracer, const char *module) {
   char name[128];

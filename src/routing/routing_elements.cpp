@@ -188,10 +188,6 @@ namespace tavro {
 namespace {
 constexpr const char *kConnectionLead =
     "\n ---> Error in connecting internal abstractions with internal inflows:\n";
-bool IsInternalMode(int mode) {
-  return mode == kAbstractionIntern || mode == kAbstractionInternWithRule ||
-         mode == kAbstractionFromReservoir;
-}
 } // namespace
 
 void abflussmodellklasse::ConnectInternalAbstractions() {
@@ -209,7 +205,7 @@ void abflussmodellklasse::ConnectInternalAbstractions() {
         routingclass &source = RoutingSubbasin(m);
         for (int a = 1; a <= source.Counts().AL; ++a) {
           AL_class &al = source.Abstraction(a);
-          if (al.number != inflow.number || !IsInternalMode(al.mode))
+          if (al.number != inflow.number || !AbstractionIsInternal(al.mode))
             continue;
           if (++found > 1 || al.TargetFlag() >= 1)
             ThrowFatal(*Log, 300,
@@ -240,7 +236,7 @@ void abflussmodellklasse::ConnectInternalAbstractions() {
     routingclass &source = RoutingSubbasin(m);
     for (int a = 1; a <= source.Counts().AL; ++a) {
       const AL_class &al = source.Abstraction(a);
-      if (IsInternalMode(al.mode) && al.TargetFlag() < 1)
+      if (AbstractionIsInternal(al.mode) && al.TargetFlag() < 1)
         ThrowFatal(*Log, 303,
                    Concat(kConnectionLead, "in routing description ", m, " for TG ",
                           source.TgCode(), ":\nInternal abstraction AL ", al.number,
