@@ -581,6 +581,13 @@ OL 1 kh= 2 kv= 6 Bm= 5 Bv= 50 Tm= 1 Mm= 25 Mv= 15 I= 0.005 L= 6000 AE= 37
 TG 3 (outlet) A= 114 F= 1
 OL 2 kh= 3 kv= 8 Bm= 8 Bv= 80 Tm= 1.5 Mm= 30 Mv= 15 I= 0.003 L= 8000 AE= 61
 ZL 1 Q= constant 0.5 kh= 1 kv= 1 Bm= 2 Bv= 2 Tm= 1 Mm= 40 Mv= 20 I= 0.001 L= 2000 AE= 10
+AL 7 (modus = extern) abstraction_7.txt 0.2 0.3 0.4 m3/s)
+SP 1 (file = reservoir_1.txt V0 = 5000000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+
+[abstraction_rule_reservoir_1]
+2
+0 0
+20000000 231.48
 
 [special_output]
 1 flow control parameter

@@ -105,9 +105,17 @@ struct DischargeRelations {
   OneBasedArray<double> AreaFactor;
 };
 
-// Irrigation amounts per subbasin, owned by the irrigation module.
+// Irrigation amounts per subbasin, owned by the irrigation module: the
+// surface-water zone records 0..count of the step (on the routing process),
+// sx the weighted sum of the applied amounts (mm), RelCellSum the weight
+// sum, rel the relative area; entry 0 holds the total area (km2) in rel.
 struct IrrigationAmounts {
-  OneBasedArray<double> Values;
+  OneBasedArray<ZoneRecord> Records;
+  // The mean amount of subbasin i (mm over the subbasin), 0 without cells.
+  double Mean(int i) const {
+    const ZoneRecord &r = Records[static_cast<std::size_t>(i)];
+    return r.RelCellSum > 0.0 ? r.sx / r.RelCellSum : 0.0;
+  }
 };
 
 // The region table of the set-up (codes to regions, region records), as a

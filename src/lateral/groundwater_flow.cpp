@@ -2,6 +2,7 @@
 // thickness from the soil profile, the state grids of every layer, initial
 // heads, control-point file), wiring setters and release.
 #include "lateral/groundwater_flow.h"
+#include "lateral/module_grids.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
@@ -22,24 +23,6 @@ namespace tavro {
 namespace {
 
 constexpr const char *kSourceName = "gwflow";
-
-// The grid of a needed identifier; a missing one ends the run (33).
-Grid *NeededGrid(const modelobject &module, const std::string &identifier) {
-  const int index = module.GetGridIndex(identifier);
-  Grid *grid = (*module.Registry)[index].Data;
-  if (grid == nullptr)
-    ThrowFatal(*module.Log, GridRegistry::NotFoundExitCode,
-               Concat(identifier, " is registered without values, but ", module.ModuleName,
-                      " needs them"));
-  return grid;
-}
-
-Grid *OptionalGrid(const modelobject &module, const std::string &identifier, int *index = nullptr) {
-  const int found = module.FindGrid(identifier, false);
-  if (index != nullptr)
-    *index = found;
-  return found == 0 ? nullptr : (*module.Registry)[found].Data;
-}
 
 } // namespace
 

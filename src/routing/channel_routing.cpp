@@ -92,7 +92,7 @@ void routingclass::InitChannelStorages() {
   }
 }
 
-void routingclass::Route(long /*year*/, long month, long /*day*/, long /*hour*/) {
+void routingclass::Route(long year, long month, long day, long hour) {
   const bool initialising = month < 1;
   if (!initialising)
     WithdrawIrrigationAtTributaries();
@@ -111,8 +111,8 @@ void routingclass::Route(long /*year*/, long month, long /*day*/, long /*hour*/)
     WithdrawIrrigationAtOutlet();
   abstractionSum_ = 0.0;
   if (counts_.AL > 0)
-    ApplyAbstractions();
-  BalanceReservoirs();
+    ApplyAbstractions(year, month, day, hour);
+  BalanceReservoirs(year, month, day, hour);
 }
 
 void routingclass::RouteChannel(int i, bool initialising) {

@@ -237,6 +237,11 @@ void abflussmodellklasse::BuildRoutingSubbasin(const RoutingDescription &d) {
          ++k)
       setup.HalfLives[static_cast<std::size_t>(k)] =
           (*TracerInfoTable)[static_cast<std::size_t>(k)].half_time;
+  for (int k = 1; k <= TracerCount; ++k)
+    setup.TracerNames.push_back(TracerInfoTable != nullptr &&
+                                        static_cast<std::size_t>(k) <= TracerInfoTable->Count()
+                                    ? (*TracerInfoTable)[static_cast<std::size_t>(k)].name
+                                    : Concat("tracer", k));
   setup.LakeSwitch = LakeSwitch;
   setup.LakeGridSwitch = LakeGridSwitch;
 
@@ -258,20 +263,27 @@ void abflussmodellklasse::BuildRoutingSubbasin(const RoutingDescription &d) {
                          static_cast<int>(StartDate.Hour));
     channel(inflow.Channel);
   }
-  for (std::size_t a = 0; a < d.Abstractions.size(); ++a)
-    subbasin->SetAbstractionNumber(static_cast<int>(a) + 1, d.Abstractions[a].Number);
+  for (std::size_t a = 0; a < d.Abstractions.size(); ++a) {
+    const NumberedElement &e = d.Abstractions[a];
+    subbasin->SetAbstractionNumber(static_cast<int>(a) + 1, e.Number);
+    subbasin->SetAblaufModus(static_cast<int>(a) + 1, d.Text, e.Position, e.Number,
+                             static_cast<int>(StartDate.Year), static_cast<int>(StartDate.Month),
+                             static_cast<int>(StartDate.Day), static_cast<int>(StartDate.Hour));
+  }
   for (std::size_t s = 0; s < d.Reservoirs.size(); ++s) {
-    subbasin->SetReservoirNumber(static_cast<int>(s) + 1, d.Reservoirs[s].Number);
-    subbasin->ReservoirStates()[s + 1] =
-        InitialReservoirState(d.Text, d.Reservoirs[s].Position, TracerCount);
+    const NumberedElement &e = d.Reservoirs[s];
+    subbasin->SetReservoirNumber(static_cast<int>(s) + 1, e.Number);
+    subbasin->SetSpeicherParams(static_cast<int>(s) + 1, d.Text, e.Position, e.Number);
   }
   subbasins_.push_back(std::move(subbasin));
 }
 
 void abflussmodellklasse::FinishRoutingSubbasins() {
   for (int n = 1; n <= RoutingSubbasinCount(); ++n) {
-    RoutingSubbasin(n).InitReservoirRules();
-    RoutingSubbasin(n).InitAbstractionRules();
+    RoutingSubbasin(n).InitReservoirRules(
+        ControlFile().Handle(), static_cast<int>(StartDate.Year), static_cast<int>(StartDate.Month),
+        static_cast<int>(StartDate.Day), static_cast<int>(StartDate.Hour));
+    RoutingSubbasin(n).InitAbstractionRules(ControlFile().Handle());
   }
   maxStorageElements_ = 0;
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
@@ -381,6 +393,8 @@ void abflussmodellklasse::ReleaseMemory() {
     statistic_.reset();
   }
   observed_.Close();
+  if (setUp || (FlowControl != 0 && MPIRank == 0))
+    FlushOutputs();
   ReleasePrecOnLakes();
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
     RoutingSubbasin(n).ReleaseMemory();

@@ -82,6 +82,8 @@ public:
   void FinishTracerGrids() override;
   double StepDecay(int tracer) const;
   double SubIntervalDecay(int tracer) const;
+  // Appends the buffered tables of every abstraction and reservoir.
+  virtual void FlushOutputs();
   // With FlowControl above 0 and marked initialised: writes its state
   // section, creating the state file named to ReadStorage; then releases.
   void ReleaseMemory() override;
@@ -153,6 +155,12 @@ private:
   void FindDescriptionsAgain();
   void BuildRoutingSubbasins();
   void BuildRoutingSubbasin(const RoutingDescription &description);
+  // Before the routing: the rivers' part of each subbasin's applied surface
+  // water (mm); after it: the upstream demands added to the limits below.
+  void IrrigationDemandOfTheRivers();
+  void IrrigationLimitsDownstream();
+  // Every internal inflow to the internal abstraction of its number (300-303).
+  void ConnectInternalAbstractions();
   void FinishRoutingSubbasins();
   void ReadDischargeUnit();
   void OpenObservedDischarge();

@@ -129,6 +129,12 @@ std::vector<std::vector<double>> &routingclass::ReservoirStates() {
   if (reservoirStates_.size() != static_cast<std::size_t>(counts_.SP) + 1)
     reservoirStates_.assign(static_cast<std::size_t>(counts_.SP) + 1,
                             std::vector<double>(static_cast<std::size_t>(tracerCount_) + 1, 0.0));
+  // The reservoirs' volumes and concentrations are what the section stores.
+  for (int r = 1; r <= counts_.SP && static_cast<std::size_t>(r) < reservoirs_.size(); ++r) {
+    const std::vector<double> &state = reservoirs_[static_cast<std::size_t>(r)].state;
+    if (state.size() == static_cast<std::size_t>(tracerCount_) + 1)
+      reservoirStates_[static_cast<std::size_t>(r)] = state;
+  }
   return reservoirStates_;
 }
 
@@ -212,6 +218,11 @@ void routingclass::ReadStorage(StateFileReader &file, const std::string &fileNam
     for (int k = 0; k <= tracerCount_; ++k)
       ReadValue(file, reservoirStates_[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)]);
     file.SkipLine();
+    // A lake takes its water from its cells at the start of every step; the
+    // stored values only stand for the water before that first step.
+    if (static_cast<std::size_t>(r) < reservoirs_.size())
+      reservoirs_[static_cast<std::size_t>(r)].state =
+          reservoirStates_[static_cast<std::size_t>(r)];
   }
 }
 

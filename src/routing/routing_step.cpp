@@ -72,6 +72,7 @@ void abflussmodellklasse::InitializeDischarges() {
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
     RoutingSubbasin(n).SetInputArrays(&flows_);
   CopySubIntervals();
+  ConnectInternalAbstractions();
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
     RoutingSubbasin(n).InitChannelStorages();
 
@@ -144,6 +145,7 @@ void abflussmodellklasse::RouteStep(long hour, long day, long month, long year) 
     teilmodellklasse::ComputeTimeStep(hour, day, month, year);
   if (qg_ == nullptr)
     SetQg(nullptr);
+  IrrigationDemandOfTheRivers();
   CopyRunoff();
   for (int n = 1; n <= RoutingSubbasinCount(); ++n)
     RoutingSubbasin(n).ReadInflows(flows_.RoutingInput, static_cast<int>(year),
@@ -151,10 +153,49 @@ void abflussmodellklasse::RouteStep(long hour, long day, long month, long year) 
                                    static_cast<int>(hour));
   CopySubIntervals();
   RouteAll(year, month, day, hour);
+  IrrigationLimitsDownstream();
   CompareWithObserved();
   observed_.Advance(ModelDate{hour, day, month, year}, *Log);
   WriteStepStatistics(hour, day, month, year);
   WriteTracerStatistics(hour, day, month, year);
+}
+
+void abflussmodellklasse::IrrigationDemandOfTheRivers() {
+  if (irrigationAmounts_ == nullptr)
+    return;
+  const int last = std::min<int>(ZoneCount, static_cast<int>(irrigationAmounts_->Records.Count()));
+  for (int i = 1; i <= ZoneCount; ++i)
+    for (int k = 0; k <= maxIrrig_.TracerCount(); ++k)
+      maxIrrig_[k][i] = 0.0;
+  // The applied surface water less the reservoirs' share is what the
+  // rivers give this step, mm over each subbasin's own area.
+  for (int i = 1; i <= last; ++i) {
+    ZoneRecord &record = irrigationAmounts_->Records[static_cast<std::size_t>(i)];
+    const double mean = irrigationAmounts_->Mean(i);
+    record.sx = std::max(0.0, mean - maxIrrigFromReservoirs_[0][i]);
+  }
+}
+
+void abflussmodellklasse::IrrigationLimitsDownstream() {
+  if (irrigationAmounts_ == nullptr)
+    return;
+  const auto &records = irrigationAmounts_->Records;
+  auto rel = [&](int i) { return records[static_cast<std::size_t>(i)].rel; };
+  const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(ZoneCount),
+                                                  routingTarget_.Tributaries.Count());
+  for (std::size_t j = 1; j <= count; ++j) {
+    const int i = routingTarget_.Tributaries[j];
+    if (i < 1 || static_cast<std::size_t>(i) > records.Count())
+      continue;
+    // Every subbasin's river demand of step 5, with or without a description.
+    const double demand = std::max(0.0, records[static_cast<std::size_t>(i)].sx);
+    int guard = 0;
+    for (int m = routingTarget_.Target[static_cast<std::size_t>(i)];
+         m > 0 && static_cast<std::size_t>(m) <= records.Count() && guard <= ZoneCount;
+         m = routingTarget_.Target[static_cast<std::size_t>(m)], ++guard)
+      if (rel(m) > 0.0)
+        maxIrrig_[0][m] += rel(i) * demand / rel(m);
+  }
 }
 
 void abflussmodellklasse::CompareWithObserved() {
@@ -193,6 +234,14 @@ void abflussmodellklasse::FlushStatistics() {
   if (statistic_)
     statistic_->FlushBuffer();
   FlushTracerStatistics();
+  FlushOutputs();
+}
+
+void abflussmodellklasse::FlushOutputs() {
+  if (FlowControl == 0 || MPIRank != 0)
+    return;
+  for (int n = 1; n <= RoutingSubbasinCount(); ++n)
+    RoutingSubbasin(n).FlushOutputs();
 }
 
 } // namespace tavro

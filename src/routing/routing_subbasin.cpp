@@ -59,6 +59,11 @@ routingclass::routingclass(int &error, const ModuleSettings &settings,
     inflow.values.assign(static_cast<std::size_t>(tracerCount_) + 1, 0.0);
   abstractionNumbers_.assign(static_cast<std::size_t>(counts_.AL) + 1, 0);
   reservoirNumbers_.assign(static_cast<std::size_t>(counts_.SP) + 1, 0);
+  abstractions_.resize(static_cast<std::size_t>(counts_.AL) + 1);
+  reservoirs_.resize(static_cast<std::size_t>(counts_.SP) + 1);
+  tracerNames_ = setup.TracerNames;
+  tracerNames_.resize(static_cast<std::size_t>(tracerCount_));
+  vector_.assign(static_cast<std::size_t>(tracerCount_) + 1, 0.0);
 
   const std::size_t series =
       (static_cast<std::size_t>(tracerCount_) + 1) * (static_cast<std::size_t>(subIntervals_) + 1);
@@ -167,10 +172,6 @@ void routingclass::SetAbstractionNumber(int position, int number) {
 void routingclass::SetReservoirNumber(int position, int number) {
   reservoirNumbers_.at(static_cast<std::size_t>(position)) = number;
 }
-
-void routingclass::InitReservoirRules() {}
-
-void routingclass::InitAbstractionRules() {}
 
 void routingclass::SetMaxIrrig(IrrigationLimits *maxIrrig,
                                IrrigationLimits *maxIrrigFromReservoirs) {

@@ -14,7 +14,9 @@
 #include "kernel/modelobject.h"
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
+#include "routing/abstraction.h"
 #include "routing/channels/water_level_table.h"
+#include "routing/reservoir.h"
 #include "routing/routing_description.h"
 #include "routing/routing_flow_arrays.h"
 
@@ -38,8 +40,9 @@ struct RoutingSubbasinSetup {
   int ObservedComparison = 0;
   DischargeRelations *Abfrel = nullptr; // the module's, shared
   SubbasinCodes Codes;
-  int TracerCount = 0;           // n
-  std::vector<double> HalfLives; // per tracer 1..n in days (entry 0 unused)
+  int TracerCount = 0;                  // n
+  std::vector<double> HalfLives;        // per tracer 1..n in days (entry 0 unused)
+  std::vector<std::string> TracerNames; // per tracer, in tracer order
   int LakeSwitch = 0;
   int LakeGridSwitch = 0;
 };
@@ -102,9 +105,23 @@ public:
   // The numbers of the abstractions and reservoirs, at their positions 1..n.
   void SetAbstractionNumber(int position, int number);
   void SetReservoirNumber(int position, int number);
-  // The operation rules of reservoirs and abstractions (with their elements).
-  virtual void InitReservoirRules();
-  virtual void InitAbstractionRules();
+  // The abstraction at its position 1..nAL and the reservoir at its position
+  // 1..nSP: the element's keys are read behind textPosition of the description.
+  virtual void SetAblaufModus(int position, const std::string &description,
+                              std::size_t textPosition, int number, int year, int month, int day,
+                              int hour);
+  virtual void SetSpeicherParams(int position, const std::string &description,
+                                 std::size_t textPosition, int number);
+  // The operation rules of reservoirs (then their first release, for the
+  // start date) and of abstractions.
+  virtual void InitReservoirRules(std::FILE *controlFile, int year, int month, int day, int hour);
+  virtual void InitAbstractionRules(std::FILE *controlFile);
+  // Appends the buffered rows of the abstractions, then of the reservoirs.
+  virtual void FlushOutputs();
+  AL_class &Abstraction(int position) {
+    return abstractions_.at(static_cast<std::size_t>(position));
+  }
+  SP_class &Reservoir(int position) { return reservoirs_.at(static_cast<std::size_t>(position)); }
 
   // The larger of currentMaximum and the largest E of the channels.
   virtual int GetMaxStorageElements(int currentMaximum) const;
@@ -215,15 +232,24 @@ private:
   void Outlet();
   // Steps that the irrigation, river-exchange, abstraction and reservoir
   // elements fill; without them they change nothing.
-  void WithdrawIrrigationAtTributaries() {}
+  void WithdrawIrrigationAtTributaries();
   // What the river cells took from the channel's tributaries, converted in
   // place from m3/s to mm per step and subtracted from every sub-interval.
   void ExchangeWithRiver(int channel);
   template <typename Visit> void ForEachRiverRecord(Visit &&visit);
   template <typename Visit> void VisitRecord(int channel, int flowIndex, Visit &visit);
-  void WithdrawIrrigationAtOutlet() {}
-  void ApplyAbstractions() {}
-  void BalanceReservoirs() {}
+  void WithdrawIrrigationAtOutlet();
+  // Takes amount (mm) from every sub-interval of flow index t, not below 0;
+  // returns what could not be taken.
+  double WithdrawFromSubIntervals(int t, double amount);
+  void ApplyAbstractions(long year, long month, long day, long hour);
+  void BalanceReservoirs(long year, long month, long day, long hour);
+  // The subbasin's own area (km2), over which irrigation books its amounts.
+  double OwnArea() const;
+  // The volume (m3) that irrigation takes from the last reservoir this step.
+  double ReservoirIrrigationVolume(bool initialising) const;
+  // An internal abstraction's water (m3/s) into its connected inflow.
+  void FeedInternalInflow(const AL_class &al, double rate);
   void WriteTable(int i) const;
   int StorageChainLength(int channel) const;
   void WriteSubchannels(StateFileWriter &file, int channel, int label);
@@ -248,11 +274,17 @@ private:
   int lakeSwitch_ = 0;
   int lakeGridSwitch_ = 0;
 
-  std::vector<RoutingChannel> channels_; // 0..channel count
-  std::vector<double> areaShare_;        // 0..nOL+nSUMTRIB+nAmp+nZL
-  std::vector<RoutingInflow> inflows_;   // 0..nZL
-  std::vector<int> abstractionNumbers_;  // 0..nAL
-  std::vector<int> reservoirNumbers_;    // 0..nSP
+  std::vector<RoutingChannel> channels_;       // 0..channel count
+  std::vector<double> areaShare_;              // 0..nOL+nSUMTRIB+nAmp+nZL
+  std::vector<RoutingInflow> inflows_;         // 0..nZL
+  std::vector<int> abstractionNumbers_;        // 0..nAL
+  std::vector<int> reservoirNumbers_;          // 0..nSP
+  std::vector<AL_class> abstractions_;         // 0..nAL
+  std::vector<SP_class> reservoirs_;           // 0..nSP
+  std::vector<AL_class *> directAbstractions_; // mode 8, served by the last reservoir
+  std::vector<std::string> tracerNames_;
+  std::vector<double> vector_; // 0..n: one element's output row
+  ComponentTable emptyInput_;
 
   RoutingFlowArrays *flows_ = nullptr;
   riverflow_table *riverflow_ = nullptr;

@@ -93,6 +93,9 @@ protected:
   ModuleSettings settings_;
 };
 
+// The two statistics lines of "[irrigation]" (no output).
+constexpr const char *kIrrigationValues = "irrgw.sta 0\nirrsw.sta 0\n";
+
 // The values of "[snow_model]" after its first two: the degree-day method,
 // its parameters, and the grid and statistics files (no output).
 constexpr const char *kSnowValues =
@@ -143,7 +146,8 @@ std::vector<ShellCase> Shells() {
       {"irrigation",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<irrigationclass>(e, s, nullptr);
-       }},
+       },
+       kIrrigationValues},
       {"routing_model",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<abflussmodellklasse>(e, s, 0, nullptr, 1);
@@ -308,7 +312,7 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
-                                   Section("irrigation", 1, 60) +
+                                   Section("irrigation", 1, 60) + kIrrigationValues +
                                    Section("groundwater_flow", 0, 60) +
                                    Section("routing_model", 1, 60));
   int error = 0;
@@ -374,18 +378,36 @@ TEST_F(ModuleShellsTest, ActiveSoilWaterNeedsItsZoneGrid) {
 }
 
 TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
-  test::WriteFixture(kControl, Section("irrigation", 1, 60));
+  test::WriteFixture(kControl, Section("irrigation", 1, 60) + kIrrigationValues);
   int error = 0;
   irrigationclass irrigation(error, settings_, nullptr);
-  int thrown = 0;
-  try {
-    irrigation.SetMaxIrrig(nullptr, nullptr);
-  } catch (int code) {
-    thrown = code;
+  IrrigationLimits limits;
+  RoutingTargets targets;
+  DischargeRelations relations;
+  const struct {
+    std::function<void()> call;
+    const char *entry;
+  } cases[] = {
+      {[&] { irrigation.SetMaxIrrig(nullptr, &limits); },
+       "FATAL: if irrigation is modelled, also routing has to be modelled!;(Adress of array "
+       "maxirrig[] is NULL;"},
+      {[&] { irrigation.SetMaxIrrig(&limits, nullptr); },
+       "FATAL: if irrigation is modelled, also routing has to be modelled!;(Adress of array "
+       "maxirrigFromReservoirs[] is NULL;"},
+      {[&] { irrigation.SetRoutingTarget(nullptr); },
+       "FATAL: if irrigation is modelled, also routing has to be modelled! ;(Adress of array "
+       "routing-target is NULL);"},
+      {[&] { irrigation.SetAbfrel(nullptr); },
+       "FATAL: if irrigation is modelled, also routing has to be modelled! ;(Adress of array "
+       "abfrel is NULL);"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(test::ExitCodeOf(c.call), 60) << c.entry;
+    EXPECT_TRUE(Logged(c.entry)) << c.entry;
   }
-  EXPECT_EQ(thrown, 60);
-  EXPECT_TRUE(Logged("FATAL: if irrigation is modelled, also routing has to be "
-                     "modelled! (MaxIrrig missing)"));
+  irrigation.SetRoutingTarget(&targets);
+  irrigation.SetAbfrel(&relations);
+  EXPECT_EQ(irrigation.RoutingTarget(), &targets);
 }
 
 TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {

@@ -31,8 +31,8 @@ protected:
   std::unique_ptr<abflussmodellklasse> Ready(int readMode,
                                              const std::string &network = kStateNetwork,
                                              const std::string &line3 = "1 2000 20 2",
-                                             int tracers = 1) {
-    auto routing = Build(Section(network, line3, 1, 1440), tracers);
+                                             int tracers = 1, const std::string &rules = "") {
+    auto routing = Build(Section(network, line3, 1, 1440) + rules, tracers);
     routing->LakeGridSwitch = readMode;
     qg_.Resize(4);
     SetRunoff(0);
@@ -101,6 +101,35 @@ TEST_F(RoutingStateTest, ARunSplitThroughTheStateEqualsOneLongRun) {
   ASSERT_EQ(split.size(), longRun.size());
   for (std::size_t k = 0; k < split.size(); ++k)
     EXPECT_EQ(split[k], longRun[k]) << k; // to the bit
+}
+
+// The outlet subbasin with a reservoir of a linear rule and one abstraction.
+const std::string kReservoirNetwork = kStateNetwork +
+                                      "AL 2 (modus = extern) al2.txt 0.1 0.5 2 mm)\n" +
+                                      "SP 1 (file = sp1.txt V0 = 3000000 C0 = 4 0 0 0 0 0 0 0 0)\n";
+const std::string kReservoirRule = "[abstraction_rule_reservoir_1]\n2\n0 0\n10000000 40\n\n";
+
+TEST_F(RoutingStateTest, TheStateCarriesTheReservoirsAndASplitRunEqualsOneLongRun) {
+  auto whole = Ready(0, kReservoirNetwork, "1 2000 20 2", 1, kReservoirRule);
+  const std::vector<double> longRun = Steps(*whole, 1, 12);
+  const std::vector<double> volume = whole->RoutingSubbasin(2).Reservoir(1).state;
+  whole.reset();
+
+  auto head = Ready(0, kReservoirNetwork, "1 2000 20 2", 1, kReservoirRule);
+  std::vector<double> split = Steps(*head, 1, 5);
+  const std::vector<double> stored = head->RoutingSubbasin(2).Reservoir(1).state;
+  head->ReleaseMemory();
+  const std::string written = test::ReadWholeFile(kState);
+  EXPECT_NE(written.find("1 (number of reservoirs)\n"), std::string::npos);
+  auto tail = Ready(3, kReservoirNetwork, "1 2000 20 2", 1, kReservoirRule);
+  EXPECT_EQ(tail->RoutingSubbasin(2).Reservoir(1).state, stored); // to the bit
+  const std::vector<double> rest = Steps(*tail, 6, 12);
+  split.insert(split.end(), rest.begin(), rest.end());
+  ASSERT_EQ(split.size(), longRun.size());
+  for (std::size_t k = 0; k < split.size(); ++k)
+    EXPECT_EQ(split[k], longRun[k]) << k;
+  EXPECT_EQ(tail->RoutingSubbasin(2).Reservoir(1).state, volume);
+  EXPECT_NE(volume[0], 3000000.0);
 }
 
 TEST_F(RoutingStateTest, FilesOfAnotherNetworkAreRefused) {

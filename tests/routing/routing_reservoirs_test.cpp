@@ -1,0 +1,108 @@
+// Reservoirs and abstractions in the routing step: the outlet subbasin's
+// reservoir closes its balance step by step and writes its table, the
+// abstractions feed their connected inflows, and the connections are checked.
+#include "routing_module_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tavro {
+namespace {
+
+using test::ChannelText;
+using test::Logged;
+
+const std::string kCanal = ChannelText(1, 1, 2, 2, 1, 40, 20, 0.001, 2000, 12);
+const std::string kReservoir = "SP 1 (file = sp1.txt V0 = 2000000 C0 = 0 0 0 0 0 0 0 0 0)\n";
+const std::string kRules = "[abstraction_rule_reservoir_1]\n2\n0 0\n10000000 50\n\n";
+
+class RoutingReservoirTest : public test::RoutingModuleTest {
+protected:
+  std::unique_ptr<abflussmodellklasse> Ready(const std::string &descriptions,
+                                             const std::string &rules = kRules) {
+    auto routing = Build(Section(descriptions) + rules);
+    qg_.Resize(3);
+    routing->SetQg(&qg_);
+    routing->InitializeDischarges();
+    routing->SetInitialized(1);
+    return routing;
+  }
+  SubbasinRunoffArrays qg_;
+};
+
+TEST_F(RoutingReservoirTest, TheOutletReservoirClosesItsBalanceAndWritesItsTables) {
+  auto routing =
+      Ready(test::kTestNetwork + "AL 2 (modus = extern) al2.txt 0.1 0.5 0.2 mm)\n" + kReservoir);
+  routingclass &outlet = routing->RoutingSubbasin(2);
+  SP_class &sp = outlet.Reservoir(1);
+  const double area = outlet.TgArea() / outlet.TgFactor();
+  for (int day = 1; day <= 20; ++day) {
+    for (int i = 1; i <= 3; ++i)
+      qg_.Components[0][static_cast<std::size_t>(i)] = 0.5 + (day * i) % 4;
+    const double before = sp.state[0];
+    routing->ComputeTimeStep(day % 24, 1 + day / 24, 1, 2012);
+    const auto &m = sp.report.m3;
+    EXPECT_NEAR(sp.state[0],
+                before + m[ReservoirReport::Qin] - m[ReservoirReport::Qout] -
+                    m[ReservoirReport::Abstr],
+                1e-9 * before)
+        << day;
+    EXPECT_GT(m[ReservoirReport::Abstr], 0.0);
+    // The subbasin's outflow is the release.
+    EXPECT_NEAR(routing->Flows().RoutingInput[0][3],
+                routingclass::ToMillimetres(sp.outflow, area, 60.0), 1e-12);
+  }
+  routing->FlushOutputs();
+  const std::string table = test::ReadWholeFile("sp1.txt");
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3 + 20);
+  const std::string abstractions = test::ReadWholeFile("al2.txt");
+  EXPECT_EQ(std::count(abstractions.begin(), abstractions.end(), '\n'), 3 + 20);
+}
+
+TEST_F(RoutingReservoirTest, AnInternalAbstractionFeedsItsInflowElsewhere) {
+  // Subbasin 2 takes a share of its flow and hands it to the inflow of 3.
+  auto routing = Ready("TG 2 (middle) A= 61 F= 1\n" + std::string("OL 1") +
+                           ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) +
+                           "\nAL 1 (modus = intern 0 0.5 100 mm)\nTG 3 (outlet) A= 114 F= 1\n" +
+                           "OL 2" + ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) +
+                           "\nZL 1 Q= intern" + kCanal + "\n",
+                       "");
+  for (int i = 1; i <= 3; ++i)
+    qg_.Components[0][static_cast<std::size_t>(i)] = 2.0;
+  routing->ComputeTimeStep(1, 1, 1, 2012);
+  routingclass &middle = routing->RoutingSubbasin(1);
+  EXPECT_GT(middle.GetAbstractionSum(), 0.0);
+  // The inflow (flow index nsub + 1) carries the abstraction in m3/s.
+  const double rate = routingclass::ToCubicMetresPerSecond(
+      middle.GetAbstractionSum(), middle.TgArea() / middle.TgFactor(), 60.0);
+  EXPECT_NEAR(routing->Flows().SubIntervalInput.Row(0, 1)[4],
+              routingclass::ToMillimetres(rate, 12, 60.0), 1e-9);
+}
+
+TEST_F(RoutingReservoirTest, ConnectionsOfInternalInflowsAsATable) {
+  const std::string tg2 = "TG 2 (middle) A= 61 F= 1\nOL 1" +
+                          ChannelText(2, 6, 5, 50, 1, 25, 15, 0.005, 6000, 37) + "\n";
+  const std::string tg3 = "TG 3 (outlet) A= 114 F= 1\nOL 2" +
+                          ChannelText(3, 8, 8, 80, 1.5, 30, 15, 0.003, 8000, 61) + "\n";
+  const std::string inflow = "ZL 1 Q= intern" + kCanal + "\n";
+  const std::string al1 = "AL 1 (modus = intern 0 0.5 100 mm)\n";
+  const struct {
+    std::string descriptions;
+    int exitCode;
+    const char *text;
+  } cases[] = {
+      {tg2 + al1 + al1 + tg3 + inflow, 300, "Inflow 1 is already connected"},
+      {tg2 + tg3 + al1 + inflow, 301, "are both defined for the same routing-subbasin TG 3"},
+      {tg2 + tg3 + inflow, 302, "Internal Inflow ZL 1 has no conenction"},
+      {tg2 + al1 + tg3, 303, "Internal abstraction AL 1 is not connected to any internal inflow"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(test::ExitCodeOf([&] { Ready(c.descriptions, ""); }), c.exitCode) << c.text;
+    EXPECT_TRUE(Logged(c.text)) << c.text;
+  }
+}
+
+} // namespace
+} // namespace tavro
