@@ -11,6 +11,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
+#include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
 #include "kernel/module_settings.h"
 
@@ -58,6 +59,18 @@ inline ModuleSettings BeginModuleConstruction(int &error, const ModuleSettings &
           Concat("FATAL: constructing module ", moduleName, " failed", DiagnosticsLog::EndToken));
     throw otherCode;
   }
+}
+
+// The values of a registered grid that the module needs: a missing entry
+// ends the run through the lookup (33), and so does an entry without values.
+inline Grid *RequiredGridData(const modelobject &module, std::string_view identifier) {
+  const int index = module.GetGridIndex(identifier);
+  Grid *grid = (*module.Registry)[index].Data;
+  if (grid == nullptr)
+    ThrowFatal(*module.Log, GridRegistry::NotFoundExitCode,
+               Concat(identifier, " is registered without values, but ", module.ModuleName,
+                      " needs them"));
+  return grid;
 }
 
 // A zero-filled grid over the module's strip rows and columns 1..NCols; an

@@ -147,15 +147,15 @@ void gwflowclass::ReadLayerFiles() {
 
 void gwflowclass::LinkInputGrids() {
   Zone = (*Registry)[1].Data;
-  Elevation = NeededGrid(*this, "[elevation_model]");
-  Recharge = NeededGrid(*this, "groundwater_recharge");
+  Elevation = RequiredGridData(*this, "[elevation_model]");
+  Recharge = RequiredGridData(*this, "groundwater_recharge");
   DistanceIndex = GetGridIndex("groundwater_distance");
-  GroundwaterDistance = NeededGrid(*this, "groundwater_distance");
-  SoilTypes = NeededGrid(*this, "soil_types");
-  Baseflow = NeededGrid(*this, "baseflow");
+  GroundwaterDistance = RequiredGridData(*this, "groundwater_distance");
+  SoilTypes = RequiredGridData(*this, "soil_types");
+  Baseflow = RequiredGridData(*this, "baseflow");
   if (FindGrid("RelCellArea", false) != 0) {
-    CellSizeX = NeededGrid(*this, "CellSizeX");
-    CellSizeY = NeededGrid(*this, "CellSizeY");
+    CellSizeX = RequiredGridData(*this, "CellSizeX");
+    CellSizeY = RequiredGridData(*this, "CellSizeY");
   }
   Glacier = OptionalGrid(*this, "GlacierizedCells");
   if (Glacier == nullptr)
@@ -163,17 +163,17 @@ void gwflowclass::LinkInputGrids() {
   const int layers = LayerCount();
   for (int k = 1; k <= layers; ++k) {
     GroundwaterLayerGrids &layer = Layer(k);
-    layer.Thickness = NeededGrid(*this, LayerIdentifier("aquifer_thickness_", k));
+    layer.Thickness = RequiredGridData(*this, LayerIdentifier("aquifer_thickness_", k));
     if (k == 1)
       ThicknessIndex = GetGridIndex(LayerIdentifier("aquifer_thickness_", k));
-    layer.ConductivityX = NeededGrid(*this, LayerIdentifier("gw_k_x_", k));
-    layer.ConductivityY = NeededGrid(*this, LayerIdentifier("gw_k_y_", k));
-    layer.Storage = NeededGrid(*this, LayerIdentifier("gw_storage_coeff_", k));
-    layer.FixedHead = NeededGrid(*this, LayerIdentifier("gw_boundary_fix_h_", k));
-    layer.FixedInflow = NeededGrid(*this, LayerIdentifier("gw_boundary_fix_q_", k));
+    layer.ConductivityX = RequiredGridData(*this, LayerIdentifier("gw_k_x_", k));
+    layer.ConductivityY = RequiredGridData(*this, LayerIdentifier("gw_k_y_", k));
+    layer.Storage = RequiredGridData(*this, LayerIdentifier("gw_storage_coeff_", k));
+    layer.FixedHead = RequiredGridData(*this, LayerIdentifier("gw_boundary_fix_h_", k));
+    layer.FixedInflow = RequiredGridData(*this, LayerIdentifier("gw_boundary_fix_q_", k));
   }
   for (int k = 1; k < layers; ++k)
-    Layer(k).Leakance = NeededGrid(*this, LayerIdentifier("gw_kolmation_", k));
+    Layer(k).Leakance = RequiredGridData(*this, LayerIdentifier("gw_kolmation_", k));
 }
 
 void gwflowclass::TakeSoilThickness() {
@@ -209,7 +209,7 @@ void gwflowclass::TakeSoilThickness() {
     ThawDepth = OptionalGrid(*this, "ThawDepthTMod", &ThawIndex);
     if (ThawDepth != nullptr) {
       FrozenIndex = GetGridIndex("frozenSoilInGroundwater");
-      FrozenSoil = NeededGrid(*this, "frozenSoilInGroundwater");
+      FrozenSoil = RequiredGridData(*this, "frozenSoilInGroundwater");
     }
   }
   if (FindGrid("DirectRunoffSiltingUp", false) == 0)

@@ -1,25 +1,52 @@
 // The surface routing module (section "[SurfaceRoutingModel]"): overland
-// flow in sub-steps. When active (flow control parameter at least 1) it takes
-// QBb and the storage constants from the soil-water module and delivers its
-// own Qg to routing. The physics comes later; this class fixes the module's
-// interface and the "[SurfaceRoutingModel]" state section.
+// flow in sub-steps. It takes the direct runoff that the soil-water module
+// leaves in "directflow", routes it over the terrain in inner steps of a
+// stable length until it reaches a river cell, and concentrates the water of
+// the river cells and the interflow per subbasin through flow-time zones and
+// two linear storages into its own Qg, which the routing takes in place of
+// the soil-water module's. Per-cell physics lives in lateral/overland/.
 #pragma once
 
 #include "kernel/module_exchange.h"
 #include "kernel/module_settings.h"
+#include "kernel/registry_entries.h"
 #include "kernel/teilmodellklasse.h"
+#include "lateral/overland/flow_velocity.h"
+#include "lateral/overland_passes.h"
+#include "raster/cell_iteration.h"
+#include "raster/module_statistic.h"
+#include "raster/runoff_concentration.h"
 
+#include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tavro {
+
+// Water of the overland flow over one sub-step on this process (mm summed
+// over the own valid cells): what the soil handed over, what stays on the
+// surface, what reached the river cells.
+struct OverlandBalance {
+  double Input = 0.0;
+  double Surface = 0.0;
+  double Rivers = 0.0;
+  double Residual() const { return Input - Surface - Rivers; }
+};
 
 class surfaceroutingclass : public teilmodellklasse {
 public:
   static constexpr const char *FixedName = "SurfaceRoutingModel";
   static constexpr const char *StateSection = "[SurfaceRoutingModel]";
   static constexpr int NotInitializedExitCode = 57;
+  static constexpr int GlacierExitCode = 2;
+  static constexpr int MethodExitCode = 10;
+  static constexpr int NoDataZonesExitCode = 6;
+  static constexpr int FirstZoneEmptyExitCode = 61;
+  static constexpr int StackLevels = 10; // levels 0..9
 
   surfaceroutingclass(int &error, const ModuleSettings &settings, int substepCount);
+  ~surfaceroutingclass() override;
 
   virtual void SetQBb(SubbasinRunoffArrays *qbb); // stored when active
   virtual void SetKelsqd(SubbasinValues *constants);
@@ -28,11 +55,14 @@ public:
   virtual SubbasinRunoffArrays *GetQg();
   void InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
                        StatisticsRegistry *registry, int capacity) override;
+  void FinishTracerGrids() override;
   void SetSubstepCount(int count) override;
-  // The base step (progress line), then the statistics preparation.
+  // The base step (progress line), then the statistics reset and the move
+  // of the flow-time zones.
   virtual void BeginTimeStep(long hour, long day, long month, long year);
   // Overland flow of one sub-step; nothing when inactive.
   void ComputeTimeStep(long hour, long day, long month, long year) override;
+  // The first zones through the linear storages into Qg; collective.
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
   virtual void FlushStatistics();
   // With FlowControl above 0: writes its state section when marked
@@ -40,20 +70,102 @@ public:
   // releases its tracer grids and the base resources.
   virtual void FinishRun(bool append);
   virtual void WriteStorage(const std::string &fileName, bool append);
+  void ReadStorage();
   void ReleaseMemory() override;
+
+  // --- Parts of the sub-step (public for the tests) -------------------------
+  // The smallest stable inner step of the own cells (1e36 when none limits).
+  double MinimumTimeStep() const;
+  // One inner step: kernel pass, stable step at i = 0, limiter, storage pass.
+  void InnerStep(int innerStep, int &recomputeStep);
+  const OverlandBalance &LastBalance() const { return balance_; }
+  double InnerTimeStep() const { return innerStep_; }
+  int InnerStepsRun() const { return innerStepsRun_; }
 
   SubbasinRunoffArrays *QBb() const { return qbb_; }
   SubbasinValues *Kelsqd() const { return kelsqd_; }
   SubbasinValues *Kelsqi() const { return kelsqi_; }
 
-  std::string StorageFileName; // state file; read from the section later
+  // --- Settings ---------------------------------------------------------------
+  int FlowPathMethod = 1;
+  std::array<StatisticsFile, 5> StatisticsFiles{}; // QDSR, QISR, QBSR, QGSR, storage
+  std::string VelocityStackFile;
+  int VelocityWritecode = 0;
+  std::string FluxesStackFile;
+  int FluxesWritecode = 0;
+  overland::VelocitySettings Velocity;
+  std::string StorageFileName; // state file, "_<rank>" appended
+  double SubstepLength = 0.0;  // s
+  int LanduseLayerCount = 1;
+
+  // --- Grids ------------------------------------------------------------------
+  const Grid *Zone = nullptr;      // registry entry 1
+  const Grid *Elevation = nullptr; // registry entry 2
+  std::vector<const Grid *> Landuse;
+  Grid *SurfaceStorage = nullptr; // "SurfStorSiltingUp", mm
+  Grid *DirectFlow = nullptr;     // "directflow", mm
+  Grid *Interflow = nullptr;      // "interflow", mm
+  const Grid *RiverDepth = nullptr;
+  const Grid *RiverWidth = nullptr;
+  const Grid *FlowTimes = nullptr; // zone numbers; none: one zone
+  Stack VelocityStack, FluxStack, WeightStack;
+  Grid Depth; // "SurfaceRoutingTotalInput", m
+  Grid *PlanCurvature = nullptr, *QIn = nullptr, *QOut = nullptr, *CriticalShear = nullptr;
+  int VelocityIndex = 0, FluxIndex = 0, WeightIndex = 0, DepthIndex = 0, CurvatureIndex = 0;
+
+  // --- Runoff concentration ---------------------------------------------------
+  std::vector<int> MaxZone; // 0..n
+  FlowTimeZones ZonesQD, ZonesQI;
+  std::vector<ZoneAdditions> AdditionsQD, AdditionsQI; // per row 0..T
+  SubbasinRunoffArrays QDInflow, QDd, QIInflow, QIi;
 
 private:
+  void ReadSettings();
+  void AdjustInnerStepLimits();
+  void ReadStorageSettings();
+  void LinkInputGrids();
+  void RegisterGrids();
+  Grid *OptionalOwnGrid(Grid &own, const char *identifier, long first, long last, double start,
+                        int *index);
+  void ComputePlanCurvature();
+  void CheckLandUseLayers() const;
+  void CreateStatistics();
+  void InitFlowTimeZones();
+  void ShareZones(const std::string &flowFileName);
+  void CheckWiring() const;
+  bool IsRiver(long r, long c) const;
+  overland::LandUseResistance LandUseOf(long r, long c) const;
+  void BuildPasses();
+  void StartSubstep();
+  void BookSubstep();
+  void ExchangeFlowHalos();
+  double ConcentrateComponent(FlowTimeZones &zones, SubbasinRunoffArrays &inflow,
+                              SubbasinRunoffArrays &outflow, double storageMinutes, int k);
+  ModuleStatistic *Table(int which) const;
+  zonalstatistic *TracerTable(int tracer) const; // the base's concentration table
+  template <class Body> void ForOwnCells(Body &&body) const;
+
+  std::array<std::unique_ptr<ModuleStatistic>, 5> tables_;
+  Grid curvatureOwn_, qInOwn_, qOutOwn_, shearOwn_;
   SubbasinRunoffArrays qg_;
   bool qgCreated_ = false;
   SubbasinRunoffArrays *qbb_ = nullptr;
   SubbasinValues *kelsqd_ = nullptr;
   SubbasinValues *kelsqi_ = nullptr;
+  double innerStep_ = 0.0;
+  int innerStepsRun_ = 0;
+  int foreseenSteps_ = 0;
+  OverlandBalance balance_;
+  OverlandPasses passes_;
+  std::vector<ExactZoneSums> reductionBatch_;
+  long haloFirst_ = 0, haloLast_ = -1;
+  // Declared after the grids they point at.
+  RegistryEntries entries_;
 };
+
+// Every valid own cell of the strip, rows spread over the threads.
+template <class Body> void surfaceroutingclass::ForOwnCells(Body &&body) const {
+  CellIteration(StripCellsOf(*this, Zone)).ForEachCell(body);
+}
 
 } // namespace tavro

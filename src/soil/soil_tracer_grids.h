@@ -9,7 +9,7 @@
 #include "kernel/grid.h"
 #include "raster/zone_reduction.h"
 #include "soil/column/solute_transport.h"
-#include "soil/runoff_concentration.h"
+#include "raster/runoff_concentration.h"
 
 #include <vector>
 

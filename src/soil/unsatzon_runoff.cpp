@@ -148,33 +148,18 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
 }
 
 void unsatzonmodellklasse::ShareFlowTimeZones(const std::string &flowFileName) {
-  std::string report = "flow time distribution:\n";
-  int failure = 0;
-  std::string message;
-  for (int k = 1; k <= ZoneCount && failure == 0; ++k) {
-    const int code = static_cast<int>(subbasinTable_[static_cast<std::size_t>(k)].zonenwert);
-    const ZoneShareStatus status = ShareZoneWeights(ZonesQD, ZonesQI, k);
-    if (status == ZoneShareStatus::NoCells) {
-      failure = FlowTimeNoDataExitCode;
-      message = Concat("all cells in ", flowFileName, ", subbasin ", code, " are NODATA!");
-      break;
-    }
-    std::vector<double> shares;
-    for (int z = 1; z <= MaxZone[static_cast<std::size_t>(k)]; ++z)
-      shares.push_back(ZonesQD.At(0, k, z).rel);
-    report += FlowTimeDistributionLine(code, MaxZone[static_cast<std::size_t>(k)], shares);
-    if (status == ZoneShareStatus::FirstZoneEmpty) {
-      failure = FirstZoneEmptyExitCode;
-      message =
-          Concat("in flow-travel-time grid: the first time zone of subbasin ", k, " has no cells!");
-    }
-  }
+  std::vector<int> codes(static_cast<std::size_t>(ZoneCount) + 1, 0);
+  for (int k = 1; k <= ZoneCount; ++k)
+    codes[static_cast<std::size_t>(k)] =
+        static_cast<int>(subbasinTable_[static_cast<std::size_t>(k)].zonenwert);
+  const ZoneShareOutcome outcome =
+      ShareSubbasinZones(ZonesQD, ZonesQI, codes, "flow time distribution:\n", flowFileName);
   std::string name;
-  if (MPIRank == 0 && !AppendToProcessLog(0, report, name))
+  if (MPIRank == 0 && !AppendToProcessLog(0, outcome.Report, name))
     Log->Entry(Concat("WARNING: error opening log-file ", name, DiagnosticsLog::EndToken));
   // Every process holds the same counts, so every process stops alike.
-  if (failure != 0)
-    ThrowFatal(*Log, failure, message);
+  if (outcome.Failure != 0)
+    ThrowFatal(*Log, outcome.Failure, outcome.Message);
 }
 
 void unsatzonmodellklasse::CreateRunoffArrays() {

@@ -19,6 +19,7 @@
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"
+#include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"
 #include "support/soil_water_inputs.h"
 #include "support/test_support.h"
@@ -36,6 +37,11 @@ namespace tavro {
 namespace {
 
 constexpr const char *kControl = "control.txt_0.$$$";
+// The values of an active surface routing section after its two base values.
+constexpr const char *kSurfaceRoutingValues =
+    "1 method\nqdsr.sta 0\nqisr.sta 0\nqbsr.sta 0\nqgsr.sta 0\nvelocity.stk\n0\n"
+    "fluxes.stk\n0\n0.0001\n30\n0.0001\n50\n10\n600\n0.005\n1\n0 readgrids\n"
+    "sstor.sta 0\nsurface_state.txt\n";
 using test::Logged;
 
 class ModuleShellsTest : public testing::Test {
@@ -73,10 +79,32 @@ protected:
     // soil types of a four-layer soil table.
     soilInputs_.AddSoilModuleInputs(1, 3, 30.0, [](long, long) { return 1.0; });
     settings_.SoilTable = &soils_;
+    // Surface routing exchanges halo rows: one process, one strip.
+    Grid whole;
+    decomposition_ = test::DecomposeZones(
+        whole, 4, 3, -9999.0, [](long r, long c) { return r == 3 && c == 4 ? -9999.0 : 1.0; },
+        log_);
+    settings_.Halo.Decomposition = &decomposition_;
+    // What an active surface routing links besides the soil-water grids.
+    for (const char *identifier :
+         {"SurfStorSiltingUp", "river_depth", "river_width", "river_links"})
+      soilInputs_.Add(identifier, 1, 3, [](long, long) { return 0.0; });
+  }
+
+  // The soil-water module's runoff grids for a surface routing built alone;
+  // their registry entries.
+  std::vector<int> AddSoilRunoffGrids() {
+    std::vector<int> entries;
+    for (const char *identifier : {"directflow", "interflow"}) {
+      soilInputs_.Add(identifier, 1, 3, [](long, long) { return 0.0; });
+      entries.push_back(registry_.FindGrid(identifier, false));
+    }
+    return entries;
   }
 
   std::string Diagnostics() const { return test::ReadWholeFile("Tavro_Diag_0.xml"); }
   DiagnosticsLog log_{"Tavro_Diag.xml", 4};
+  MpiDecomposition decomposition_;
   GridRegistry registry_;
   // The set-up grids the radiation correction reads when it is on.
   test::TerrainGrids terrain_{log_,
@@ -142,7 +170,8 @@ std::vector<ShellCase> Shells() {
       {"SurfaceRoutingModel",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<surfaceroutingclass>(e, s, 2);
-       }},
+       },
+       kSurfaceRoutingValues},
       {"irrigation",
        [](int &e, const ModuleSettings &s) {
          return std::make_unique<irrigationclass>(e, s, nullptr);
@@ -182,6 +211,9 @@ TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {
     for (int flowControl : {0, 3}) {
       test::WriteFixture(kControl, "[other]\n1\n" + Section(shell.section, flowControl, 60.0) +
                                        shell.ownValues + "[after]\n");
+      std::vector<int> runoff;
+      if (shell.section == std::string("SurfaceRoutingModel") && flowControl != 0)
+        runoff = AddSoilRunoffGrids();
       int error = -1;
       auto module = shell.make(error, settings_);
       EXPECT_EQ(error, 0);
@@ -191,6 +223,8 @@ TEST_F(ModuleShellsTest, EveryShellReadsItsSectionOffAndOn) {
       // The shell closes the section whether the module is on or off.
       EXPECT_FALSE(module->ControlFile().IsOpen());
       module->ReleaseMemory();
+      for (int entry : runoff)
+        registry_.ReleaseGrid(entry);
     }
   }
 }
@@ -312,7 +346,8 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
-                                   Section("irrigation", 1, 60) + kIrrigationValues +
+                                   kSurfaceRoutingValues + Section("irrigation", 1, 60) +
+                                   kIrrigationValues +
                                    Section("groundwater_flow", 0, 60) +
                                    Section("routing_model", 1, 60));
   int error = 0;
@@ -324,6 +359,8 @@ TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   gwflowclass groundwater(error, soilZones, nullptr, 2);
   abflussmodellklasse routing(error, soilZones, 0, nullptr, 1);
   soil.InitTracerGrids(error, 0, nullptr, nullptr, 0); // creates the runoff arrays
+  ASSERT_EQ(error, 0);
+  surface.InitTracerGrids(error, 0, nullptr, nullptr, 0); // creates Qg
   ASSERT_EQ(error, 0);
 
   EXPECT_EQ(soil.GetSubstepCount(), 2);
@@ -412,8 +449,8 @@ TEST_F(ModuleShellsTest, ActiveIrrigationWithoutRoutingArraysIsFatal) {
 
 TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
-                                   Section("snow_model", 1, 60) + kSnowValues +
-                                   Section("routing_model", 1, 60));
+                                   kSurfaceRoutingValues + Section("snow_model", 1, 60) +
+                                   kSnowValues + Section("routing_model", 1, 60));
   const std::string state = "state.ska";
   test::WriteFixture(state, "left over from an earlier run\n");
   int error = 0;
@@ -444,10 +481,15 @@ TEST_F(ModuleShellsTest, StateSectionsFollowTheReleaseOrder) {
   const std::string written = test::ReadWholeFile(state);
   // A routing section without routing descriptions: its header and the empty line.
   const std::string head = "[routing_model]\n\n[unsatzon_model]\n2 (number of subasins)\n";
-  const std::string tail = "\n[SurfaceRoutingModel]\n" + snowSection + "\n";
+  const std::string tail = "\n" + snowSection + "\n";
   ASSERT_GT(written.size(), head.size() + tail.size());
   EXPECT_EQ(written.substr(0, head.size()), head);
   EXPECT_EQ(written.substr(written.size() - tail.size()), tail);
+  // Surface routing's section (never set up here: counts only) between them.
+  const std::size_t surfaceAt = written.find("\n[SurfaceRoutingModel]\n2 (number of subasins)\n");
+  ASSERT_NE(surfaceAt, std::string::npos);
+  EXPECT_GT(surfaceAt, head.size());
+  EXPECT_LT(surfaceAt, written.size() - tail.size());
 }
 
 TEST_F(ModuleShellsTest, StateIsOnlyWrittenByModulesMarkedInitialised) {

@@ -91,19 +91,6 @@ TEST(SlopeAspect, ANodataNeighbourLeavesTheCellOpen) {
   EXPECT_NE(t.slope[2][2], N);
 }
 
-// Values of an ASCII grid written by gdaldem (after its six header lines).
-std::vector<double> GridValues(const std::string &file) {
-  std::ifstream in(file);
-  std::string word;
-  for (int i = 0; i < 12 && in >> word;)
-    ++i;
-  std::vector<double> values;
-  double value = 0.0;
-  while (in >> value)
-    values.push_back(value);
-  return values;
-}
-
 TEST(SlopeAspect, AgreesWithGdaldemZevenbergenThorne) {
   constexpr int kCols = 23;
   constexpr int kRows = 17;
@@ -136,7 +123,7 @@ TEST(SlopeAspect, AgreesWithGdaldemZevenbergenThorne) {
     ASSERT_EQ(std::system(command.c_str()), 0)
         << "gdaldem failed or is missing (package gdal-bin): "
         << test::ReadWholeFile("gdaldem.log");
-    const std::vector<double> reference = GridValues(output);
+    const std::vector<double> reference = test::ReadAsciiGridValues(output);
     ASSERT_EQ(reference.size(), static_cast<std::size_t>(kCols * kRows));
     const Grid &ours = std::string(kind) == "slope" ? t.slope : t.aspect;
     int compared = 0;

@@ -58,4 +58,16 @@ int ExitCodeOf(const std::function<void()> &call) {
   return -1;
 }
 
+std::vector<double> ReadAsciiGridValues(const std::string &name) {
+  std::ifstream in(name);
+  std::string word;
+  for (int i = 0; i < 12 && in >> word;)
+    ++i;
+  std::vector<double> values;
+  double value = 0.0;
+  while (in >> value)
+    values.push_back(value);
+  return values;
+}
+
 } // namespace tavro::test

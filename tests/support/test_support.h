@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tavro::test {
 
@@ -16,6 +17,9 @@ void WriteFixture(const std::string &name, const std::string &content);
 
 // Whole contents of a file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string &name);
+
+// The values of an ASCII grid file (after its six header lines), row by row.
+std::vector<double> ReadAsciiGridValues(const std::string &name);
 
 bool FileExists(const std::string &name);
 

@@ -1,8 +1,9 @@
 // Runoff concentration per subbasin: the flow-time zones, a delay line of
 // per-zone sums through which direct runoff and interflow travel to the
 // subbasin outlet, and the linear storages they pass afterwards. Plain data
-// and pure functions: no MPI, no log, no grids; the soil-water module fills
-// the zones from its cells and reduces the sums over the processes.
+// and pure functions: no MPI, no log, no grids; the soil-water module and
+// surface routing fill their zones from their cells and reduce the sums over
+// the processes.
 //
 // Zone z of a subbasin holds what reaches the outlet after z - 1 further
 // steps; zone 0 is never emptied. A zone's n, sx and RelCellSum are sums of
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavro {
@@ -80,7 +82,8 @@ public:
   explicit ZoneAdditions(const FlowTimeZones &layout);
 
   void Add(int k, int z, double n, double sx, double relCellSum);
-  // Adds the sums to a row of zones (same layout): 0 water, 1..T tracers.
+  // Adds the sums to row 0 (or the given row) of zones (same layout): 0 water,
+  // 1..T tracers.
   void AddTo(FlowTimeZones &zones, int row = 0) const;
   std::span<ExactZoneSums> All() { return sums_; }
   void Clear();
@@ -101,6 +104,21 @@ enum class ZoneShareStatus { Ok, NoCells, FirstZoneEmpty };
 // zone or no weight (nothing is changed then); FirstZoneEmpty when zone 1
 // has no share.
 ZoneShareStatus ShareZoneWeights(FlowTimeZones &direct, FlowTimeZones &inter, int k);
+
+// The shares of every subbasin 1..n (codes[k] its zone code) in turn, with
+// the report "<heading>" and a FlowTimeDistributionLine per subbasin shared.
+// Stops at the first subbasin without cells (exit code 6, "all cells in
+// <flowFileName>, subbasin <code> are NODATA!", not reported) or after the
+// first whose first zone is empty (61, "in flow-travel-time grid: the first
+// time zone of subbasin <k> has no cells!"); failure 0 when all are sound.
+struct ZoneShareOutcome {
+  std::string Report;
+  int Failure = 0;
+  std::string Message;
+};
+ZoneShareOutcome ShareSubbasinZones(FlowTimeZones &direct, FlowTimeZones &inter,
+                                    std::span<const int> codes, std::string_view heading,
+                                    std::string_view flowFileName);
 
 // The line of the flow-time distribution report of one subbasin:
 // "TG\t%4d\t(%3d\tZonen):" with its code and largest zone, "\t%5.3f" per

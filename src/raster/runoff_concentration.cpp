@@ -1,5 +1,7 @@
 // Flow-time zones and linear storages of the runoff concentration.
-#include "soil/runoff_concentration.h"
+#include "raster/runoff_concentration.h"
+
+#include "kernel/fatal_error.h"
 
 #include <array>
 #include <cmath>
@@ -181,6 +183,33 @@ double ZoneOutflow(const ZoneRecord &zone) {
 double MeanBaseflow(double sx, double relCellSum) {
   const double mean = sx / relCellSum;
   return mean >= 0.0 ? mean : 0.0;
+}
+
+ZoneShareOutcome ShareSubbasinZones(FlowTimeZones &direct, FlowTimeZones &inter,
+                                    std::span<const int> codes, std::string_view heading,
+                                    std::string_view flowFileName) {
+  ZoneShareOutcome outcome;
+  outcome.Report = std::string(heading);
+  for (int k = 1; k <= direct.SubbasinCount(); ++k) {
+    const int code = codes[static_cast<std::size_t>(k)];
+    const ZoneShareStatus status = ShareZoneWeights(direct, inter, k);
+    if (status == ZoneShareStatus::NoCells) {
+      outcome.Failure = 6;
+      outcome.Message = Concat("all cells in ", flowFileName, ", subbasin ", code, " are NODATA!");
+      return outcome;
+    }
+    std::vector<double> shares;
+    for (int z = 1; z <= direct.MaxZone(k); ++z)
+      shares.push_back(direct.At(0, k, z).rel);
+    outcome.Report += FlowTimeDistributionLine(code, direct.MaxZone(k), shares);
+    if (status == ZoneShareStatus::FirstZoneEmpty) {
+      outcome.Failure = 61;
+      outcome.Message =
+          Concat("in flow-travel-time grid: the first time zone of subbasin ", k, " has no cells!");
+      return outcome;
+    }
+  }
+  return outcome;
 }
 
 } // namespace tavro

@@ -1,0 +1,147 @@
+// The passes of one overland-flow inner step. Each writes only its own
+// cells: the kernel pass reads the neighbours' depths, the storage pass
+// their fluxes, which neither pass changes, so the results do not depend on
+// the order of the cells or the threads.
+#include "lateral/overland_passes.h"
+
+#include "lateral/overland/outflow_weights.h"
+#include "lateral/overland/stable_step.h"
+#include "lateral/overland/storage_update.h"
+#include "lateral/overland/surface_slope.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tavro {
+
+using overland::kDirections;
+
+OverlandPasses::OverlandPasses(const CellIterationSetup &cells, const OverlandRaster &raster,
+                               const OverlandGrids &grids,
+                               const overland::VelocitySettings &settings, LandUseOfCell landUse)
+    : cells_(cells), raster_(raster), grids_(grids), settings_(settings),
+      landUse_(std::move(landUse)) {}
+
+overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
+  const OverlandGrids &g = grids_;
+  overland::Neighbourhood n;
+  n.CellSize = raster_.CellSize;
+  n.Elevation = (*g.Elevation)[r][c];
+  n.Depth = (*g.Depth)[r][c];
+  n.Storage = (*g.Storage)[r][c];
+  n.PlanCurvature = (*g.PlanCurvature)[r][c];
+  n.River = IsRiver(r, c);
+  n.FirstRow = r == 1;
+  n.LastRow = r == raster_.Rows;
+  n.FirstColumn = c == 1;
+  n.LastColumn = c == raster_.Columns;
+  for (int d = 1; d <= kDirections; ++d) {
+    const auto i = static_cast<std::size_t>(d);
+    const long rr = r + overland::kRowOffset[i];
+    const long cc = c + overland::kColumnOffset[i];
+    const bool inside = rr >= 1 && rr <= raster_.Rows && cc >= 1 && cc <= raster_.Columns;
+    n.Inside[i] = inside;
+    if (!inside)
+      continue;
+    const double zone = (*g.Zone)[rr][cc];
+    n.Valid[i] = zone != raster_.NoData;
+    n.Positive[i] = zone > 0.0;
+    n.NeighbourElevation[i] = (*g.Elevation)[rr][cc];
+    n.NeighbourDepth[i] = n.Valid[i] ? (*g.Depth)[rr][cc] : 0.0;
+  }
+  return n;
+}
+
+void OverlandPasses::KernelPass(int innerStep, int recomputeStep) const {
+  const int method = settings_.Method;
+  CellIteration(cells_).ForEachCell([&](long r, long c) {
+    const overland::Neighbourhood n = NeighbourhoodOf(r, c);
+    const overland::SlopeResult slope = overland::SurfaceSlope(n, method);
+    int slopeCase = slope.Case;
+    double *weights = (*grids_.Weights)[r][c];
+    double *velocity = (*grids_.Velocity)[r][c];
+    double *fluxes = (*grids_.Fluxes)[r][c];
+    overland::OutflowState outflow;
+    std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
+    outflow.MainDirection = static_cast<int>(velocity[0]);
+    outflow.WaterSurface = velocity[9];
+    overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect,
+                                outflow);
+    std::copy(outflow.Weights.begin(), outflow.Weights.end(), weights);
+    velocity[0] = outflow.MainDirection;
+    velocity[9] = outflow.WaterSurface;
+    overland::CellFlow flow;
+    std::copy(velocity, velocity + kDirections + 1, flow.Velocity.begin());
+    std::copy(fluxes, fluxes + kDirections + 1, flow.Flux.begin());
+    overland::FlowVelocity(n, settings_, landUse_(r, c), (*grids_.CriticalShear)[r][c], slopeCase,
+                           outflow, innerStep, recomputeStep, flow);
+    std::copy(flow.Velocity.begin() + 1, flow.Velocity.end(), velocity + 1);
+    std::copy(flow.Flux.begin(), flow.Flux.end(), fluxes);
+  });
+}
+
+double OverlandPasses::MinimumTimeStep() const {
+  double minimum = overland::kNoStepLimit;
+  const CellIteration cells(cells_);
+#pragma omp parallel for schedule(runtime) reduction(min : minimum)
+  for (long r = cells.FirstRow(); r <= cells.LastRow(); ++r) {
+    const RowColumnRange columns = cells.Columns(r);
+    for (long c = columns.first; c <= columns.last; ++c) {
+      if (!cells.IsComputed(r, c))
+        continue;
+      overland::PerDirection w{}, v{};
+      std::copy((*grids_.Weights)[r][c], (*grids_.Weights)[r][c] + kDirections + 1, w.begin());
+      std::copy((*grids_.Velocity)[r][c], (*grids_.Velocity)[r][c] + kDirections + 1, v.begin());
+      minimum = std::min(minimum, overland::CellStepLimit(w, v, raster_.CellSize));
+    }
+  }
+  return minimum;
+}
+
+void OverlandPasses::LimitOutflow(double step) const {
+  // A cell gives away at most its water: its neighbours then take the cut
+  // fluxes, so that no water is created.
+  CellIteration(cells_).ForEachCell([&](long r, long c) {
+    double *fluxes = (*grids_.Fluxes)[r][c];
+    overland::PerDirection f{};
+    std::copy(fluxes, fluxes + kDirections + 1, f.begin());
+    const double factor =
+        overland::OutflowLimit((*grids_.Storage)[r][c], raster_.CellSize, step, f);
+    overland::ScaleOutflow(f, factor);
+    std::copy(f.begin(), f.end(), fluxes);
+  });
+}
+
+void OverlandPasses::StoragePass(double step) const {
+  const Stack &fluxes = *grids_.Fluxes;
+  CellIteration(cells_).ForEachCell([&](long r, long c) {
+    double inflow = 0.0;
+    for (int d = 1; d <= kDirections; ++d) {
+      const auto i = static_cast<std::size_t>(d);
+      const long rr = r + overland::kRowOffset[i];
+      const long cc = c + overland::kColumnOffset[i];
+      if (rr < 1 || rr > raster_.Rows || cc < 1 || cc > raster_.Columns || !IsValid(rr, cc))
+        continue;
+      inflow += fluxes[rr][cc][overland::Opposite(d)];
+    }
+    double outflow = 0.0;
+    for (int d = 1; d <= kDirections; ++d)
+      outflow += std::max(fluxes[r][c][d], 0.0);
+    const overland::CellBalance b = overland::UpdateCellStorage(
+        (*grids_.Storage)[r][c], inflow * step, outflow * step, raster_.CellSize, {}, {}, {});
+    (*grids_.QIn)[r][c] = b.Inflow;
+    (*grids_.QOut)[r][c] = b.Outflow;
+    double &s = (*grids_.Storage)[r][c];
+    s = b.Storage;
+    if (IsRiver(r, c)) {
+      (*grids_.DirectFlow)[r][c] += s;
+      s = 0.0;
+      (*grids_.Depth)[r][c] = 0.0;
+    } else {
+      (*grids_.DirectFlow)[r][c] = 0.0;
+      (*grids_.Depth)[r][c] = s / 1000.0;
+    }
+  });
+}
+
+} // namespace tavro

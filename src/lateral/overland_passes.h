@@ -1,0 +1,74 @@
+// The passes of one overland-flow inner step over the grids of a strip: the
+// kernel pass (slope, outflow weights, velocities and fluxes of every cell),
+// the stable step bound, the limiter that keeps a cell from giving away more
+// than it holds, and the storage pass that updates every cell from the
+// fluxes of its neighbours. No MPI: the module exchanges the halo rows
+// between the passes.
+#pragma once
+
+#include "kernel/grid.h"
+#include "lateral/overland/directions.h"
+#include "lateral/overland/flow_velocity.h"
+#include "raster/cell_iteration.h"
+
+#include <functional>
+
+namespace tavro {
+
+// The grids the passes read and write (not owned).
+struct OverlandGrids {
+  const Grid *Zone = nullptr;      // valid where not no-data
+  const Grid *Elevation = nullptr; // m
+  const Grid *RiverDepth = nullptr;
+  const Grid *RiverWidth = nullptr;
+  const Grid *PlanCurvature = nullptr; // 1/m
+  const Grid *CriticalShear = nullptr; // N/m2
+  Grid *Depth = nullptr;               // h, m (strip and halo rows)
+  Grid *Storage = nullptr;             // S, mm
+  Grid *DirectFlow = nullptr;          // D, mm: the water that reached a river cell
+  Grid *QIn = nullptr;                 // mm of the last inner step
+  Grid *QOut = nullptr;
+  Stack *Velocity = nullptr; // levels 0 main direction, 1-8 m/s, 9 water surface
+  Stack *Fluxes = nullptr;   // levels 0 main or sum, 1-8 m3/s (strip and halo rows)
+  Stack *Weights = nullptr;  // levels 0 unchanged count, 1-8 shares
+};
+
+struct OverlandRaster {
+  long Rows = 0;
+  long Columns = 0;
+  double CellSize = 0.0; // m
+  double NoData = -9999.0;
+};
+
+// The land-use resistance parameters of a cell for the current step.
+using LandUseOfCell = std::function<overland::LandUseResistance(long row, long column)>;
+
+class OverlandPasses {
+public:
+  OverlandPasses() = default;
+  OverlandPasses(const CellIterationSetup &cells, const OverlandRaster &raster,
+                 const OverlandGrids &grids, const overland::VelocitySettings &settings,
+                 LandUseOfCell landUse);
+
+  void KernelPass(int innerStep, int recomputeStep) const;
+  // The smallest stable inner step of the cells (kNoStepLimit when none limits).
+  double MinimumTimeStep() const;
+  void LimitOutflow(double step) const;
+  void StoragePass(double step) const;
+
+  bool IsRiver(long r, long c) const {
+    return (*grids_.RiverDepth)[r][c] > 0.0 && (*grids_.RiverWidth)[r][c] > 0.0;
+  }
+  overland::Neighbourhood NeighbourhoodOf(long r, long c) const;
+
+private:
+  bool IsValid(long r, long c) const { return (*grids_.Zone)[r][c] != raster_.NoData; }
+
+  CellIterationSetup cells_;
+  OverlandRaster raster_;
+  OverlandGrids grids_;
+  overland::VelocitySettings settings_;
+  LandUseOfCell landUse_;
+};
+
+} // namespace tavro
