@@ -7,9 +7,9 @@
 #pragma once
 
 #include "kernel/grid.h"
+#include "raster/runoff_concentration.h"
 #include "raster/zone_reduction.h"
 #include "soil/column/solute_transport.h"
-#include "raster/runoff_concentration.h"
 
 #include <vector>
 

@@ -347,8 +347,7 @@ TEST_F(ModuleShellsTest, InactiveModulesHandOverNothing) {
 TEST_F(ModuleShellsTest, SoilSurfaceAndRoutingHandOverTheirArrays) {
   test::WriteFixture(kControl, SoilWaterSection(1) + Section("SurfaceRoutingModel", 1, 60) +
                                    kSurfaceRoutingValues + Section("irrigation", 1, 60) +
-                                   kIrrigationValues +
-                                   Section("groundwater_flow", 0, 60) +
+                                   kIrrigationValues + Section("groundwater_flow", 0, 60) +
                                    Section("routing_model", 1, 60));
   int error = 0;
   unsatzonmodellklasse soil(error, settings_, nullptr, 2);
