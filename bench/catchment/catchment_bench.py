@@ -183,7 +183,7 @@ class Layout:
         self.cores = self.processes * self.threads
 
 
-def run_layout(tavro, inputs, folder, layout, steps, bind):
+def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "usage"))
     os.makedirs(os.path.join(folder, "daily_swe"))
@@ -191,6 +191,8 @@ def run_layout(tavro, inputs, folder, layout, steps, bind):
         if not name.endswith(".stamp"):
             os.symlink(os.path.join(inputs, name), os.path.join(folder, name))
     env = dict(os.environ, OMP_NUM_THREADS=str(layout.threads))
+    if schedule:
+        env["OMP_SCHEDULE"] = schedule
     command = ["mpiexec", "-n", str(layout.processes)]
     if bind:
         command += ["-bind-to", "core:%d" % layout.threads]
@@ -294,6 +296,9 @@ def arguments():
                    % DEFAULT_LAYOUTS)
     p.add_argument("--factor", type=int, default=5,
                    help="cells per side of a refined cell (default 5: 500 m to 100 m)")
+    p.add_argument("--schedule", default="dynamic",
+                   help="OMP_SCHEDULE of the cell loops (default %(default)s: the soil columns "
+                   "differ in work; '' keeps the environment's, static when unset)")
     p.add_argument("--bind", action="store_true",
                    help="bind each process to its threads' cores (mpiexec -bind-to core:T)")
     return p.parse_args()
@@ -324,15 +329,17 @@ def main():
     refine(prepared, inputs, args.factor)
     write_control(inputs, prepared, args.factor, args.steps)
     cells = valid_cells(os.path.join(inputs, "zone.asc"))
-    print("%d valid cells of %g m, %d daily steps from %s; %d cores on this machine"
-          % (cells, 500.0 / args.factor, args.steps, START, os.cpu_count() or 0), flush=True)
+    print("%d valid cells of %g m, %d daily steps from %s; %d cores on this machine; "
+          "OMP_SCHEDULE=%s%s" % (cells, 500.0 / args.factor, args.steps, START, os.cpu_count() or 0,
+                                 args.schedule or os.environ.get("OMP_SCHEDULE", "(unset)"),
+                                 ", processes bound to cores" if args.bind else ""), flush=True)
 
     results = []
     for layout in layouts:
         folder = os.path.join(work, "runs", layout.name)
         print("running %s (%d processes x %d threads) in %s"
               % (layout.name, layout.processes, layout.threads, folder), flush=True)
-        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind)
+        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind, args.schedule)
         r["differ"], r["compared"] = compare(os.path.join(work, "runs", layouts[0].name), folder)
         results.append((layout, r))
         print("  %.1f s (set-up %.1f s, %.3f s per step, end %.1f s)"
