@@ -225,15 +225,20 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
     for name in sorted(os.listdir(os.path.join(folder, "usage"))):
         with open(os.path.join(folder, "usage", name)) as f:
             usage.append(json.load(f))
+    usage.sort(key=lambda u: u["rank"])
     if len(usage) != layout.processes:
         fail("layout %s: usage of %d processes recorded, expected %d"
              % (layout.name, len(usage), layout.processes))
     return {"total": total, "setup": step_lines[0], "loop": ends[0] - step_lines[0],
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
+            "strips": [int(m.group(1)) for m in (STRIP_LINE.search(line) for _, line in stamps)
+                       if m],
             "rss_mib": [u["max_rss_kib"] / 1024.0 for u in usage],
             "cpu_s": [u["user_s"] + u["system_s"] for u in usage]}
 
 
+# The decomposition's cell count of each process (weighted by the measured speed).
+STRIP_LINE = re.compile(r"MPI num cells: (\d+) for instance")
 # The line after the last step.
 END_LINE = re.compile(r"reached end of simulation")
 # Console lines of every process begin with its rank.
@@ -370,6 +375,12 @@ def print_table(results, steps, cells, reference):
           "to \"reached end of simulation\"; end: the rest (final output, freeing).")
     print("peak MiB/p: the largest peak resident memory of one process; MiB/Mcell: the peaks "
           "of all processes summed, per million valid cells.")
+    for layout, r in results:
+        if layout.processes > 1 and r["strips"]:
+            mean = sum(r["strips"]) / len(r["strips"])
+            print("%s: cells per process %s (largest %.2f times the mean), peak MiB %s"
+                  % (layout.name, " ".join(str(c) for c in r["strips"]), max(r["strips"]) / mean,
+                     " ".join("%.0f" % m for m in r["rss_mib"])))
 
 
 def print_segments(results, steps):
