@@ -198,8 +198,8 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
         command += ["-bind-to", "core:%d" % layout.threads]
         env.update(OMP_PROC_BIND="close", OMP_PLACES="cores")
     command += [sys.executable, os.path.join(HERE, "rank_usage.py"), "usage", tavro, "bench.ctl"]
-    # Every console line is stamped on arrival: the first progress line of a
-    # step ends the set-up, the last line the run.
+    # Every console line is stamped on arrival: the first step's progress line
+    # ends the set-up, the line after the last step the step loop.
     stamps = []
     start = time.monotonic()
     with open(os.path.join(folder, "console.txt"), "w") as console:
@@ -233,8 +233,7 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
             "strips": [int(m.group(1)) for m in (STRIP_LINE.search(line) for _, line in stamps)
                        if m],
-            "rss_mib": [u["max_rss_kib"] / 1024.0 for u in usage],
-            "cpu_s": [u["user_s"] + u["system_s"] for u in usage]}
+            "rss_mib": [u["max_rss_kib"] / 1024.0 for u in usage]}
 
 
 # The decomposition's cell count of each process (weighted by the measured speed).
