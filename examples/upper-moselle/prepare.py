@@ -62,6 +62,8 @@ GLOBAL_PARAMETERS = {
     "@AQUIFER_K@": "1e-4",
     "@AQUIFER_S@": "0.15",
     "@GROUNDWATER_ON@": "0",
+    "@HREDUDRY@": "4.5",  # suction (m) below which root water uptake is reduced
+    "@ROUTING_SUBINTERVALS@": "1",  # time sub-intervals of the channel routing
 }
 # What a run changes: its period, the state it reads, what it writes.
 RUN_DEFAULTS = {
@@ -73,12 +75,11 @@ RUN_DEFAULTS = {
     "@PRECIPITATION_WRITECODE@": "20",
     "@ETR_WRITECODE@": "20",
     "@RUNOFF_WRITECODE@": "20",
+    "@BASEFLOW_WRITECODE@": "23",
     "@SWE_WRITECODE@": "2",
-    "@SNOW_STATE_WRITECODE@": "3",
-    "@INTERCEPTION_STATE_WRITECODE@": "3",
-    "@GW_STATE_WRITECODE@": "3",
-    "@THETA_WRITECODE@": "0",
-    "@GWSTAND_WRITECODE@": "0",
+    "@STATE_WRITECODE@": "3",
+    "@ASCII_GRIDS@": "1",
+    "@DOUBLE_GRIDS@": "0",
 }
 
 NODATA = -9999
@@ -88,6 +89,14 @@ D8 = {1: (0, 1), 2: (1, 1), 4: (1, 0), 8: (1, -1), 16: (0, -1), 32: (-1, -1), 64
 def fail(message):
     sys.stderr.write("prepare.py: FATAL: " + message + "\n")
     sys.exit(1)
+
+
+def read_lines(path):
+    try:
+        with open(path) as f:
+            return f.read().split("\n")
+    except OSError as e:
+        fail("cannot read %s (%s)" % (path, e.strerror))
 
 
 # ---------------------------------------------------------------- grids
@@ -135,7 +144,7 @@ def write_grid(path, ref, values, fmt):
 
 
 def read_grids(data):
-    names = ["dem", "fdir", "facc", "idgauges", "lc_1991", "LAI_class", "soil_class"]
+    names = ["dem", "slope", "aspect", "fdir", "facc", "idgauges", "lc_1991", "LAI_class", "soil_class"]
     grids = {n: AsciiGrid(os.path.join(data, "grids", n + ".asc")) for n in names}
     ref = grids["dem"]
     for n, g in grids.items():
@@ -267,11 +276,7 @@ def woesten(clay, silt, bd, om, topsoil):
 def soil_table(data, codes):
     path = os.path.join(data, "grids", "soil_classdefinition.txt")
     horizons = defaultdict(dict)
-    try:
-        with open(path) as f:
-            lines = f.read().split("\n")
-    except OSError as e:
-        fail("cannot read %s (%s)" % (path, e.strerror))
+    lines = read_lines(path)
     for line in lines[2:]:
         w = line.split()
         if not w:
@@ -332,11 +337,7 @@ COVER = {1: "forest", 2: "sealed", 3: "open"}
 def lai_classes(data):
     path = os.path.join(data, "grids", "LAI_classdefinition.txt")
     lai = {}
-    try:
-        with open(path) as f:
-            lines = f.read().split("\n")
-    except OSError as e:
-        fail("cannot read %s (%s)" % (path, e.strerror))
+    lines = read_lines(path)
     for line in lines[2:]:
         w = line.split()
         if len(w) >= 14:
@@ -363,7 +364,7 @@ def landuse_tables(codes, lai):
             vcf, root, leaf = 0.1, 0.1, [min(v, 0.5) for v in leaf]
         rep = lambda v: " ".join(("%g" % v,) * 12)
         table.append("%d %s_%s { method = VariableDayCount; RootDist = 1.0; TReduWet = 0.95; "
-                     "HReduDry = 4.5; JulDays = %s; Albedo = %s; rsc = %s; LAI = %s; Z0 = %s; "
+                     "HReduDry = @HREDUDRY@; JulDays = %s; Albedo = %s; rsc = %s; LAI = %s; Z0 = %s; "
                      "VCF = %s; RootDepth = %s; AltDep = %s; }"
                      % (code, COVER[cover], name, " ".join(str(d) for d in MID_MONTH), rep(albedo),
                         rep(rsc), " ".join("%g" % max(v, 0.01) for v in leaf), rep(z0), rep(vcf),
@@ -450,11 +451,7 @@ def hamon_factors(temperature, pet, stations, latitude):
 
 def observed_discharge(data, path):
     src = os.path.join(data, "gauges", "00398.csv")
-    try:
-        with open(src) as f:
-            lines = f.read().split("\n")
-    except OSError as e:
-        fail("cannot read %s (%s)" % (src, e.strerror))
+    lines = read_lines(src)
     values = {}
     for i, line in enumerate(lines[2:], start=3):
         if not line.strip():
@@ -491,8 +488,9 @@ def write_control(out, name, overrides):
             line = " ".join([w[1]] * stored["subbasins"]) + " " + w[2]
         lines.append(line)
     text = "\n".join(lines)
-    for key, value in values.items():
-        text = text.replace(key, value)
+    for _ in range(2):  # the generated tables hold keys of their own
+        for key, value in values.items():
+            text = text.replace(key, value)
     left = [w for w in text.split() if w.startswith("@") and w.endswith("@") and len(w) > 2]
     if left:
         fail("control template: no value for %s" % ", ".join(sorted(set(left))))
@@ -522,7 +520,7 @@ def main():
     dem, fdir = grids["dem"], grids["fdir"]
     outlet = gauge_cell(data)
     cells, upstream = catchment(fdir, outlet)
-    for n in ("dem", "lc_1991", "LAI_class", "soil_class"):
+    for n in ("dem", "slope", "aspect", "lc_1991", "LAI_class", "soil_class"):
         g = grids[n]
         missing = [c for c in cells if g.values[c[0]][c[1]] == g.nodata]
         if missing:
@@ -557,6 +555,12 @@ def main():
                [[zone[(r, c)] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%d")
     write_grid(os.path.join(out, "elevation.asc"), dem,
                [[dem.values[r][c] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%.2f")
+    # The data set's slope and aspect: the model's own derivation leaves
+    # no-data at cells whose neighbours lie outside the catchment.
+    for n in ("slope", "aspect"):
+        g = grids[n]
+        write_grid(os.path.join(out, n + ".asc"), dem,
+                   [[g.values[r][c] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%.4f")
     write_grid(os.path.join(out, "flow_times.asc"), dem,
                [[path_len[(r, c)] / CONCENTRATION_VELOCITY if inside(r, c) else None
                  for c in range(cols)] for r in range(rows)], "%.0f")

@@ -218,6 +218,9 @@ def main():
         f.write("date\tsimulated_m3s\tobserved_m3s\n")
         for d in sorted(q):
             f.write("%04d-%02d-%02d\t%.5f\t%.3f\n" % (d + (q[d], observed.get(d, -9999.0))))
+    if not q or max(q) < (LAST_YEAR, 12, 31):
+        fail("discharge.stat ends at %s, before %d-12-31: the run did not cover the period"
+             % ("-".join(str(v) for v in max(q)) if q else "its start", LAST_YEAR))
     compared = [d for d in sorted(q) if FIRST_YEAR <= d[0] <= LAST_YEAR]
     n, nse, lnse, volume = fit([q[d] for d in compared], [observed.get(d, -1.0) for d in compared])
     text = ("daily discharge at the outlet (subbasin %s), %d-%d, %d days\n"

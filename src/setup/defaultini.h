@@ -215,6 +215,9 @@ public:
   // Gives a cell of a whole-raster grid the mean of its valid neighbours
   // (unchanged when it has none).
   void FillNodataFromNeighbours(long row, long column, Grid &grid, NeighbourMean mean);
+  // One raster-order pass of that filling over the cells with an elevation
+  // whose slope or aspect is missing; returns how many values it filled.
+  long FillTerrainGaps(const Grid &elevation, Grid *slope, Grid *aspect);
   // Step 20: ranks the region grid "regression_regions" (one region
   // everywhere when none is declared) and builds the weight grids of up to
   // three regions per cell within "[region_transition_distance]"; the weight

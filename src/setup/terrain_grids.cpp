@@ -37,22 +37,36 @@ void defaultini::make_Slope_and_Aspect() {
     Grid *aspect = makeAspect ? (*Registry)[aspectIndex].Data : nullptr;
     const RasterGeometry geometry{NCols, NRows, XllCorner, YllCorner, CellSize, NoData};
     ComputeSlopeAndAspect(elevation, geometry, slope, aspect);
-    // In place and in raster order: a filled cell counts for the cells after it.
-    for (long r = 1; r <= NRows; ++r)
-      for (long c = 1; c <= NCols; ++c) {
-        if (elevation[r][c] == NoData)
-          continue;
-        if (aspect != nullptr && (*aspect)[r][c] == NoData)
-          FillNodataFromNeighbours(r, c, *aspect, NeighbourMean::Circular);
-        if (slope != nullptr && (*slope)[r][c] == NoData)
-          FillNodataFromNeighbours(r, c, *slope, NeighbourMean::Arithmetic);
-      }
+    // In place and in raster order: a filled cell counts for the cells after
+    // it. A cell whose only neighbours get their values after it (a tail of
+    // the catchment reaching up into the no-data area) is filled by a further
+    // pass; the passes end when one fills nothing more.
+    while (FillTerrainGaps(elevation, slope, aspect) > 0) {
+    }
   }
   for (const auto &[index, made] : {std::pair{aspectIndex, makeAspect}, {slopeIndex, makeSlope}})
     if (made) {
       DistributeFromRoot(index);
       WriteOnce(index);
     }
+}
+
+long defaultini::FillTerrainGaps(const Grid &elevation, Grid *slope, Grid *aspect) {
+  long filled = 0;
+  const auto fill = [&](long r, long c, Grid *grid, NeighbourMean mean) {
+    if (grid == nullptr || (*grid)[r][c] != NoData)
+      return;
+    FillNodataFromNeighbours(r, c, *grid, mean);
+    filled += (*grid)[r][c] != NoData ? 1 : 0;
+  };
+  for (long r = 1; r <= NRows; ++r)
+    for (long c = 1; c <= NCols; ++c) {
+      if (elevation[r][c] == NoData)
+        continue;
+      fill(r, c, aspect, NeighbourMean::Circular);
+      fill(r, c, slope, NeighbourMean::Arithmetic);
+    }
+  return filled;
 }
 
 void defaultini::FillNodataFromNeighbours(long row, long column, Grid &grid, NeighbourMean mean) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 namespace tavro {
@@ -93,6 +94,24 @@ TEST(DerivedGrids, CoordinatesAreRunningSumsOfReadCellSizes) {
   }
 }
 
+// Every held valid cell that the predicate selects has the slope and aspect
+// of the plane z = 500 + 0.03 x - 0.04 y of the two tests below.
+void ExpectSlopeOfThePlane(const SetupRun &run, const std::function<bool(long, long)> &selected) {
+  const double slope = std::atan(0.05) * 57.29577951307855;
+  const double aspect = std::atan2(-0.03, 0.04) * 57.29577951307855 + 360.0;
+  const Grid &slopes = run.GridOf("slope_angle");
+  const Grid &aspects = run.GridOf("slope_aspect");
+  int checked = 0;
+  run.ForHeldValidCells([&](long r, long c) {
+    if (!selected(r, c))
+      return;
+    ++checked;
+    EXPECT_NEAR(slopes[r][c], slope, 1e-9) << r << "/" << c;
+    EXPECT_NEAR(aspects[r][c], aspect, 1e-9) << r << "/" << c;
+  });
+  EXPECT_GT(checked, 0);
+}
+
 TEST(DerivedGrids, SlopeAndAspectOfAPlaneFillTheGaps) {
   // z rises 0.03 per metre to the east and falls 0.04 to the north; no
   // elevation outside the zones and none in the valid cell of row 3, column 3.
@@ -105,20 +124,35 @@ TEST(DerivedGrids, SlopeAndAspectOfAPlaneFillTheGaps) {
   test::WriteFixture("elevation.asc", test::CatchmentGrid(height));
   SetupRun run;
   ASSERT_EQ(run.Run().code, 0);
-  const double slope = std::atan(0.05) * 57.29577951307855;
-  const double aspect = std::atan2(-0.03, 0.04) * 57.29577951307855 + 360.0;
-  const Grid &slopes = run.GridOf("slope_angle");
-  const Grid &aspects = run.GridOf("slope_aspect");
   // The four neighbours of the gap are filled from their neighbours; the gap
   // itself has all four neighbours it needs.
   if (test::Rank() == 0) {
     EXPECT_EQ(run.GridOf("[elevation_model]")[3][3], -9999.0);
   }
-  run.ForHeldValidCells([&](long r, long c) {
-    // Computed, or filled from neighbours that hold the same values.
-    EXPECT_NEAR(slopes[r][c], slope, 1e-9) << r << "/" << c;
-    EXPECT_NEAR(aspects[r][c], aspect, 1e-9) << r << "/" << c;
-  });
+  // Computed, or filled from neighbours that hold the same values.
+  ExpectSlopeOfThePlane(run, [](long, long) { return true; });
+}
+
+TEST(DerivedGrids, ATailOfTheCatchmentGetsItsSlopeFromCellsFilledAfterIt) {
+  // A plane on a few cells. The cell of row 1, column 2 touches only row 2,
+  // column 3, which lacks two of its four neighbours and is filled after row
+  // 1 has been passed: without a further pass the tail keeps no slope.
+  const auto inPlane = [](long r, long c) {
+    static constexpr bool cells[5][6] = {{false, true, false, false, false, false},
+                                         {false, false, true, true, false, false},
+                                         {false, false, true, true, true, false},
+                                         {false, false, true, true, true, false},
+                                         {false, false, true, true, false, false}};
+    return cells[r - 1][c - 1];
+  };
+  const auto height = [&](long r, long c) {
+    return inPlane(r, c) ? 500.0 + 0.03 * kCs * c - 0.04 * kCs * (5 - r) : -9999.0;
+  };
+  test::WriteCatchment();
+  test::WriteFixture("elevation.asc", test::CatchmentGrid(height));
+  SetupRun run;
+  ASSERT_EQ(run.Run().code, 0);
+  ExpectSlopeOfThePlane(run, inPlane);
 }
 
 TEST(DerivedGrids, TwoRegionsBlendWithinTheTransitionDistance) {
