@@ -187,7 +187,8 @@ TEST_F(RoutingStateTest, ABlockWithoutChannelsOrReservoirs) {
 TEST_F(RoutingStateTest, ReservoirsWriteTheirStartOrTheStateRead) {
   const std::string one = "TG 1 (lake) A= 37 F= 1\nSP 4 file= sp4.out V0= 12500.5 C0= 3.25 8 8 "
                           "8 8 8 8 8 8 dTmin= 60\n";
-  auto started = Ready(0, one);
+  const std::string rule4 = "[abstraction_rule_reservoir_4]\n2\n0 0\n10000000 40\n\n";
+  auto started = Ready(0, one, "1 2000 20 2", 1, rule4);
   EXPECT_EQ(started->RoutingSubbasin(1).ReservoirStates()[1], (std::vector<double>{12500.5, 3.25}));
   started->ReleaseMemory();
   const std::string written = test::ReadWholeFile(kState);
@@ -199,14 +200,15 @@ TEST_F(RoutingStateTest, ReservoirsWriteTheirStartOrTheStateRead) {
   std::string stored = written;
   stored.replace(stored.find("12500.5"), 7, "0.10000000000000001");
   test::WriteFixture(kState, stored);
-  auto restarted = Ready(1, one);
+  auto restarted = Ready(1, one, "1 2000 20 2", 1, rule4);
   EXPECT_EQ(restarted->RoutingSubbasin(1).ReservoirStates()[1], (std::vector<double>{0.1, 3.25}));
   restarted->ReleaseMemory();
   EXPECT_EQ(test::ReadWholeFile(kState), stored);
 
   // Another count of reservoirs is another network.
   const std::string two = one + "SP 5 file= sp5.out V0= 1 C0= 0 0 0 0 0 0 0 0 0\n";
-  EXPECT_EQ(test::ExitCodeOf([&] { Ready(1, two); }), 71);
+  const std::string rule5 = "[abstraction_rule_reservoir_5]\n2\n0 0\n10000000 40\n\n";
+  EXPECT_EQ(test::ExitCodeOf([&] { Ready(1, two, "1 2000 20 2", 1, rule4 + rule5); }), 71);
   EXPECT_TRUE(Logged("FATAL: error reading reservoir code in file " + std::string(kState) +
                      " (position 2)"));
 }
