@@ -102,5 +102,40 @@ TEST(ChannelStep, LinearStoragesReleaseTheirShares) {
   EXPECT_NEAR(out2[2], 5.0, 1e-14);
 }
 
+// Sends one unit of water through the storages of one sub-interval, with the
+// flood share of every step, and returns what leaves in 2000 steps.
+double PulseThroughStorages(const std::vector<double> &shares, double mainCoefficient,
+                            double floodCoefficient) {
+  double previous[] = {0.0, 0.0};
+  double out[] = {0.0, 0.0};
+  double shareOld = 0.0;
+  double total = 0.0;
+  for (int t = 0; t < 2000; ++t) {
+    const double translated[] = {0.0, t == 0 ? 1.0 : 0.0};
+    const double share = t < static_cast<int>(shares.size()) ? shares[t] : 0.0;
+    DrainLinearStorages(translated, 1, share, shareOld, mainCoefficient, floodCoefficient, previous,
+                        out);
+    shareOld = share;
+    total += out[1];
+  }
+  return total;
+}
+
+TEST(ChannelStep, LinearStoragesKeepTheWaterWhileTheFloodShareHoldsOrBothAreAlike) {
+  const double cm = std::exp(-1.0 / 1.0);
+  const double cf = std::exp(-1.0 / 5.0);
+  struct Case {
+    std::vector<double> shares; // per step; 0 after the list
+    double floodCoefficient;
+  };
+  const Case cases[] = {
+      {{}, cf},                             // main channel only
+      {std::vector<double>(2000, 0.6), cf}, // a share that never changes
+      {{0.7, 0.2, 0.9, 0.0, 0.5}, cm},      // changing shares, both storages alike
+  };
+  for (const Case &c : cases)
+    EXPECT_NEAR(PulseThroughStorages(c.shares, cm, c.floodCoefficient), 1.0, 1e-9);
+}
+
 } // namespace
 } // namespace tavro
