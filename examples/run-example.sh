@@ -12,6 +12,10 @@ tavro=$(realpath "$1")
 np=${2:-2}
 variant=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
+# Threads that wait passively: the processes share the cores, and the modules
+# with short parallel loops in many inner steps slow down badly when idle
+# threads of one process spin on the cores the other one needs.
+export OMP_WAIT_POLICY=${OMP_WAIT_POLICY:-passive}
 case $variant in
 "" | spin-up | coupling | glacier) ;;
 *) echo "unknown variant $variant (spin-up, coupling or glacier)" >&2; exit 2 ;;

@@ -73,8 +73,14 @@ void OverlandPasses::KernelPass(int innerStep, int recomputeStep) const {
     overland::CellFlow flow;
     std::copy(velocity, velocity + kDirections + 1, flow.Velocity.begin());
     std::copy(fluxes, fluxes + kDirections + 1, flow.Flux.begin());
-    overland::FlowVelocity(n, settings_, landUse_(r, c), (*grids_.CriticalShear)[r][c], slopeCase,
-                           outflow, innerStep, recomputeStep, flow);
+    // The land-use lookup is only needed where velocities are computed: a
+    // dry cell or one keeping its last flow does not read it.
+    const bool computes =
+        n.Depth > 0.0 && !overland::KeepsLastFlow(outflow, settings_, innerStep, recomputeStep);
+    const overland::LandUseResistance use =
+        computes ? landUse_(r, c) : overland::LandUseResistance{};
+    overland::FlowVelocity(n, settings_, use, (*grids_.CriticalShear)[r][c], slopeCase, outflow,
+                           innerStep, recomputeStep, flow);
     std::copy(flow.Velocity.begin() + 1, flow.Velocity.end(), velocity + 1);
     std::copy(flow.Flux.begin(), flow.Flux.end(), fluxes);
   });

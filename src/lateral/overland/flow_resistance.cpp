@@ -7,12 +7,6 @@
 namespace tavro::overland {
 namespace {
 
-double ResidueResistance(const LandUseResistance &u, double v, double y) {
-  const double re = v * 4000000.0 * y;
-  const std::array<double, 3> &c = re < 20000.0 ? u.RoughCoefficients1 : u.RoughCoefficients2;
-  return std::pow(re, c[2]) / (c[0] * std::pow(100.0 * u.ResidueCover, c[1]));
-}
-
 double DragCoefficient(const LandUseResistance &u, double stemReynolds) {
   if (stemReynolds < 800.0)
     return 3.07 * std::pow(stemReynolds, -0.168);
@@ -81,6 +75,14 @@ double StemDragFactor(const LandUseResistance &u, const ResistanceSettings &s, d
   return (y * 4.0 * d / (spacing * ax)) * (cd * 1.31 * (p3 * 1.15 + p4 * 0.5) + t * kappa);
 }
 
+} // namespace
+
+double ResidueResistance(const LandUseResistance &u, double v, double y) {
+  const double re = v * 4000000.0 * y;
+  const std::array<double, 3> &c = re < 20000.0 ? u.RoughCoefficients1 : u.RoughCoefficients2;
+  return std::pow(re, c[2]) / (c[0] * std::pow(100.0 * u.ResidueCover, c[1]));
+}
+
 double RowCropResistance(const LandUseResistance &u, const ResistanceSettings &s, double v,
                          double y, double sigma) {
   const double lambda = StemDragFactor(u, s, v, y, sigma);
@@ -88,20 +90,6 @@ double RowCropResistance(const LandUseResistance &u, const ResistanceSettings &s
   const double k2 = u.Strickler * u.Strickler;
   const double underRoot = 78.5272 / (y3 * (78.5272 / (y3 * k2) + lambda));
   return underRoot > 0.0 ? std::sqrt(underRoot) : 0.001;
-}
-
-} // namespace
-
-double FlowResistance(const LandUseResistance &u, const ResistanceSettings &settings, double v,
-                      double y, double sigma) {
-  switch (u.Cultivation) {
-  case 1:
-    return ResidueResistance(u, v, y);
-  case 2:
-    return RowCropResistance(u, settings, v, y, sigma);
-  default:
-    return u.Strickler;
-  }
 }
 
 } // namespace tavro::overland

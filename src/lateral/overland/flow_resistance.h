@@ -27,8 +27,24 @@ struct ResistanceSettings {
   double MinCropRoughnessDepth = 0.0; // m
 };
 
+// The two velocity-dependent laws: residue-covered soil and row crops.
+double ResidueResistance(const LandUseResistance &u, double v, double y);
+double RowCropResistance(const LandUseResistance &u, const ResistanceSettings &settings, double v,
+                         double y, double sigma);
+
 // velocity v (m/s), depth y (m), sigma the square root of the gradient.
-double FlowResistance(const LandUseResistance &u, const ResistanceSettings &settings, double v,
-                      double y, double sigma);
+// Inline so that the velocity iterations of the common fixed-coefficient
+// land uses cost no call.
+inline double FlowResistance(const LandUseResistance &u, const ResistanceSettings &settings,
+                             double v, double y, double sigma) {
+  switch (u.Cultivation) {
+  case 1:
+    return ResidueResistance(u, v, y);
+  case 2:
+    return RowCropResistance(u, settings, v, y, sigma);
+  default:
+    return u.Strickler;
+  }
+}
 
 } // namespace tavro::overland

@@ -48,18 +48,20 @@ void IterateVelocity(Iteration &it, const VelocitySettings &s, const LandUseResi
 // Fixed point of v = sigma y^0.66667 k(v, y) at a given depth.
 double VelocityAtDepth(const VelocitySettings &s, const LandUseResistance &u, double start,
                        double y, double sigma) {
+  // The depth is fixed here: its power is taken once.
+  const double rise = sigma * std::pow(y, 0.66667);
   double previous = start;
   double k = FlowResistance(u, s.Resistance, start, y, sigma);
   int count = 0;
   double change = 0.0;
   do {
-    const double v = sigma * std::pow(y, 0.66667) * k;
+    const double v = rise * k;
     change = std::fabs(previous - v);
     previous = v;
     k = FlowResistance(u, s.Resistance, v, y, sigma);
     ++count;
   } while (change > s.MaxErrorVelocity && count < s.MaxIterVelocity);
-  return sigma * std::pow(y, 0.66667) * k;
+  return rise * k;
 }
 
 void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const LandUseResistance &u,
@@ -88,7 +90,9 @@ void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const Land
   Iteration it{v, v};
   IterateVelocity(it, s, u, qMax, length, sigma, 1.0);
   double factor = 1.0;
-  const double tau = std::pow(it.K / u.Strickler, 1.5) * it.Y * 9815.0 * sigma * sigma;
+  // k equals K_ST for the fixed-coefficient land uses, where the power is 1.
+  const double ratio = it.K / u.Strickler;
+  const double tau = (ratio == 1.0 ? 1.0 : std::pow(ratio, 1.5)) * it.Y * 9815.0 * sigma * sigma;
   if (criticalShearStress <= tau) {
     factor = s.ConcentrationFactor <= 1.0 ? 1.0 : s.ConcentrationFactor;
     if (factor > 1.0) {
@@ -112,12 +116,16 @@ void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const Land
 
 } // namespace
 
+bool KeepsLastFlow(const OutflowState &outflow, const VelocitySettings &settings, int innerStep,
+                   int recomputeStep) {
+  return outflow.Weights[0] >= 8.0 && innerStep != 0 && innerStep != recomputeStep &&
+         settings.Method != 5;
+}
+
 void FlowVelocity(const Neighbourhood &n, const VelocitySettings &settings,
                   const LandUseResistance &landUse, double criticalShearStress, int slopeCase,
                   const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow) {
-  const bool keep = outflow.Weights[0] >= 8.0 && innerStep != 0 && innerStep != recomputeStep &&
-                    settings.Method != 5;
-  if (!keep) {
+  if (!KeepsLastFlow(outflow, settings, innerStep, recomputeStep)) {
     flow.Flux[0] = 0.0;
     for (int d = 1; d <= kDirections; ++d) {
       DirectionFlow(n, settings, landUse, criticalShearStress, slopeCase,

@@ -25,6 +25,12 @@ struct CellFlow {
   PerDirection Flux{};     // [1..8] m3/s; [0] towards the main direction (or the sum)
 };
 
+// Whether a cell keeps the velocities and fluxes of its last computation:
+// its weights did not change, and it is neither the first inner step, the
+// recompute step nor method 5.
+bool KeepsLastFlow(const OutflowState &outflow, const VelocitySettings &settings, int innerStep,
+                   int recomputeStep);
+
 // innerStep i and recomputeStep N of the sub-step driver; a cell whose
 // weights did not change keeps its velocities and fluxes except at i = 0,
 // i = N and with method 5.
