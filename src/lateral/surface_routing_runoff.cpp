@@ -84,22 +84,10 @@ void surfaceroutingclass::InitFlowTimeZones() {
   counts.AddTo(ZonesQD);
   const std::span<ZoneRecord> all = ZonesQD.All();
   MPI_Bcast(all.data(), static_cast<int>(all.size() * 5), MPI_DOUBLE, 0, MPI_COMM_WORLD);
-  for (int k = 1; k <= n; ++k)
-    for (int z = 0; z <= MaxZone[static_cast<std::size_t>(k)]; ++z) {
-      ZonesQI.At(0, k, z).n = ZonesQD.At(0, k, z).n;
-      ZonesQI.At(0, k, z).RelCellSum = ZonesQD.At(0, k, z).RelCellSum;
-    }
+  CopyZoneCounts(ZonesQD, ZonesQI, n, MaxZone);
   const int flowIndex = FindGrid("flow_times", false);
   ShareZones(flowIndex != 0 ? (*Registry)[flowIndex].FileName : std::string("flow_times"));
-  for (FlowTimeZones *zones : {&ZonesQD, &ZonesQI}) {
-    zones->AccumulateWeights(0);
-    // Every sub-step adds the weight of each cell once more.
-    zones->ScaleWeights(0, static_cast<double>(SubstepCount));
-  }
-  if (MPIRank != 0) {
-    ZonesQD.ClearSums();
-    ZonesQI.ClearSums();
-  }
+  WeighZonesPerSubstep(ZonesQD, ZonesQI, SubstepCount, MPIRank);
 }
 
 void surfaceroutingclass::ShareZones(const std::string &flowFileName) {

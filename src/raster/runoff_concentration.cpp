@@ -185,6 +185,27 @@ double MeanBaseflow(double sx, double relCellSum) {
   return mean >= 0.0 ? mean : 0.0;
 }
 
+void CopyZoneCounts(const FlowTimeZones &direct, FlowTimeZones &inter, int n,
+                    std::span<const int> maxZone) {
+  for (int k = 1; k <= n; ++k)
+    for (int z = 0; z <= maxZone[static_cast<std::size_t>(k)]; ++z) {
+      inter.At(0, k, z).n = direct.At(0, k, z).n;
+      inter.At(0, k, z).RelCellSum = direct.At(0, k, z).RelCellSum;
+    }
+}
+
+void WeighZonesPerSubstep(FlowTimeZones &direct, FlowTimeZones &inter, int substepCount, int rank) {
+  for (FlowTimeZones *zones : {&direct, &inter}) {
+    zones->AccumulateWeights(0);
+    // Every sub-step adds the weight of each cell once more.
+    zones->ScaleWeights(0, static_cast<double>(substepCount));
+  }
+  if (rank != 0) {
+    direct.ClearSums();
+    inter.ClearSums();
+  }
+}
+
 ZoneShareOutcome ShareSubbasinZones(FlowTimeZones &direct, FlowTimeZones &inter,
                                     std::span<const int> codes, std::string_view heading,
                                     std::string_view flowFileName) {

@@ -120,6 +120,15 @@ ZoneShareOutcome ShareSubbasinZones(FlowTimeZones &direct, FlowTimeZones &inter,
                                     std::span<const int> codes, std::string_view heading,
                                     std::string_view flowFileName);
 
+// One flow-time grid serves both components: the interflow zones 0..maxZone[k]
+// of subbasins 1..n take the direct-runoff zones' cell counts and weights.
+void CopyZoneCounts(const FlowTimeZones &direct, FlowTimeZones &inter, int n,
+                    std::span<const int> maxZone);
+
+// After the shares: both components weigh every cell once per sub-step, and
+// only rank 0 keeps the sums (the delay line lives there alone).
+void WeighZonesPerSubstep(FlowTimeZones &direct, FlowTimeZones &inter, int substepCount, int rank);
+
 // The line of the flow-time distribution report of one subbasin:
 // "TG\t%4d\t(%3d\tZonen):" with its code and largest zone, "\t%5.3f" per
 // share, and a line break.

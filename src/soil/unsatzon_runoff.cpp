@@ -129,22 +129,9 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
   MPIReduceExactZones(counts.All());
   counts.AddTo(ZonesQD);
   BroadcastZones(ZonesQD);
-  for (int k = 1; k <= n; ++k)
-    for (int z = 0; z <= MaxZone[static_cast<std::size_t>(k)]; ++z) {
-      ZonesQI.At(0, k, z).n = ZonesQD.At(0, k, z).n;
-      ZonesQI.At(0, k, z).RelCellSum = ZonesQD.At(0, k, z).RelCellSum;
-    }
+  CopyZoneCounts(ZonesQD, ZonesQI, n, MaxZone);
   ShareFlowTimeZones((*Registry)[flowIndex].FileName);
-  for (FlowTimeZones *zones : {&ZonesQD, &ZonesQI}) {
-    zones->AccumulateWeights(0);
-    // Every sub-step adds the weight of each cell once more.
-    zones->ScaleWeights(0, static_cast<double>(SubstepCount));
-  }
-  // The delay line lives on rank 0 alone.
-  if (MPIRank != 0) {
-    ZonesQD.ClearSums();
-    ZonesQI.ClearSums();
-  }
+  WeighZonesPerSubstep(ZonesQD, ZonesQI, SubstepCount, MPIRank);
 }
 
 void unsatzonmodellklasse::ShareFlowTimeZones(const std::string &flowFileName) {
