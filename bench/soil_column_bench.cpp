@@ -122,6 +122,22 @@ BENCHMARK(BM_SolveRows)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Dump mode off and on (no cell fails a check): what the snapshot of every
+// internal step costs. Arguments: methode, dump mode.
+void BM_SolveRowsDumpMode(benchmark::State &state) {
+  SoilBench bench(1, 10, static_cast<int>(state.range(0)), true);
+  bench.module->SetDumpOptions(state.range(1) != 0, false, false);
+  omp_set_num_threads(1);
+  for (auto _ : state)
+    bench.module->SolveRows();
+  state.SetItemsProcessed(state.iterations() * kSide * kSide); // cells
+  bench.module->ReleaseMemory();
+}
+BENCHMARK(BM_SolveRowsDumpMode)
+    ->ArgsProduct({{2, 3}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // One column of a loam soil half way between field capacity and saturation.
 struct KernelColumn {
   explicit KernelColumn(int layers)

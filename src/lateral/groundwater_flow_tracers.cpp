@@ -82,12 +82,10 @@ void gwflowclass::InitTracerGrids(int &error, int tracerCount, OneBasedArray<Tra
         } else {
           conc = Grid(HaloFirstRow, HaloLastRow, NCols, NRows, *Log);
           conc.Fill(NoData);
-          const GroundwaterLayerGrids &layer = Layer(k);
-          ForModelCells([&](long r, long c) {
-            conc[r][c] = ti.evaporating == 1 ? ti.gwini
-                                             : (*layer.Thickness)[r][c] * (*layer.Storage)[r][c] *
-                                                   1000.0 * ti.gwini;
-          });
+          // Every tracer is a concentration here: the mixing weighs it with
+          // the water volumes, and the soil-water module reads and writes
+          // layer 1 as the concentration of its groundwater.
+          ForModelCells([&](long r, long c) { conc[r][c] = ti.gwini; });
         }
         AddGrid(index, fileName, &conc, nullptr, 1, identifier, ti.gridcode, conc.FirstRow(),
                 conc.LastRow());

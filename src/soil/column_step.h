@@ -170,6 +170,37 @@ public:
   virtual void Report(int iterations, double change) = 0;
 };
 
+// What one internal step shows an inspector: its number and length, the
+// column before the iteration (BeforeIteration) or after the iteration and
+// the heat steps (AfterIteration). An inspector may clamp the water
+// contents, the baseflow rate and the temperatures it is shown.
+struct InternalStepView {
+  int step = 1;  // k, from 1
+  int steps = 1; // n of the call
+  double dt = 0.0;
+  const ColumnGeometry *geometry = nullptr;
+  ColumnState *state = nullptr;
+  int rootedLayers = 0;           // of the step's last root water uptake
+  double inputRate = 0.0;         // surface input after the macropores, m/s
+  double *baseflowRate = nullptr; // qb, m/s
+  // Evapotranspiration of the call so far (mm): [0] the cell's total,
+  // [l] land-use layer l.
+  std::span<const double> transpiration;
+  ColumnHeatContext *heat = nullptr; // none without the heat model
+  double heatSeconds = 0.0;          // one heat step
+  int heatSteps = 1;                 // H of the call
+  int heatPerInternal = 1;           // h
+};
+
+// Looks at every internal step of a cell (dump mode only; without an
+// inspector the step copies nothing).
+class StepInspector {
+public:
+  virtual ~StepInspector() = default;
+  virtual void BeforeIteration(const InternalStepView &view) = 0;
+  virtual void AfterIteration(const InternalStepView &view) = 0;
+};
+
 // The scratch of one thread: the column state and the outputs, on cache
 // lines of its own.
 struct alignas(64) ColumnWorkspace {
@@ -179,6 +210,7 @@ struct alignas(64) ColumnWorkspace {
     real.assign(static_cast<std::size_t>(landuseLayers) + 1, 0.0);
     valid.assign(static_cast<std::size_t>(landuseLayers) + 1, 0);
     landuse.resize(static_cast<std::size_t>(landuseLayers) + 1);
+    transpirationSoFar.assign(static_cast<std::size_t>(landuseLayers) + 1, 0.0);
   }
   ColumnState state;
   ColumnStepOutputs outputs;
@@ -188,6 +220,7 @@ struct alignas(64) ColumnWorkspace {
   long iterations = 0;      // of the cells this thread solved in a call
   // The cell's land-use layers, filled by the caller (elements 1..L).
   std::vector<LanduseLayerValues> landuse;
+  std::vector<double> transpirationSoFar; // for an inspector, mm (0..L)
 };
 
 // The cell's stack columns, levels 0..n.
@@ -254,7 +287,7 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
                 const ColumnStepSettings &settings, const ColumnCellInputs &in,
                 ColumnCellState &cell, const ColumnStacks &stacks, ColumnWorkspace &work,
                 IterationReporter *reporter, ColumnHeatContext *heat = nullptr,
-                ColumnTracers *tracers = nullptr) {
+                ColumnTracers *tracers = nullptr, StepInspector *inspector = nullptr) {
   const int n = geometry.layers;
   const int landuseLayers = static_cast<int>(in.landuse.size()) - 1;
   ColumnState &state = work.state;
@@ -366,6 +399,7 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
 
     // Root water uptake and soil evaporation.
     double rootMax = 0.0;
+    int lastRooted = 0;
     double soilEvaporation = 0.0;
     for (int l = 1; l <= landuseLayers; ++l) {
       const auto li = static_cast<std::size_t>(l);
@@ -383,6 +417,7 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
       uptake.potentialEvaporation = lastValid ? potentialEvaporation / t_ms : 0.0;
       double rootDepth = layer.rootDepth;
       const int rooted = RootWaterUptake(soil, geometry, state, uptake, rootDepth, dt);
+      lastRooted = rooted;
       rootMax = std::max(rootMax, rootDepth);
       const double transpiration = TakeTranspiration(geometry, state, rooted, dt);
       int evaporating = 0;
@@ -403,6 +438,29 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     std::copy(state.theta.begin(), state.theta.begin() + n + 1, state.theta_new.begin());
     std::copy(state.theta.begin(), state.theta.begin() + n + 1, state.theta_iter.begin());
 
+    InternalStepView view;
+    if (inspector != nullptr) {
+      for (int l = 1; l <= landuseLayers; ++l) {
+        const auto li = static_cast<std::size_t>(l);
+        work.transpirationSoFar[li] = out.realTranspiration[li] + work.real[li];
+      }
+      work.transpirationSoFar[0] = out.realTranspiration[0];
+      view = InternalStepView{k,
+                              steps,
+                              dt,
+                              &geometry,
+                              &state,
+                              lastRooted,
+                              inputRate,
+                              &qb,
+                              work.transpirationSoFar,
+                              heat,
+                              heatSeconds,
+                              plan.heatSteps,
+                              plan.heatPerInternal};
+      inspector->BeforeIteration(view);
+    }
+
     // The iteration.
     fluxCell.inputRate = inputRate;
     river.groundwaterDistance = cell.groundwaterDistance;
@@ -413,6 +471,8 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     if (heat != nullptr)
       for (int h = 0; h < plan.heatPerInternal; ++h)
         HeatStep(heat->cell, *heat->settings, geometry, state, heatSeconds, *heat->work);
+    if (inspector != nullptr)
+      inspector->AfterIteration(view);
     out.iterations += iterations;
     // River exchange: this internal step's share of the step's mean flow.
     if (in.riverBook != nullptr && state.river_infiltration_sum > 0.0)

@@ -4,6 +4,7 @@
 #include "kernel/fatal_error.h"
 #include "raster/interrupts_ignored.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tavro {
@@ -92,28 +93,66 @@ std::size_t ControlPointRecordCapacity(int valueCount) {
   return records < 1 ? 1 : records;
 }
 
-ControlPointBuffer CreateControlPointFile(DiagnosticsLog &log, ControlPointFile file,
-                                          const std::string &fileName, int row, int column,
-                                          int layers, int landuseLayers) {
-  const std::string header = ControlPointHeader(file, row, column, layers, landuseLayers);
+namespace {
+
+// Creates (or truncates) the file with its header; false when that fails.
+bool WriteHeaderFile(const std::string &fileName, const std::string &header) {
+  const InterruptsIgnored quiet;
   bool written = false;
-  {
-    const InterruptsIgnored quiet;
-    if (std::FILE *stream = std::fopen(fileName.c_str(), "w")) {
-      written = std::fputs(header.c_str(), stream) >= 0;
-      written = std::fclose(stream) == 0 && written;
-    }
+  if (std::FILE *stream = std::fopen(fileName.c_str(), "w")) {
+    written = std::fputs(header.c_str(), stream) >= 0;
+    written = std::fclose(stream) == 0 && written;
   }
-  if (!written)
-    ThrowFatal(log, kControlPointExitCode, ControlPointOpenError(file));
+  return written;
+}
+
+ControlPointBuffer EmptyBuffer(ControlPointFile file, const std::string &fileName, int valueCount) {
   ControlPointBuffer buffer;
   buffer.File = file;
   buffer.FileName = fileName;
-  buffer.ValueCount = ControlPointValueCount(file, layers, landuseLayers);
+  buffer.ValueCount = valueCount;
   buffer.Capacity = ControlPointRecordCapacity(buffer.ValueCount);
   buffer.Dates.assign(buffer.Capacity * 4, 0);
   buffer.Values.assign(buffer.Capacity * static_cast<std::size_t>(buffer.ValueCount), 0.0);
   return buffer;
+}
+
+} // namespace
+
+ControlPointBuffer CreateControlPointFile(DiagnosticsLog &log, ControlPointFile file,
+                                          const std::string &fileName, int row, int column,
+                                          int layers, int landuseLayers) {
+  if (!WriteHeaderFile(fileName, ControlPointHeader(file, row, column, layers, landuseLayers)))
+    ThrowFatal(log, kControlPointExitCode, ControlPointOpenError(file));
+  return EmptyBuffer(file, fileName, ControlPointValueCount(file, layers, landuseLayers));
+}
+
+std::string TracerControlPointHeader(const std::string &title, int row, int column, int layers) {
+  return DateColumns(title.c_str(), row, column) + LayerColumns(1, layers) + "\n";
+}
+
+ControlPointBuffer CreateTracerControlPointFile(DiagnosticsLog &log, const std::string &fileName,
+                                                const std::string &title, int row, int column,
+                                                int layers) {
+  if (!WriteHeaderFile(fileName, TracerControlPointHeader(title, row, column, layers)))
+    ThrowFatal(log, kTracerControlPointExitCode,
+               "error opening tracer concentration file " + fileName);
+  // A layer file: values 1..layers are written.
+  return EmptyBuffer(ControlPointFile::Theta, fileName, layers + 1);
+}
+
+void AppendControlPointRecord(ControlPointBuffer &b, std::int64_t year, std::int64_t month,
+                              std::int64_t day, std::int64_t hour, const double *values,
+                              std::size_t count) {
+  if (b.Count >= b.Capacity)
+    return;
+  const std::int64_t stamp[4] = {year, month, day, hour};
+  std::copy(stamp, stamp + 4, b.Dates.begin() + static_cast<std::ptrdiff_t>(4 * b.Count));
+  const auto width = static_cast<std::size_t>(b.ValueCount);
+  const auto first = b.Values.begin() + static_cast<std::ptrdiff_t>(width * b.Count);
+  std::fill(first, first + static_cast<std::ptrdiff_t>(width), 0.0);
+  std::copy(values, values + std::min(width, count), first);
+  ++b.Count;
 }
 
 } // namespace tavro

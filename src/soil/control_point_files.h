@@ -55,4 +55,20 @@ ControlPointBuffer CreateControlPointFile(DiagnosticsLog &log, ControlPointFile 
                                           const std::string &fileName, int row, int column,
                                           int layers, int landuseLayers);
 
+// A tracer's file: the concentration in layers 1..layers of every record.
+inline constexpr int kTracerControlPointExitCode = 65;
+// "YY\tMM\tDD\tHH\t<title>[row][column]" and "[j]\t" for every layer.
+std::string TracerControlPointHeader(const std::string &title, int row, int column, int layers);
+// Creates the file with its header (fatal 65 when it cannot be created) and
+// returns its empty buffer of layers + 1 values per record.
+ControlPointBuffer CreateTracerControlPointFile(DiagnosticsLog &log, const std::string &fileName,
+                                                const std::string &title, int row, int column,
+                                                int layers);
+
+// Appends one record (the date and values 0..ValueCount-1, missing ones 0);
+// a full buffer takes nothing.
+void AppendControlPointRecord(ControlPointBuffer &buffer, std::int64_t year, std::int64_t month,
+                              std::int64_t day, std::int64_t hour, const double *values,
+                              std::size_t count);
+
 } // namespace tavro

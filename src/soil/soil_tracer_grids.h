@@ -10,7 +10,9 @@
 #include "raster/runoff_concentration.h"
 #include "raster/zone_reduction.h"
 #include "soil/column/solute_transport.h"
+#include "soil/control_point_files.h"
 
+#include <optional>
 #include <vector>
 
 namespace tavro {
@@ -29,6 +31,8 @@ struct SoilTracerGrids {
   ZoneAdditions additionsQD; // the tracer row of the step
   ZoneAdditions additionsQI;
   std::vector<ExactZoneSums> baseflowSums; // subbasins 0..n
+  // The concentrations of the control cell's layers (on its process only).
+  std::optional<ControlPointBuffer> point;
 };
 
 } // namespace tavro

@@ -228,6 +228,9 @@ public:
   bool DumpMode = false;
   bool CloseAfterDump = false;
   bool RepairAfterDump = false;
+  // Calls of the current model step so far (1..D after each call); with
+  // D > 1 it names the call in the dump files.
+  int CallOfStep = 0;
   int LakeFlowControl = 0;
   int LakeInitMethod = 0;
   const OneBasedArray<IrrigationTableEntry> *IrrigationTable = nullptr; // not owned
@@ -352,6 +355,7 @@ private:
   bool exchangeArraysCreated_ = false;
   std::vector<ExactZoneSums> reductionBatch_; // one batched reduction per step
   std::vector<double> otherData_;             // a record of the control cell's other data
+  std::vector<double> pointValues_;           // a record of the control cell's tracer
   std::vector<int> ownEntries_;               // registry entries to release
   // The column geometry of soil records 1..n (element 0 empty), built at the
   // first call.
@@ -411,6 +415,8 @@ private:
   // concentration grids, the stacks and the tracer tables of the step.
   void EndTracerStep();
   void ReleaseSoilTracers();
+  // The control cell's concentration of every tracer in layers 1..n.
+  void AppendTracerPointRecords(const ModelDate &date);
 };
 
 // Calls body(row, column) for every own valid cell of the strip, rows spread

@@ -6,6 +6,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
+#include "soil/cell_dumper.h"
 #include "soil/column/soil_hydraulics.h"
 #include "soil/column_step.h"
 #include "soil/river_record_book.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace tavro {
 namespace {
@@ -79,6 +81,7 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
     return;
   // BeginTimeStep announced the step; the date names the dump files.
   SetActualStep(hour, day, month, year);
+  ++CallOfStep;
   SolveRows();
   ShareGroundwaterTracers();
   CopyMasterHRUStates();
@@ -126,6 +129,35 @@ void unsatzonmodellklasse::SolveRows() {
       ReportFPE(static_cast<int>(t.row), static_cast<int>(t.column), layer, tracer, top, bottom,
                 interflow, baseflow, exfiltration);
     };
+  }
+
+  // Dump mode: a snapshot and the cell's land-use codes and transpiration
+  // per thread; nothing without it.
+  struct ThreadDump {
+    DumpSnapshot snapshot;
+    std::vector<double> landuseCodes;
+    std::vector<double> transpiration;
+  };
+  std::vector<ThreadDump> threadDumps(DumpMode ? static_cast<std::size_t>(threads) : 0);
+  for (ThreadDump &d : threadDumps) {
+    d.snapshot.Resize(MaxSoilLayers, LanduseLayerCount);
+    d.landuseCodes.assign(static_cast<std::size_t>(LanduseLayerCount) + 1, 0.0);
+    d.transpiration.assign(static_cast<std::size_t>(LanduseLayerCount) + 1, 0.0);
+  }
+  CellDumpContext dumpBase;
+  if (DumpMode) {
+    const ModelDate today = ActualDate();
+    const int calls = std::max(1, SubstepCount);
+    dumpBase.place.call = calls > 1 ? (std::max(1, CallOfStep) - 1) % calls + 1 : 0;
+    dumpBase.place.year = today.Year;
+    dumpBase.place.month = today.Month;
+    dumpBase.place.day = today.Day;
+    dumpBase.place.hour = today.Hour;
+    dumpBase.stepDate = {static_cast<int>(today.Hour), static_cast<int>(today.Day),
+                         static_cast<int>(today.Month), static_cast<int>(today.Year)};
+    dumpBase.maxLayers = MaxSoilLayers;
+    dumpBase.landuseLayers = LanduseLayerCount;
+    dumpBase.options = DumpOptions{CloseAfterDump, RepairAfterDump};
   }
 
   ColumnStepSettings settings;
@@ -270,8 +302,28 @@ void unsatzonmodellklasse::SolveRows() {
       tracers = &own.tracers;
       FillColumnTracers(*tracers, r, c);
     }
+    CellDumpContext dumpContext;
+    std::optional<CellDumper> dumper;
+    if (!threadDumps.empty()) {
+      ThreadDump &own = threadDumps[thread];
+      for (int l = 0; l <= LanduseLayerCount; ++l) {
+        const auto li = static_cast<std::size_t>(l);
+        own.transpiration[li] = (*Links.RealTranspiration[li])[r][c];
+        if (l >= 1)
+          own.landuseCodes[li] = (*Links.Layers[li].Landuse)[r][c];
+      }
+      dumpContext = dumpBase;
+      dumpContext.place.row = static_cast<int>(r);
+      dumpContext.place.column = static_cast<int>(c);
+      dumpContext.soilType = static_cast<int>(soilIndex);
+      dumpContext.landuseCodes = own.landuseCodes;
+      dumpContext.transpiration = own.transpiration;
+      dumpContext.airTemperature = heatRuns ? heat.cell.airT : 0.0;
+      dumper.emplace(dumpContext, own.snapshot, *Log, errors);
+    }
     ColumnStep(SoilTableHydraulics(*soil), geometry, settings, in, cell, stacks, work,
-               reports ? &report : nullptr, heatRuns ? &heat : nullptr, tracers);
+               reports ? &report : nullptr, heatRuns ? &heat : nullptr, tracers,
+               dumper ? &*dumper : nullptr);
     if (tracers != nullptr)
       StoreColumnTracers(*tracers, r, c);
     if (heatRuns) {

@@ -32,18 +32,10 @@ namespace {
 // the step's statistics, before it can fill).
 void AppendRecord(std::vector<ControlPointBuffer> &buffers, ControlPointFile file,
                   const ModelDate &date, std::span<const double> values) {
-  for (ControlPointBuffer &b : buffers) {
-    if (b.File != file || b.Count >= b.Capacity)
-      continue;
-    const std::int64_t stamp[4] = {date.Year, date.Month, date.Day, date.Hour};
-    std::copy(stamp, stamp + 4, b.Dates.begin() + static_cast<std::ptrdiff_t>(4 * b.Count));
-    const auto width = static_cast<std::size_t>(b.ValueCount);
-    const auto first = b.Values.begin() + static_cast<std::ptrdiff_t>(width * b.Count);
-    std::fill(first, first + static_cast<std::ptrdiff_t>(width), 0.0);
-    std::copy(values.begin(),
-              values.begin() + static_cast<std::ptrdiff_t>(std::min(width, values.size())), first);
-    ++b.Count;
-  }
+  for (ControlPointBuffer &b : buffers)
+    if (b.File == file)
+      AppendControlPointRecord(b, date.Year, date.Month, date.Day, date.Hour, values.data(),
+                               values.size());
 }
 
 } // namespace
@@ -54,6 +46,7 @@ void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long y
   if (FlowControl == 0)
     return;
   SetActualStep(hour, day, month, year);
+  CallOfStep = 0;
   InitialiseSoilTemperatures();
   if (ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd)) {
     std::lock_guard lock(Log->Mutex());
@@ -139,6 +132,7 @@ void unsatzonmodellklasse::RecordControlPoint() {
   if (Config.Heat.HeatTransferActive > 0 && Config.Heat.HeatTransferMethod > 0 &&
       Grids.SoilTemperature.Levels.Allocated())
     append(ControlPointFile::Temperature, Grids.SoilTemperature.Levels);
+  AppendTracerPointRecords(date);
   // Full buffers are written out (the hydraulic heads too, whose records
   // would otherwise be lost once their buffer is full).
   for (const ControlPointFile which :
@@ -148,6 +142,9 @@ void unsatzonmodellklasse::RecordControlPoint() {
     for (ControlPointBuffer &b : ControlPointBuffers)
       if (b.File == which && b.Count >= b.Capacity)
         WritePointRecords(b, b.FirstWritten(), b.ValueCount - 1);
+  for (SoilTracerGrids &s : SoilTracers)
+    if (s.point && s.point->Count >= s.point->Capacity)
+      WritePointRecords(*s.point, 1, MaxSoilLayers);
 }
 
 void unsatzonmodellklasse::RecordControlCellDetails(
@@ -232,6 +229,9 @@ void unsatzonmodellklasse::FlushControlPointBuffers() {
         continue;
       WritePointRecords(b, b.FirstWritten(), b.ValueCount - 1);
     }
+  for (SoilTracerGrids &s : SoilTracers)
+    if (s.point)
+      WritePointRecords(*s.point, 1, MaxSoilLayers);
 }
 
 // --- Flush -----------------------------------------------------------------------------
@@ -273,8 +273,9 @@ void unsatzonmodellklasse::FinishRun(bool append) {
     Initialized = 0; // the section is written once
   }
   ReportEndOfRun();
-  FinishTracerGrids();
+  // The tracers' records go with the others, before the tracers are released.
   FlushControlPointBuffers();
+  FinishTracerGrids();
   ReleaseMemory();
   if (stateFailure != 0)
     throw stateFailure;

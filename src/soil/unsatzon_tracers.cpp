@@ -12,6 +12,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/tracer_concentration.h"
 #include "kernel/tracer_info.h"
+#include "raster/collective_failure.h"
 #include "raster/zonal_statistic.h"
 #include "soil/column/tracer_start_column.h"
 #include "soil/column_tracers.h"
@@ -104,6 +105,14 @@ void unsatzonmodellklasse::CreateSoilTracer(int t, const TracerInfo &info,
   const int input = GetGridIndexOf4(flux(kInputModules[0]), flux(kInputModules[1]),
                                     flux(kInputModules[2]), flux(kInputModules[3]));
   s.input = (*Registry)[input].Data;
+  // A file that the control cell's process cannot create ends every process.
+  ThrowIfAnyFailed(CaptureExitCode([&] {
+    if (HasControlPoint)
+      s.point = CreateTracerControlPointFile(
+          *Log, TracerFileName(info.path, info.name, "point", info.statext),
+          Concat("tracer concentration for tracer ", t, " (", info.name, ") "), Config.control_row,
+          Config.control_column, MaxSoilLayers);
+  }));
 
   const int entry = NextFreeEntry(1);
   if (entry == 0)
@@ -379,9 +388,41 @@ void unsatzonmodellklasse::EndTracerStep() {
   }
 }
 
+// --- Control point ---------------------------------------------------------------------------
+
+void unsatzonmodellklasse::AppendTracerPointRecords(const ModelDate &date) {
+  const long r = Config.control_row;
+  const long c = Config.control_column;
+  const ColumnGeometry *geometry = GeometryOf(r, c);
+  for (int t = 1; t <= TracerCount; ++t) {
+    SoilTracerGrids &s = SoilTracers[At(t)];
+    if (!s.point)
+      continue;
+    std::vector<double> &values = pointValues_;
+    values.assign(At(MaxSoilLayers) + 1, 0.0);
+    for (int j = 1; j <= MaxSoilLayers; ++j) {
+      const double stored = s.storage[r][c][j];
+      const double theta = Grids.Theta.Levels[r][c][j];
+      if (s.kind.evaporating)
+        values[At(j)] = stored;
+      else if (geometry != nullptr && j <= geometry->layers && theta > 1e-5)
+        values[At(j)] = stored / (geometry->dz[At(j)] * 1000.0 * theta);
+      else
+        values[At(j)] = 1e9; // no water to hold it
+    }
+    AppendControlPointRecord(*s.point, date.Year, date.Month, date.Day, date.Hour, values.data(),
+                             values.size());
+  }
+}
+
 // --- End of the run -----------------------------------------------------------------------
 
 void unsatzonmodellklasse::ReleaseSoilTracers() {
+  // What the control cell recorded since the last write, once the set-up was complete.
+  if (Initialized == 1)
+    for (SoilTracerGrids &s : SoilTracers)
+      if (s.point)
+        WritePointRecords(*s.point, 1, MaxSoilLayers);
   for (SoilTracerGrids &s : SoilTracers)
     for (int *entry : {&s.directIndex, &s.interflowIndex}) {
       if (*entry > 0 && Registry != nullptr)

@@ -405,9 +405,11 @@ TEST_F(GroundwaterTracers, MassIsKeptByTheFlowAndTheRadioactiveTracerDecays) {
             gw->Tracers[0].ConcentrationIndex[1]);
   EXPECT_EQ(registry_[gw->Tracers[0].ConcentrationIndex[1]].FileName, "chl2grou.asc");
   EXPECT_NE(registry_.FindGrid("concflux_tracer_2_groundwater_flow", false), 0);
-  // Not evaporating: the water of the layer times gwini.
+  // Not evaporating too: the concentration gwini, the unit of the soil-water
+  // module's hand-over, not an amount (the layer's water is 10 m x 1e-3 here).
   ForOwn([&](long r, long c) {
-    EXPECT_DOUBLE_EQ(gw->Tracers[0].Concentration[1][r][c], 10.0 * 1e-3 * 1000.0 * 2.0);
+    for (const GroundwaterTracer &tracer : gw->Tracers)
+      EXPECT_EQ(tracer.Concentration[1][r][c], 2.0);
   });
 
   // One sub-step with flow: the mass c V before equals c (V + sum Q) after,
@@ -434,7 +436,7 @@ TEST_F(GroundwaterTracers, MassIsKeptByTheFlowAndTheRadioactiveTracerDecays) {
   EXPECT_GT(Sum([&](long r, long c) { return std::fabs(gw->Layer(2)[kFlowX][r][c]); }), 0.0);
   ForOwn([&](long r, long c) {
     if (r == 5 && c == 5) { // a whole glacier keeps its own concentration
-      EXPECT_DOUBLE_EQ(gw->Tracers[0].Concentration[1][r][c], 20.0);
+      EXPECT_DOUBLE_EQ(gw->Tracers[0].Concentration[1][r][c], 2.0);
     }
   });
   gw->FinishTracerGrids();
@@ -453,8 +455,8 @@ TEST_F(GroundwaterTracers, RadioactiveTracerHalvesInAHalfLife) {
   ASSERT_EQ(error, 0);
   Steps(*gw, 24); // 24 sub-steps of an hour: one half-life
   ForOwn([&](long r, long c) {
-    EXPECT_NEAR(gw->Tracers[1].Concentration[1][r][c], 10.0, 2e-10 * 10.0);
-    EXPECT_NEAR(gw->Tracers[0].Concentration[1][r][c], 20.0, 1e-12 * 20.0);
+    EXPECT_NEAR(gw->Tracers[1].Concentration[1][r][c], 1.0, 2e-10 * 1.0);
+    EXPECT_NEAR(gw->Tracers[0].Concentration[1][r][c], 2.0, 1e-12 * 2.0);
   });
   gw->FinishTracerGrids();
   gw->ReleaseMemory();

@@ -9,10 +9,14 @@
 #include "kernel/tracer_info.h"
 #include "raster/tracer_grid_hooks.h"
 #include "support/test_support.h"
+#include "tables/soil_class.h"
 
 #include <mpi.h>
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,10 +51,13 @@ protected:
     t.statcode = 2001;
   }
 
-  std::unique_ptr<unsatzonmodellklasse> Linked(const SoilSectionText &s, int substeps,
-                                               int expectedError = 0) {
+  std::unique_ptr<unsatzonmodellklasse>
+  Linked(const SoilSectionText &s, int substeps, int expectedError = 0,
+         const std::function<void(unsatzonmodellklasse &)> &beforeInit = {}) {
     auto m = Build(SoilSection(s));
     m->SetSubstepCount(substeps);
+    if (beforeInit)
+      beforeInit(*m);
     int error = -1;
     testing::internal::CaptureStdout();
     m->InitTracerGrids(error, 1, &info_, &statistics_, 200);
@@ -66,6 +73,21 @@ protected:
       for (long c = 1; c <= kSoilColumns; ++c)
         if (Own(r, c) && SoilSubbasin(r, c) != kSoilNoData)
           body(r, c);
+  }
+
+  // A run that leaves the state grids, the state section and the tracer
+  // stack "./cesunsat.asc" with `levels` levels of distinct values, for a
+  // set-up with readgrids 1.
+  void WriteEarlierRun(unsatzonmodellklasse &m, int levels) {
+    SoilTracerGrids &s = m.SoilTracers[1];
+    ForOwn(m, [&](long r, long c) {
+      for (int j = 1; j <= m.MaxSoilLayers; ++j)
+        s.storage[r][c][j] = 0.25 * j + 0.01 * r + 0.001 * c;
+    });
+    m.WriteStack("./cesunsat.asc", s.storage, levels, false, true);
+    WriteStateFiles(m);
+    m.SetInitialized(1);
+    m.FinishRun(false);
   }
 
   Grid *rain_ = nullptr;
@@ -121,6 +143,204 @@ TEST_F(SoilTracerTest, WithoutAnInputConcentrationTheSetUpStops) {
   auto m = Linked(ThreeSubbasins(), 1, 33);
   if (Rank() == 0) {
     EXPECT_TRUE(Logged("concflux_tracer_1_input"));
+  }
+  m->ReleaseMemory();
+}
+
+// The set-up cases of the tracer part: each changes the section, the
+// tracer or the module before InitTracerGrids, and names the exit code,
+// the FATAL entry of rank 0 and what the set-up holds.
+struct SetUpCase {
+  const char *name;
+  std::function<void(SoilSectionText &, TracerInfo &)> prepare;
+  std::function<void(unsatzonmodellklasse &)> beforeInit;
+  int error;
+  std::string entry;
+  std::function<void(unsatzonmodellklasse &)> check;
+};
+
+TEST_F(SoilTracerTest, SetUpCases) {
+  const double gwini = 1.0;
+  const SetUpCase cases[] = {
+      {"decay of a half-life of 10 days in a daily step",
+       [](SoilSectionText &, TracerInfo &t) {
+         t.radioactive = 1;
+         t.half_time = 10.0;
+       },
+       {},
+       0,
+       "",
+       [](unsatzonmodellklasse &m) { EXPECT_NEAR(m.SoilTracers[1].kind.decay, 0.93303, 5e-6); }},
+      {"groundwater layer 1 takes gwini in every layer",
+       {},
+       [](unsatzonmodellklasse &m) {
+         for (long r = m.FirstRow; r <= m.LastRow; ++r)
+           for (long c = 1; c <= kSoilColumns; ++c)
+             if (SoilSubbasin(r, c) != kSoilNoData)
+               m.Grids.GroundwaterLevel.Values[r][c] = 1.0;
+       },
+       0,
+       "",
+       [this, gwini](unsatzonmodellklasse &m) {
+         const SoilTracerGrids &s = m.SoilTracers[1];
+         ForOwn(m, [&](long r, long c) {
+           for (int j = 1; j <= m.MaxSoilLayers; ++j) {
+             const double water = m.Grids.Theta.Levels[r][c][j] * 1000.0 * 0.15;
+             EXPECT_NEAR(s.storage[r][c][j], gwini * water, 1e-12 * water) << j;
+           }
+         });
+       }},
+      {"a stack read with readgrids 1",
+       [this](SoilSectionText &s, TracerInfo &) {
+         auto first = Linked(s, 1);
+         WriteEarlierRun(*first, first->MaxSoilLayers);
+         s.readgrids = 1;
+       },
+       {},
+       0,
+       "",
+       [this](unsatzonmodellklasse &m) {
+         ForOwn(m, [&](long r, long c) {
+           for (int j = 1; j <= m.MaxSoilLayers; ++j)
+             EXPECT_EQ(m.SoilTracers[1].storage[r][c][j], 0.25 * j + 0.01 * r + 0.001 * c);
+         });
+       }},
+      {"a stack of another level count",
+       [this](SoilSectionText &s, TracerInfo &) {
+         auto first = Linked(s, 1);
+         WriteEarlierRun(*first, first->MaxSoilLayers - 1);
+         s.readgrids = 1;
+       },
+       {},
+       13,
+       "FATAL: wrong number of levels in stack ./cesunsat.asc (there are 9 levels, it must be 10",
+       {}},
+      {"a control-point file that cannot be created",
+       [](SoilSectionText &s, TracerInfo &) {
+         s.controlPoint = "2 3";
+         MPI_Barrier(MPI_COMM_WORLD);
+         if (Rank() == 0) // a directory in the file's place
+           std::filesystem::create_directory("cespoint.sta");
+         MPI_Barrier(MPI_COMM_WORLD);
+       },
+       {},
+       65,
+       "FATAL: error opening tracer concentration file ./cespoint.sta",
+       {}},
+      {"no input concentration grid",
+       [this](SoilSectionText &, TracerInfo &) {
+         registry_.ReleaseGrid(registry_.FindGrid("concflux_tracer_1_input", false));
+       },
+       {},
+       33,
+       "",
+       {}},
+  };
+  const TracerInfo tracer = info_[1];
+  for (const SetUpCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    info_[1] = tracer;
+    SoilSectionText s = ThreeSubbasins();
+    if (c.prepare)
+      c.prepare(s, info_[1]);
+    auto m = Linked(s, 1, c.error, c.beforeInit);
+    if (c.check && c.error == 0)
+      c.check(*m);
+    if (!c.entry.empty() && Rank() == 0) {
+      EXPECT_TRUE(Logged(c.entry));
+    }
+    m->ReleaseMemory();
+  }
+}
+
+TEST_F(SoilTracerTest, ControlPointFileShowsTheLayersConcentrations) {
+  SoilSectionText s = ThreeSubbasins();
+  s.controlPoint = "2 3";
+  auto m = Linked(s, 1);
+  std::string expected;
+  if (m->HasControlPoint) {
+    expected = "YY\tMM\tDD\tHH\ttracer concentration for tracer 1 (ces) [2][3]";
+    for (int j = 1; j <= m->MaxSoilLayers; ++j)
+      expected += "[" + std::to_string(j) + "]\t";
+    expected += "\n";
+  }
+  for (int step = 1; step <= 2; ++step) {
+    for (long r = held_.first; r <= held_.last; ++r)
+      for (long c = 1; c <= kSoilColumns; ++c)
+        (*rain_)[r][c] = 30.0;
+    m->BeginTimeStep(6, step, 1, 2012);
+    m->ComputeTimeStep(6, step, 1, 2012);
+    if (!m->HasControlPoint)
+      continue;
+    expected += "2012\t1\t" + std::to_string(step) + "\t6";
+    for (int j = 1; j <= m->MaxSoilLayers; ++j) {
+      const double theta = m->Grids.Theta.Levels[2][3][j];
+      char value[64];
+      std::snprintf(value, sizeof value, "\t%g",
+                    m->SoilTracers[1].storage[2][3][j] / (0.15 * 1000.0 * theta));
+      expected += value;
+    }
+    expected += "\n";
+  }
+  m->FlushStatistics();
+  if (m->HasControlPoint) {
+    EXPECT_EQ(test::ReadWholeFile("./cespoint.sta"), expected);
+  }
+  m->ReleaseMemory();
+}
+
+// With the groundwater module coupled, its layer-1 grid is a concentration on
+// both sides: the soil writes its groundwater layer's concentration there at
+// set-up and after every call, fills the layers below the table from it and
+// mixes the aquifer below the column at it. So the tracer of every cell
+// (its layers, the surface store and the aquifer's share M = c theta_s 1000
+// h) changes only by what the rain brought and the runoff took.
+TEST_F(SoilTracerTest, CoupledTracerMassClosesThroughTheGroundwaterHandOver) {
+  constexpr double kAquifer = 10.0; // m
+  AddGrid("aquifer_thickness_1", [](long, long) { return kAquifer; });
+  AddGrid("gw_storage_coeff_1", [](long, long) { return 0.1; });
+  // The groundwater module's start value, which the soil's set-up replaces.
+  const Grid &aquifer =
+      AddGrid("concstor_tracer_1_layer_1_groundwater_flow", [](long, long) { return 7.0; });
+  auto m = Linked(ThreeSubbasins(), 1, 0,
+                  [](unsatzonmodellklasse &module) { module.SetGroundwaterCoupling(1); });
+  const SoilTracerGrids &tracer = m->SoilTracers[1];
+  ASSERT_EQ(tracer.groundwater, &aquifer);
+  ForOwn(*m, [&](long r, long c) { EXPECT_EQ(aquifer[r][c], 1.0); }); // gwini
+  const auto content = [&](long r, long c) {
+    const soil_class &soil =
+        soils_[static_cast<std::size_t>(std::lround(Registered("soil_types")[r][c]))];
+    double depth = 0.0;
+    double stored = tracer.storage[r][c][0];
+    for (int j = 1; j <= soil.LayerCount; ++j) {
+      depth += soil.thickness[static_cast<std::size_t>(j)];
+      stored += tracer.storage[r][c][j];
+    }
+    const auto g = static_cast<std::size_t>(m->Grids.GroundwaterLevel.Values[r][c]);
+    return stored + aquifer[r][c] * soil.theta_sat[g] * 1000.0 * (kAquifer - depth);
+  };
+  for (int step = 1; step <= 3; ++step) {
+    for (long r = held_.first; r <= held_.last; ++r)
+      for (long c = 1; c <= kSoilColumns; ++c)
+        (*rain_)[r][c] = step == 1 ? 40.0 + r : 0.0;
+    // No water to or from the aquifer through the baseflow grid.
+    ForOwn(*m, [&](long r, long c) { m->Grids.Baseflow.Values[r][c] = 0.0; });
+    std::vector<double> before;
+    ForOwn(*m, [&](long r, long c) { before.push_back(content(r, c)); });
+    m->BeginTimeStep(0, step, 1, 2012);
+    m->ComputeTimeStep(0, step, 1, 2012);
+    std::size_t i = 0;
+    ForOwn(*m, [&](long r, long c) {
+      const double input = (2.0 + 0.1 * r + 0.05 * c) * (*rain_)[r][c];
+      const double released = tracer.direct[r][c] + tracer.interflow[r][c];
+      EXPECT_NEAR(content(r, c) + released, before[i] + input, 1e-12 * before[i])
+          << "step " << step << " r " << r << " c " << c;
+      // What the soil hands back is the concentration of its groundwater layer.
+      const int g = static_cast<int>(m->Grids.GroundwaterLevel.Values[r][c]);
+      const double water = m->Grids.Theta.Levels[r][c][g] * 1000.0 * 0.15;
+      EXPECT_NEAR(aquifer[r][c], tracer.storage[r][c][g] / water, 1e-12 * aquifer[r][c]);
+      ++i;
+    });
   }
   m->ReleaseMemory();
 }

@@ -72,9 +72,12 @@ struct ColumnState {
   double river_infiltration_sum = 0.0;    // m/s
   double exfiltration_sum = 0.0;          // m/s
   double drainage_rate = 0.0;             // m/s
-  bool use_liquid_fraction = false;       // heat model on
-  int groundwater_layer = 1;              // g
-  double table_height = 0.0;              // height of the groundwater table, m
+  // Mean suction of the last layer of the thread's latest head computation
+  // (m; 0 before any). Kept across steps and cells: the dump files show it.
+  double last_mean_suction = 0.0;
+  bool use_liquid_fraction = false; // heat model on
+  int groundwater_layer = 1;        // g
+  double table_height = 0.0;        // height of the groundwater table, m
 };
 
 // The liquid share of layer k (1 without the heat model).

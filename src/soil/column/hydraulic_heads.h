@@ -25,6 +25,7 @@ void ComputeHydraulicHeads(const Hydraulics &soil, const ColumnGeometry &geometr
     if (iteration == 0)
       state.suction_old[i] = soil.Suction(j, f * state.theta_old[i]);
     const double psi = 0.5 * (soil.Suction(j, f * state.theta_iter[i]) + state.suction_old[i]);
+    state.last_mean_suction = psi;
     const double centre = LayerCentre(state, j);
     if (j < g) {
       state.head[i] = centre - psi;
