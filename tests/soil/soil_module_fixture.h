@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavro::test {
@@ -153,6 +154,21 @@ protected:
 
   bool Own(long r, long c) const {
     return decomposition_.regions.HasRow(r) && decomposition_.regions[r][c] == Rank();
+  }
+
+  // The first valid cell of rank 0 (whose log entries reach the
+  // diagnostics file), the same on every process.
+  std::pair<long, long> CellOfRankZero() const {
+    long cell[2] = {0, 0};
+    if (Rank() == 0)
+      for (long r = held_.first; r <= held_.last && cell[0] == 0; ++r)
+        for (long c = 1; c <= kSoilColumns && cell[0] == 0; ++c)
+          if (Own(r, c) && SoilSubbasin(r, c) != kSoilNoData) {
+            cell[0] = r;
+            cell[1] = c;
+          }
+    MPI_Bcast(cell, 2, MPI_LONG, 0, MPI_COMM_WORLD);
+    return {cell[0], cell[1]};
   }
 
   const Grid &Registered(const char *identifier) const {

@@ -216,8 +216,9 @@ TEST_F(SoilTracerTest, SetUpCases) {
        "FATAL: wrong number of levels in stack ./cesunsat.asc (there are 9 levels, it must be 10",
        {}},
       {"a control-point file that cannot be created",
-       [](SoilSectionText &s, TracerInfo &) {
-         s.controlPoint = "2 3";
+       [this](SoilSectionText &s, TracerInfo &) {
+         const auto [row, column] = CellOfRankZero();
+         s.controlPoint = std::to_string(row) + " " + std::to_string(column);
          MPI_Barrier(MPI_COMM_WORLD);
          if (Rank() == 0) // a directory in the file's place
            std::filesystem::create_directory("cespoint.sta");
@@ -255,11 +256,14 @@ TEST_F(SoilTracerTest, SetUpCases) {
 
 TEST_F(SoilTracerTest, ControlPointFileShowsTheLayersConcentrations) {
   SoilSectionText s = ThreeSubbasins();
-  s.controlPoint = "2 3";
+  const auto [row, column] = CellOfRankZero();
+  s.controlPoint = std::to_string(row) + " " + std::to_string(column);
   auto m = Linked(s, 1);
+  EXPECT_EQ(m->HasControlPoint, Rank() == 0);
   std::string expected;
   if (m->HasControlPoint) {
-    expected = "YY\tMM\tDD\tHH\ttracer concentration for tracer 1 (ces) [2][3]";
+    expected = "YY\tMM\tDD\tHH\ttracer concentration for tracer 1 (ces) [" + std::to_string(row) +
+               "][" + std::to_string(column) + "]";
     for (int j = 1; j <= m->MaxSoilLayers; ++j)
       expected += "[" + std::to_string(j) + "]\t";
     expected += "\n";
@@ -274,10 +278,10 @@ TEST_F(SoilTracerTest, ControlPointFileShowsTheLayersConcentrations) {
       continue;
     expected += "2012\t1\t" + std::to_string(step) + "\t6";
     for (int j = 1; j <= m->MaxSoilLayers; ++j) {
-      const double theta = m->Grids.Theta.Levels[2][3][j];
+      const double theta = m->Grids.Theta.Levels[row][column][j];
       char value[64];
       std::snprintf(value, sizeof value, "\t%g",
-                    m->SoilTracers[1].storage[2][3][j] / (0.15 * 1000.0 * theta));
+                    m->SoilTracers[1].storage[row][column][j] / (0.15 * 1000.0 * theta));
       expected += value;
     }
     expected += "\n";
