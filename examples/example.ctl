@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-18 number of standard grids
+19 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -61,6 +61,7 @@ gw_storage_coeff_1.asc gw_storage_coeff_1 readcode = 0 defaultValue = 0.15 fillc
 gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 readcode = 0 defaultValue = 0 fillcode = 0
 fixed_heads.asc gw_boundary_fix_h_1 fillcode = 0
 flow_times.asc flow_times fillcode = 0
+irrigation_codes.asc irrigation_codes fillcode = 0
 chloride_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 4 fillcode = 0
 
 [variable_grids]
@@ -116,8 +117,18 @@ chloride_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 4 fillcod
 9 sandy_loam { method = MultipleHorizons; layers = 10; thickness = 0.15; theta_sat = 0.41; theta_res = 0.065; alpha = 7.5; Par_n = 1.89; ksat = 1.23e-5; DryHeatCapacity = 800; DryDensity = 1550; DryThermalConduct = 2.2; }
 
 [irrigation]
-0 flow control parameter (0: no irrigation)
+1 flow control parameter (1: irrigation on the cells of irrigation_codes)
 1440 time interval in minutes
+irrigation_groundwater.stat 2001 statistics file and code of the water from groundwater: every zone and the areal mean, every step
+irrigation_surface_water.stat 2001 statistics file and code of the water from rivers and reservoirs
+
+[irrigation_table]
+1 irrigation type: code, name, method (1: a table of dates), origin (2: surface water), psi_dry and psi_wet (unused by method 1), then the number of dates and per date month, day and mm per day
+5 meadows_by_the_river 1 2 0 0
+3
+1 10 12.0
+1 17 12.0
+1 24 12.0
 
 [radiation_correction]
 1 flow control parameter (1: the factors go to evapotranspiration and snow)

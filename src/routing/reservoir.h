@@ -8,12 +8,14 @@
 
 #include "routing/element_table_writer.h"
 #include "routing/reservoirs/lake_table.h"
+#include "routing/reservoirs/lake_water.h"
 #include "routing/reservoirs/operation_rule.h"
 
 #include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavro {
@@ -21,6 +23,7 @@ namespace tavro {
 class DiagnosticsLog;
 class ComponentTable;
 class AL_class;
+class Grid;
 
 // The terms of one step, m3 (what the table reports as m3, mm and m3/s).
 struct ReservoirReport {
@@ -43,6 +46,18 @@ struct LakeExchange {
   double wetArea = 0.0; // m2 of cells with water
 };
 
+// Rank 0's whole-raster copies of the grids the lakes read and write (the
+// routing module gathers the lake cells into them before the routing and
+// sends the ponding back after it).
+struct LakeGrids {
+  Grid *ponding = nullptr;       // mm
+  Grid *evaporation = nullptr;   // mm per step
+  Grid *downwardFlux = nullptr;  // m/s, none when the soil gives none
+  Grid *baseflow = nullptr;      // none when the soil gives none
+  Grid *precipitation = nullptr; // mm per step
+  std::vector<Grid *> tracers;   // per tracer 1..n at k - 1
+};
+
 class SP_class {
 public:
   static constexpr int kFileExitCode = 37;
@@ -56,6 +71,23 @@ public:
   // A lake's table (lake switch on): levels for the W column and the spill.
   void SetLakeTable(LakeTable table) { lake_ = std::move(table); }
   const LakeTable *Lake() const { return lake_ ? &*lake_ : nullptr; }
+  // The lake's cells (row, column), row by row, their elevations (m) and
+  // the area of one cell (m2).
+  void SetLakeCells(std::vector<std::pair<long, long>> cells, std::vector<double> elevations,
+                    double cellArea);
+  bool IsLake() const { return lake_.has_value() && !lakeCells_.empty(); }
+  const std::vector<std::pair<long, long>> &LakeCells() const { return lakeCells_; }
+  // The cells' values from the grids, and their ponding and tracers back.
+  void LoadLakeCells(const LakeGrids &grids);
+  void StoreLakeCells(LakeGrids &grids) const;
+  // The start: from the water ponded on the cells (fromCells) or the
+  // initial volume spread over them.
+  void StartLake(bool fromCells);
+  // A lake step's start: the terms the cells exchanged, their water gathered
+  // and spread again with one level, and the area then wet.
+  LakeExchange TakeWaterFromCells(double seconds);
+  // The stored volume spread over the cells; returns the level (m).
+  double SpreadOverCells();
   void WriteHeader();
   // Reads "[abstraction_rule_reservoir_<n>]" (34; for a lake also when the
   // rule's row count lies past its level table).
@@ -97,6 +129,9 @@ private:
   int subbasinCode_ = 0;
   std::string outputDirectory_;
   std::optional<LakeTable> lake_;
+  std::vector<std::pair<long, long>> lakeCells_;
+  LakeCellValues lakeValues_;
+  double cellArea_ = 0.0;
   ElementTableWriter table_;
   std::vector<double> taken_; // per direct abstraction, m3 of the step
   std::vector<double> row_;

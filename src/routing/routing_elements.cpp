@@ -5,8 +5,13 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
+#include "kernel/grid.h"
+#include "kernel/grid_registry.h"
+#include "raster/mpi_decomposition.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace tavro {
 
@@ -30,21 +35,84 @@ void routingclass::SetSpeicherParams(int position, const std::string &descriptio
   }
   sp.Setup(*Log, tracerNames_, std::move(decay), tgCode_, DefaultOutputDirectory);
   sp.ReadParameters(description, textPosition, number);
+  if (lakeSwitch_ != 0)
+    BuildLake(sp);
   sp.WriteHeader();
+}
+
+void routingclass::BuildLake(SP_class &sp) {
+  // Rank 0 holds these set-up grids for every row of the raster.
+  const Grid &codes = *(*Registry)[GetGridIndex("lake_codes")].Data;
+  const Grid &zones = *(*Registry)[GetGridIndex("zonegrid_soilmodel")].Data;
+  const Grid &elevation = *(*Registry)[GetGridIndex("[elevation_model]")].Data;
+  const Grid &maxPonding = *(*Registry)[GetGridIndex("max_ponding_storage")].Data;
+  std::vector<LakeCell> cells;
+  for (long r = 1; r <= NRows; ++r) {
+    if (!codes.HasRow(r) || !zones.HasRow(r) || !elevation.HasRow(r) || !maxPonding.HasRow(r))
+      continue;
+    const RowColumnRange range = RowRanges != nullptr
+                                     ? (*RowRanges)[static_cast<std::size_t>(r)]
+                                     : RowColumnRange{1, static_cast<std::int32_t>(NCols)};
+    for (long c = std::max<long>(1, range.first); c <= range.last; ++c) {
+      // The cells the lake exchange selects: valid in the zone grid.
+      if (zones[r][c] == NoData || codes[r][c] != static_cast<double>(sp.number))
+        continue;
+      cells.push_back(LakeCell{static_cast<int>(r), static_cast<int>(c), elevation[r][c],
+                               maxPonding[r][c], codes_.IndexOf(static_cast<int>(zones[r][c]))});
+    }
+  }
+  LakeTableResult built = BuildLakeTable(sp.number, own_, tgCode_, cells, CellSize);
+  if (built.exitCode != 0)
+    ThrowFatal(*Log, built.exitCode, built.fault);
+  const std::string fileName = LakeTableFileName(sp.number);
+  if (!WriteLakeTable(built.table, sp.number, fileName))
+    ThrowFatal(
+        *Log, kLakeTableFileExitCode,
+        Concat("error opening ", fileName, " for writing the waterlevel-volume-relation to disk."));
+  std::vector<std::pair<long, long>> positions;
+  std::vector<double> elevations;
+  for (const LakeCell &cell : cells) {
+    positions.emplace_back(cell.row, cell.column);
+    elevations.push_back(cell.elevation);
+  }
+  sp.SetLakeTable(std::move(built.table));
+  sp.SetLakeCells(std::move(positions), std::move(elevations), CellSize * CellSize);
+}
+
+void routingclass::FirstRelease(SP_class &sp) {
+  if (flows_ == nullptr)
+    emptyInput_.Resize(1, 0);
+  double q = sp.EvaluateRules(0.0, dt_, flows_ != nullptr ? flows_->RoutingInput : emptyInput_, {},
+                              startDate_[0], startDate_[1], startDate_[2], startDate_[3]);
+  if (q * dt_ * 60.0 > sp.state[0])
+    q = sp.state[0] / 60.0 / dt_;
+  sp.outflow = q;
 }
 
 void routingclass::InitReservoirRules(std::FILE *controlFile, int year, int month, int day,
                                       int hour) {
+  startDate_[0] = year;
+  startDate_[1] = month;
+  startDate_[2] = day;
+  startDate_[3] = hour;
   for (int r = 1; r <= counts_.SP; ++r) {
     SP_class &sp = reservoirs_[static_cast<std::size_t>(r)];
     sp.ReadRules(controlFile);
-    if (flows_ == nullptr)
-      emptyInput_.Resize(1, 0);
-    double q = sp.EvaluateRules(0.0, dt_, flows_ != nullptr ? flows_->RoutingInput : emptyInput_,
-                                {}, year, month, day, hour);
-    if (q * dt_ * 60.0 > sp.state[0])
-      q = sp.state[0] / 60.0 / dt_;
-    sp.outflow = q;
+    FirstRelease(sp);
+  }
+}
+
+void routingclass::StartLakes() {
+  if (lakeGrids_ == nullptr)
+    return;
+  for (int r = 1; r <= counts_.SP; ++r) {
+    SP_class &sp = reservoirs_[static_cast<std::size_t>(r)];
+    if (!sp.IsLake())
+      continue;
+    sp.LoadLakeCells(*lakeGrids_);
+    sp.StartLake(lakeGridSwitch_ != 0);
+    sp.StoreLakeCells(*lakeGrids_);
+    FirstRelease(sp);
   }
 }
 
@@ -142,9 +210,23 @@ void routingclass::BalanceReservoirs(long year, long month, long day, long hour)
                                   : 0.0;
     for (int k = 1; k <= tracerCount_; ++k)
       vector_[static_cast<std::size_t>(k)] = input[k][own_];
+    // A lake takes the water of its cells, spreads it with one level, and
+    // puts what the step leaves back onto them.
+    const bool lake = sp.IsLake() && lakeGrids_ != nullptr;
+    LakeExchange exchange;
+    if (lake) {
+      sp.LoadLakeCells(*lakeGrids_);
+      exchange = sp.TakeWaterFromCells(dt_ * 60.0);
+    }
     sp.ComputeBalance(dt_, last ? irrigation : 0.0, abstracted, input, inflow, vector_.data(),
-                      last ? directAbstractions_ : none, nullptr, static_cast<int>(year),
-                      static_cast<int>(month), static_cast<int>(day), static_cast<int>(hour));
+                      last ? directAbstractions_ : none, lake ? &exchange : nullptr,
+                      static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                      static_cast<int>(hour));
+    if (lake) {
+      if (year >= 1)
+        sp.SpreadOverCells();
+      sp.StoreLakeCells(*lakeGrids_);
+    }
     if (last)
       for (AL_class *al : directAbstractions_) {
         FeedInternalInflow(*al, al->rate[0]);
@@ -248,6 +330,11 @@ void abflussmodellklasse::ConnectInternalAbstractions() {
 } // namespace tavro
 
 namespace tavro {
+namespace {
+// A shortfall of this share of the withdrawal is the rounding of the unit
+// conversions between the irrigation and the routing, not missing water.
+constexpr double kRoundingShare = 1e-9;
+} // namespace
 
 double routingclass::WithdrawFromSubIntervals(int t, double amount) {
   SubIntervalTable &sub = flows_->SubIntervalInput;
@@ -275,7 +362,7 @@ void routingclass::WithdrawIrrigationAtTributaries() {
     if (amount <= 0.0)
       return;
     const double shortfall = WithdrawFromSubIntervals(t, amount);
-    if (shortfall > 0.0)
+    if (shortfall > kRoundingShare * amount)
       Log->Entry(Concat("WARNING: routing subbasin ", tgCode_, ": the river of subbasin index ", t,
                         " holds ", shortfall,
                         " mm less than its irrigation takes; the flow stops at 0",
@@ -308,7 +395,7 @@ void routingclass::WithdrawIrrigationAtOutlet() {
     return;
   const double shortfall = WithdrawFromSubIntervals(own_, u);
   input[0][own_] = std::max(0.0, input[0][own_] - u);
-  if (shortfall > 0.0)
+  if (shortfall > kRoundingShare * u)
     Log->Entry(Concat("WARNING: routing subbasin ", tgCode_, ": its outflow holds ", shortfall,
                       " mm less than its irrigation takes; the flow stops at 0",
                       DiagnosticsLog::EndToken));

@@ -115,21 +115,33 @@ void abflussmodellklasse::InitLakeModel(bool interceptionFirst) {
   const MpiDecomposition &d = *Halo.Decomposition;
   GatherMaskedCells(d, *RegistryOf(*this)[pondingIndex_].Data, lakeMask_, lakeCellsPerRank_,
                     LakeCopy(pondingIndex_), *Log);
+  // The lakes start on their cells: from the ponding gathered, or with their
+  // initial volume spread over them.
+  if (MPIRank == 0 && FlowControl != 0)
+    for (int n = 1; n <= RoutingSubbasinCount(); ++n) {
+      RoutingSubbasin(n).SetLakeGrids(&lakeGrids_);
+      RoutingSubbasin(n).StartLakes();
+    }
   ScatterPonding();
 }
 
 void abflussmodellklasse::FindLakeGrids(bool interceptionFirst) {
   pondingIndex_ = GetGridIndex(kPonding);
-  lakeGatherIndices_ = {pondingIndex_, GetGridIndex("real_transpiration0")};
-  for (const char *optional : {"q_downext", "baseflow"})
-    if (const int index = FindGrid(optional, true); index != 0)
+  const int evaporation = GetGridIndex("real_transpiration0");
+  lakeGatherIndices_ = {pondingIndex_, evaporation};
+  const int downwardFlux = FindGrid("q_downext", true);
+  const int baseflow = FindGrid("baseflow", true);
+  for (const int index : {downwardFlux, baseflow})
+    if (index != 0)
       lakeGatherIndices_.push_back(index);
   waterInputIndex_ = interceptionFirst
                          ? GetGridIndexOf3("snowcover_outflow", "throughfall0", "precipitation")
                          : GetGridIndexOf3("throughfall0", "snowcover_outflow", "precipitation");
   lakeGatherIndices_.push_back(waterInputIndex_);
+  std::vector<int> tracers;
   for (int t = 1; t <= TracerCount; ++t)
-    lakeGatherIndices_.push_back(GetGridIndex(Concat("concstor_tracer_", t, "_unsatzon_model")));
+    tracers.push_back(GetGridIndex(Concat("concstor_tracer_", t, "_unsatzon_model")));
+  lakeGatherIndices_.insert(lakeGatherIndices_.end(), tracers.begin(), tracers.end());
   // Rank 0's whole-raster copies, one per gathered grid; the water input's is
   // "PrecOnLakes".
   lakeCopies_.clear();
@@ -140,6 +152,17 @@ void abflussmodellklasse::FindLakeGrids(bool interceptionFirst) {
     }
     lakeCopies_.push_back(MPIRank == 0 ? Grid(1, NRows, NCols, NRows, *Log) : Grid());
   }
+  // What the lakes of the routing subbasins read and write on rank 0.
+  lakeGrids_ = LakeGrids{};
+  if (MPIRank != 0)
+    return;
+  lakeGrids_.ponding = LakeCopy(pondingIndex_);
+  lakeGrids_.evaporation = LakeCopy(evaporation);
+  lakeGrids_.downwardFlux = downwardFlux != 0 ? LakeCopy(downwardFlux) : nullptr;
+  lakeGrids_.baseflow = baseflow != 0 ? LakeCopy(baseflow) : nullptr;
+  lakeGrids_.precipitation = LakeCopy(waterInputIndex_);
+  for (const int index : tracers)
+    lakeGrids_.tracers.push_back(LakeCopy(index));
 }
 
 void abflussmodellklasse::CountLakeCells() {

@@ -318,21 +318,22 @@ void abflussmodellklasse::SetRiverflowTable(riverflow_table *table) {
   BroadcastRiverFlows(*table, true);
 }
 
+// On every rank where the routing is on, so that the irrigation module of
+// every rank sees the routing the same way; the arrays hold values on rank 0
+// only, where the supply is decided.
 IrrigationLimits *abflussmodellklasse::GetMaxIrrig() {
-  return FlowControl != 0 ? &maxIrrig_ : nullptr;
+  return ExchangesOn() ? &maxIrrig_ : nullptr;
 }
 
 IrrigationLimits *abflussmodellklasse::GetMaxIrrigFromReservoirs() {
-  return FlowControl != 0 ? &maxIrrigFromReservoirs_ : nullptr;
+  return ExchangesOn() ? &maxIrrigFromReservoirs_ : nullptr;
 }
 
 RoutingTargets *abflussmodellklasse::GetRoutingTarget() {
-  return FlowControl != 0 ? &routingTarget_ : nullptr;
+  return ExchangesOn() ? &routingTarget_ : nullptr;
 }
 
-DischargeRelations *abflussmodellklasse::GetAbfrel() {
-  return FlowControl != 0 ? &abfrel_ : nullptr;
-}
+DischargeRelations *abflussmodellklasse::GetAbfrel() { return ExchangesOn() ? &abfrel_ : nullptr; }
 
 void abflussmodellklasse::ReadDischargeUnit() {
   // The second value of "[output_interval]" (its first line is the divisor).

@@ -62,7 +62,8 @@ public:
   virtual void ReadStorage(const std::string &fileName, int readMode);
   // The section, creating the file (the kept name, else "storage.ftz").
   virtual void WriteStorage();
-  // The irrigation arrays when active, none otherwise.
+  // The irrigation arrays on every rank when the routing is on (filled on
+  // rank 0), none when it is off.
   virtual IrrigationLimits *GetMaxIrrig();
   virtual IrrigationLimits *GetMaxIrrigFromReservoirs();
   virtual RoutingTargets *GetRoutingTarget();
@@ -226,6 +227,7 @@ private:
   Grid precOnLakes_;
   Grid lakeMask_;                // valid, owned lake cells: 1, else nodata
   std::vector<Grid> lakeCopies_; // rank 0, per gathered grid
+  LakeGrids lakeGrids_;          // rank 0: the copies the lakes work on
 };
 
 } // namespace tavro

@@ -20,6 +20,7 @@
 #include "routing/routing_description.h"
 #include "routing/routing_flow_arrays.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,12 @@ public:
   // start date) and of abstractions.
   virtual void InitReservoirRules(std::FILE *controlFile, int year, int month, int day, int hour);
   virtual void InitAbstractionRules(std::FILE *controlFile);
+  // Lakes (lake switch on, rank 0): the routing module's whole-raster copies
+  // of the lake cells' grids, then every lake's start on its cells (from
+  // their ponding with LakeGridSwitch set, else its initial volume spread
+  // over them) and its first release again.
+  void SetLakeGrids(LakeGrids *grids) { lakeGrids_ = grids; }
+  void StartLakes();
   // Appends the buffered rows of the abstractions, then of the reservoirs.
   virtual void FlushOutputs();
   AL_class &Abstraction(int position) {
@@ -244,6 +251,11 @@ private:
   double WithdrawFromSubIntervals(int t, double amount);
   void ApplyAbstractions(long year, long month, long day, long hour);
   void BalanceReservoirs(long year, long month, long day, long hour);
+  // A reservoir of a run with lakes: its cells found in the whole-raster
+  // grids of rank 0, its water-level/volume table built and written.
+  void BuildLake(SP_class &sp);
+  // The first release of a reservoir from its volume, at the start date.
+  void FirstRelease(SP_class &sp);
   // The subbasin's own area (km2), over which irrigation books its amounts.
   double OwnArea() const;
   // The volume (m3) that irrigation takes from the last reservoir this step.
@@ -273,6 +285,8 @@ private:
   SubbasinCodes codes_;
   int lakeSwitch_ = 0;
   int lakeGridSwitch_ = 0;
+  LakeGrids *lakeGrids_ = nullptr;
+  std::array<int, 4> startDate_{}; // year, month, day, hour of the rules' first release
 
   std::vector<RoutingChannel> channels_;       // 0..channel count
   std::vector<double> areaShare_;              // 0..nOL+nSUMTRIB+nAmp+nZL

@@ -197,12 +197,25 @@ example_same_output_np1_np3)
     snow_outflow.sum snow_days.sum siltingup_disposition.mit rain_pause.asc kinetic_energy.asc \
     time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat \
     gw_heads.asc gw_heads_old.asc gw_flow_x.asc gw_flow_y.asc gw_balance.asc baseflow.asc \
-    gw_control_point.txt soil_temperature.txt thaw_depth.stat; do
+    gw_control_point.txt soil_temperature.txt thaw_depth.stat reservoir_1.txt abstraction_7.txt \
+    irrigation_groundwater.stat irrigation_surface_water.stat; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
   # The soil temperatures and thaw depths are among the files compared below.
   [ "$(ls ../np1/soil_temperature*.stack* ../np1/thaw_depth_2012*.000 2>/dev/null | wc -l)" -ge 29 ] ||
     fail "the example wrote no temperature stack or not a thaw-depth grid a day"
+  # Irrigation from surface water on the meadows of subbasin 3 on 10, 17 and
+  # 24 January only, none from groundwater; the reservoir gives its part on
+  # the same days.
+  awk -F'\t' '/^2012/ { day = $3 + 0; on = day == 10 || day == 17 || day == 24
+      if ($5 != 0 || $6 != 0 || ($7 > 0) != on) bad = 1; n += on }
+      END { exit bad || n != 3 }' ../np1/irrigation_surface_water.stat ||
+    fail "irrigation_surface_water.stat is not subbasin 3 on the three days alone"
+  awk -F'\t' '/^2012/ && ($5 != 0 || $6 != 0 || $7 != 0) { bad = 1 } END { exit bad }' \
+    ../np1/irrigation_groundwater.stat || fail "irrigation_groundwater.stat is not all 0"
+  awk -F'\t' '/^2012/ { day = $3 + 0; on = day == 10 || day == 17 || day == 24
+      if (($14 > 0) != on) bad = 1 } END { exit bad }' ../np1/reservoir_1.txt ||
+    fail "the reservoir's Irrig column is not positive on the irrigation days alone"
   # Record numbers, no land-use or soil codes, in the renumbered grids.
   grep -q -P '(^|\t)(100|200|5|9)(\t|$)' ../np1/landuse_records.asc ../np1/soil_records.asc &&
     fail "a renumbered grid holds a code of its table"

@@ -52,19 +52,7 @@ std::string LakeSection(int lakeSwitch, int readGrids) {
 
 class RoutingLakesTest : public test::RoutingModuleTest {
 protected:
-  void SetUp() override {
-    Grid whole;
-    decomposition_ = test::DecomposeZones(whole, kCols, kRows, kNoData, Subbasin, log_);
-    held_ = decomposition_.HeldRows();
-    settings_.NCols = static_cast<int>(kCols);
-    settings_.NRows = static_cast<int>(kRows);
-    settings_.FirstRow = static_cast<int>(decomposition_.strip.first);
-    settings_.LastRow = static_cast<int>(decomposition_.strip.last);
-    settings_.RowRanges = &decomposition_.rowRanges;
-    settings_.Halo.Decomposition = &decomposition_;
-    settings_.CellCounts = &decomposition_.cellCounts;
-    settings_.NoData = kNoData;
-  }
+  void SetUp() override { DecomposeRaster(kCols, kRows, kNoData, Subbasin); }
 
   bool Own(long r, long c) const {
     return decomposition_.regions.HasRow(r) && decomposition_.regions[r][c] == test::Rank();
@@ -107,8 +95,6 @@ protected:
     return module;
   }
 
-  MpiDecomposition decomposition_;
-  StripRows held_;
   test::RegisteredGrids grids_{log_, registry_, kRows, kCols};
   std::vector<std::string> gridNames_;
 };

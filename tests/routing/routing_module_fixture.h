@@ -11,11 +11,13 @@
 #include "kernel/tracer_info.h"
 #include "raster/tracer_grid_hooks.h"
 #include "routing/routing_model.h"
+#include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -97,6 +99,23 @@ protected:
                                                  tracerCount > 0 ? &tracers_ : nullptr, 1);
   }
 
+  // A raster of cols x rows decomposed over the processes by its zones; the
+  // settings take the process's strip, the row ranges and nodata.
+  void DecomposeRaster(long cols, long rows, double noData,
+                       const std::function<double(long, long)> &zoneOf) {
+    Grid whole;
+    decomposition_ = DecomposeZones(whole, cols, rows, noData, zoneOf, log_);
+    held_ = decomposition_.HeldRows();
+    settings_.NCols = static_cast<int>(cols);
+    settings_.NRows = static_cast<int>(rows);
+    settings_.FirstRow = static_cast<int>(decomposition_.strip.first);
+    settings_.LastRow = static_cast<int>(decomposition_.strip.last);
+    settings_.RowRanges = &decomposition_.rowRanges;
+    settings_.Halo.Decomposition = &decomposition_;
+    settings_.CellCounts = &decomposition_.cellCounts;
+    settings_.NoData = noData;
+  }
+
   // The exit code the construction ends with, -1 when it succeeds.
   int BuildFailure(const std::string &control) {
     return ExitCodeOf([&] { Build(control); });
@@ -108,6 +127,8 @@ protected:
   OneBasedArray<ZoneRecord> zoneTable_;
   OneBasedArray<TracerInfo> tracers_{9};
   ModuleSettings settings_;
+  MpiDecomposition decomposition_; // with DecomposeRaster
+  StripRows held_;
 };
 
 // Routes the network of a built module: set-up with an initial runoff per
