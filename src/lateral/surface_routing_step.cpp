@@ -28,8 +28,10 @@ using overland::kDirections;
 bool surfaceroutingclass::IsLandUseRecord(double code) const {
   // The layer grids hold record numbers; a missing layer holds the run's
   // no-data value or the -9999 of the multilayer table.
-  if (code == NoData || code == -9999.0 || LanduseTable == nullptr)
+  if (code == NoData || code == -9999.0)
     return false;
+  if (LanduseTable == nullptr)
+    return true; // built without a table: nothing to look up yet
   const long record = std::lround(code);
   return record >= 1 && static_cast<std::size_t>(record) <= LanduseTable->Count();
 }
