@@ -36,7 +36,7 @@ SurfacePlane Plane() {
   SurfacePlane plane;
   plane.rows = 9;
   plane.columns = 7;
-  plane.cellSize = 5.0;
+  plane.cellSize = 25.0;
   plane.slopeEast = 0.03;
   plane.slopeSouth = 0.07;
   plane.zoneOf = [](long r, long c) {
@@ -235,8 +235,8 @@ TEST_F(SurfaceRoutingWholeRaster, StripsEqualTheWholeRasterBitForBit) {
   Raster(Plane());
   SurfaceSectionText text;
   text.minStep = 1.0;
-  text.maxStep = 60.0;
-  const int substeps = 3;
+  text.maxStep = 150.0;
+  const int substeps = 2;
   const double baseflow = 0.25;
   for (int k = 1; k <= kSubbasins; ++k)
     qbb_.Components[0][static_cast<std::size_t>(k)] = baseflow;
