@@ -331,6 +331,10 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.SurfaceRouting = factory_->MakeSurfaceRouting(
       error, CommonSettings(surfaceroutingclass::FixedName), substepCount_);
   ThrowIfFailed(error);
+  // The soil water builds its flow-time zones in its tracer set-up below and
+  // builds them for surface routing's hand-over when that module is active.
+  if (m.SurfaceRouting->IsActive() >= 1)
+    m.SoilWater->SetSurfaceRoutingActive(1);
   m.Irrigation = factory_->MakeIrrigation(error, soilZoneSettings(irrigationclass::FixedName),
                                           irrigationTable);
   ThrowIfFailed(error);
@@ -384,7 +388,6 @@ void ModellApplication::WireRunoff() {
     m.SurfaceRouting->SetQBb(m.SoilWater->GetQBb());
     m.SurfaceRouting->SetKelsqd(m.SoilWater->GetKelsqd());
     m.SurfaceRouting->SetKelsqi(m.SoilWater->GetKelsqi());
-    m.SoilWater->SetSurfaceRoutingActive(1);
     if (routingActive)
       m.Routing->SetQg(m.SurfaceRouting->GetQg());
   } else if (routingActive) {

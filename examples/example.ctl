@@ -43,7 +43,7 @@ zone.asc
 elevation.asc
 
 [standard_grids]
-19 number of standard grids
+22 number of standard grids
 elevation.asc terrain_height fillcode = 0 writecode = 3 outname = terrain.asc statfile = terrain_height.stat statcode = 2001
 soil_depth.asc soil_depth readcode = 0 defaultValue = 1.5 fillcode = 0 writecode = 350 outname = soil_depth.asc
 landuse.asc landuse fillcode = 0 writecode = 3 outname = landuse_records.asc
@@ -62,6 +62,9 @@ gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 readcode = 0 defaultValue = 0 fillco
 fixed_heads.asc gw_boundary_fix_h_1 fillcode = 0
 flow_times.asc flow_times fillcode = 0
 irrigation_codes.asc irrigation_codes fillcode = 0
+river_depth.asc river_depth fillcode = 0
+river_width.asc river_width fillcode = 0
+river_links.asc river_links fillcode = 0
 chloride_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 4 fillcode = 0
 
 [variable_grids]
@@ -109,6 +112,7 @@ chloride_input.asc concflux_tracer_1_input readcode = 0 defaultValue = 4 fillcod
   AltDep = 0 0 0 0 0;
   SoilTillage = 10 290;
   SR_ResidCovrg = 0.3 0.2 0.1 0.4 0.1;
+  SR_cultivation = other; SR_K_ST = 15;
 }
 
 [soil_table]
@@ -553,8 +557,28 @@ thaw_depth.asc ThawDepthTMod grid
 2 its writecode (2: every step, date-stamped)
 
 [SurfaceRoutingModel]
-0 flow control parameter
+1 flow control parameter
 1440 time interval in minutes
+1 method for flowpath-calculation (1: slopes of the terrain, outflow shared among several neighbours)
+surface_direct_runoff.stat 2001 direct runoff that reached the rivers, after its flow-time zones and storage (QDSR): every subbasin and the areal mean, every step
+surface_interflow.stat 2001 interflow after its flow-time zones and storage (QISR)
+surface_baseflow.stat 2001 baseflow of the soil-water module (QBSR)
+surface_total_runoff.stat 2001 total runoff handed to the routing (QGSR)
+velocity.stack name of the surface-routing-velocity-stack (every step as velo_<date>.000): main direction, velocities towards the eight neighbours (m/s), water-surface elevation
+2 its writecode (2: every step, date-stamped)
+fluxes.stack name of the surface-routing-fluxes-stack: flux towards the main direction and towards the eight neighbours (m3/s)
+3 its writecode (3: at the end of the run)
+0.001 maximum iteration error for A_NL (m)
+20 maximum iteration steps for A_NL
+0.001 maximum iteration error for the velocity (m/s)
+20 maximum iteration steps for the velocity
+10 minimum inner time step (s)
+600 maximum inner time step (s)
+0.01 minimum flow depth at which the stems of row crops add resistance (m)
+1 concentration factor (1: no rills)
+0 readgrids (0: start from the computed flow-time zones)
+surface_storage.stat 2001
+soil_state.txt state file (the rank is appended)
 
 [groundwater_flow]
 1 flow control parameter

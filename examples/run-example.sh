@@ -6,7 +6,8 @@
 # example.ctl alone: "spin-up" (spin-up.section appended to the control file),
 # "coupling" (coupling.section appended, one process, beside the partner
 # script tests/app/coupling_partner.sh) or "glacier" (glacier.section
-# appended, the glacier grids added to [standard_grids], silting-up off).
+# appended, the glacier grids added to [standard_grids], silting-up and
+# surface routing off).
 set -euo pipefail
 tavro=$(realpath "$1")
 np=${2:-2}

@@ -45,7 +45,8 @@ overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
       continue;
     const double zone = (*g.Zone)[rr][cc];
     n.Valid[i] = zone != raster_.NoData;
-    n.Positive[i] = zone > 0.0;
+    // A no-data cell never counts, also where the no-data value lies above 0.
+    n.Positive[i] = n.Valid[i] && zone > 0.0;
     n.NeighbourElevation[i] = (*g.Elevation)[rr][cc];
     n.NeighbourDepth[i] = n.Valid[i] ? (*g.Depth)[rr][cc] : 0.0;
   }

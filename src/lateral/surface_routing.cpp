@@ -179,7 +179,7 @@ void surfaceroutingclass::CheckLandUseLayers() const {
   long firstRow = 0, firstColumn = 0;
   CellIteration(StripCellsOf(*this, Zone)).ForEachOwnCell([&](long r, long c) {
     for (const Grid *layer : Landuse)
-      if ((*layer)[r][c] != -9999.0)
+      if (IsLandUseRecord((*layer)[r][c]))
         return;
     if (missing++ == 0) {
       firstRow = r;

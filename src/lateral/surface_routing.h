@@ -134,6 +134,8 @@ private:
   void ShareZones(const std::string &flowFileName);
   void CheckWiring() const;
   bool IsRiver(long r, long c) const;
+  // Whether a land-use layer value names a record of the land-use table.
+  bool IsLandUseRecord(double code) const;
   overland::LandUseResistance LandUseOf(long r, long c) const;
   void BuildPasses();
   void StartSubstep();

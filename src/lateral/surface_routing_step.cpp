@@ -25,11 +25,22 @@ namespace tavro {
 
 using overland::kDirections;
 
+bool surfaceroutingclass::IsLandUseRecord(double code) const {
+  // The layer grids hold record numbers; a missing layer holds the run's
+  // no-data value or the -9999 of the multilayer table.
+  if (code == NoData || code == -9999.0)
+    return false;
+  if (LanduseTable == nullptr)
+    return true; // built without a table: nothing to look up yet
+  const long record = std::lround(code);
+  return record >= 1 && static_cast<std::size_t>(record) <= LanduseTable->Count();
+}
+
 overland::LandUseResistance surfaceroutingclass::LandUseOf(long r, long c) const {
   overland::LandUseResistance u;
   for (int layer = LanduseLayerCount; layer >= 1; --layer) {
     const double code = (*Landuse[static_cast<std::size_t>(layer - 1)])[r][c];
-    if (code == -9999.0)
+    if (!IsLandUseRecord(code))
       continue;
     const landuse_class &record = (*LanduseTable)[static_cast<std::size_t>(std::lround(code))];
     u.Cultivation = record.GetSRCultivation();

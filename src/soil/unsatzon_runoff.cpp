@@ -92,13 +92,20 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
                         " hold no flow time; their runoff leaves with the step (flow-time zone 1)",
                         DiagnosticsLog::EndToken));
   }
+  // With surface routing active every cell adds its runoff to zone 1 (surface
+  // routing delays the water itself): one zone per subbasin, whose weight is
+  // what the cells add in the step. Zones spread over the flow times would
+  // hold weights of cells that never add there and dilute the first steps.
+  const bool oneZone = flow == nullptr || SurfaceRoutingActive != 0;
+  if (oneZone)
+    std::fill(MaxZone.begin() + 1, MaxZone.end(), 1);
   const int rows = TracerCount + 1;
   ZonesQD = FlowTimeZones(rows, MaxZone);
   ZonesQI = FlowTimeZones(rows, MaxZone);
   AdditionsQD = ZoneAdditions(ZonesQD);
   AdditionsQI = ZoneAdditions(ZonesQI);
   BaseflowSums.assign(static_cast<std::size_t>(n) + 1, ExactZoneSums{});
-  if (flow == nullptr) {
+  if (oneZone) {
     for (int row = 0; row < rows; ++row)
       for (int k = 1; k <= n; ++k)
         for (FlowTimeZones *zones : {&ZonesQD, &ZonesQI}) {
@@ -106,7 +113,7 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
           zones->At(row, k, 1).zonenwert = 1.0;
         }
     std::string name;
-    if (MPIRank == 0 &&
+    if (flow == nullptr && MPIRank == 0 &&
         !AppendToProcessLog(0,
                             "flow time distribution will not be calculated since no flow time "
                             "grid was provided\n",

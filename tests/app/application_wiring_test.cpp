@@ -177,6 +177,14 @@ TEST_F(ApplicationTest, RoutesTheRunoffOfTheActiveModules) {
         c.routing == 0 ? nullptr : (c.surface != 0 ? &surface.qgArrays : &soil.qgArrays);
     EXPECT_EQ(routing.qg, expected) << c.surface << c.routing;
     EXPECT_EQ(soil.surfaceRoutingActive, c.surface) << c.surface << c.routing;
+    // The soil water knows it before it builds its flow-time zones.
+    const int told = factory.calls.Find("unsatzon_model.SetSurfaceRoutingActive(1)");
+    if (c.surface != 0) {
+      EXPECT_GE(told, 0);
+      EXPECT_LT(told, factory.calls.Find("unsatzon_model.InitTracerGrids"));
+    } else {
+      EXPECT_EQ(told, -1);
+    }
     EXPECT_EQ(surface.qbb, c.surface != 0 ? &soil.qbbArrays : nullptr);
     EXPECT_EQ(routing.Initialized, c.routing);
     EXPECT_EQ(factory.calls.Count("routing_model.ReadStorage"), c.routing);

@@ -38,6 +38,7 @@ make_variant() {
       -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g; s/-9999/1000/g }' "$dir/run/zone.asc"
     sed -i -e '/^[-0-9 ]*$/ { s/\b\(100\|200\)\b/1&/g }' "$dir/run/landuse.asc"
     sed -i -e '/^[-0-9 ]*$/ { s/\b\([59]\)\b/100&/g }' "$dir/run/soil_types.asc"
+    sed -i -e '/^[-0-9 ]*$/ { s/\b\([123]\)\b/100\1/g }' "$dir/run/river_links.asc"
     sed -i -e 's/^\(100\|200\) \(forest_over_grass\|arable_field\) /1&/' \
       -e 's/Landuse_Layers = 30, 10;/Landuse_Layers = 1030, 1010;/' \
       -e 's/Landuse_Layers = 40, -9999;/Landuse_Layers = 1040, -9999;/' \

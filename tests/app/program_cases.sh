@@ -198,9 +198,14 @@ example_same_output_np1_np3)
     time_since_tillage.asc direct_runoff_siltingup.sum direct_runoff_siltingup.stat \
     gw_heads.asc gw_heads_old.asc gw_flow_x.asc gw_flow_y.asc gw_balance.asc baseflow.asc \
     gw_control_point.txt soil_temperature.txt thaw_depth.stat reservoir_1.txt abstraction_7.txt \
-    irrigation_groundwater.stat irrigation_surface_water.stat; do
+    irrigation_groundwater.stat irrigation_surface_water.stat \
+    surface_direct_runoff.stat surface_interflow.stat surface_baseflow.stat \
+    surface_total_runoff.stat surface_storage.stat velocity.stack fluxes.stack; do
     [ -f "../np1/$expected" ] || fail "the example wrote no $expected"
   done
+  # Surface routing: the velocity stack of every day is among the files compared below.
+  [ "$(ls ../np1/velo_2012*.000 2>/dev/null | wc -l)" -eq 28 ] ||
+    fail "the example wrote no velocity stack a day"
   # The soil temperatures and thaw depths are among the files compared below.
   [ "$(ls ../np1/soil_temperature*.stack* ../np1/thaw_depth_2012*.000 2>/dev/null | wc -l)" -ge 29 ] ||
     fail "the example wrote no temperature stack or not a thaw-depth grid a day"
@@ -254,6 +259,21 @@ example_same_output_np1_np3)
     fail "time_since_tillage.asc does not hold 18 days on the field and 0 elsewhere"
   [ "$(grep -c -P '^2012\t 1\t' direct_runoff_siltingup.stat)" -eq 28 ] ||
     fail "direct_runoff_siltingup.stat lacks days"
+  # Surface routing hands the routing its total runoff: direct runoff that reached the river
+  # cells of the last row, interflow and baseflow, every day and subbasin (to the tables'
+  # rounding); the direct runoff of the thaw at the end of January reaches the rivers, and
+  # subbasin 2, which has no river cell, passes its surface water to its neighbours.
+  for table in surface_direct_runoff surface_interflow surface_baseflow surface_total_runoff \
+    surface_storage; do
+    [ "$(grep -c -P '^2012\t 1\t' "$table.stat")" -eq 28 ] || fail "$table.stat lacks days"
+  done
+  paste <(grep -P '^2012\t' surface_direct_runoff.stat) <(grep -P '^2012\t' surface_interflow.stat) \
+        <(grep -P '^2012\t' surface_baseflow.stat) <(grep -P '^2012\t' surface_total_runoff.stat) |
+    awk -F'\t' '{ for (k = 5; k <= 7; ++k) { d = $k + $(k + 8) + $(k + 16) - $(k + 24)
+                     if (d < -2e-5 || d > 2e-5) bad = 1 }
+                   if ($5 > 0.1 && $7 > 0.1) wet = 1; if ($6 != 0) bad = 1 }
+         END { exit bad || !wet }' ||
+    fail "surface_total_runoff.stat is not direct runoff + interflow + baseflow, or no direct runoff"
   # The gentle south-east slopes of the catchment get more of the low January sun than flat
   # ground: every correction factor of the run lies a little above 1.
   awk 'NR > 6 { for (i = 1; i <= NF; ++i) if ($i != -9999 && ($i <= 1 || $i > 1.5)) bad = 1 }

@@ -387,7 +387,10 @@ public:
   SubbasinRunoffArrays *GetQBb() override { return &qbbArrays; }
   SubbasinValues *GetKelsqd() override { return &kelsqd; }
   SubbasinValues *GetKelsqi() override { return &kelsqi; }
-  void SetSurfaceRoutingActive(int a) override { surfaceRoutingActive = a; }
+  void SetSurfaceRoutingActive(int a) override {
+    surfaceRoutingActive = a;
+    calls->Add(name + ".SetSurfaceRoutingActive(" + std::to_string(a) + ")");
+  }
   riverflow_table *GetRiverflowTable() override { return &riverflow; }
   std::string GetStorageFileName() const override { return "state.txt"; }
   void SetGroundwaterCoupling(int coupled) override { GroundwaterCoupling = coupled; }

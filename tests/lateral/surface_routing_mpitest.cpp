@@ -69,9 +69,13 @@ TEST_F(SurfaceRoutingTest, ConstructionTable) {
 TEST_F(SurfaceRoutingTest, CellsWithoutLandUseAndMissingSoilArraysAreRefused) {
   SurfacePlane plane;
   Raster(plane);
-  for (long r = held_.first; r <= held_.last; ++r)
-    (*registry_[registry_.FindGrid("landuse1", false)].Data)[r][3] = kSrNoData;
-  EXPECT_EQ(Failure(SurfaceSectionText{}.Text()), 17);
+  // No-data, and values that name no record of the table (one record here),
+  // are no land use: a cell without any is refused, never looked up.
+  for (const double missing : {kSrNoData, 0.0, 2.0, -1.0}) {
+    for (long r = held_.first; r <= held_.last; ++r)
+      (*registry_[registry_.FindGrid("landuse1", false)].Data)[r][3] = missing;
+    EXPECT_EQ(Failure(SurfaceSectionText{}.Text()), 17) << missing;
+  }
   for (long r = held_.first; r <= held_.last; ++r)
     (*registry_[registry_.FindGrid("landuse1", false)].Data)[r][3] = 1.0;
   auto module = Ready(SurfaceSectionText{}.Text());

@@ -45,9 +45,13 @@ protected:
   }
 
   std::unique_ptr<unsatzonmodellklasse> Linked(const SoilSectionText &s, int substeps = 1,
-                                               const std::string &more = "") {
+                                               const std::string &more = "",
+                                               bool surfaceRouting = false) {
     auto m = Build(SoilSection(s) + more);
     m->SetSubstepCount(substeps);
+    // The application tells the module before its tracer set-up.
+    if (surfaceRouting)
+      m->SetSurfaceRoutingActive(1);
     int error = -1;
     m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
     EXPECT_EQ(error, 0);
@@ -168,6 +172,34 @@ TEST_F(RunoffConcentrationTest, APulseOnTwoZonesLeavesHalfNowAndHalfTwoStepsLate
     EXPECT_EQ(qd, std::vector<double>({25.0, 0.0, 25.0, 0.0})) << d;
     // exp(-60 / 0.06) is 0 in doubles: the storage passes the zone outflow on.
     EXPECT_EQ(qdd, qd) << d;
+    m->ReleaseMemory();
+  }
+}
+
+TEST_F(RunoffConcentrationTest, WithSurfaceRoutingAPulseLeavesWholeInItsStep) {
+  // The flow times of the pulse case: surface routing delays the water, so
+  // every cell adds to zone 1, and zone 1 weighs exactly the cells of the
+  // step. The grid still becomes zone numbers, which surface routing reads.
+  for (const int d : {1, 3}) {
+    Grid &flow = Replace("flow_times", [](long r, long) { return r == 4 ? 9000.0 : 60.0; });
+    SoilSectionText s = Hourly();
+    s.valueRows[0] = "1 0.0001 3";
+    auto m = Linked(s, d, "", true);
+    ForOwn(*m, [&](long r, long c) { EXPECT_EQ(flow[r][c], r == 4 ? 3.0 : 1.0) << r << " " << c; });
+    EXPECT_EQ(m->MaxZone, std::vector<int>({0, 1, 1, 1})) << d;
+    std::vector<double> qd, qi;
+    for (int step = 1; step <= 3; ++step) {
+      const CellValue pulse = [&](long r, long) {
+        return step == 1 && (r == 3 || r == 4) ? 50.0 / d : 0.0;
+      };
+      const CellValue seep = [&](long r, long) { return step == 2 && r == 4 ? 6.0 / d : 0.0; };
+      Step(*m, step, pulse, seep, kNone);
+      qd.push_back(FromRankZero(m->GetQD()->Components[0][2]));
+      qi.push_back(FromRankZero(m->GetQI()->Components[0][2]));
+    }
+    // The mean of the subbasin's ten cells, in the step it was added.
+    EXPECT_EQ(qd, std::vector<double>({50.0, 0.0, 0.0})) << d;
+    EXPECT_EQ(qi, std::vector<double>({0.0, 3.0, 0.0})) << d;
     m->ReleaseMemory();
   }
 }

@@ -26,7 +26,7 @@ constexpr double FlowLength(int d, double cellSize) {
 
 // What a cell knows of itself and its eight neighbours. A neighbour outside
 // the raster has Inside false; Valid means inside with a zone value that is
-// not no-data; Positive means inside with a zone value above 0.
+// not no-data; Positive means valid with a zone value above 0.
 struct Neighbourhood {
   double CellSize = 0.0;      // m
   double Elevation = 0.0;     // terrain z, m
