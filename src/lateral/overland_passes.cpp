@@ -10,6 +10,8 @@
 #include "lateral/overland/surface_slope.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <utility>
 
 namespace tavro {
@@ -59,6 +61,9 @@ void OverlandPasses::KernelPass(int innerStep, int recomputeStep) const {
     const overland::Neighbourhood n = NeighbourhoodOf(r, c);
     const overland::SlopeResult slope = overland::SurfaceSlope(n, method);
     int slopeCase = slope.Case;
+    if (fpe_.Pending != nullptr && fpe_.Pending->load(std::memory_order_relaxed) != 0)
+      fpe_.Report(r, c, slopeCase, innerStep, slope.Slope, slope.Aspect, n.Depth,
+                  (*grids_.DirectFlow)[r][c], n.Storage);
     double *weights = (*grids_.Weights)[r][c];
     double *velocity = (*grids_.Velocity)[r][c];
     double *fluxes = (*grids_.Fluxes)[r][c];
@@ -66,8 +71,15 @@ void OverlandPasses::KernelPass(int innerStep, int recomputeStep) const {
     std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
     outflow.MainDirection = static_cast<int>(velocity[0]);
     outflow.WaterSurface = velocity[9];
-    overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect,
-                                outflow);
+    overland::NormalisationReport normalisation;
+    if (fpe_.Pending != nullptr && fpe_.Pending->load(std::memory_order_relaxed) != 0) {
+      normalisation.Pending = fpe_.Pending;
+      normalisation.Report = [&, r, c](int direction, double before, double sum, double after) {
+        fpe_.Report(r, c, direction, slopeCase, before, sum, after, slope.Slope, slope.Aspect);
+      };
+    }
+    overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect, outflow,
+                                normalisation);
     std::copy(outflow.Weights.begin(), outflow.Weights.end(), weights);
     velocity[0] = outflow.MainDirection;
     velocity[9] = outflow.WaterSurface;
@@ -119,9 +131,22 @@ void OverlandPasses::LimitOutflow(double step) const {
   });
 }
 
+void OverlandPasses::KeepStartConcentrations() const {
+  // The strip and its halo rows: a cell reads its neighbours as they were.
+  const long first = std::max(cells_.FirstRow - 1, 1L);
+  const long last = std::min(cells_.LastRow + 1, raster_.Rows);
+  for (const OverlandTracer &t : tracers_)
+    for (long r = first; r <= last; ++r)
+      if (t.Concentration->HasRow(r))
+        std::copy_n((*t.Concentration)[r], raster_.Columns + 1, (*t.Start)[r]);
+}
+
 void OverlandPasses::StoragePass(double step) const {
   const Stack &fluxes = *grids_.Fluxes;
+  const std::size_t tracerCount = tracers_.size();
+  KeepStartConcentrations();
   CellIteration(cells_).ForEachCell([&](long r, long c) {
+    std::array<double, kMaxOverlandTracers> mass{}, start{}, concentration{};
     double inflow = 0.0;
     for (int d = 1; d <= kDirections; ++d) {
       const auto i = static_cast<std::size_t>(d);
@@ -129,18 +154,36 @@ void OverlandPasses::StoragePass(double step) const {
       const long cc = c + overland::kColumnOffset[i];
       if (rr < 1 || rr > raster_.Rows || cc < 1 || cc > raster_.Columns || !IsValid(rr, cc))
         continue;
-      inflow += fluxes[rr][cc][overland::Opposite(d)];
+      const double flux = fluxes[rr][cc][overland::Opposite(d)];
+      inflow += flux;
+      for (std::size_t t = 0; t < tracerCount; ++t)
+        mass[t] += flux * (*tracers_[t].Start)[rr][cc];
     }
     double outflow = 0.0;
     for (int d = 1; d <= kDirections; ++d)
       outflow += std::max(fluxes[r][c][d], 0.0);
+    for (std::size_t t = 0; t < tracerCount; ++t) {
+      mass[t] *= step * 1000.0;
+      start[t] = (*tracers_[t].Start)[r][c];
+    }
     const overland::CellBalance b = overland::UpdateCellStorage(
-        (*grids_.Storage)[r][c], inflow * step, outflow * step, raster_.CellSize, {}, {}, {});
+        (*grids_.Storage)[r][c], inflow * step, outflow * step, raster_.CellSize,
+        std::span<const double>(start.data(), tracerCount),
+        std::span<const double>(mass.data(), tracerCount),
+        std::span<double>(concentration.data(), tracerCount));
     (*grids_.QIn)[r][c] = b.Inflow;
     (*grids_.QOut)[r][c] = b.Outflow;
     double &s = (*grids_.Storage)[r][c];
     s = b.Storage;
-    if (IsRiver(r, c)) {
+    const bool river = IsRiver(r, c);
+    for (std::size_t t = 0; t < tracerCount; ++t) {
+      double &delivered = (*tracers_[t].River)[r][c];
+      double &own = (*tracers_[t].Concentration)[r][c];
+      // The tracer leaves with the water into a river cell's D.
+      delivered = river ? delivered + concentration[t] * s : 0.0;
+      own = river ? 0.0 : concentration[t];
+    }
+    if (river) {
       (*grids_.DirectFlow)[r][c] += s;
       s = 0.0;
       (*grids_.Depth)[r][c] = 0.0;

@@ -11,7 +11,10 @@
 #include "lateral/overland/flow_velocity.h"
 #include "raster/cell_iteration.h"
 
+#include <atomic>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace tavro {
 
@@ -33,6 +36,29 @@ struct OverlandGrids {
   Stack *Weights = nullptr;  // levels 0 unchanged count, 1-8 shares
 };
 
+// The grids of one tracer the passes carry with the water (not owned).
+struct OverlandTracer {
+  Grid *Concentration = nullptr; // c_t of the surface water (strip and halo rows)
+  Grid *Start = nullptr;         // c_t as the storage pass found it (same rows)
+  Grid *River = nullptr;         // C_D,t: tracer mass delivered with D (mm x concentration)
+};
+
+// The most tracers a run carries.
+inline constexpr int kMaxOverlandTracers = 9;
+
+// Reports a pending floating-point error with its context (the arguments of
+// teilmodellklasse::ReportFPE): per cell its row, column, slope case, inner
+// step, slope, aspect, h, D and S; per direction of a weight normalisation
+// its row, column, direction, slope case, the weight before, the sum, the
+// weight after, slope and aspect. Called only while the flag is raised, so
+// that the threads do not write the shared flag for every cell.
+struct FloatingPointReport {
+  const std::atomic<int> *Pending = nullptr;
+  std::function<void(long row, long column, int i3, int i4, double a1, double a2, double a3,
+                     double a4, double a5)>
+      Report;
+};
+
 struct OverlandRaster {
   long Rows = 0;
   long Columns = 0;
@@ -50,10 +76,16 @@ public:
                  const OverlandGrids &grids, const overland::VelocitySettings &settings,
                  LandUseOfCell landUse);
 
+  // Tracers carried through the storage pass (at most kMaxOverlandTracers).
+  void SetTracers(std::vector<OverlandTracer> tracers) { tracers_ = std::move(tracers); }
+  void SetFloatingPointReport(FloatingPointReport report) { fpe_ = std::move(report); }
+
   void KernelPass(int innerStep, int recomputeStep) const;
   // The smallest stable inner step of the cells (kNoStepLimit when none limits).
   double MinimumTimeStep() const;
   void LimitOutflow(double step) const;
+  // Updates every cell from its neighbours' fluxes; the tracers mix with the
+  // concentrations every cell had at the start of the pass.
   void StoragePass(double step) const;
 
   bool IsRiver(long r, long c) const {
@@ -63,12 +95,15 @@ public:
 
 private:
   bool IsValid(long r, long c) const { return (*grids_.Zone)[r][c] != raster_.NoData; }
+  void KeepStartConcentrations() const;
 
   CellIterationSetup cells_;
   OverlandRaster raster_;
   OverlandGrids grids_;
   overland::VelocitySettings settings_;
   LandUseOfCell landUse_;
+  std::vector<OverlandTracer> tracers_;
+  FloatingPointReport fpe_;
 };
 
 } // namespace tavro

@@ -13,6 +13,7 @@
 #include "kernel/teilmodellklasse.h"
 #include "lateral/overland/flow_velocity.h"
 #include "lateral/overland_passes.h"
+#include "lateral/surface_tracers.h"
 #include "raster/cell_iteration.h"
 #include "raster/module_statistic.h"
 #include "raster/runoff_concentration.h"
@@ -119,6 +120,14 @@ public:
   std::vector<ZoneAdditions> AdditionsQD, AdditionsQI; // per row 0..T
   SubbasinRunoffArrays QDInflow, QDd, QIInflow, QIi;
 
+  // --- Tracers ------------------------------------------------------------------
+  std::vector<SurfaceTracerGrids> Tracers; // 1..T, element 0 unused
+  // Every tracer's storage grid comes from the silting-up module: its
+  // incoming direct runoff then keeps its concentration without decay.
+  bool AllStorageFromSiltingUp = true;
+  // c_t of the surface water, the module's own concentration grid.
+  Grid &TracerConcentration(int tracer);
+
 private:
   void ReadSettings();
   void AdjustInnerStepLimits();
@@ -141,6 +150,12 @@ private:
   void StartSubstep();
   void BookSubstep();
   void ExchangeFlowHalos();
+  void SetUpTracers();
+  void LinkSiltingGrid(int t, const TracerInfo &info);
+  void TakeCellTracers(long r, long c, double direct);
+  void BookCellTracers(long r, long c, int k, int z, double w, bool river, double direct);
+  void WriteSiltingGrids(int t);
+  void ReleaseTracers();
   double ConcentrateComponent(FlowTimeZones &zones, SubbasinRunoffArrays &inflow,
                               SubbasinRunoffArrays &outflow, double storageMinutes, int k);
   ModuleStatistic *Table(int which) const;

@@ -212,6 +212,7 @@ void surfaceroutingclass::ConcentrateRunoff(long, long, long, long) {
     // Only rank 0 holds the step's runoff: the records are not combined.
     if (zonalstatistic *table = TracerTable(r))
       table->EndOfStep(y, mo, d, h, 0);
+    WriteSiltingGrids(r);
   }
   WriteStackOutput(VelocityIndex);
   WriteStackOutput(FluxIndex);
@@ -238,6 +239,7 @@ void surfaceroutingclass::InitTracerGrids(int &error, int tracerCount,
   if (error != 0)
     throw error;
   InitFlowTimeZones();
+  SetUpTracers();
   for (SubbasinRunoffArrays *arrays : {&qg_, &QDInflow, &QDd, &QIInflow, &QIi})
     arrays->Resize(std::max(ZoneCount, 0));
   qgCreated_ = true;
@@ -252,6 +254,7 @@ zonalstatistic *surfaceroutingclass::TracerTable(int tracer) const {
 }
 
 void surfaceroutingclass::FinishTracerGrids() {
+  ReleaseTracers();
   for (SubbasinRunoffArrays *arrays : {&qg_, &QDInflow, &QDd, &QIInflow, &QIi})
     arrays->Resize(0);
   qgCreated_ = false;

@@ -70,6 +70,9 @@ overland::LandUseResistance surfaceroutingclass::LandUseOf(long r, long c) const
 void surfaceroutingclass::ExchangeFlowHalos() {
   MPIExchangeHalo(DepthIndex, nullptr);
   MPIExchangeStackHalo(FluxIndex, nullptr);
+  // A cell's tracer inflow reads its neighbours' concentrations.
+  for (int t = 1; t <= TracerCount && !Tracers.empty(); ++t)
+    MPIExchangeHalo(TracerRecords[static_cast<std::size_t>(t)].StorageGridIndex, nullptr);
 }
 
 void surfaceroutingclass::BuildPasses() {
@@ -91,6 +94,12 @@ void surfaceroutingclass::BuildPasses() {
   passes_ =
       OverlandPasses(StripCellsOf(*this, Zone), OverlandRaster{NRows, NCols, CellSize, NoData}, g,
                      Velocity, [this](long r, long c) { return LandUseOf(r, c); });
+  passes_.SetFloatingPointReport(
+      {&FpeFlag, [this](long r, long c, int slopeCase, int innerStep, double slope, double aspect,
+                        double depth, double direct, double storage) {
+         ReportFPE(static_cast<int>(r), static_cast<int>(c), slopeCase, innerStep, slope, aspect,
+                   depth, direct, storage);
+       }});
 }
 
 double surfaceroutingclass::MinimumTimeStep() const { return passes_.MinimumTimeStep(); }
@@ -102,6 +111,7 @@ void surfaceroutingclass::StartSubstep() {
   CellIteration(StripCellsOf(*this, Zone)).ForEachOwnCell([&](long r, long c) {
     double &d = (*DirectFlow)[r][c];
     input += d;
+    TakeCellTracers(r, c, d);
     Depth[r][c] = d / 1000.0;
     (*SurfaceStorage)[r][c] = d;
     d = 0.0;
@@ -144,14 +154,15 @@ void surfaceroutingclass::BookSubstep() {
     const double d = (*DirectFlow)[r][c];
     surface += s;
     rivers += river ? d : 0.0;
+    const int z = FlowTimes != nullptr ? static_cast<int>((*FlowTimes)[r][c]) : 1;
+    const double w = CellWeights != nullptr && CellWeights->HasRow(r) ? (*CellWeights)[r][c] : 1.0;
+    BookCellTracers(r, c, k, z, w, river, d);
     if (k < 1)
       return;
     if (storage != nullptr)
       (*storage)->AddValue(r, c, k, s, 1.0);
     if (AdditionsQD.empty())
       return;
-    const int z = FlowTimes != nullptr ? static_cast<int>((*FlowTimes)[r][c]) : 1;
-    const double w = CellWeights != nullptr && CellWeights->HasRow(r) ? (*CellWeights)[r][c] : 1.0;
     // Both reach the routing whole: m sub-steps of mm per sub-step.
     AdditionsQD[0].Add(k, z, 1.0, river ? w * m * d : 0.0, w);
     AdditionsQI[0].Add(k, z, 1.0, w * m * (*Interflow)[r][c], w);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -273,6 +274,49 @@ TEST(DistributeOutflow, DropSplitFallbacksAndUnchangedCount) {
   DistributeOutflow(edge, 1, slopeCase, 0, 0.0, 0.0, state);
   EXPECT_EQ(state.MainDirection, 0);
   EXPECT_EQ(state.Weights[1], 0.0);
+}
+
+TEST(DistributeOutflow, PendingFloatingPointErrorIsReportedPerNormalisedDirection) {
+  // Both normalisations: the aspect split of an interior cell, and the drop
+  // split of one whose aspect points uphill.
+  struct Case {
+    const char *name;
+    double aspect;
+    int slopeCase;
+  };
+  const double north[3][3] = {{9, 9, 9}, {10, 10, 10}, {11, 11, 11}};
+  for (const Case &k :
+       {Case{"aspect split", 0.0, kInteriorCell}, Case{"drop split", 180.0, kInteriorCell}}) {
+    for (const int pending : {0, 1}) {
+      std::atomic<int> flag{pending};
+      struct Call {
+        int direction;
+        double before, sum, after;
+      };
+      std::vector<Call> calls;
+      NormalisationReport report;
+      report.Pending = &flag;
+      report.Report = [&](int direction, double before, double sum, double after) {
+        calls.push_back({direction, before, sum, after});
+      };
+      int slopeCase = k.slopeCase;
+      OutflowState state;
+      DistributeOutflow(Window(north, 10.0), 1, slopeCase, 0, 0.1, k.aspect, state, report);
+      if (pending == 0) {
+        EXPECT_TRUE(calls.empty()) << k.name;
+        continue;
+      }
+      // Every direction once, in order, with the values of its division.
+      ASSERT_EQ(calls.size(), 8u) << k.name;
+      for (std::size_t i = 0; i < calls.size(); ++i) {
+        const Call &call = calls[i];
+        EXPECT_EQ(call.direction, static_cast<int>(i) + 1) << k.name;
+        EXPECT_EQ(call.after, state.Weights[i + 1]) << k.name;
+        EXPECT_DOUBLE_EQ(call.before / call.sum, call.after) << k.name;
+      }
+      EXPECT_GT(calls[0].sum, 0.0) << k.name;
+    }
+  }
 }
 
 VelocitySettings Settings(int method, double maxSub, double minSub = 10.0) {

@@ -9,6 +9,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
+#include "kernel/tracer_info.h"
 #include "lateral/surface_routing.h"
 #include "raster/mpi_decomposition.h"
 #include "raster/statistics_registry.h"
@@ -80,6 +81,21 @@ struct SurfacePlane {
     return 100.0 - slopeEast * cellSize * c - slopeSouth * cellSize * r;
   }
 };
+
+// A steep plane of 7 x 9 cells of 5 m with a no-data corner; with rivers,
+// river cells along the east half of its lowest row.
+inline SurfacePlane SteepPlane(bool rivers) {
+  SurfacePlane plane;
+  plane.rows = 7;
+  plane.columns = 9;
+  plane.cellSize = 5.0;
+  plane.slopeEast = 0.08;
+  plane.slopeSouth = 0.05;
+  plane.zoneOf = [](long r, long c) { return (r == 1 && c == 1) ? kSrNoData : 1.0; };
+  if (rivers)
+    plane.river = [](long r, long c) { return r == 7 && c >= 5; };
+  return plane;
+}
 
 class SurfaceRoutingTest : public testing::Test {
 protected:
@@ -162,7 +178,8 @@ protected:
     }
   }
 
-  // Built, tracer set-up done and wired to the fixture's soil arrays.
+  // Built, tracer set-up done (with the tracers of tracerInfo_) and wired to
+  // the fixture's soil arrays.
   // capture: off inside a call that captures the console itself.
   std::unique_ptr<surfaceroutingclass> Ready(const std::string &control, int substeps = 1,
                                              bool capture = true) {
@@ -170,7 +187,8 @@ protected:
     int error = -1;
     if (capture)
       testing::internal::CaptureStdout();
-    module->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+    module->InitTracerGrids(error, static_cast<int>(tracerInfo_.Count()),
+                            tracerInfo_.Empty() ? nullptr : &tracerInfo_, &statistics_, 200);
     if (capture)
       testing::internal::GetCapturedStdout();
     EXPECT_EQ(error, 0);
@@ -226,6 +244,7 @@ protected:
   OneBasedArray<ZoneRecord> zoneTable_;
   ModuleSettings settings_;
   SubbasinRunoffArrays qbb_;
+  OneBasedArray<TracerInfo> tracerInfo_; // none unless a test sets them
   SubbasinValues kelsqd_, kelsqi_;
   Grid *storage_ = nullptr;
   Grid *direct_ = nullptr;

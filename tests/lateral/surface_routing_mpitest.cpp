@@ -92,6 +92,38 @@ void Substeps(surfaceroutingclass &module, int count) {
   testing::internal::GetCapturedStdout();
 }
 
+TEST_F(SurfaceRoutingTest, KernelPassReportsAPendingFloatingPointErrorWithItsCell) {
+  SurfacePlane plane;
+  plane.rows = 4;
+  plane.columns = 5;
+  Raster(plane);
+  auto module = Ready(SurfaceSectionText{}.Text(), 1);
+  const auto feed = [&] { ForOwn([&](long r, long c) { (*direct_)[r][c] = 1.0 + r + c; }); };
+  feed();
+  Substeps(*module, 1);
+  if (test::Rank() == 0) {
+    EXPECT_FALSE(test::Logged("INFO: fpe in i1: ")) << "nothing pending, nothing reported";
+  }
+  EXPECT_EQ(module->FpeFlag.load(), 0);
+  // A pending error is reported once, with a cell's row and column, and the
+  // later cells re-arm the flag.
+  module->FpeFlag.store(1);
+  feed();
+  Substeps(*module, 1);
+  if (test::Rank() == 0) {
+    EXPECT_TRUE(test::Logged("INFO: fpe in i1: "));
+    const std::string log = test::ReadWholeFile("Tavro_Diag_0.xml");
+    const std::size_t at = log.find("fpe in i1: ");
+    ASSERT_NE(at, std::string::npos);
+    long row = 0, column = 0;
+    ASSERT_EQ(std::sscanf(log.c_str() + at, "fpe in i1: %ld, i2: %ld", &row, &column), 2);
+    EXPECT_TRUE(Own(row, column)) << row << ", " << column;
+    EXPECT_EQ(log.find("fpe in i1: ", at + 1), std::string::npos) << "reported once";
+  }
+  EXPECT_EQ(module->FpeFlag.load(), 0);
+  module->FinishRun(false);
+}
+
 struct ConservationCase {
   const char *name;
   int method;
@@ -104,16 +136,7 @@ class OverlandConservation : public SurfaceRoutingTest,
 
 TEST_P(OverlandConservation, SurfaceAndRiverWaterEqualTheInput) {
   const ConservationCase &k = GetParam();
-  SurfacePlane plane;
-  plane.rows = 7;
-  plane.columns = 9;
-  plane.cellSize = 5.0;
-  plane.slopeEast = 0.08;
-  plane.slopeSouth = 0.05;
-  plane.zoneOf = [](long r, long c) { return (r == 1 && c == 1) ? kSrNoData : 1.0; };
-  if (k.rivers)
-    plane.river = [](long r, long c) { return r == 7 && c >= 5; };
-  Raster(plane);
+  Raster(test::SteepPlane(k.rivers));
   SurfaceSectionText text;
   text.method = k.method;
   text.maxStep = 300.0;

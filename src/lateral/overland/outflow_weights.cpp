@@ -20,7 +20,8 @@ int AspectSector(double a) {
 }
 
 // Weights around the aspect; false when none is left after the uphill filter.
-bool AspectSplit(const Neighbourhood &n, int method, double aspect, OutflowState &state) {
+bool AspectSplit(const Neighbourhood &n, int method, double aspect, OutflowState &state,
+                 const NormalisationReport &report) {
   PerDirection &w = state.Weights;
   const int d = AspectSector(aspect);
   state.MainDirection = d;
@@ -58,8 +59,13 @@ bool AspectSplit(const Neighbourhood &n, int method, double aspect, OutflowState
   }
   if (total == 0.0)
     return false;
-  for (int e = 1; e <= kDirections; ++e)
+  const bool reports = report.Raised();
+  for (int e = 1; e <= kDirections; ++e) {
+    const double before = w[static_cast<std::size_t>(e)];
     w[static_cast<std::size_t>(e)] /= total;
+    if (reports)
+      report.Report(e, before, total, w[static_cast<std::size_t>(e)]);
+  }
   return true;
 }
 
@@ -72,7 +78,8 @@ bool InsideForDrop(const Neighbourhood &n, int e) {
   return n.Valid[static_cast<std::size_t>(e)];
 }
 
-void DropSplit(const Neighbourhood &n, int method, OutflowState &state) {
+void DropSplit(const Neighbourhood &n, int method, OutflowState &state,
+               const NormalisationReport &report) {
   PerDirection &w = state.Weights;
   const double head = CellHead(n, method);
   for (int e = 1; e <= kDirections; ++e) {
@@ -94,9 +101,14 @@ void DropSplit(const Neighbourhood &n, int method, OutflowState &state) {
     double sum = 0.0;
     for (int e = 1; e <= kDirections; ++e)
       sum += w[static_cast<std::size_t>(e)];
+    const bool reports = sum > 0.0 && report.Raised();
     if (sum > 0.0)
-      for (int e = 1; e <= kDirections; ++e)
+      for (int e = 1; e <= kDirections; ++e) {
+        const double before = w[static_cast<std::size_t>(e)];
         w[static_cast<std::size_t>(e)] /= sum;
+        if (reports)
+          report.Report(e, before, sum, w[static_cast<std::size_t>(e)]);
+      }
   }
   state.MainDirection = largest;
 }
@@ -104,7 +116,8 @@ void DropSplit(const Neighbourhood &n, int method, OutflowState &state) {
 } // namespace
 
 void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int innerStep,
-                       double slope, double aspect, OutflowState &state) {
+                       double slope, double aspect, OutflowState &state,
+                       const NormalisationReport &report) {
   if (slopeCase != kInteriorCell && slopeCase != kEdgeCell)
     return;
   const PerDirection old = state.Weights;
@@ -112,7 +125,7 @@ void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int i
     state.Weights[static_cast<std::size_t>(d)] = 0.0;
   bool split = false;
   if (slope != 0.0 && slopeCase == kInteriorCell) {
-    split = AspectSplit(n, method, aspect, state);
+    split = AspectSplit(n, method, aspect, state, report);
     if (!split) {
       slopeCase = kEdgeCell;
       for (int d = 1; d <= kDirections; ++d)
@@ -120,7 +133,7 @@ void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int i
     }
   }
   if (!split)
-    DropSplit(n, method, state);
+    DropSplit(n, method, state, report);
   state.WaterSurface = n.Elevation + n.Storage / 1000.0;
   int unchanged = 0;
   if (innerStep > 0)

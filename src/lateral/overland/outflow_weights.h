@@ -4,6 +4,9 @@
 
 #include "lateral/overland/directions.h"
 
+#include <atomic>
+#include <functional>
+
 namespace tavro::overland {
 
 struct OutflowState {
@@ -12,10 +15,22 @@ struct OutflowState {
   double WaterSurface = 0.; // z + S / 1000, m
 };
 
+// Called per direction of a normalisation while a floating-point error is
+// pending, so that it is reported with its context: the direction, the
+// weight before and after the division and the sum divided by.
+struct NormalisationReport {
+  const std::atomic<int> *Pending = nullptr;
+  std::function<void(int direction, double before, double sum, double after)> Report;
+  bool Raised() const {
+    return Pending != nullptr && Report && Pending->load(std::memory_order_relaxed) != 0;
+  }
+};
+
 // Updates state for one inner step (innerStep 0 = the first of a sub-step).
 // River cells and unknown cases keep their state; an interior cell whose
 // aspect split points only uphill becomes an edge cell (slopeCase 3).
 void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int innerStep,
-                       double slope, double aspect, OutflowState &state);
+                       double slope, double aspect, OutflowState &state,
+                       const NormalisationReport &report = {});
 
 } // namespace tavro::overland
