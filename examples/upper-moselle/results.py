@@ -155,63 +155,189 @@ def areal_mean(path):
     return {(full_year(d[0]), d[1], d[2]): v[i] for d, v in rows}
 
 
-def water_balance(run, out, area_km2, outlet):
-    series = {}
-    for key, name in (("P", "precipitation.stat"), ("ET", "etr.stat"), ("snow", "snow_storage.stat"),
-                      ("interception", "interception_storage.stat"),
-                      ("soil", "soil_moisture_profile.stat")):
-        path = os.path.join(run, name)
-        if os.path.exists(path):
-            series[key] = areal_mean(path)
+def grid_mean(path):
+    """The mean over the catchment's cells of a grid (all cells are alike)."""
+    if not os.path.exists(path):
+        return None
+    _, values, nodata = read_grid(path)
+    cells = [v for row in values for v in row if v != nodata]
+    return sum(cells) / len(cells) if cells else None
+
+
+# Sum grids of the run and the statistics tables of the storages.
+FLUX_GRIDS = (("P", "precipitation"), ("ET", "etr"), ("QD", "direct_runoff"),
+              ("QI", "interflow"), ("QB", "baseflow"))
+STORAGES = (("snow", "snow_storage.stat"), ("interception", "interception_storage.stat"),
+            ("soil", "soil_moisture_profile.stat"))
+
+
+def flux_sums(run, suffix):
+    """Catchment means (mm) of the sum grids NAME<suffix>.sum, None unless all are there."""
+    sums = {k: grid_mean(os.path.join(run, "%s%s.sum" % (name, suffix))) for k, name in FLUX_GRIDS}
+    return None if any(v is None for v in sums.values()) else sums
+
+
+def storages_at(tables, date):
+    """The storages (mm) at the end of the last step dated date or before."""
+    out = {}
+    for k, series in tables.items():
+        before = [d for d in series if d <= date]
+        if not before:
+            return None
+        out[k] = series[max(before)]
+    return out
+
+
+def water_balance(run, out, area_km2, outlet, start_run=None):
+    """The catchment balance and each module's over every year that the run's
+    yearly sum grids cover, over FIRST_YEAR-LAST_YEAR and over the whole run
+    when its whole-run sums are there; the storages at the start of the run
+    come from the tables of START_RUN (a run that ended where this one began)
+    when given. Returns the lines written and the rows by period."""
+    tables = {k: areal_mean(os.path.join(run, name)) for k, name in STORAGES}
+    daily = {k: areal_mean(os.path.join(run, name))
+             for k, name in (("P", "precipitation.stat"), ("ET", "etr.stat"))}
+    start_tables = ({k: areal_mean(os.path.join(start_run, name)) for k, name in STORAGES}
+                    if start_run else None)
+    qg = areal_mean(os.path.join(run, "total_runoff.stat"))
     q = column(os.path.join(run, "discharge.stat"), outlet)
     q = {(full_year(d[0]), d[1], d[2]): v * 86400.0 / (area_km2 * 1e3) for d, v in q.items()}
     dates = sorted(q)
-    lines = ["catchment water balance of the upper Moselle (mm over %.2f km2)" % area_km2,
-             "storages at the end of each period; dS = change over the period; "
-             "residual = P - ET - Q - dS",
-             "period\tP\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tresidual\tresidual/P"]
+    rows = {}
 
-    def period(label, first, last):
-        sel = [d for d in dates if first <= d <= last]
-        if not sel:
+    def period(label, first, last, sums):
+        before = (first[0] - 1, 12, 31) if first[1:] == (1, 1) else None
+        begin = storages_at(tables, before) if before and before >= dates[0] else None
+        if begin is None and start_tables is not None and first == dates[0]:
+            begin = storages_at(start_tables, first)
+        end = storages_at(tables, last)
+        if sums is None or begin is None or end is None:
             return
-        before = [d for d in dates if d < first]
-        s = {k: sum(series[k].get(d, 0.0) for d in sel) for k in ("P", "ET") if k in series}
-        flow = sum(q[d] for d in sel)
-        ds = {}
-        for k in ("snow", "interception", "soil"):
-            if k in series:
-                end = series[k][sel[-1]]
-                start = series[k][before[-1]] if before else float("nan")
-                ds[k] = end - start
-        residual = s.get("P", 0) - s.get("ET", 0) - flow - sum(ds.values())
-        lines.append("%s\t%.3f\t%.3f\t%.3f\t%s\t%.3f\t%.2e" % (
-            label, s.get("P", float("nan")), s.get("ET", float("nan")), flow,
-            "\t".join("%.3f" % ds.get(k, float("nan")) for k in ("snow", "interception", "soil")),
-            residual, residual / s["P"] if s.get("P") else float("nan")))
+        sel = [d for d in dates if first <= d <= last]
+        r = dict(sums)
+        r["R"] = sums["QD"] + sums["QI"] + sums["QB"]
+        r["Qg"] = sum(qg[d] for d in sel)
+        r["Q"] = sum(q[d] for d in sel)
+        for k in tables:
+            r["d" + k] = end[k] - begin[k]
+        ds = r["dsnow"] + r["dinterception"] + r["dsoil"]
+        r["residual"] = r["P"] - r["ET"] - r["Q"] - ds
+        r["columns"] = r["P"] - r["ET"] - r["R"] - ds
+        r["concentration"] = r["R"] - r["Qg"]
+        r["routing"] = r["Qg"] - r["Q"]
+        rows[label] = r
 
-    for year in range(1989, LAST_YEAR + 1):
-        period(str(year), (year, 1, 1), (year, 12, 31))
-    period("%d-%d" % (FIRST_YEAR, LAST_YEAR), (FIRST_YEAR, 1, 1), (LAST_YEAR, 12, 31))
-    lines.append("not in the tables: water in transit in the runoff concentration and the "
-                 "river channels (its change is part of the residual)")
+    years = sorted({d[0] for d in dates})
+    for year in years:
+        period(str(year), (year, 1, 1), (year, 12, 31), flux_sums(run, "_%02d00" % (year % 100)))
+    compared = [str(y) for y in range(FIRST_YEAR, LAST_YEAR + 1)]
+    if all(y in rows for y in compared):
+        sums = {k: sum(rows[y][k] for y in compared) for k, _ in FLUX_GRIDS}
+        period("%d-%d" % (FIRST_YEAR, LAST_YEAR), (FIRST_YEAR, 1, 1), (LAST_YEAR, 12, 31), sums)
+    period("run", dates[0], dates[-1], flux_sums(run, ""))
+
+    def rel(v, p):
+        return "%.2e" % (v / p) if p else "nan"
+
+    lines = ["Water balance of the upper Moselle, mm over the catchment (%.2f km2)" % area_km2,
+             "",
+             "Catchment: residual = P - ET - Q - dS (snow, interception, soil columns)",
+             "period\tP\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tresidual\tresidual/P"]
+    for label, r in rows.items():
+        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
+            label, r["P"], r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"],
+            r["residual"], rel(r["residual"], r["P"])))
+    lines += ["",
+              "Snow, interception and soil columns: in P; out ET and the runoff R that leaves",
+              "the columns (direct runoff + interflow + baseflow); residual = P - ET - R - dS",
+              "period\tP\tET\tR\tdS\tresidual\tresidual/P"]
+    for label, r in rows.items():
+        ds = r["dsnow"] + r["dinterception"] + r["dsoil"]
+        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
+            label, r["P"], r["ET"], r["R"], ds, r["columns"], rel(r["columns"], r["P"])))
+    lines += ["",
+              "Water in transit (the model writes no table of it; each is in - out):",
+              "runoff concentration: in R, out the subbasins' runoff Qg; held in the flow-time",
+              "zones and linear storages. River routing: in Qg, out Q at the outlet; held in",
+              "the channels. The catchment residual is the columns' residual plus both.",
+              "period\tR\tQg\tQ\tconcentration_dS\trouting_dS\tboth/P"]
+    for label, r in rows.items():
+        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
+            label, r["R"], r["Qg"], r["Q"], r["concentration"], r["routing"],
+            rel(r["concentration"] + r["routing"], r["P"])))
+    lines += drift_lines(tables, daily, qg, q)
+    lines += ["",
+              "Sources: P, ET and R from the run's sum grids (six significant digits per",
+              "cell), the storages at the ends of each period from the statistics tables",
+              "(three to five decimals), Qg from total_runoff.stat, Q from discharge.stat.",
+              "These digits bound what the residuals can show (about 1e-6 of P)."]
     with open(os.path.join(out, "water_balance.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
+    return lines, rows
+
+
+def drift_lines(tables, daily, qg, q):
+    """Water held in transit on the day of each year with the lowest outlet
+    discharge, from the daily tables, relative to the end of the first step:
+    stores that keep their water come back to the same low content every dry
+    season, a leak drifts from year to year."""
+    precipitation, evapotranspiration = daily["P"], daily["ET"]
+    dates = [d for d in sorted(q) if d in qg and all(d in t for t in tables.values())
+             and d in precipitation and d in evapotranspiration]
+    if len(dates) < 2:
+        return []
+    held_zones, held_channels = 0.0, 0.0
+    by_date = {}
+    for a, b in zip(dates, dates[1:]):
+        ds = sum(t[b] - t[a] for t in tables.values())
+        held_zones += precipitation[b] - evapotranspiration[b] - ds - qg[b]
+        held_channels += qg[b] - q[b]
+        by_date[b] = (held_zones, held_channels)
+    lines = ["",
+             "Drift: on the day of each year with the lowest outlet discharge, the water in",
+             "transit relative to the end of the first step (daily tables, mm); a store that",
+             "keeps its water returns to the same low content every dry season, a leak drifts.",
+             "year\tday\tQ\tconcentration\trouting"]
+    for year in sorted({d[0] for d in by_date}):
+        days = [d for d in by_date if d[0] == year]
+        low = min(days, key=lambda d: (q[d], d))
+        lines.append("%d\t%04d-%02d-%02d\t%.4f\t%.4f\t%.4f" % ((year,) + low + (q[low],) + by_date[low]))
     return lines
 
 
+def outlet_and_area(run):
+    with open(os.path.join(run, "subbasins.txt")) as f:
+        last = f.read().split("\n")[-2].split()
+    return last[0], float(last[5])
+
+
+def balance_only(args):
+    """results.py --balance RUN_FOLDER [START_RUN_FOLDER]: the water balance
+    table of any run, without the fit and the grids."""
+    run = args[0]
+    out = os.path.join(run, "results")
+    os.makedirs(out, exist_ok=True)
+    outlet, area = outlet_and_area(run)
+    lines, rows = water_balance(run, out, area, outlet, args[1] if len(args) > 1 else None)
+    if not rows:
+        fail("%s: no period with sum grids and the storages at both ends" % run)
+    sys.stdout.write("\n".join(lines) + "\n")
+
+
 def main():
+    if len(sys.argv) >= 3 and sys.argv[1] == "--balance":
+        balance_only(sys.argv[2:])
+        return
     if len(sys.argv) < 2:
-        sys.stderr.write("usage: results.py RUN_FOLDER [WALL_SECONDS]\n")
+        sys.stderr.write("usage: results.py RUN_FOLDER [WALL_SECONDS]\n"
+                         "       results.py --balance RUN_FOLDER [START_RUN_FOLDER]\n")
         sys.exit(2)
     run = sys.argv[1]
     wall = sys.argv[2] if len(sys.argv) > 2 else "?"
     out = os.path.join(run, "results")
     os.makedirs(out, exist_ok=True)
     observed = read_observed(os.path.join(run, "observed.dat"))
-    with open(os.path.join(run, "subbasins.txt")) as f:
-        last = f.read().split("\n")[-2].split()
-    outlet, area = last[0], float(last[5])
+    outlet, area = outlet_and_area(run)
     q = column(os.path.join(run, "discharge.stat"), outlet)
     q = {(full_year(d[0]), d[1], d[2]): v for d, v in q.items()}
     with open(os.path.join(out, "outlet_discharge.txt"), "w") as f:
@@ -230,7 +356,7 @@ def main():
     with open(os.path.join(out, "fit.txt"), "w") as f:
         f.write(text)
     sys.stdout.write(text)
-    balance = water_balance(run, out, area, outlet)
+    balance, _ = water_balance(run, out, area, outlet)
     sys.stdout.write("\n".join(balance) + "\n")
     grids = yearly_grids(run, out)
     sys.stdout.write("yearly grids in %s: %s\n" % (out, " ".join(grids)))

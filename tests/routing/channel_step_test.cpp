@@ -1,5 +1,5 @@
-// One sub-channel's step: the translation chain (gap fill and overwrite when
-// the delay changes, tracer decay) and the two linear storages.
+// One sub-channel's step: the translation chain (what happens to the water
+// when the delay changes, tracer decay) and the two linear storages.
 #include "routing/channels/channel_step.h"
 
 #include <gtest/gtest.h>
@@ -27,48 +27,103 @@ int Step(Chain &chain, double inflow, double concentration, int delay, int end, 
   return TranslateSubChannel(chain.pointers, 2, in, SubChannelPart{1, 0, 5, delay}, end, factors);
 }
 
-TEST(ChannelStep, ALongerDelayFillsTheGapWithTheSmallerWater) {
+TEST(ChannelStep, ALongerDelaySpreadsTheStepsWaterOverTheGap) {
   Chain chain;
   int end = 2; // delay 1 from the start: water ends at element K + d
   end = Step(chain, 4.0, 1.0, 1, end);
   EXPECT_EQ(end, 2);
   EXPECT_EQ(chain.water[2], 4.0);
-  // The delay grows by 2: elements 3 and 4 (before the move) get
-  // min(chain at the old end, new inflow) = 3 with the inflow's tracer.
-  const double before = chain.Sum(2, 2);
+  // The delay grows by 2: the inflow 3 is spread over the gap (elements 3
+  // and 4 before the move) and its own element, 1 each, with its tracer.
   end = Step(chain, 3.0, 2.0, 3, end);
   EXPECT_EQ(end, 4);
   EXPECT_EQ(chain.water[1], 4.0); // leaves this step
-  EXPECT_EQ(chain.water[2], 3.0);
-  EXPECT_EQ(chain.water[3], 3.0);
-  EXPECT_EQ(chain.water[4], 3.0);
-  EXPECT_EQ(chain.tracer[2], 2.0);
-  // Live water after = live water before + inflow + the two filled elements.
-  EXPECT_DOUBLE_EQ(chain.Sum(1, end), before + 3.0 + 2 * 3.0);
-  // A smaller old end supplies the fill and its tracer.
-  end = Step(chain, 9.0, 5.0, 4, end);
-  EXPECT_EQ(chain.water[4], 3.0);
-  EXPECT_EQ(chain.tracer[4], 2.0);
-  EXPECT_EQ(chain.water[5], 9.0);
+  for (const int j : {2, 3, 4}) {
+    EXPECT_DOUBLE_EQ(chain.water[j], 1.0) << "element " << j;
+    EXPECT_EQ(chain.tracer[j], 2.0) << "element " << j;
+  }
+  EXPECT_DOUBLE_EQ(chain.Sum(1, end), 4.0 + 3.0);
 }
 
-TEST(ChannelStep, AShorterDelayOverwritesTheWaterBehindIt) {
+TEST(ChannelStep, AShorterDelayAddsTheInflowToTheWaterAheadOfIt) {
   Chain chain;
   int end = 5; // delay 4
   for (const double inflow : {1.0, 2.0, 3.0, 4.0})
-    end = Step(chain, inflow, 0.0, 4, end);
+    end = Step(chain, inflow, 1.0, 4, end);
   // Elements 2..5 hold 1, 2, 3, 4 (element 1 left this step).
   const std::vector<double> held(chain.water.begin() + 2, chain.water.begin() + 6);
   EXPECT_EQ(held, (std::vector<double>{1, 2, 3, 4}));
-  // Delay 1: the inflow is written at element 3; what stood at 3..5 is lost.
-  const double lost = chain.Sum(3, 5);
-  const double kept = chain.Sum(2, 2);
-  end = Step(chain, 7.0, 0.0, 1, end);
-  EXPECT_EQ(end, 2);
+  // Delay 1: the inflow joins the water of element 3 (2 before the move),
+  // mixing its tracer by water; elements 4 and 5 keep theirs.
+  end = Step(chain, 7.0, 4.0, 1, end);
+  EXPECT_EQ(end, 4);
   EXPECT_EQ(chain.water[1], 1.0);
-  EXPECT_EQ(chain.water[2], 7.0);
-  EXPECT_DOUBLE_EQ(chain.Sum(1, end), kept + 7.0);
-  EXPECT_DOUBLE_EQ(lost, 2.0 + 3.0 + 4.0);
+  EXPECT_EQ(chain.water[2], 2.0 + 7.0);
+  EXPECT_DOUBLE_EQ(chain.tracer[2], (2.0 * 1.0 + 7.0 * 4.0) / 9.0);
+  EXPECT_EQ(chain.water[3], 3.0);
+  EXPECT_EQ(chain.water[4], 4.0);
+  EXPECT_DOUBLE_EQ(chain.Sum(1, end), 1.0 + 2.0 + 3.0 + 4.0 + 7.0);
+}
+
+// Water and tracer mass that leave a sub-channel of K sub-intervals over the
+// steps with the given delays and inflows, and for as long afterwards as the
+// chain holds water at the last delay, against what entered.
+void ExpectTheChainKeepsItsWater(int k, const std::vector<int> &delays,
+                                 const std::vector<double> &inflows) {
+  constexpr int kLargestDelay = 6;
+  const int partLength = k + kLargestDelay;
+  const int base = partLength; // the second sub-channel of the chain
+  const auto size = static_cast<std::size_t>(3 * partLength + k + 1);
+  std::vector<double> water(size, 0.0);
+  std::vector<double> tracer(size, 0.0);
+  double *pointers[2] = {water.data(), tracer.data()};
+  const double factors[] = {1.0, 1.0};
+  std::vector<double> in(static_cast<std::size_t>(2 * (k + 1)), 0.0);
+  int end = base + k + delays.front();
+  double waterIn = 0.0;
+  double massIn = 0.0;
+  double waterOut = 0.0;
+  double massOut = 0.0;
+  const int steps = static_cast<int>(delays.size()) + kLargestDelay + 2;
+  for (int t = 0; t < steps; ++t) {
+    const bool feeding = t < static_cast<int>(delays.size());
+    const int delay = feeding ? delays[static_cast<std::size_t>(t)] : delays.back();
+    for (int s = 1; s <= k; ++s) {
+      const double q = feeding ? inflows[static_cast<std::size_t>(t)] * s : 0.0;
+      const double c = 1.0 + t % 3;
+      in[static_cast<std::size_t>(s)] = q;
+      in[static_cast<std::size_t>(k + 1 + s)] = c;
+      waterIn += q;
+      massIn += q * c;
+    }
+    end = TranslateSubChannel(pointers, 2, in.data(), SubChannelPart{k, base, partLength, delay},
+                              end, factors);
+    for (int s = 1; s <= k; ++s) {
+      const auto j = static_cast<std::size_t>(base + s);
+      waterOut += water[j];
+      massOut += water[j] * tracer[j];
+    }
+  }
+  EXPECT_NEAR(waterOut, waterIn, 1e-12 * waterIn);
+  EXPECT_NEAR(massOut, massIn, 1e-12 * massIn);
+}
+
+TEST(ChannelStep, TheChainKeepsWaterAndTracersWhateverTheDelaysDo) {
+  struct Case {
+    int k;
+    std::vector<int> delays;
+    std::vector<double> inflows;
+  };
+  const Case cases[] = {
+      {1, {2, 2, 2, 2}, {1, 2, 3, 4}},                           // a constant delay
+      {1, {6, 5, 3, 0, 0, 1, 4, 6}, {1, 5, 9, 8, 4, 2, 1, 0.5}}, // a flood: shorter, then longer
+      {1, {0, 6, 0, 6, 3}, {2, 0, 7, 1, 3}},                     // jumps both ways, a dry step
+      {3, {4, 1, 0, 2, 5, 5}, {1, 6, 8, 3, 1, 1}},               // three sub-intervals per step
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "K " << c.k << ", first delay " << c.delays.front());
+    ExpectTheChainKeepsItsWater(c.k, c.delays, c.inflows);
+  }
 }
 
 TEST(ChannelStep, TracersDecayAtEveryMove) {

@@ -17,12 +17,14 @@ struct SubChannelPart {
 };
 
 // Writes inflow[k * (K + 1) + s] (s = 1..K) of every component k into
-// elements pos .. pos + K - 1 (pos = base + K + d + 1) of chains[k], after
-// filling a gap behind previousEnd (the translation became longer) with the
-// smaller of the chain's water at previousEnd and the first inflow, and the
-// tracers of the same source. Then every element of the part takes the
-// value K elements further on, tracer elements times decay[k] (k >= 1).
-// Returns the new end of the written water, pos - 1. Chains hold at least
+// elements pos .. pos + K - 1 (pos = base + K + d + 1) of chains[k]; then
+// every element of the part takes the value K elements further on, tracer
+// elements times decay[k] (k >= 1). The water is kept whole when the delay
+// changes: a longer delay spreads the step's water evenly over the gap behind
+// previousEnd and its own K elements (the gap with the inflow's mean
+// concentration); a shorter one adds the inflow to the water still held at
+// or before previousEnd, mixing the tracers by water. Returns the new end of
+// the held water, max(pos - 1, previousEnd - K). Chains hold at least
 // base + partLength + K + 1 elements.
 int TranslateSubChannel(double *const *chains, int components, const double *inflow,
                         const SubChannelPart &part, int previousEnd, const double *decay);
