@@ -44,6 +44,14 @@ STORAGE_MAIN_H = 1.0  # storage constant of the main channel (h)
 # these channels). With equal constants the two storages are one and nothing is lost.
 STORAGE_FLOOD_H = 1.0  # of the flood plain (h)
 MIN_SLOPE = 0.0002  # lower limit of the channel slope (1/1)
+# River cells of the groundwater's exchange: cells that drain at least this area (km2); 1 km2
+# gives a network of 0.73 km per km2 on the 500 m grid (half an area would put a river into
+# half of all cells).
+RIVER_SUPPORT_KM2 = 1.0
+# Leakage coefficient of the river bed (1/s): conductivity 1e-5 m/s of a sandy-silty bed over
+# a clogged layer of 1 m, inside the range of bed conductivities compiled by Calver (2001,
+# Hydrological Processes 15).
+RIVER_BED_LEAKAGE = 1e-5
 # Organic matter for the pedotransfer function (%): the data give none.
 ORGANIC_MATTER_TOP = 2.0
 ORGANIC_MATTER_SUB = 0.5
@@ -52,6 +60,10 @@ ORGANIC_MATTER_SUB = 0.5
 # down to 1.9 m in 3 layers of 0.3 m.
 SOIL_LAYERS = (3, 4, 3)
 SOIL_THICKNESS = (0.1, 0.175, 0.3)
+# Vegetation cover from the leaf area index: 1 - exp(-k LAI) with the extinction coefficient of
+# a canopy of spherical leaf angle distribution, k = 0.5 (Campbell and Norman 1998, An
+# Introduction to Environmental Biophysics, ch. 15).
+CANOPY_EXTINCTION = 0.5
 # Mid-month Julian days at which the monthly leaf area index holds.
 MID_MONTH = (15, 46, 74, 105, 135, 166, 196, 227, 258, 288, 319, 349)
 
@@ -60,12 +72,16 @@ GLOBAL_PARAMETERS = {
     "@KELSQD@": "12",  # storage constant of direct runoff (h)
     "@KELSQI@": "120",  # storage constant of interflow (h)
     "@DRAINAGE_DENSITY@": "1.0",  # channel network density, scales interflow
+    # The soil column's own baseflow, used only with the groundwater module off.
     "@KELSQLAT@": "0.5",  # baseflow recession with the depth of the water table (m)
     "@QBRED@": "2",  # largest baseflow (mm per day)
     "@AQUIFER_THICKNESS@": "1.9",
-    "@AQUIFER_K@": "1e-4",
+    "@AQUIFER_K@": "1e-4",  # lateral conductivity of the groundwater layer (m/s)
     "@AQUIFER_S@": "0.15",
-    "@GROUNDWATER_ON@": "0",
+    "@GROUNDWATER_ON@": "1",
+    # Exfiltration into the river cells (1) comes with the groundwater module; exchange both ways
+    # (2) needs a single process.
+    "@SURFACE_INTERACTION@": "1",
     "@HREDUDRY@": "4.5",  # suction (m) below which root water uptake is reduced
     "@ROUTING_SUBINTERVALS@": "1",  # time sub-intervals of the channel routing
 }
@@ -320,20 +336,21 @@ def soil_table(data, codes):
 
 # ---------------------------------------------------------------- land use
 # Per vegetation class of LAI_classdefinition.txt: name, albedo, surface
-# resistance rsc (s/m), roughness z0 (m), vegetation cover, root depth (m).
-# Albedo and z0 after Brutsaert (1982) and Oke (1987), root depths after
-# Canadell et al. (1996), limited to the soil profile.
+# resistance rsc (s/m), roughness z0 (m), root depth (m). Albedo and z0 after
+# Brutsaert (1982) and Oke (1987), root depths after Canadell et al. (1996),
+# limited to the soil profile. The vegetation cover follows the monthly leaf
+# area index (CANOPY_EXTINCTION).
 VEGETATION = {
-    1: ("coniferous_forest", 0.12, 70, 1.5, 0.95, 1.2),
-    2: ("deciduous_forest", 0.16, 60, 1.5, 0.90, 1.2),
-    3: ("mixed_forest", 0.14, 65, 1.5, 0.92, 1.2),
-    4: ("sparse_forest", 0.16, 70, 0.8, 0.70, 1.0),
-    5: ("sealed_or_water", 0.10, 200, 0.05, 0.10, 0.2),
-    6: ("viniculture", 0.18, 80, 0.3, 0.60, 0.9),
-    7: ("orchards", 0.18, 70, 0.5, 0.70, 0.9),
-    8: ("pasture", 0.20, 60, 0.05, 0.90, 0.5),
-    9: ("fields", 0.20, 60, 0.1, 0.80, 0.8),
-    10: ("wetlands", 0.15, 60, 0.1, 0.90, 0.4),
+    1: ("coniferous_forest", 0.12, 70, 1.5, 1.2),
+    2: ("deciduous_forest", 0.16, 60, 1.5, 1.2),
+    3: ("mixed_forest", 0.14, 65, 1.5, 1.2),
+    4: ("sparse_forest", 0.16, 70, 0.8, 1.0),
+    5: ("sealed_or_water", 0.10, 200, 0.05, 0.2),
+    6: ("viniculture", 0.18, 80, 0.3, 0.9),
+    7: ("orchards", 0.18, 70, 0.5, 0.9),
+    8: ("pasture", 0.20, 60, 0.05, 0.5),
+    9: ("fields", 0.20, 60, 0.1, 0.8),
+    10: ("wetlands", 0.15, 60, 0.1, 0.4),
 }
 COVER = {1: "forest", 2: "sealed", 3: "open"}
 
@@ -362,16 +379,22 @@ def landuse_tables(codes, lai):
     multi = ["[multilayer_landuse]", "%d multilayer land-use types (one layer each)" % len(codes)]
     for code in sorted(codes):
         cover, veg = divmod(code, 100)
-        name, albedo, rsc, z0, vcf, root = VEGETATION[veg]
+        name, albedo, rsc, z0, root = VEGETATION[veg]
         leaf = lai[veg]
+        # The share of the cell that transpires follows the month's leaf area (gap fraction of a
+        # canopy of spherical leaf angles), so that fields after harvest and deciduous forest in
+        # winter do not transpire as if in leaf.
+        covers = [1.0 - math.exp(-CANOPY_EXTINCTION * v) for v in leaf]
         if cover == 2:  # sealed: little to transpire, shallow roots
-            vcf, root, leaf = 0.1, 0.1, [min(v, 0.5) for v in leaf]
+            root, leaf = 0.1, [min(v, 0.5) for v in leaf]
+            covers = [0.1] * 12
         rep = lambda v: " ".join(("%g" % v,) * 12)
         table.append("%d %s_%s { method = VariableDayCount; RootDist = 1.0; TReduWet = 0.95; "
                      "HReduDry = @HREDUDRY@; JulDays = %s; Albedo = %s; rsc = %s; LAI = %s; Z0 = %s; "
                      "VCF = %s; RootDepth = %s; AltDep = %s; }"
                      % (code, COVER[cover], name, " ".join(str(d) for d in MID_MONTH), rep(albedo),
-                        rep(rsc), " ".join("%g" % max(v, 0.01) for v in leaf), rep(z0), rep(vcf),
+                        rep(rsc), " ".join("%g" % max(v, 0.01) for v in leaf), rep(z0),
+                        " ".join("%.3f" % v for v in covers),
                         rep(root), rep(0)))
         multi.append("%d %s_%s { Landuse_Layers = %d; }" % (code + 10000, COVER[cover], name, code))
     return "\n".join(table), "\n".join(multi)
@@ -582,10 +605,23 @@ def main():
     soil_codes = {int(soil.values[r][c]) for r, c in cells}
     write_grid(os.path.join(out, "soil_types.asc"), dem,
                [[soil.values[r][c] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%d")
-    # The groundwater's fixed head: the outlet cell, 1 m below the surface.
+    # The groundwater's fixed heads: none (no-data everywhere; any other value holds the head of
+    # its cell). The aquifer drains into the river cells, whose exchange the soil-water module
+    # books as the baseflow of their subbasins.
     write_grid(os.path.join(out, "fixed_heads.asc"), dem,
-               [[(dem.values[r][c] - 1.0 if (r, c) == outlet else -1.0) if inside(r, c) else None
-                 for c in range(cols)] for r in range(rows)], "%.2f")
+               [[None for c in range(cols)] for r in range(rows)], "%.2f")
+
+    # River cells of the groundwater's exchange: bankfull depth and width of the cell's own
+    # drained area, the leakage of the bed, and the subbasin whose river it is.
+    def river_grid(value):
+        return [[(value(r, c) if acc[(r, c)] * cell_km2 >= RIVER_SUPPORT_KM2 else 0.0)
+                 if inside(r, c) else None for c in range(cols)] for r in range(rows)]
+    write_grid(os.path.join(out, "river_depth.asc"), dem,
+               river_grid(lambda r, c: DEPTH_COEF * (acc[(r, c)] * cell_km2) ** DEPTH_EXP), "%.3f")
+    write_grid(os.path.join(out, "river_width.asc"), dem,
+               river_grid(lambda r, c: WIDTH_COEF * (acc[(r, c)] * cell_km2) ** WIDTH_EXP), "%.3f")
+    write_grid(os.path.join(out, "kolmation.asc"), dem, river_grid(lambda r, c: RIVER_BED_LEAKAGE), "%g")
+    write_grid(os.path.join(out, "river_links.asc"), dem, river_grid(lambda r, c: zone[(r, c)]), "%d")
 
     # Routing: every subbasin with tributaries gets a description; its
     # channels carry each tributary's outflow from the tributary's outlet to

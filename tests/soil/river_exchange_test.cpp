@@ -18,12 +18,8 @@
 namespace tavro {
 namespace {
 
-using test::kSoilColumns;
-using test::kSoilNoData;
 using test::Logged;
 using test::SoilSection;
-using test::SoilSectionText;
-using test::ThreeSubbasins;
 
 constexpr int kCalls = 3;                     // D
 constexpr double kStepSeconds = 3600.0;       // hourly steps
@@ -46,28 +42,15 @@ protected:
   void SetUp() override {
     test::SoilModuleTest::SetUp();
     AddGrid("precipitation", [](long r, long c) { return Precipitation(r, c); });
-    AddGrid("aquifer_thickness_1", [](long, long) { return 10.0; });
-    AddGrid("gw_storage_coeff_1", [](long, long) { return 0.1; });
+    AddAquiferGrids();
     AddGrid("river_depth", [](long, long c) { return c == 3 ? 0.5 : c == 5 ? 1.4 : 0.0; });
     AddGrid("river_width", [](long, long c) { return c == 3 || c == 5 ? 5.0 : 0.0; });
-    AddGrid("kolmation", [](long, long) { return 1e-4; });
   }
 
-  // The module, coupled, with hourly steps of three calls and methode 3.
+  // The module, coupled, with hourly steps of three calls and methode 3; the table in layer
+  // 9 lies below the bed of the shallow river.
   std::unique_ptr<unsatzonmodellklasse> Coupled() {
-    SoilSectionText s = ThreeSubbasins();
-    s.timeStep = 60.0;
-    s.methode = 3;
-    s.surfaceInteraction = 2;
-    s.iniGwLevel = 1.1; // the table in layer 9, below the bed of the shallow river
-    auto m = Build(SoilSection(s));
-    m->SetGroundwaterCoupling(1);
-    m->SetSubstepCount(kCalls);
-    m->SelectWaterInput(false);
-    int error = -1;
-    m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
-    EXPECT_EQ(error, 0);
-    return m;
+    return BuildCoupled(SoilSection(test::CoupledHourly(2)), kCalls);
   }
 
   // Every record carries flow (m3/s) at the speed that gives 0.4 m of water
@@ -82,10 +65,7 @@ protected:
   }
 
   template <class Body> void ForOwn(const unsatzonmodellklasse &m, Body &&body) const {
-    for (long r = m.FirstRow; r <= m.LastRow; ++r)
-      for (long c = 1; c <= kSoilColumns; ++c)
-        if (Own(r, c) && test::SoilSubbasin(r, c) != kSoilNoData)
-          body(r, c);
+    ForOwnCell(m, body);
   }
 
   // One step of three calls; the groundwater module leaves no baseflow.

@@ -152,6 +152,35 @@ protected:
     MPI_Barrier(MPI_COMM_WORLD);
   }
 
+  // The grids a module coupled to the groundwater module links: an aquifer of 10 m with a
+  // storage coefficient of 0.1, and river beds of leakage 1e-4 1/s wherever a test puts rivers.
+  void AddAquiferGrids() {
+    AddGrid("aquifer_thickness_1", [](long, long) { return 10.0; });
+    AddGrid("gw_storage_coeff_1", [](long, long) { return 0.1; });
+    AddGrid("kolmation", [](long, long) { return 1e-4; });
+  }
+
+  // The module of a control file, coupled to the groundwater module, with `calls` calls a
+  // step and the water input of the precipitation grid.
+  std::unique_ptr<unsatzonmodellklasse> BuildCoupled(const std::string &control, int calls) {
+    auto m = Build(control);
+    m->SetGroundwaterCoupling(1);
+    m->SetSubstepCount(calls);
+    m->SelectWaterInput(false);
+    int error = -1;
+    m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+    EXPECT_EQ(error, 0);
+    return m;
+  }
+
+  // Calls body(r, c) for every valid cell of this process.
+  template <class Body> void ForOwnCell(const unsatzonmodellklasse &m, Body &&body) const {
+    for (long r = m.FirstRow; r <= m.LastRow; ++r)
+      for (long c = 1; c <= kSoilColumns; ++c)
+        if (Own(r, c) && SoilSubbasin(r, c) != kSoilNoData)
+          body(r, c);
+  }
+
   bool Own(long r, long c) const {
     return decomposition_.regions.HasRow(r) && decomposition_.regions[r][c] == Rank();
   }
@@ -192,6 +221,17 @@ inline SoilSectionText ThreeSubbasins() {
   SoilSectionText s;
   s.codeRow = "1 2 3";
   s.valueRows = {"1 2 3", "10 20 30", "0.5 0.5 0.5", "20 20 20", "1 1 1", "0 0 0"};
+  return s;
+}
+
+// The three subbasins coupled to rivers: hourly steps, methode 3, the table in layer 9
+// (ini_gw_level 1.1) and the given exchange with the rivers.
+inline SoilSectionText CoupledHourly(int surfaceInteraction) {
+  SoilSectionText s = ThreeSubbasins();
+  s.timeStep = 60.0;
+  s.methode = 3;
+  s.surfaceInteraction = surfaceInteraction;
+  s.iniGwLevel = 1.1;
   return s;
 }
 
