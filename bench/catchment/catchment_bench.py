@@ -45,7 +45,7 @@ START = datetime.date(1989, 1, 1)
 # control-file copies, per-process state files and what the bench writes.
 NOT_COMPARED = [
     r"modell_0\.log", r"Tavro_Diag_0\.xml", r"console\.txt", r"usage/.*", r"MPIRegions.*",
-    r"MPIHelper.*", r"MPIHalo.*", r".*\.ctl.*", r".*_\d+$",
+    r"MPIHelper.*", r"MPIHalo.*", r"MpiSpeedFactor\.dat", r".*\.ctl.*", r".*_\d+$",
 ]
 
 
@@ -183,16 +183,23 @@ class Layout:
         self.cores = self.processes * self.threads
 
 
-def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
+def run_layout(tavro, inputs, folder, layout, steps, bind, schedule, wait_policy, measure_speed):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "usage"))
     os.makedirs(os.path.join(folder, "daily_swe"))
+    if not measure_speed:
+        # Every process reads the same time: the cores are alike, and the
+        # speed benchmark of a busy machine would weight the strips by noise.
+        with open(os.path.join(folder, "MpiSpeedFactor.dat"), "w") as f:
+            f.write("1\n")
     for name in os.listdir(inputs):
         if not name.endswith(".stamp"):
             os.symlink(os.path.join(inputs, name), os.path.join(folder, name))
     env = dict(os.environ, OMP_NUM_THREADS=str(layout.threads))
     if schedule:
         env["OMP_SCHEDULE"] = schedule
+    if wait_policy:
+        env["OMP_WAIT_POLICY"] = wait_policy
     command = ["mpiexec", "-n", str(layout.processes)]
     if bind:
         command += ["-bind-to", "core:%d" % layout.threads]
@@ -229,15 +236,19 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
     if len(usage) != layout.processes:
         fail("layout %s: usage of %d processes recorded, expected %d"
              % (layout.name, len(usage), layout.processes))
+    begin, end = start + step_lines[0], start + ends[0]
     return {"total": total, "setup": step_lines[0], "loop": ends[0] - step_lines[0],
+            "busy": [loop_busy(u["samples"], begin, end, layout.threads) for u in usage],
+            "rss_loop_start_mib": [resident_at(u["samples"], begin) for u in usage],
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
-            "strips": [int(m.group(1)) for m in (STRIP_LINE.search(line) for _, line in stamps)
-                       if m],
+            "strips": [count for _, count in sorted(
+                (int(m.group(2)), int(m.group(1)))
+                for m in (STRIP_LINE.search(line) for _, line in stamps) if m)],
             "rss_mib": [u["max_rss_kib"] / 1024.0 for u in usage]}
 
 
 # The decomposition's cell count of each process (weighted by the measured speed).
-STRIP_LINE = re.compile(r"MPI num cells: (\d+) for instance")
+STRIP_LINE = re.compile(r"MPI num cells: (\d+) for instance:? *(\d+)")
 # The line after the last step.
 END_LINE = re.compile(r"reached end of simulation")
 # Console lines of every process begin with its rank.
@@ -246,6 +257,39 @@ RANK_TAG = r"^(?:\(mpi-rank\s+\d+\))?"
 STEP_LINE = re.compile(RANK_TAG + r"\s*temperature\s+\d+\.\d+\.\d+")
 # The progress line that every module writes as it starts its part of a step.
 MODULE_LINE = re.compile(RANK_TAG + r"\s*(\S.*?)\s+\d+\.\d+\.\d+ \d+\. h")
+
+
+def thread_seconds_at(samples, moment):
+    """CPU seconds of every thread of a process at a moment, interpolated
+    between the samples around it (a thread gone by the later sample has
+    stopped using CPU)."""
+    before = [s for s in samples if s["t"] <= moment]
+    after = [s for s in samples if s["t"] > moment]
+    if not before:
+        return {}
+    a = before[-1]["threads"]
+    if not after:
+        return dict(a)
+    b = after[0]["threads"]
+    share = (moment - before[-1]["t"]) / (after[0]["t"] - before[-1]["t"])
+    return {tid: a.get(tid, 0.0) + share * (b.get(tid, a.get(tid, 0.0)) - a.get(tid, 0.0))
+            for tid in set(a) | set(b)}
+
+
+def loop_busy(samples, begin, end, threads):
+    """CPU seconds of the busiest `threads` threads of a process between two
+    moments, largest first: with OMP_WAIT_POLICY=passive the time that each
+    OpenMP thread computed in the step loop (MPI waits poll, so the main
+    thread's share also holds the time it waited for other processes)."""
+    first, last = thread_seconds_at(samples, begin), thread_seconds_at(samples, end)
+    spent = sorted((last[tid] - first.get(tid, 0.0) for tid in last), reverse=True)
+    return (spent + [0.0] * threads)[:threads]
+
+
+def resident_at(samples, moment):
+    """Resident MiB of the last sample before a moment."""
+    before = [s["rss_kib"] for s in samples if s["t"] <= moment]
+    return before[-1] / 1024.0 if before else 0.0
 
 
 def segments(stamps, loop_start, loop_end):
@@ -303,6 +347,12 @@ def arguments():
     p.add_argument("--schedule", default="dynamic",
                    help="OMP_SCHEDULE of the cell loops (default %(default)s: the soil columns "
                    "differ in work; '' keeps the environment's, static when unset)")
+    p.add_argument("--wait-policy", default="passive",
+                   help="OMP_WAIT_POLICY (default %(default)s: an idle OpenMP thread sleeps, so "
+                   "that its CPU time is the time it computed; '' keeps the environment's)")
+    p.add_argument("--measure-speed", action="store_true",
+                   help="let the model weight the strips by its speed benchmark (default: every "
+                   "process gets the same weight through MpiSpeedFactor.dat)")
     p.add_argument("--bind", action="store_true",
                    help="bind each process to its threads' cores (mpiexec -bind-to core:T)")
     return p.parse_args()
@@ -343,13 +393,16 @@ def main():
         folder = os.path.join(work, "runs", layout.name)
         print("running %s (%d processes x %d threads) in %s"
               % (layout.name, layout.processes, layout.threads, folder), flush=True)
-        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind, args.schedule)
+        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind, args.schedule,
+                       args.wait_policy, args.measure_speed)
         r["differ"], r["compared"] = compare(os.path.join(work, "runs", layouts[0].name), folder)
         results.append((layout, r))
         print("  %.1f s (set-up %.1f s, %.3f s per step, end %.1f s)"
               % (r["total"], r["setup"], r["loop"] / args.steps, r["end"]), flush=True)
     print_table(results, args.steps, cells, layouts[0])
     print_segments(results, args.steps)
+    print_busy(results, args.steps)
+    print_memory(results, cells)
     if any(r["differ"] for _, r in results):
         sys.exit(1)
 
@@ -399,6 +452,41 @@ def print_segments(results, steps):
     for name in names:
         print("%-28s" % name + "".join("%15.3fs" % (r["segments"].get(name, 0.0) / steps)
                                        for _, r in shown))
+
+
+
+def print_busy(results, steps):
+    """CPU seconds per step of each process's OpenMP threads in the step loop."""
+    print()
+    print("Busy time in the step loop, CPU seconds per step (OMP_WAIT_POLICY=passive: idle "
+          "threads sleep; MPI waits poll and count on the main thread)")
+    print("%-7s %4s %9s %9s %9s %9s %8s %8s"
+          % ("layout", "rank", "sum", "thr.mean", "thr.max", "thr.min", "max/mean", "in use"))
+    for layout, r in results:
+        for rank, busy in enumerate(r["busy"]):
+            mean = sum(busy) / len(busy)
+            print("%-7s %4d %8.3fs %8.3fs %8.3fs %8.3fs %8.2f %7.0f%%"
+                  % (layout.name, rank, sum(busy) / steps, mean / steps, max(busy) / steps,
+                     min(busy) / steps, max(busy) / mean if mean > 0 else 0.0,
+                     100.0 * sum(busy) / (layout.threads * r["loop"])))
+        if layout.processes > 1:
+            sums = [sum(b) for b in r["busy"]]
+            print("%-7s      busiest process %.2f times the mean" % (layout.name,
+                                                                      max(sums) * len(sums) / sum(sums)))
+    print("sum: all threads of the process; thr.: one OpenMP thread; in use: the sum against "
+          "threads x wall time of the loop (below 100 %: threads waited for work, for a serial "
+          "section or for the CPU of a busy machine).")
+
+
+def print_memory(results, cells):
+    print()
+    print("Resident memory per process, MiB: after set-up (at the first step) and the peak of the "
+          "run; per million cells: summed over the processes")
+    for layout, r in results:
+        print("%-7s after set-up %s; peak %s; per Mcell %.0f after set-up, %.0f peak"
+              % (layout.name, " ".join("%.0f" % m for m in r["rss_loop_start_mib"]),
+                 " ".join("%.0f" % m for m in r["rss_mib"]),
+                 sum(r["rss_loop_start_mib"]) / (cells / 1e6), sum(r["rss_mib"]) / (cells / 1e6)))
 
 
 if __name__ == "__main__":
