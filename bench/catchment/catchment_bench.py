@@ -240,6 +240,7 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule, wait_policy
     return {"total": total, "setup": step_lines[0], "loop": ends[0] - step_lines[0],
             "busy": [loop_busy(u["samples"], begin, end, layout.threads) for u in usage],
             "rss_loop_start_mib": [resident_at(u["samples"], begin) for u in usage],
+            "modules": module_memory(stamps),
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
             "strips": [count for _, count in sorted(
                 (int(m.group(2)), int(m.group(1)))
@@ -290,6 +291,21 @@ def resident_at(samples, moment):
     """Resident MiB of the last sample before a moment."""
     before = [s["rss_kib"] for s in samples if s["t"] <= moment]
     return before[-1] / 1024.0 if before else 0.0
+
+
+# What each part of the set-up adds to a process's resident memory.
+MEMORY_LINE = re.compile(r"resident memory of (.+) on process (\d+): (-?\d+) KiB")
+
+
+def module_memory(stamps):
+    """MiB that each part of the set-up added, summed over the processes, in
+    the order of the set-up."""
+    parts = {}
+    for _, line in stamps:
+        m = MEMORY_LINE.search(line)
+        if m:
+            parts[m.group(1)] = parts.get(m.group(1), 0.0) + int(m.group(3)) / 1024.0
+    return parts
 
 
 def segments(stamps, loop_start, loop_end):
@@ -479,6 +495,21 @@ def print_busy(results, steps):
 
 
 def print_memory(results, cells):
+    print()
+    print("Resident memory per million cells by module, MiB, summed over the processes: what "
+          "each part of the set-up added, and what the step loop added up to the peak "
+          "(output copies on rank 0, workspaces)")
+    names = []
+    for _, r in results:
+        names += [n for n in r["modules"] if n not in names]
+    per = cells / 1e6
+    print("%-42s" % "part" + "".join("%9s" % l.name for l, _ in results))
+    for name in names:
+        print("%-42s" % name[:42] + "".join(
+            "%9.0f" % (r["modules"][name] / per) if name in r["modules"] else "%9s" % "-"
+            for _, r in results))
+    print("%-42s" % "the step loop (peak minus after set-up)" + "".join(
+        "%9.0f" % ((sum(r["rss_mib"]) - sum(r["rss_loop_start_mib"])) / per) for _, r in results))
     print()
     print("Resident memory per process, MiB: after set-up (at the first step) and the peak of the "
           "run; per million cells: summed over the processes")
