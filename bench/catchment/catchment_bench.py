@@ -17,6 +17,10 @@ Usage: catchment_bench.py TAVRO [options]   (--help lists them)
    parallel efficiency of the step loop against the first layout (1x1), the
    peak resident memory per process, and whether every output file equals the
    one of the first layout.
+4. Prints what holds on a busy machine too: the CPU time per step of every
+   process's threads in the step loop (sampled by rank_usage.py; the runs use
+   OMP_WAIT_POLICY=passive, so that an idle thread sleeps), and the resident
+   memory that the set-up's grids and each module add per million cells.
 
 Python 3 standard library only. Writes below --work (default
 bench/catchment/work in the repository; about 3 GB with the daily grids of
@@ -238,7 +242,7 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule, wait_policy
              % (layout.name, len(usage), layout.processes))
     begin, end = start + step_lines[0], start + ends[0]
     return {"total": total, "setup": step_lines[0], "loop": ends[0] - step_lines[0],
-            "busy": [loop_busy(u["samples"], begin, end, layout.threads) for u in usage],
+            "busy": [loop_busy(u, begin, end, layout.threads) for u in usage],
             "rss_loop_start_mib": [resident_at(u["samples"], begin) for u in usage],
             "modules": module_memory(stamps),
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
@@ -277,14 +281,18 @@ def thread_seconds_at(samples, moment):
             for tid in set(a) | set(b)}
 
 
-def loop_busy(samples, begin, end, threads):
-    """CPU seconds of the busiest `threads` threads of a process between two
-    moments, largest first: with OMP_WAIT_POLICY=passive the time that each
-    OpenMP thread computed in the step loop (MPI waits poll, so the main
-    thread's share also holds the time it waited for other processes)."""
+def loop_busy(usage, begin, end, threads):
+    """CPU seconds of a process's threads between two moments: the main
+    thread's and the busiest `threads` - 1 others', largest first. With
+    OMP_WAIT_POLICY=passive that is the time each OpenMP thread computed in
+    the step loop; MPI waits poll, so the main thread's share also holds the
+    time it waited for other processes, the other threads' none."""
+    samples = usage["samples"]
     first, last = thread_seconds_at(samples, begin), thread_seconds_at(samples, end)
-    spent = sorted((last[tid] - first.get(tid, 0.0) for tid in last), reverse=True)
-    return (spent + [0.0] * threads)[:threads]
+    main = str(usage["pid"])
+    spent = {tid: last[tid] - first.get(tid, 0.0) for tid in last}
+    others = sorted((v for tid, v in spent.items() if tid != main), reverse=True)
+    return [spent.get(main, 0.0)] + (others + [0.0] * threads)[:threads - 1]
 
 
 def resident_at(samples, moment):
@@ -476,22 +484,27 @@ def print_busy(results, steps):
     print()
     print("Busy time in the step loop, CPU seconds per step (OMP_WAIT_POLICY=passive: idle "
           "threads sleep; MPI waits poll and count on the main thread)")
-    print("%-7s %4s %9s %9s %9s %9s %8s %8s"
-          % ("layout", "rank", "sum", "thr.mean", "thr.max", "thr.min", "max/mean", "in use"))
+    print("%-7s %4s %9s %9s %9s %9s %9s %8s %8s"
+          % ("layout", "rank", "sum", "main", "thr.mean", "thr.max", "thr.min", "max/mean",
+             "in use"))
     for layout, r in results:
         for rank, busy in enumerate(r["busy"]):
             mean = sum(busy) / len(busy)
-            print("%-7s %4d %8.3fs %8.3fs %8.3fs %8.3fs %8.2f %7.0f%%"
-                  % (layout.name, rank, sum(busy) / steps, mean / steps, max(busy) / steps,
-                     min(busy) / steps, max(busy) / mean if mean > 0 else 0.0,
+            print("%-7s %4d %8.3fs %8.3fs %8.3fs %8.3fs %8.3fs %8.2f %7.0f%%"
+                  % (layout.name, rank, sum(busy) / steps, busy[0] / steps, mean / steps,
+                     max(busy) / steps, min(busy) / steps, max(busy) / mean if mean > 0 else 0.0,
                      100.0 * sum(busy) / (layout.threads * r["loop"])))
-        if layout.processes > 1:
-            sums = [sum(b) for b in r["busy"]]
-            print("%-7s      busiest process %.2f times the mean" % (layout.name,
-                                                                      max(sums) * len(sums) / sum(sums)))
-    print("sum: all threads of the process; thr.: one OpenMP thread; in use: the sum against "
-          "threads x wall time of the loop (below 100 %: threads waited for work, for a serial "
-          "section or for the CPU of a busy machine).")
+        workers = [sum(b[1:]) for b in r["busy"]]
+        if layout.processes > 1 and layout.threads > 1 and sum(workers) > 0:
+            print("%-7s      other threads' computation per process %s s per step: the largest "
+                  "%.2f times the mean" % (layout.name, " ".join("%.3f" % (w / steps)
+                                                                  for w in workers),
+                                           max(workers) * len(workers) / sum(workers)))
+    print("sum: all threads of the process; main: its main thread; thr.: one OpenMP thread; "
+          "in use: the sum against threads x wall time of the loop (below 100 %: threads "
+          "waited for work, for a serial section or for the CPU of a busy machine). The other "
+          "threads compute only in parallel loops, so their sums compare the processes' work "
+          "there (rank 0's also hold the formatting of its whole-raster ASCII output).")
 
 
 def print_memory(results, cells):

@@ -81,7 +81,7 @@ def main():
     with open(os.path.join(folder, "rank_%s.json" % rank), "w") as f:
         # ru_maxrss is in KiB on Linux.
         json.dump({"rank": int(rank), "max_rss_kib": usage.ru_maxrss, "user_s": usage.ru_utime,
-                   "system_s": usage.ru_stime, "exit": code, "samples": samples}, f)
+                   "system_s": usage.ru_stime, "exit": code, "pid": pid, "samples": samples}, f)
     sys.exit(code if code >= 0 else 128 - code)
 
 
