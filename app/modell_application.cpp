@@ -120,8 +120,14 @@ void ModellApplication::InitSteps(int argc, char **argv, int controlFileArgument
   InstallTracerGridHooks(*registry_);
 
   BuildSetup();
+  memory_.Mark("the set-up's grids");
   BuildInterpolators();
+  memory_.Mark("the meteorological interpolation");
   BuildSubModels(argc, argv);
+  memory_.Mark("the links, statistics and special output");
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  memory_.Print(rank);
 
   *Log << "end of initialization reached..."
        << "[end-entry]";
@@ -274,6 +280,7 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.PrecipitationCorrection = factory_->MakePrecipitationCorrection(
       error, CommonSettings(precicorrclass::FixedName), variables, meteoNames_, regions.Count);
   ThrowIfFailed(error);
+  memory_.Mark(precicorrclass::FixedName);
   m.PrecipitationCorrection->SetMaxElevation(m.Setup->GetMaxElevation());
   AnnouncePrecipitationCorrection();
   m.PrecipitationCorrection->SetInitialized(1);
@@ -281,16 +288,19 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.RadiationCorrection =
       factory_->MakeRadiationCorrection(error, CommonSettings(expokorrklasse::FixedName));
   ThrowIfFailed(error);
+  memory_.Mark(expokorrklasse::FixedName);
   m.RadiationCorrection->SetInitialized(1);
 
   m.Evapotranspiration =
       factory_->MakeEvapotranspiration(error, CommonSettings(verdunstungsmodellklasse::FixedName));
   ThrowIfFailed(error);
+  memory_.Mark(verdunstungsmodellklasse::FixedName);
   m.Evapotranspiration->SetRadiationCorrectionGrid(
       m.RadiationCorrection->GetRadiationCorrectionGrid());
 
   m.Snow = factory_->MakeSnow(error, CommonSettings(schneemodellklasse::FixedName));
   ThrowIfFailed(error);
+  memory_.Mark(schneemodellklasse::FixedName);
   m.Snow->SetRadiationCorrectionGrid(m.RadiationCorrection->GetRadiationCorrectionGrid());
   m.Evapotranspiration->SetSnowStorage(m.Snow->GetSnowStorage());
   m.Evapotranspiration->SetSnowMethod(m.Snow->GetMethod());
@@ -299,12 +309,14 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.Interception =
       factory_->MakeInterception(error, CommonSettings(interzeptionsmodellklasse::FixedName));
   ThrowIfFailed(error);
+  memory_.Mark(interzeptionsmodellklasse::FixedName);
   interceptionMethod_ = m.Interception->GetMethod();
   interceptionFirst_ = interceptionMethod_ > 10;
   m.Snow->SelectWaterInput(interceptionFirst_);
 
   m.SiltingUp = factory_->MakeSiltingUp(error, CommonSettings(siltingupclass::FixedName));
   ThrowIfFailed(error);
+  memory_.Mark(siltingupclass::FixedName);
   m.SiltingUp->SelectWaterInput(interceptionFirst_);
 
   substepCount_ = settings_.SubstepCount;
@@ -313,6 +325,7 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.SoilWater = factory_->MakeSoilWater(error, CommonSettings(unsatzonmodellklasse::FixedName),
                                         irrigationTable, substepCount_);
   ThrowIfFailed(error);
+  memory_.Mark(unsatzonmodellklasse::FixedName);
   m.SoilWater->ComputeMaxPumping();
   m.SoilWater->SelectWaterInput(interceptionFirst_);
   m.SoilWater->SetDumpOptions(HasArgument(argc, argv, "-dumpmode"),
@@ -331,6 +344,7 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.SurfaceRouting = factory_->MakeSurfaceRouting(
       error, CommonSettings(surfaceroutingclass::FixedName), substepCount_);
   ThrowIfFailed(error);
+  memory_.Mark(surfaceroutingclass::FixedName);
   // The soil water builds its flow-time zones in its tracer set-up below and
   // builds them for surface routing's hand-over when that module is active.
   if (m.SurfaceRouting->IsActive() >= 1)
@@ -338,9 +352,11 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.Irrigation = factory_->MakeIrrigation(error, soilZoneSettings(irrigationclass::FixedName),
                                           irrigationTable);
   ThrowIfFailed(error);
+  memory_.Mark(irrigationclass::FixedName);
   m.Groundwater = factory_->MakeGroundwater(error, soilZoneSettings(gwflowclass::FixedName),
                                             irrigationTable, substepCount_);
   ThrowIfFailed(error);
+  memory_.Mark(gwflowclass::FixedName);
 
   m.Evapotranspiration->SetSubstepCount(substepCount_);
   m.SoilWater->SetGroundwaterCoupling(m.Groundwater->IsActive() != 0 ? 1 : 0);
@@ -358,6 +374,7 @@ void ModellApplication::BuildSubModels(int argc, char **argv) {
   m.Routing = factory_->MakeRouting(error, routingSettings, tracerCount_, tracerInfo_,
                                     m.SoilWater->GetStateReadMode());
   ThrowIfFailed(error);
+  memory_.Mark(abflussmodellklasse::FixedName);
 
   WireRunoff();
 

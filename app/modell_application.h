@@ -12,6 +12,7 @@
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
 #include "module_factory.h"
+#include "resident_memory.h"
 #include "run_setup.h"
 
 #include <cstdio>
@@ -128,6 +129,7 @@ private:
   ApplicationServices services_;
   ModuleFactory defaultFactory_;
   ModuleFactory *factory_ = nullptr;
+  ResidentMemoryMeter memory_; // what each part of the set-up adds, printed at its end
   // The registries outlive the modules: modules release their entries when
   // they are destroyed.
   std::unique_ptr<GridRegistry> registry_;

@@ -17,6 +17,10 @@ Usage: catchment_bench.py TAVRO [options]   (--help lists them)
    parallel efficiency of the step loop against the first layout (1x1), the
    peak resident memory per process, and whether every output file equals the
    one of the first layout.
+4. Prints what holds on a busy machine too: the CPU time per step of every
+   process's threads in the step loop (sampled by rank_usage.py; the runs use
+   OMP_WAIT_POLICY=passive, so that an idle thread sleeps), and the resident
+   memory that the set-up's grids and each module add per million cells.
 
 Python 3 standard library only. Writes below --work (default
 bench/catchment/work in the repository; about 3 GB with the daily grids of
@@ -45,7 +49,7 @@ START = datetime.date(1989, 1, 1)
 # control-file copies, per-process state files and what the bench writes.
 NOT_COMPARED = [
     r"modell_0\.log", r"Tavro_Diag_0\.xml", r"console\.txt", r"usage/.*", r"MPIRegions.*",
-    r"MPIHelper.*", r"MPIHalo.*", r".*\.ctl.*", r".*_\d+$",
+    r"MPIHelper.*", r"MPIHalo.*", r"MpiSpeedFactor\.dat", r".*\.ctl.*", r".*_\d+$",
 ]
 
 
@@ -183,16 +187,23 @@ class Layout:
         self.cores = self.processes * self.threads
 
 
-def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
+def run_layout(tavro, inputs, folder, layout, steps, bind, schedule, wait_policy, measure_speed):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "usage"))
     os.makedirs(os.path.join(folder, "daily_swe"))
+    if not measure_speed:
+        # Every process reads the same time: the cores are alike, and the
+        # speed benchmark of a busy machine would weight the strips by noise.
+        with open(os.path.join(folder, "MpiSpeedFactor.dat"), "w") as f:
+            f.write("1\n")
     for name in os.listdir(inputs):
         if not name.endswith(".stamp"):
             os.symlink(os.path.join(inputs, name), os.path.join(folder, name))
     env = dict(os.environ, OMP_NUM_THREADS=str(layout.threads))
     if schedule:
         env["OMP_SCHEDULE"] = schedule
+    if wait_policy:
+        env["OMP_WAIT_POLICY"] = wait_policy
     command = ["mpiexec", "-n", str(layout.processes)]
     if bind:
         command += ["-bind-to", "core:%d" % layout.threads]
@@ -229,15 +240,20 @@ def run_layout(tavro, inputs, folder, layout, steps, bind, schedule):
     if len(usage) != layout.processes:
         fail("layout %s: usage of %d processes recorded, expected %d"
              % (layout.name, len(usage), layout.processes))
+    begin, end = start + step_lines[0], start + ends[0]
     return {"total": total, "setup": step_lines[0], "loop": ends[0] - step_lines[0],
+            "busy": [loop_busy(u, begin, end, layout.threads) for u in usage],
+            "rss_loop_start_mib": [resident_at(u["samples"], begin) for u in usage],
+            "modules": module_memory(stamps),
             "end": total - ends[0], "segments": segments(stamps, step_lines[0], ends[0]),
-            "strips": [int(m.group(1)) for m in (STRIP_LINE.search(line) for _, line in stamps)
-                       if m],
+            "strips": [count for _, count in sorted(
+                (int(m.group(2)), int(m.group(1)))
+                for m in (STRIP_LINE.search(line) for _, line in stamps) if m)],
             "rss_mib": [u["max_rss_kib"] / 1024.0 for u in usage]}
 
 
 # The decomposition's cell count of each process (weighted by the measured speed).
-STRIP_LINE = re.compile(r"MPI num cells: (\d+) for instance")
+STRIP_LINE = re.compile(r"MPI num cells: (\d+) for instance:? *(\d+)")
 # The line after the last step.
 END_LINE = re.compile(r"reached end of simulation")
 # Console lines of every process begin with its rank.
@@ -246,6 +262,58 @@ RANK_TAG = r"^(?:\(mpi-rank\s+\d+\))?"
 STEP_LINE = re.compile(RANK_TAG + r"\s*temperature\s+\d+\.\d+\.\d+")
 # The progress line that every module writes as it starts its part of a step.
 MODULE_LINE = re.compile(RANK_TAG + r"\s*(\S.*?)\s+\d+\.\d+\.\d+ \d+\. h")
+
+
+def thread_seconds_at(samples, moment):
+    """CPU seconds of every thread of a process at a moment, interpolated
+    between the samples around it (a thread gone by the later sample has
+    stopped using CPU)."""
+    before = [s for s in samples if s["t"] <= moment]
+    after = [s for s in samples if s["t"] > moment]
+    if not before:
+        return {}
+    a = before[-1]["threads"]
+    if not after:
+        return dict(a)
+    b = after[0]["threads"]
+    share = (moment - before[-1]["t"]) / (after[0]["t"] - before[-1]["t"])
+    return {tid: a.get(tid, 0.0) + share * (b.get(tid, a.get(tid, 0.0)) - a.get(tid, 0.0))
+            for tid in set(a) | set(b)}
+
+
+def loop_busy(usage, begin, end, threads):
+    """CPU seconds of a process's threads between two moments: the main
+    thread's and the busiest `threads` - 1 others', largest first. With
+    OMP_WAIT_POLICY=passive that is the time each OpenMP thread computed in
+    the step loop; MPI waits poll, so the main thread's share also holds the
+    time it waited for other processes, the other threads' none."""
+    samples = usage["samples"]
+    first, last = thread_seconds_at(samples, begin), thread_seconds_at(samples, end)
+    main = str(usage["pid"])
+    spent = {tid: last[tid] - first.get(tid, 0.0) for tid in last}
+    others = sorted((v for tid, v in spent.items() if tid != main), reverse=True)
+    return [spent.get(main, 0.0)] + (others + [0.0] * threads)[:threads - 1]
+
+
+def resident_at(samples, moment):
+    """Resident MiB of the last sample before a moment."""
+    before = [s["rss_kib"] for s in samples if s["t"] <= moment]
+    return before[-1] / 1024.0 if before else 0.0
+
+
+# What each part of the set-up adds to a process's resident memory.
+MEMORY_LINE = re.compile(r"resident memory of (.+) on process (\d+): (-?\d+) KiB")
+
+
+def module_memory(stamps):
+    """MiB that each part of the set-up added, summed over the processes, in
+    the order of the set-up."""
+    parts = {}
+    for _, line in stamps:
+        m = MEMORY_LINE.search(line)
+        if m:
+            parts[m.group(1)] = parts.get(m.group(1), 0.0) + int(m.group(3)) / 1024.0
+    return parts
 
 
 def segments(stamps, loop_start, loop_end):
@@ -303,6 +371,12 @@ def arguments():
     p.add_argument("--schedule", default="dynamic",
                    help="OMP_SCHEDULE of the cell loops (default %(default)s: the soil columns "
                    "differ in work; '' keeps the environment's, static when unset)")
+    p.add_argument("--wait-policy", default="passive",
+                   help="OMP_WAIT_POLICY (default %(default)s: an idle OpenMP thread sleeps, so "
+                   "that its CPU time is the time it computed; '' keeps the environment's)")
+    p.add_argument("--measure-speed", action="store_true",
+                   help="let the model weight the strips by its speed benchmark (default: every "
+                   "process gets the same weight through MpiSpeedFactor.dat)")
     p.add_argument("--bind", action="store_true",
                    help="bind each process to its threads' cores (mpiexec -bind-to core:T)")
     return p.parse_args()
@@ -343,13 +417,16 @@ def main():
         folder = os.path.join(work, "runs", layout.name)
         print("running %s (%d processes x %d threads) in %s"
               % (layout.name, layout.processes, layout.threads, folder), flush=True)
-        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind, args.schedule)
+        r = run_layout(tavro, inputs, folder, layout, args.steps, args.bind, args.schedule,
+                       args.wait_policy, args.measure_speed)
         r["differ"], r["compared"] = compare(os.path.join(work, "runs", layouts[0].name), folder)
         results.append((layout, r))
         print("  %.1f s (set-up %.1f s, %.3f s per step, end %.1f s)"
               % (r["total"], r["setup"], r["loop"] / args.steps, r["end"]), flush=True)
     print_table(results, args.steps, cells, layouts[0])
     print_segments(results, args.steps)
+    print_busy(results, args.steps)
+    print_memory(results, cells)
     if any(r["differ"] for _, r in results):
         sys.exit(1)
 
@@ -399,6 +476,61 @@ def print_segments(results, steps):
     for name in names:
         print("%-28s" % name + "".join("%15.3fs" % (r["segments"].get(name, 0.0) / steps)
                                        for _, r in shown))
+
+
+
+def print_busy(results, steps):
+    """CPU seconds per step of each process's OpenMP threads in the step loop."""
+    print()
+    print("Busy time in the step loop, CPU seconds per step (OMP_WAIT_POLICY=passive: idle "
+          "threads sleep; MPI waits poll and count on the main thread)")
+    print("%-7s %4s %9s %9s %9s %9s %9s %8s %8s"
+          % ("layout", "rank", "sum", "main", "thr.mean", "thr.max", "thr.min", "max/mean",
+             "in use"))
+    for layout, r in results:
+        for rank, busy in enumerate(r["busy"]):
+            mean = sum(busy) / len(busy)
+            print("%-7s %4d %8.3fs %8.3fs %8.3fs %8.3fs %8.3fs %8.2f %7.0f%%"
+                  % (layout.name, rank, sum(busy) / steps, busy[0] / steps, mean / steps,
+                     max(busy) / steps, min(busy) / steps, max(busy) / mean if mean > 0 else 0.0,
+                     100.0 * sum(busy) / (layout.threads * r["loop"])))
+        workers = [sum(b[1:]) for b in r["busy"]]
+        if layout.processes > 1 and layout.threads > 1 and sum(workers) > 0:
+            print("%-7s      other threads' computation per process %s s per step: the largest "
+                  "%.2f times the mean" % (layout.name, " ".join("%.3f" % (w / steps)
+                                                                  for w in workers),
+                                           max(workers) * len(workers) / sum(workers)))
+    print("sum: all threads of the process; main: its main thread; thr.: one OpenMP thread; "
+          "in use: the sum against threads x wall time of the loop (below 100 %: threads "
+          "waited for work, for a serial section or for the CPU of a busy machine). The other "
+          "threads compute only in parallel loops, so their sums compare the processes' work "
+          "there (rank 0's also hold the formatting of its whole-raster ASCII output).")
+
+
+def print_memory(results, cells):
+    print()
+    print("Resident memory per million cells by module, MiB, summed over the processes: what "
+          "each part of the set-up added, and what the step loop added up to the peak "
+          "(output copies on rank 0, workspaces)")
+    names = []
+    for _, r in results:
+        names += [n for n in r["modules"] if n not in names]
+    per = cells / 1e6
+    print("%-42s" % "part" + "".join("%9s" % l.name for l, _ in results))
+    for name in names:
+        print("%-42s" % name[:42] + "".join(
+            "%9.0f" % (r["modules"][name] / per) if name in r["modules"] else "%9s" % "-"
+            for _, r in results))
+    print("%-42s" % "the step loop (peak minus after set-up)" + "".join(
+        "%9.0f" % ((sum(r["rss_mib"]) - sum(r["rss_loop_start_mib"])) / per) for _, r in results))
+    print()
+    print("Resident memory per process, MiB: after set-up (at the first step) and the peak of the "
+          "run; per million cells: summed over the processes")
+    for layout, r in results:
+        print("%-7s after set-up %s; peak %s; per Mcell %.0f after set-up, %.0f peak"
+              % (layout.name, " ".join("%.0f" % m for m in r["rss_loop_start_mib"]),
+                 " ".join("%.0f" % m for m in r["rss_mib"]),
+                 sum(r["rss_loop_start_mib"]) / (cells / 1e6), sum(r["rss_mib"]) / (cells / 1e6)))
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
+#include "raster/text_rows.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -79,10 +80,7 @@ void WriteAsciiRows(const GridFileContext &context, const std::string &path, con
   const std::string header = FormatAsciiGridHeader(g);
   if (std::fwrite(header.data(), 1, header.size(), file) != header.size())
     WriteError(context.log, path);
-  std::string text;
-  text.reserve(static_cast<std::size_t>(g.ncols) * 14 + 1);
-  for (int r = 1; r <= g.nrows; ++r) {
-    text.clear();
+  const bool written = WriteTextRows(file, 1, g.nrows, [&](long r, std::string &text) {
     const double *row = grid.HasRow(r) ? grid[r] : nullptr;
     for (int c = 1; c <= g.ncols; ++c) {
       if (c > 1)
@@ -90,9 +88,9 @@ void WriteAsciiRows(const GridFileContext &context, const std::string &path, con
       AppendCellValue(text, row != nullptr ? row[c] : g.nodata);
     }
     text += '\n';
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
-      WriteError(context.log, path);
-  }
+  });
+  if (!written)
+    WriteError(context.log, path);
 }
 
 template <class Value>

@@ -8,6 +8,7 @@
 #include "raster/collective_failure.h"
 #include "raster/grid_file_size.h"
 #include "raster/mpi_file_chunks.h"
+#include "raster/text_rows.h"
 
 #include <mpi.h>
 
@@ -245,18 +246,16 @@ void WriteAsciiStack(const GridFileContext &context, const std::string &path, co
   const std::string header = FormatAsciiStackHeader(g, levels);
   if (std::fwrite(header.data(), 1, header.size(), file.get()) != header.size())
     WriteError(log, path);
-  std::string text;
-  for (int r = 1; r <= g.nrows; ++r) {
-    text.clear();
+  const bool written = WriteTextRows(file.get(), 1, g.nrows, [&](long r, std::string &text) {
     const bool held = stack.HasRow(r);
     for (int c = 1; c <= g.ncols; ++c)
       for (int k = 0; k <= levels; ++k) {
         AppendCellValue(text, held ? stack[r][c][k] : g.nodata);
         text += '\n';
       }
-    if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size())
-      WriteError(log, path);
-  }
+  });
+  if (!written)
+    WriteError(log, path);
   if (std::fclose(file.release()) != 0)
     ThrowFatal(log, 27, Concat("error closing ", path));
 }
