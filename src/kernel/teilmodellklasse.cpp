@@ -156,7 +156,10 @@ void teilmodellklasse::ComputeTimeStep(long hour, long day, long month, long yea
 
 void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3,
                                  double a4, double a5) {
-  if (FpeFlag.load() != 1) {
+  // Threads of one loop may find the flag raised at once: only the one that
+  // takes it from 1 to 2 reports, so a pending error gives one entry.
+  int pending = 1;
+  if (!FpeFlag.compare_exchange_strong(pending, 2)) {
     FpeFlag.store(0);
     return;
   }
@@ -164,7 +167,6 @@ void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, doub
   *Log << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4
        << "\na1: " << a1 << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5 << " "
        << "[end-entry]";
-  FpeFlag.store(2);
 }
 
 void teilmodellklasse::InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
