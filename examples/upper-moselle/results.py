@@ -128,9 +128,18 @@ def yearly_grids(run, out):
         if os.path.exists(etr):
             write_grid(os.path.join(out, "evapotranspiration_%d.asc" % year), *read_grid(etr))
             written.append("evapotranspiration_%d.asc" % year)
+        # What leaves each column, as in the balance table: the river exchange of
+        # the groundwater module counts when the run wrote it.
         parts = [os.path.join(run, "%s_%s.sum" % (n, yy)) for n in ("direct_runoff", "interflow", "baseflow")]
         if all(os.path.exists(p) for p in parts):
-            write_grid(os.path.join(out, "runoff_%d.asc" % year), *combine(parts, lambda a, b: a + b))
+            header, acc, nodata = combine(parts, lambda a, b: a + b)
+            for name, sign in (("river_exfiltration", 1.0), ("river_infiltration", -1.0)):
+                path = os.path.join(run, "%s_%s.sum" % (name, yy))
+                if os.path.exists(path):
+                    _, values, _ = read_grid(path)
+                    acc = [[a if a == nodata else a + sign * v for a, v in zip(ra, rv)]
+                           for ra, rv in zip(acc, values)]
+            write_grid(os.path.join(out, "runoff_%d.asc" % year), header, acc, nodata)
             written.append("runoff_%d.asc" % year)
     # Largest snow water equivalent of each year from the daily grids, which
     # are removed once reduced.
@@ -167,6 +176,10 @@ def grid_mean(path):
 # Sum grids of the run and the statistics tables of the storages.
 FLUX_GRIDS = (("P", "precipitation"), ("ET", "etr"), ("QD", "direct_runoff"),
               ("QI", "interflow"), ("QB", "baseflow"))
+# The river exchange of the groundwater module: exfiltration into the river
+# cells (the subbasins' baseflow when the module is on) and infiltration from
+# them. A run without the module writes neither grid; both are 0 there.
+RIVER_GRIDS = (("GWEX", "river_exfiltration"), ("GWIN", "river_infiltration"))
 STORAGES = (("snow", "snow_storage.stat"), ("interception", "interception_storage.stat"),
             ("soil", "soil_moisture_profile.stat"))
 
@@ -174,7 +187,11 @@ STORAGES = (("snow", "snow_storage.stat"), ("interception", "interception_storag
 def flux_sums(run, suffix):
     """Catchment means (mm) of the sum grids NAME<suffix>.sum, None unless all are there."""
     sums = {k: grid_mean(os.path.join(run, "%s%s.sum" % (name, suffix))) for k, name in FLUX_GRIDS}
-    return None if any(v is None for v in sums.values()) else sums
+    if any(v is None for v in sums.values()):
+        return None
+    river = {k: grid_mean(os.path.join(run, "%s%s.sum" % (name, suffix))) for k, name in RIVER_GRIDS}
+    sums.update({k: 0.0 if v is None else v for k, v in river.items()})
+    return sums
 
 
 def storages_at(tables, date):
@@ -215,7 +232,11 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
             return
         sel = [d for d in dates if first <= d <= last]
         r = dict(sums)
-        r["R"] = sums["QD"] + sums["QI"] + sums["QB"]
+        # With the groundwater module on, "baseflow" is the water that the lateral
+        # groundwater flow took out of (positive) or brought into each cell, which
+        # over the catchment is what crossed its border (0 here: no fixed heads); the
+        # water that leaves for the rivers is the exfiltration.
+        r["R"] = sums["QD"] + sums["QI"] + sums["QB"] + sums["GWEX"] - sums["GWIN"]
         r["Qg"] = sum(qg[d] for d in sel)
         r["Q"] = sum(q[d] for d in sel)
         for k in tables:
@@ -232,7 +253,7 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
         period(str(year), (year, 1, 1), (year, 12, 31), flux_sums(run, "_%02d00" % (year % 100)))
     compared = [str(y) for y in range(FIRST_YEAR, LAST_YEAR + 1)]
     if all(y in rows for y in compared):
-        sums = {k: sum(rows[y][k] for y in compared) for k, _ in FLUX_GRIDS}
+        sums = {k: sum(rows[y][k] for y in compared) for k, _ in FLUX_GRIDS + RIVER_GRIDS}
         period("%d-%d" % (FIRST_YEAR, LAST_YEAR), (FIRST_YEAR, 1, 1), (LAST_YEAR, 12, 31), sums)
     period("run", dates[0], dates[-1], flux_sums(run, ""))
 
@@ -248,13 +269,19 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
             label, r["P"], r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"],
             r["residual"], rel(r["residual"], r["P"])))
     lines += ["",
-              "Snow, interception and soil columns: in P; out ET and the runoff R that leaves",
-              "the columns (direct runoff + interflow + baseflow); residual = P - ET - R - dS",
-              "period\tP\tET\tR\tdS\tresidual\tresidual/P"]
+              "Snow, interception and soil columns, with the aquifer (the groundwater module's",
+              "layer is the soil profile below the water table, so its water is in dS_soil):",
+              "in P; out ET and the runoff R that leaves the columns: direct runoff QD +",
+              "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
+              "them GWIN. QB is the column's own baseflow without the groundwater module, with",
+              "it the net lateral groundwater outflow of the cells (0 over a closed catchment);",
+              "residual = P - ET - R - dS",
+              "period\tP\tET\tQD\tQI\tQB\tGWEX\tGWIN\tR\tdS\tresidual\tresidual/P"]
     for label, r in rows.items():
         ds = r["dsnow"] + r["dinterception"] + r["dsoil"]
-        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
-            label, r["P"], r["ET"], r["R"], ds, r["columns"], rel(r["columns"], r["P"])))
+        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
+            label, r["P"], r["ET"], r["QD"], r["QI"], r["QB"], r["GWEX"], r["GWIN"], r["R"], ds,
+            r["columns"], rel(r["columns"], r["P"])))
     lines += ["",
               "Water in transit (the model writes no table of it; each is in - out):",
               "runoff concentration: in R, out the subbasins' runoff Qg; held in the flow-time",
