@@ -297,7 +297,8 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
               "Sources: P, ET and R from the run's sum grids (six significant digits per",
               "cell), the storages at the ends of each period from the statistics tables",
               "(three to five decimals), Qg from total_runoff.stat, Q from discharge.stat.",
-              "These digits bound what the residuals can show (about 1e-6 of P)."]
+              "These digits bound what the residuals can show (the columns of a month",
+              "close to about 1e-5 of P)."]
     with open(os.path.join(out, "water_balance.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     return lines, rows

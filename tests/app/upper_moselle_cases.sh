@@ -110,8 +110,9 @@ split_run)
 water_balance)
   # January 1990 in two legs through the state file: the first day, then the
   # rest with whole-run sum grids. The snow, interception and soil columns
-  # close their balance over the second leg to the digits of the outputs, and
-  # the table holds the water in transit.
+  # with the aquifer (groundwater module on: the exfiltration into the river
+  # cells leaves them) close their balance over the second leg to the digits
+  # of the outputs, and the table holds the water in transit.
   prepare run
   control run day.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 END_DAY=1 FIT_OFFSET=0
   control run rest.ctl START_YEAR=1990 START_DAY=2 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0 \
