@@ -413,6 +413,16 @@ void meteointerpol::CheckRegressionDate() const {
 
 bool meteointerpol::EndOfData() const { return endOfData_; }
 
+std::string meteointerpol::DataFileName() const {
+  if (!stations_.empty())
+    return stations_[0]->Path();
+  if (regressionFile_)
+    return regressionFile_->Path();
+  if (gridList_)
+    return gridList_->Path();
+  return {};
+}
+
 void meteointerpol::SetActualDateFromData() {
   SetActualDate(DataDate.Year, DataDate.Month, DataDate.Day, DataDate.Hour);
 }

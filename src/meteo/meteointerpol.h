@@ -96,6 +96,9 @@ public:
   // the files are fatal (73).
   virtual void ReadNextData();
   virtual bool EndOfData() const;
+  // The file whose rows set the data date: the first station file, else the
+  // regression file, else the grid list (empty when there is none).
+  std::string DataFileName() const;
   // Moves the end of the model time to the current data row, so that the next
   // ReadNextData ends the data.
   virtual void SetActualDateFromData();

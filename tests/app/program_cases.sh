@@ -319,6 +319,20 @@ example_missing_module_section)
       fail "XML lacks the control-file error"
   done
   ;;
+example_station_file_ends_early)
+  # The temperature's file ends on 10 January, the other variables go on: every
+  # process stops with the date mismatch's code, and the FATAL entry names the
+  # file that ended instead of a variable whose date merely disagrees.
+  prepare_example
+  head -n 14 temperature.dat >cut.dat && mv cut.dat temperature.dat
+  run 3 example.ctl
+  expect_status 52
+  expect_wellformed Tavro_Diag_0.xml
+  grep 'level="0"' Tavro_Diag_0.xml | grep -q -F \
+    'the data of temperature end with the row of 9.1.2012 0. h in temperature.dat, while other input files go on' ||
+    fail "the FATAL entry does not name temperature.dat and its last row"
+  grep -q -F "the end." out.txt && fail "the run reported its end"
+  ;;
 example_one_tracer)
   # A copy of the example with one radioactive tracer: every active module
   # that carries tracers writes the header of its concentration statistics,

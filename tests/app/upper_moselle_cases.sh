@@ -158,9 +158,12 @@ prepared_station_file_cut_short)
   head -n 380 run/temperature.dat >cut.dat && mv cut.dat run/temperature.dat
   control run month.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0
   run run 1 month.ctl
-  # The files disagree on the date from the cut on: the run stops there.
+  # The temperature ends before the other variables: the run stops there and
+  # names the file.
   [ "$status" -eq 52 ] || fail "exit status $status, expected 52"
-  expect_fatal_naming $status run/Tavro_Diag_0.xml "error in date columns of precipitation"
+  expect_fatal_naming $status run/Tavro_Diag_0.xml "temperature.dat"
+  grep -q "the data of temperature end with the row of" run/Tavro_Diag_0.xml ||
+    fail "no entry saying that the temperature ended"
   ;;
 grid_of_another_size)
   # One column less: the header says 287 and every row has 287 values.
