@@ -23,6 +23,9 @@ int ProcessCount() {
 }
 
 void WriteFixture(const std::string &name, const std::string &content) {
+  // A test that rewrites a fixture in a loop must not truncate it under a rank
+  // that is still reading the previous content.
+  MPI_Barrier(MPI_COMM_WORLD);
   if (Rank() == 0) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out << content;

@@ -12,7 +12,8 @@ namespace tavro::test {
 int Rank();
 int ProcessCount();
 
-// Writes a fixture file on rank 0, then waits for every rank (collective).
+// Waits for every rank, writes a fixture file on rank 0, then waits again
+// (collective): no rank reads it while it is rewritten.
 void WriteFixture(const std::string &name, const std::string &content);
 
 // Whole contents of a file; empty when it cannot be read.
