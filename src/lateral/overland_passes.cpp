@@ -22,7 +22,11 @@ OverlandPasses::OverlandPasses(const CellIterationSetup &cells, const OverlandRa
                                const OverlandGrids &grids,
                                const overland::VelocitySettings &settings, LandUseOfCell landUse)
     : cells_(cells), raster_(raster), grids_(grids), settings_(settings),
-      landUse_(std::move(landUse)) {}
+      landUse_(std::move(landUse)) {
+  if (cells_.LastRow >= cells_.FirstRow)
+    terrainOutflow_.resize(
+        static_cast<std::size_t>((cells_.LastRow - cells_.FirstRow + 1) * raster_.Columns));
+}
 
 overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
   const OverlandGrids &g = grids_;
@@ -37,6 +41,17 @@ overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
   n.LastRow = r == raster_.Rows;
   n.FirstColumn = c == 1;
   n.LastColumn = c == raster_.Columns;
+  // The rows above, of and below the cell, fetched once.
+  std::array<const double *, 3> zone{}, elevation{}, depth{};
+  for (long k = 0; k < 3; ++k) {
+    const long rr = r - 1 + k;
+    if (rr < 1 || rr > raster_.Rows)
+      continue;
+    const auto i = static_cast<std::size_t>(k);
+    zone[i] = (*g.Zone)[rr];
+    elevation[i] = (*g.Elevation)[rr];
+    depth[i] = (*g.Depth)[rr];
+  }
   for (int d = 1; d <= kDirections; ++d) {
     const auto i = static_cast<std::size_t>(d);
     const long rr = r + overland::kRowOffset[i];
@@ -45,58 +60,121 @@ overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
     n.Inside[i] = inside;
     if (!inside)
       continue;
-    const double zone = (*g.Zone)[rr][cc];
-    n.Valid[i] = zone != raster_.NoData;
+    const auto row = static_cast<std::size_t>(overland::kRowOffset[i] + 1);
+    const double z = zone[row][cc];
+    n.Valid[i] = z != raster_.NoData;
     // A no-data cell never counts, also where the no-data value lies above 0.
-    n.Positive[i] = n.Valid[i] && zone > 0.0;
-    n.NeighbourElevation[i] = (*g.Elevation)[rr][cc];
-    n.NeighbourDepth[i] = n.Valid[i] ? (*g.Depth)[rr][cc] : 0.0;
+    n.Positive[i] = n.Valid[i] && z > 0.0;
+    n.NeighbourElevation[i] = elevation[row][cc];
+    n.NeighbourDepth[i] = n.Valid[i] ? depth[row][cc] : 0.0;
   }
   return n;
 }
 
-void OverlandPasses::KernelPass(int innerStep, int recomputeStep) const {
+int OverlandPasses::DistributeCell(long r, long c, const overland::Neighbourhood &n, int innerStep,
+                                   overland::OutflowState &outflow) const {
   const int method = settings_.Method;
-  CellIteration(cells_).ForEachCell([&](long r, long c) {
-    const overland::Neighbourhood n = NeighbourhoodOf(r, c);
-    const overland::SlopeResult slope = overland::SurfaceSlope(n, method);
-    int slopeCase = slope.Case;
-    if (fpe_.Pending != nullptr && fpe_.Pending->load(std::memory_order_relaxed) != 0)
-      fpe_.Report(r, c, slopeCase, innerStep, slope.Slope, slope.Aspect, n.Depth,
-                  (*grids_.DirectFlow)[r][c], n.Storage);
-    double *weights = (*grids_.Weights)[r][c];
-    double *velocity = (*grids_.Velocity)[r][c];
-    double *fluxes = (*grids_.Fluxes)[r][c];
-    overland::OutflowState outflow;
-    std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
-    outflow.MainDirection = static_cast<int>(velocity[0]);
-    outflow.WaterSurface = velocity[9];
-    overland::NormalisationReport normalisation;
-    if (fpe_.Pending != nullptr && fpe_.Pending->load(std::memory_order_relaxed) != 0) {
-      normalisation.Pending = fpe_.Pending;
-      normalisation.Report = [&, r, c](int direction, double before, double sum, double after) {
-        fpe_.Report(r, c, direction, slopeCase, before, sum, after, slope.Slope, slope.Aspect);
-      };
-    }
-    overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect, outflow,
-                                normalisation);
-    std::copy(outflow.Weights.begin(), outflow.Weights.end(), weights);
-    velocity[0] = outflow.MainDirection;
-    velocity[9] = outflow.WaterSurface;
+  const overland::SlopeResult slope = overland::SurfaceSlope(n, method);
+  int slopeCase = slope.Case;
+  if (ReportPending())
+    fpe_.Report(r, c, slopeCase, innerStep, slope.Slope, slope.Aspect, n.Depth,
+                (*grids_.DirectFlow)[r][c], n.Storage);
+  double *weights = (*grids_.Weights)[r][c];
+  double *velocity = (*grids_.Velocity)[r][c];
+  std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
+  outflow.MainDirection = static_cast<int>(velocity[0]);
+  outflow.WaterSurface = velocity[9];
+  overland::NormalisationReport normalisation;
+  if (ReportPending()) {
+    normalisation.Pending = fpe_.Pending;
+    normalisation.Report = [&, r, c](int direction, double before, double sum, double after) {
+      fpe_.Report(r, c, direction, slopeCase, before, sum, after, slope.Slope, slope.Aspect);
+    };
+  }
+  overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect, outflow,
+                              normalisation);
+  std::copy(outflow.Weights.begin(), outflow.Weights.end(), weights);
+  velocity[0] = outflow.MainDirection;
+  velocity[9] = outflow.WaterSurface;
+  return slopeCase;
+}
+
+int OverlandPasses::ReuseDistribution(long r, long c, const TerrainOutflow &kept,
+                                      overland::OutflowState &outflow) const {
+  double *weights = (*grids_.Weights)[r][c];
+  double *velocity = (*grids_.Velocity)[r][c];
+  std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
+  outflow.MainDirection = static_cast<int>(velocity[0]);
+  outflow.WaterSurface = velocity[9];
+  // River cells keep their state, as the distribution leaves it.
+  if (kept.SlopeCase == overland::kInteriorCell || kept.SlopeCase == overland::kEdgeCell) {
+    overland::PerDirection shares{};
+    std::copy(kept.Weights.begin(), kept.Weights.end(), shares.begin() + 1);
+    shares[0] = overland::UnchangedDirections(outflow.Weights, shares);
+    outflow.Weights = shares;
+    outflow.MainDirection = kept.MainDirection;
+    outflow.WaterSurface =
+        overland::WaterSurfaceLevel((*grids_.Elevation)[r][c], (*grids_.Storage)[r][c]);
+    std::copy(shares.begin(), shares.end(), weights);
+  }
+  velocity[0] = outflow.MainDirection;
+  velocity[9] = outflow.WaterSurface;
+  return kept.SlopeCase;
+}
+
+void OverlandPasses::FlowOfCell(long r, long c, int slopeCase,
+                                const overland::OutflowState &outflow, int innerStep,
+                                int recomputeStep, const overland::Neighbourhood *known) const {
+  double *fluxes = (*grids_.Fluxes)[r][c];
+  if (overland::KeepsLastFlow(outflow, settings_, innerStep, recomputeStep)) {
+    // Velocities and fluxes stay; no neighbourhood or land use is needed.
+    overland::SetMainDirectionFlux(outflow.MainDirection, fluxes);
+    return;
+  }
+  double *velocity = (*grids_.Velocity)[r][c];
+  const auto flowOf = [&](const overland::Neighbourhood &n) {
     overland::CellFlow flow;
     std::copy(velocity, velocity + kDirections + 1, flow.Velocity.begin());
     std::copy(fluxes, fluxes + kDirections + 1, flow.Flux.begin());
-    // The land-use lookup is only needed where velocities are computed: a
-    // dry cell or one keeping its last flow does not read it.
-    const bool computes =
-        n.Depth > 0.0 && !overland::KeepsLastFlow(outflow, settings_, innerStep, recomputeStep);
+    // The land-use lookup is only needed where velocities are computed.
     const overland::LandUseResistance use =
-        computes ? landUse_(r, c) : overland::LandUseResistance{};
+        n.Depth > 0.0 ? landUse_(r, c) : overland::LandUseResistance{};
     overland::FlowVelocity(n, settings_, use, (*grids_.CriticalShear)[r][c], slopeCase, outflow,
                            innerStep, recomputeStep, flow);
     std::copy(flow.Velocity.begin() + 1, flow.Velocity.end(), velocity + 1);
     std::copy(flow.Flux.begin(), flow.Flux.end(), fluxes);
+  };
+  if (known != nullptr)
+    flowOf(*known);
+  else
+    flowOf(NeighbourhoodOf(r, c));
+}
+
+void OverlandPasses::KernelPass(int innerStep, int recomputeStep) {
+  const bool terrainOnly = !overland::UsesWaterSurface(settings_.Method);
+  if (innerStep == 0)
+    terrainOutflowKept_ = false;
+  const bool reuse = terrainOnly && innerStep > 0 && terrainOutflowKept_;
+  CellIteration(cells_).ForEachCell([&](long r, long c) {
+    TerrainOutflow &kept = TerrainOutflowOf(r, c);
+    overland::OutflowState outflow;
+    // A pending floating-point error is reported with the cell's slope.
+    if (reuse && !ReportPending()) {
+      const int slopeCase = ReuseDistribution(r, c, kept, outflow);
+      FlowOfCell(r, c, slopeCase, outflow, innerStep, recomputeStep, nullptr);
+      return;
+    }
+    const overland::Neighbourhood n = NeighbourhoodOf(r, c);
+    const int slopeCase = DistributeCell(r, c, n, innerStep, outflow);
+    if (terrainOnly) {
+      std::copy(outflow.Weights.begin() + 1, outflow.Weights.end(), kept.Weights.begin());
+      kept.MainDirection = outflow.MainDirection;
+      kept.SlopeCase = slopeCase;
+    }
+    FlowOfCell(r, c, slopeCase, outflow, innerStep, recomputeStep, &n);
   });
+  if (terrainOnly && innerStep == 0)
+    terrainOutflowKept_ = true;
 }
 
 double OverlandPasses::MinimumTimeStep() const {

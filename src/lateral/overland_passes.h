@@ -11,6 +11,7 @@
 #include "lateral/overland/flow_velocity.h"
 #include "raster/cell_iteration.h"
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <utility>
@@ -80,7 +81,10 @@ public:
   void SetTracers(std::vector<OverlandTracer> tracers) { tracers_ = std::move(tracers); }
   void SetFloatingPointReport(FloatingPointReport report) { fpe_ = std::move(report); }
 
-  void KernelPass(int innerStep, int recomputeStep) const;
+  // With the terrain alone (FlowPathMethod 1 and 2) slopes and outflow
+  // shares depend on no water: those of a sub-step's first inner step
+  // (innerStep 0) serve its later inner steps.
+  void KernelPass(int innerStep, int recomputeStep);
   // The smallest stable inner step of the cells (kNoStepLimit when none limits).
   double MinimumTimeStep() const;
   void LimitOutflow(double step) const;
@@ -94,7 +98,28 @@ public:
   overland::Neighbourhood NeighbourhoodOf(long r, long c) const;
 
 private:
+  // The outflow shares of a cell as the first inner step of the sub-step
+  // left them, with its slope case after the distribution.
+  struct TerrainOutflow {
+    std::array<double, overland::kDirections> Weights{};
+    int MainDirection = 0;
+    int SlopeCase = 0;
+  };
+
   bool IsValid(long r, long c) const { return (*grids_.Zone)[r][c] != raster_.NoData; }
+  bool ReportPending() const {
+    return fpe_.Pending != nullptr && fpe_.Pending->load(std::memory_order_relaxed) != 0;
+  }
+  TerrainOutflow &TerrainOutflowOf(long r, long c) {
+    return terrainOutflow_[static_cast<std::size_t>((r - cells_.FirstRow) * raster_.Columns + c -
+                                                    1)];
+  }
+  int DistributeCell(long r, long c, const overland::Neighbourhood &n, int innerStep,
+                     overland::OutflowState &outflow) const;
+  int ReuseDistribution(long r, long c, const TerrainOutflow &kept,
+                        overland::OutflowState &outflow) const;
+  void FlowOfCell(long r, long c, int slopeCase, const overland::OutflowState &outflow,
+                  int innerStep, int recomputeStep, const overland::Neighbourhood *known) const;
   void KeepStartConcentrations() const;
 
   CellIterationSetup cells_;
@@ -104,6 +129,9 @@ private:
   LandUseOfCell landUse_;
   std::vector<OverlandTracer> tracers_;
   FloatingPointReport fpe_;
+  // One entry per cell of the strip rows, sized at construction.
+  std::vector<TerrainOutflow> terrainOutflow_;
+  bool terrainOutflowKept_ = false;
 };
 
 } // namespace tavro

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tavro::overland {
 namespace {
@@ -26,6 +27,23 @@ Gradient GradientTowards(const Neighbourhood &n, int method, int slopeCase, int 
   return {head - target, (NeighbourHead(n, method, Opposite(d)) - target) / (2.0 * length)};
 }
 
+// y^0.66667 of the last depth asked for: the directions of a cell share
+// their depth where the cell's own water depth limits them.
+class DepthPower {
+public:
+  double operator()(double y) {
+    if (!(y == base_)) {
+      base_ = y;
+      value_ = std::pow(y, 0.66667);
+    }
+    return value_;
+  }
+
+private:
+  double base_ = std::numeric_limits<double>::quiet_NaN();
+  double value_ = 0.0;
+};
+
 // The velocity iteration of methods 1 to 4 at the depth the volume limit
 // gives; va and vb carry the last two iterates, vm their mean.
 struct Iteration {
@@ -33,23 +51,23 @@ struct Iteration {
 };
 
 void IterateVelocity(Iteration &it, const VelocitySettings &s, const LandUseResistance &u,
-                     double qMax, double length, double sigma, double factor) {
+                     double qMax, double length, double sigma, double factor, DepthPower &power) {
   int count = 0;
   do {
     it.Vm = (it.Va + it.Vb) / 2.0;
     it.Y = qMax / it.Vm / length * factor;
     it.K = FlowResistance(u, s.Resistance, it.Vm, it.Y, sigma);
     it.Va = it.Vb;
-    it.Vb = sigma * std::pow(it.Y, 0.66667) * it.K;
+    it.Vb = sigma * power(it.Y) * it.K;
     ++count;
   } while (count < s.MaxIterVelocity && std::fabs(it.Va - it.Vb) > s.MaxErrorVelocity);
 }
 
 // Fixed point of v = sigma y^0.66667 k(v, y) at a given depth.
 double VelocityAtDepth(const VelocitySettings &s, const LandUseResistance &u, double start,
-                       double y, double sigma) {
+                       double y, double sigma, DepthPower &power) {
   // The depth is fixed here: its power is taken once.
-  const double rise = sigma * std::pow(y, 0.66667);
+  const double rise = sigma * power(y);
   double previous = start;
   double k = FlowResistance(u, s.Resistance, start, y, sigma);
   int count = 0;
@@ -66,7 +84,7 @@ double VelocityAtDepth(const VelocitySettings &s, const LandUseResistance &u, do
 
 void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const LandUseResistance &u,
                    double criticalShearStress, int slopeCase, double weight, int d,
-                   CellFlow &flow) {
+                   DepthPower &power, CellFlow &flow) {
   double &v = flow.Velocity[static_cast<std::size_t>(d)];
   double &f = flow.Flux[static_cast<std::size_t>(d)];
   const double h = n.Depth;
@@ -83,12 +101,12 @@ void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const Land
   const double area = n.CellSize * n.CellSize * weight;
   const double qMax = std::min(g.Drop * area / s.MaxSubTimeStep, area * h / s.MaxSubTimeStep);
   if (s.Method == 5) {
-    v = std::min(std::pow(h, 0.66667) * 10.0 * sigma, length / (s.MinSubTimeStep * 20.0));
+    v = std::min(power(h) * 10.0 * sigma, length / (s.MinSubTimeStep * 20.0));
     f = v * length * h;
     return;
   }
   Iteration it{v, v};
-  IterateVelocity(it, s, u, qMax, length, sigma, 1.0);
+  IterateVelocity(it, s, u, qMax, length, sigma, 1.0, power);
   double factor = 1.0;
   // k equals K_ST for the fixed-coefficient land uses, where the power is 1.
   const double ratio = it.K / u.Strickler;
@@ -97,14 +115,14 @@ void DirectionFlow(const Neighbourhood &n, const VelocitySettings &s, const Land
     factor = s.ConcentrationFactor <= 1.0 ? 1.0 : s.ConcentrationFactor;
     if (factor > 1.0) {
       it.Va = it.Vb;
-      IterateVelocity(it, s, u, qMax, length, sigma, factor);
+      IterateVelocity(it, s, u, qMax, length, sigma, factor, power);
     }
   }
   double y = it.Y;
   double velocity = it.Vb;
   if (h < y / factor) {
     y = factor * h;
-    velocity = VelocityAtDepth(s, u, it.Vb, y, sigma);
+    velocity = VelocityAtDepth(s, u, it.Vb, y, sigma, power);
   }
   if (y < 1e-4) {
     y = 0.0;
@@ -127,9 +145,10 @@ void FlowVelocity(const Neighbourhood &n, const VelocitySettings &settings,
                   const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow) {
   if (!KeepsLastFlow(outflow, settings, innerStep, recomputeStep)) {
     flow.Flux[0] = 0.0;
+    DepthPower power;
     for (int d = 1; d <= kDirections; ++d) {
       DirectionFlow(n, settings, landUse, criticalShearStress, slopeCase,
-                    outflow.Weights[static_cast<std::size_t>(d)], d, flow);
+                    outflow.Weights[static_cast<std::size_t>(d)], d, power, flow);
       flow.Flux[0] += flow.Flux[static_cast<std::size_t>(d)];
     }
     if (settings.Method != 5 && flow.Flux[0] > 0.0) {
@@ -146,8 +165,7 @@ void FlowVelocity(const Neighbourhood &n, const VelocitySettings &settings,
       }
     }
   }
-  if (outflow.MainDirection != 0)
-    flow.Flux[0] = flow.Flux[static_cast<std::size_t>(outflow.MainDirection)];
+  SetMainDirectionFlux(outflow.MainDirection, flow.Flux.data());
 }
 
 } // namespace tavro::overland

@@ -31,6 +31,12 @@ struct CellFlow {
 bool KeepsLastFlow(const OutflowState &outflow, const VelocitySettings &settings, int innerStep,
                    int recomputeStep);
 
+// Level 0 of the fluxes of a cell with a main direction: its flux there.
+inline void SetMainDirectionFlux(int mainDirection, double *flux) {
+  if (mainDirection != 0)
+    flux[0] = flux[mainDirection];
+}
+
 // innerStep i and recomputeStep N of the sub-step driver; a cell whose
 // weights did not change keeps its velocities and fluxes except at i = 0,
 // i = N and with method 5.

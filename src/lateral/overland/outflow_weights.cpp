@@ -115,6 +115,16 @@ void DropSplit(const Neighbourhood &n, int method, OutflowState &state,
 
 } // namespace
 
+int UnchangedDirections(const PerDirection &before, const PerDirection &after) {
+  int unchanged = 0;
+  for (int d = 1; d <= kDirections; ++d)
+    unchanged +=
+        std::fabs(before[static_cast<std::size_t>(d)] - after[static_cast<std::size_t>(d)]) <= 0.01
+            ? 1
+            : 0;
+  return unchanged;
+}
+
 void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int innerStep,
                        double slope, double aspect, OutflowState &state,
                        const NormalisationReport &report) {
@@ -134,15 +144,8 @@ void DistributeOutflow(const Neighbourhood &n, int method, int &slopeCase, int i
   }
   if (!split)
     DropSplit(n, method, state, report);
-  state.WaterSurface = n.Elevation + n.Storage / 1000.0;
-  int unchanged = 0;
-  if (innerStep > 0)
-    for (int d = 1; d <= kDirections; ++d)
-      unchanged += std::fabs(old[static_cast<std::size_t>(d)] -
-                             state.Weights[static_cast<std::size_t>(d)]) <= 0.01
-                       ? 1
-                       : 0;
-  state.Weights[0] = unchanged;
+  state.WaterSurface = WaterSurfaceLevel(n.Elevation, n.Storage);
+  state.Weights[0] = innerStep > 0 ? UnchangedDirections(old, state.Weights) : 0;
 }
 
 } // namespace tavro::overland

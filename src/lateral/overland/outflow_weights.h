@@ -26,6 +26,15 @@ struct NormalisationReport {
   }
 };
 
+// The number of directions whose share changed by at most 0.01 (level 0 of
+// the weights: a cell with all eight unchanged may keep its last flow).
+int UnchangedDirections(const PerDirection &before, const PerDirection &after);
+
+// The water surface of a cell: terrain z (m) and surface storage S (mm).
+inline double WaterSurfaceLevel(double elevation, double storageMm) {
+  return elevation + storageMm / 1000.0;
+}
+
 // Updates state for one inner step (innerStep 0 = the first of a sub-step).
 // River cells and unknown cases keep their state; an interior cell whose
 // aspect split points only uphill becomes an edge cell (slopeCase 3).
