@@ -45,8 +45,11 @@ void TracersBelowTable(ColumnTracers &tracers, const ColumnState &state, int gro
 void MixTracerInput(ColumnTracers &tracers, const SurfaceWater &water) {
   for (int t = 1; t <= tracers.Count(); ++t) {
     const auto i = static_cast<std::size_t>(t);
+    SurfaceWater own = water;
+    own.siltingUpConcKnown = tracers.siltPresent[i] != 0;
+    own.siltingUpConc = tracers.siltConc[i];
     double &store = tracers.storage[i][0];
-    store = MixSurfaceInput(tracers.kinds[i], store, tracers.inputConc[i], water);
+    store = MixSurfaceInput(tracers.kinds[i], store, tracers.inputConc[i], own);
   }
 }
 

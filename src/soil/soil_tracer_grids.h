@@ -25,7 +25,7 @@ struct SoilTracerGrids {
   Grid interflow; // "_CONC_QI_<r>_"
   int storageIndex = 0, directIndex = 0, interflowIndex = 0;
   const Grid *input = nullptr;     // concentration of the water input
-  const Grid *siltingUp = nullptr; // of the silting-up water, when there is one
+  const Grid *siltingUp = nullptr; // of the silting-up water, when a module keeps one
   Grid *groundwater = nullptr;     // the aquifer's layer-1 concentration (coupled)
   int groundwaterIndex = 0;
   ZoneAdditions additionsQD; // the tracer row of the step

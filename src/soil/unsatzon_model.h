@@ -380,6 +380,9 @@ private:
   void CreateSoilTracer(int tracer, const TracerInfo &info, StatisticsRegistry *registry,
                         int capacity);
   void FillStartTracers(SoilTracerGrids &tracer, const TracerInfo &info);
+  // Links the concentration of the silting-up grid's water: the silting-up
+  // module's outflow grid, else the surface water's grid of surface routing.
+  void LinkSurfaceWaterTracers();
   // Collective: the initial concentrations and the tracer rows of Qg from
   // the baseflow of all processes' cells.
   void ComputeInitialTracerRunoff();

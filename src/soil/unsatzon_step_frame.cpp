@@ -47,6 +47,7 @@ void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long y
     return;
   SetActualStep(hour, day, month, year);
   CallOfStep = 0;
+  LinkSurfaceWaterTracers();
   InitialiseSoilTemperatures();
   if (ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd)) {
     std::lock_guard lock(Log->Mutex());

@@ -138,8 +138,7 @@ void unsatzonmodellklasse::CreateSoilTracer(int t, const TracerInfo &info,
   record.StorageGridIndex = entry;
   s.storageIndex = entry;
 
-  const int silting = FindGrid(flux("SiltingUpModel"), false);
-  s.siltingUp = silting > 0 ? (*Registry)[silting].Data : nullptr;
+  s.siltingUp = nullptr; // linked at the first step (LinkSurfaceWaterTracers)
 
   // Each grid searches an entry of its own: the ones after the stack may be taken.
   auto runoffGrid = [&](Grid &grid, int &index, const std::string &identifier) {
@@ -180,6 +179,23 @@ void unsatzonmodellklasse::FillStartTracers(SoilTracerGrids &s, const TracerInfo
                             static_cast<int>(Grids.GroundwaterLevel.Values[r][c]), geometry->layers,
                             theta, geometry->dz, column);
     }
+  }
+}
+
+void unsatzonmodellklasse::LinkSurfaceWaterTracers() {
+  // The water of the silting-up grid comes back whole, so its tracer must:
+  // with the silting-up module on, at that module's outflow concentration;
+  // else at the concentration surface routing keeps for the water it leaves
+  // on the surface. Surface routing makes its grid after this module's
+  // set-up, so the link is made once every module is set up.
+  for (int t = 1; t <= TracerCount; ++t) {
+    SoilTracerGrids &s = SoilTracers[At(t)];
+    if (s.siltingUp != nullptr)
+      continue;
+    int found = FindGrid(Concat("concflux_tracer_", t, "_SiltingUpModel"), false);
+    if (found == 0)
+      found = FindGrid(Concat("concstor_tracer_", t, "_SiltingUpModel"), false);
+    s.siltingUp = found > 0 ? (*Registry)[found].Data : nullptr;
   }
 }
 

@@ -66,6 +66,22 @@ struct SurfaceSectionText {
   }
 };
 
+// A tracer of the tests: an amount or an evaporating one, decaying with a
+// half-life of halfTimeDays when that is above 0.
+inline TracerInfo Tracer(const std::string &name, int evaporating, double halfTimeDays = -9999.0) {
+  TracerInfo info;
+  info.name = name;
+  info.evaporating = evaporating;
+  info.radioactive = halfTimeDays > 0.0 ? 1 : 0;
+  info.half_time = halfTimeDays;
+  info.max_conc = 1000.0;
+  info.path = "./";
+  info.statext = "sta";
+  info.gridext = "asc";
+  info.statcode = 2001;
+  return info;
+}
+
 // A plane of rows x columns cells of cellSize falling towards the east
 // (slope east) and the south (slope south), one subbasin (code 1) unless
 // zoneOf says otherwise.

@@ -24,19 +24,7 @@ using test::SurfacePlane;
 using test::SurfaceRoutingTest;
 using test::SurfaceSectionText;
 
-TracerInfo Tracer(const std::string &name, int evaporating, double halfTimeDays = -9999.0) {
-  TracerInfo info;
-  info.name = name;
-  info.evaporating = evaporating;
-  info.radioactive = halfTimeDays > 0.0 ? 1 : 0;
-  info.half_time = halfTimeDays;
-  info.max_conc = 1000.0;
-  info.path = "./";
-  info.statext = "sta";
-  info.gridext = "asc";
-  info.statcode = 2001;
-  return info;
-}
+using test::Tracer;
 
 class SurfaceTracerTest : public SurfaceRoutingTest {
 protected:

@@ -173,6 +173,24 @@ protected:
     return m;
   }
 
+  // The tracer of a cell coupled to the aquifer: its column's levels 0..n
+  // and the aquifer below the column (thickness m) at the concentration of
+  // the aquifer's layer-1 grid, M = c theta_s 1000 h.
+  double CoupledTracerContent(const unsatzonmodellklasse &m, const Grid &aquifer, double thickness,
+                              long r, long c) const {
+    const SoilTracerGrids &tracer = m.SoilTracers[1];
+    const soil_class &soil =
+        soils_[static_cast<std::size_t>(std::lround(Registered("soil_types")[r][c]))];
+    double depth = 0.0;
+    double stored = tracer.storage[r][c][0];
+    for (int j = 1; j <= soil.LayerCount; ++j) {
+      depth += soil.thickness[static_cast<std::size_t>(j)];
+      stored += tracer.storage[r][c][j];
+    }
+    const auto g = static_cast<std::size_t>(m.Grids.GroundwaterLevel.Values[r][c]);
+    return stored + aquifer[r][c] * soil.theta_sat[g] * 1000.0 * (thickness - depth);
+  }
+
   // Calls body(r, c) for every valid cell of this process.
   template <class Body> void ForOwnCell(const unsatzonmodellklasse &m, Body &&body) const {
     for (long r = m.FirstRow; r <= m.LastRow; ++r)

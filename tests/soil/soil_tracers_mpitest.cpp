@@ -312,16 +312,7 @@ TEST_F(SoilTracerTest, CoupledTracerMassClosesThroughTheGroundwaterHandOver) {
   ASSERT_EQ(tracer.groundwater, &aquifer);
   ForOwn(*m, [&](long r, long c) { EXPECT_EQ(aquifer[r][c], 1.0); }); // gwini
   const auto content = [&](long r, long c) {
-    const soil_class &soil =
-        soils_[static_cast<std::size_t>(std::lround(Registered("soil_types")[r][c]))];
-    double depth = 0.0;
-    double stored = tracer.storage[r][c][0];
-    for (int j = 1; j <= soil.LayerCount; ++j) {
-      depth += soil.thickness[static_cast<std::size_t>(j)];
-      stored += tracer.storage[r][c][j];
-    }
-    const auto g = static_cast<std::size_t>(m->Grids.GroundwaterLevel.Values[r][c]);
-    return stored + aquifer[r][c] * soil.theta_sat[g] * 1000.0 * (kAquifer - depth);
+    return CoupledTracerContent(*m, aquifer, kAquifer, r, c);
   };
   for (int step = 1; step <= 3; ++step) {
     for (long r = held_.first; r <= held_.last; ++r)

@@ -398,6 +398,20 @@ void SurfaceMixing() {
   EXPECT_DOUBLE_EQ(MixSurfaceInput(evaporating, 8.0, 2.0, {2.0, 1.0, 0, 3.0, true, false}), 5.0);
   EXPECT_DOUBLE_EQ(MixSurfaceInput(Amount(), 1.0, 2.0, {3.0, 1.0, 5.0, 0, false, false}), 9.0);
   EXPECT_DOUBLE_EQ(MixSurfaceInput(Amount(), 1.0, 2.0, {3.0, 1.0, 5.0, 0, false, true}), 19.0);
+  // Silting-up water of a known concentration (7) brings its own tracer:
+  // 5 mm of it add 35 to an amount, whether surface storage or pond water;
+  // running off directly it adds nothing to the store.
+  EXPECT_DOUBLE_EQ(MixSurfaceInput(Amount(), 1.0, 2.0, {3.0, 1.0, 5.0, 0, false, true, true, 7.0}),
+                   44.0);
+  EXPECT_DOUBLE_EQ(MixSurfaceInput(Amount(), 1.0, 2.0, {3.0, 1.0, 5.0, 0, true, false, true, 7.0}),
+                   44.0);
+  EXPECT_DOUBLE_EQ(MixSurfaceInput(Amount(), 1.0, 2.0, {3.0, 1.0, 5.0, 0, false, false, true, 7.0}),
+                   9.0);
+  EXPECT_DOUBLE_EQ(
+      MixSurfaceInput(evaporating, 9.0, 2.0, {3.0, 1.0, 5.0, 0, false, true, true, 7.0}),
+      43.0 / 9.0);
+  EXPECT_DOUBLE_EQ(
+      MixSurfaceInput(evaporating, 8.0, 2.0, {2.0, 1.0, 2.0, 3.0, true, false, true, 9.0}), 6.0);
   // A pond without overflow sends no tracer to the direct runoff.
   double store = 4.0;
   EXPECT_EQ(PondOverflowTracer(Amount(), store, false, 1e-6, 0.5, 1e6), 0.0);

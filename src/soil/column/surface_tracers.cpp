@@ -19,16 +19,24 @@ void TracerBelowTable(const SoluteKind &kind, double groundwaterConc, int ground
 
 double MixSurfaceInput(const SoluteKind &kind, double store, double inputConc,
                        const SurfaceWater &water) {
-  const double all = water.input + water.snow + water.siltingUp;
-  if (water.ponding)
-    return kind.evaporating ? MixConcentration(store, inputConc, water.pond, all)
-                            : store + inputConc * all;
-  if (kind.evaporating)
-    return inputConc;
-  double added = water.input + water.snow;
-  if (water.siltingUpIsStorage)
-    added += water.siltingUp;
-  return store + inputConc * added;
+  const double fresh = water.input + water.snow;
+  // The water entering the store beside the water input.
+  const double silting = water.ponding || water.siltingUpIsStorage ? water.siltingUp : 0.0;
+  if (!water.siltingUpConcKnown || silting == 0.0) {
+    // All of it at the input's concentration.
+    const double all = fresh + silting;
+    if (water.ponding)
+      return kind.evaporating ? MixConcentration(store, inputConc, water.pond, all)
+                              : store + inputConc * all;
+    return kind.evaporating ? inputConc : store + inputConc * all;
+  }
+  const double c = water.siltingUpConc;
+  if (!kind.evaporating)
+    return store + inputConc * fresh + c * silting;
+  if (!water.ponding)
+    return MixConcentration(inputConc, c, fresh, silting);
+  const double all = water.pond + fresh + silting;
+  return (store * water.pond + inputConc * fresh + c * silting) / all;
 }
 
 double DirectRunoffTracer(const SoluteKind &kind, double &store, double qd, double tMs) {

@@ -20,6 +20,10 @@ struct SurfaceWater {
   double pond = 0.0;      // P: the pond before the step, mm
   bool ponding = false;   // the cell has a pond
   bool siltingUpIsStorage = false;
+  // The concentration the silting-up water carries when a module keeps one
+  // for it; without, it is taken as the water input's.
+  bool siltingUpConcKnown = false;
+  double siltingUpConc = 0.0;
 };
 
 // The layers g + 1..n take the aquifer's concentration (times the water of
@@ -29,7 +33,9 @@ void TracerBelowTable(const SoluteKind &kind, double groundwaterConc, int ground
                       std::span<double> storage);
 
 // The surface store after the step's input of concentration inputConc
-// joined it.
+// joined it, with the silting-up water that enters the store (always with a
+// pond, as surface storage without) at its own concentration: an amount
+// tracer gains siltingUp x that concentration.
 double MixSurfaceInput(const SoluteKind &kind, double store, double inputConc,
                        const SurfaceWater &water);
 
