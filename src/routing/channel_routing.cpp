@@ -84,8 +84,11 @@ void routingclass::InitChannelStorages() {
     const int partLength = c.PartLength(subIntervals_);
     for (int sc = 1; sc <= c.Subchannels(); ++sc) {
       double *outflow = c.QausRow(sc, subIntervals_);
-      for (int s = 1; s <= subIntervals_; ++s)
+      double *floodOutflow = c.FloodOutflowRow(sc, subIntervals_);
+      for (int s = 1; s <= subIntervals_; ++s) {
         outflow[s] = runoff;
+        floodOutflow[s] = 0.0; // the flood share starts at 0
+      }
       c.qvzuq[static_cast<std::size_t>(sc)] = 0.0;
       c.endPosition[static_cast<std::size_t>(sc)] = subIntervals_ + (sc - 1) * partLength + delay;
     }
@@ -158,8 +161,10 @@ void routingclass::RouteChannel(int i, bool initialising) {
     const double largest = *std::max_element(window + 1, window + subIntervals_ + 1);
     const double share =
         c.wqtab.rows[static_cast<std::size_t>(GetTableIndex(largest, i))].floodShare;
-    DrainLinearStorages(window, subIntervals_, share, c.qvzuq[static_cast<std::size_t>(sc)],
-                        c.storageMain, c.storageFlood, c.QausRow(sc, subIntervals_), in0);
+    DrainLinearStorages(
+        window, subIntervals_, share, c.qvzuq[static_cast<std::size_t>(sc)], c.storageMain,
+        c.storageFlood,
+        StorageOutflows{c.QausRow(sc, subIntervals_), c.FloodOutflowRow(sc, subIntervals_)}, in0);
     c.qvzuq[static_cast<std::size_t>(sc)] = share;
   }
   AddChannelOutflow(i, t, weightSum);

@@ -4,8 +4,10 @@
 // tributaries and inflows, sub-channel outflows, river records, reservoirs).
 // Reals are written with round-trip digits so that a run split through the
 // state file equals one long run; the last written element of every
-// sub-channel rides in the annotation of its flood share, where older files
-// have none and readers of the layout skip it.
+// sub-channel and the flood plain's part of its outflows ride in the
+// annotation of its flood share, where older files have none and readers of
+// the layout skip them; without that part a file splits the outflows by the
+// flood share.
 #include "routing/routing_model.h"
 
 #include "kernel/diagnostics_log.h"
@@ -15,11 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 namespace tavro {
 namespace {
 
 constexpr const char *kEndPositionLabel = " end position ";
+constexpr const char *kFloodOutflowLabel = " flood plain outflow ";
 
 std::string Format(const char *format, int a, int b, int c = 0) {
   char text[160];
@@ -48,6 +52,27 @@ void ReadValue(StateFileReader &file, double &value) {
     value = *read;
 }
 
+// The flood plain's part of a sub-channel's outflows from the annotation
+// rest; a file without all K of them (written before the flood plain kept its
+// own water) splits the outflows by the flood share, as they were split then.
+void ReadFloodOutflow(const std::string &rest, double share, const double *outflow, double *flood,
+                      int subIntervals) {
+  int read = 0;
+  const std::size_t at = rest.find(kFloodOutflowLabel);
+  if (at != std::string::npos) {
+    const char *text = rest.c_str() + at + std::string_view(kFloodOutflowLabel).size();
+    for (char *next = nullptr; read < subIntervals; text = next) {
+      const double value = std::strtod(text, &next);
+      if (next == text)
+        break;
+      flood[++read] = value;
+    }
+  }
+  if (read < subIntervals)
+    for (int s = 1; s <= subIntervals; ++s)
+      flood[s] = share * outflow[s];
+}
+
 } // namespace
 
 int routingclass::StorageChainLength(int channel) const {
@@ -68,7 +93,12 @@ void routingclass::WriteSubchannels(StateFileWriter &file, int channel, int labe
     file.Text(Format(" (wqtab[local tributary %d].qvzuq[subchannel %d])", label, sc));
     file.Text(kEndPositionLabel);
     file.Integer(c.endPosition[static_cast<std::size_t>(sc)]);
-    file.Text("\n");
+    file.Text(kFloodOutflowLabel);
+    const double *flood = c.FloodOutflowRow(sc, subIntervals_);
+    for (int s = 1; s <= subIntervals_; ++s) {
+      file.Real(flood[s]);
+      file.Text(s < subIntervals_ ? " " : "\n");
+    }
   }
 }
 
@@ -158,6 +188,8 @@ void routingclass::ReadSubchannels(StateFileReader &file, int channel, int &posi
       if (end >= (sc - 1) * partLength && end <= sc * partLength + subIntervals_)
         c.endPosition[static_cast<std::size_t>(sc)] = static_cast<int>(end);
     }
+    ReadFloodOutflow(rest, c.qvzuq[static_cast<std::size_t>(sc)], outflow,
+                     c.FloodOutflowRow(sc, subIntervals_), subIntervals_);
   }
 }
 

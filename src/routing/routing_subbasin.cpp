@@ -127,6 +127,7 @@ int routingclass::SetChannel(int index, int code, const std::vector<int> &list, 
                       "; check the channel's length, slope, widths and Manning coefficients"));
   const auto subchannels = static_cast<std::size_t>(channel.Subchannels());
   channel.Qaus.assign((subchannels + 2) * (static_cast<std::size_t>(subIntervals_) + 2), 0.0);
+  channel.floodOutflow.assign(channel.Qaus.size(), 0.0);
   channel.qvzuq.assign(subchannels + 2, 0.0);
   channel.endPosition.assign(subchannels + 2, 0);
   channel.storageMain = std::exp(-1.0 / channel.parameters.storageMain);

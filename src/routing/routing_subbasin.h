@@ -60,17 +60,31 @@ struct RoutingChannel {
   double tableIntervals = 0.0; // N
   WaterLevelTable wqtab;
   // Per sub-channel 1..nsc: the last element written in the previous step,
-  // the flood share of that step and its outflow per sub-interval 0..K+1.
+  // the flood share of that step, its outflow per sub-interval 0..K+1 and the
+  // flood plain's part of that outflow (the water the slower storage still
+  // holds after a flood drains from it).
   std::vector<int> endPosition;
   std::vector<double> qvzuq;
-  std::vector<double> Qaus; // rows 0..nsc+1 of K+2 values
+  std::vector<double> Qaus;         // rows 0..nsc+1 of K+2 values
+  std::vector<double> floodOutflow; // the same rows
 
   int Subchannels() const { return static_cast<int>(wqtab.subchannels); }
   // One sub-channel's part of the chain: K plus the largest delay.
   int PartLength(int subIntervals) const { return subIntervals + wqtab.largestDelta; }
-  double *QausRow(int subchannel, int subIntervals) {
-    return Qaus.data() +
-           static_cast<std::size_t>(subchannel) * (static_cast<std::size_t>(subIntervals) + 2);
+  double *QausRow(int subchannel, int subIntervals) { return Row(Qaus, subchannel, subIntervals); }
+  double *FloodOutflowRow(int subchannel, int subIntervals) {
+    return Row(floodOutflow, subchannel, subIntervals);
+  }
+  const double *FloodOutflowRow(int subchannel, int subIntervals) const {
+    return floodOutflow.data() + RowStart(subchannel, subIntervals);
+  }
+
+private:
+  static std::size_t RowStart(int subchannel, int subIntervals) {
+    return static_cast<std::size_t>(subchannel) * (static_cast<std::size_t>(subIntervals) + 2);
+  }
+  static double *Row(std::vector<double> &rows, int subchannel, int subIntervals) {
+    return rows.data() + RowStart(subchannel, subIntervals);
   }
 };
 

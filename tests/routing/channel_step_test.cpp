@@ -135,61 +135,148 @@ TEST(ChannelStep, TracersDecayAtEveryMove) {
   EXPECT_EQ(chain.tracer[3], 4.0); // written and moved once
 }
 
-TEST(ChannelStep, LinearStoragesReleaseTheirShares) {
-  // Main channel only: out = (1 - c) p + c q.
-  const double c = std::exp(-1.0 / 3.0);
-  double previous[] = {0.0, 2.0};
-  double out[] = {0.0, 0.0};
-  const double translated[] = {0.0, 5.0};
-  DrainLinearStorages(translated, 1, 0.0, 0.0, c, 0.9, previous, out);
-  EXPECT_DOUBLE_EQ(out[1], (1 - c) * 5.0 + c * 2.0);
-  EXPECT_EQ(previous[1], out[1]);
-  // Half on the flood plain now and before: both storages at their coefficients.
-  double previous2[] = {0.0, 2.0};
-  DrainLinearStorages(translated, 1, 0.5, 0.5, c, 0.9, previous2, out);
-  EXPECT_DOUBLE_EQ(out[1], (1 - c) * 2.5 + c * 1.0 + 0.1 * 2.5 + 0.9 * 1.0);
-  // A constant series passes unchanged.
-  double steady[] = {0.0, 5.0, 5.0};
-  double out2[] = {0.0, 0.0, 0.0};
-  const double constant[] = {0.0, 5.0, 5.0};
-  DrainLinearStorages(constant, 2, 0.3, 0.3, c, 0.9, steady, out2);
-  EXPECT_NEAR(out2[1], 5.0, 1e-14);
-  EXPECT_NEAR(out2[2], 5.0, 1e-14);
-}
-
-// Sends one unit of water through the storages of one sub-interval, with the
-// flood share of every step, and returns what leaves in 2000 steps.
-double PulseThroughStorages(const std::vector<double> &shares, double mainCoefficient,
-                            double floodCoefficient) {
-  double previous[] = {0.0, 0.0};
-  double out[] = {0.0, 0.0};
-  double shareOld = 0.0;
-  double total = 0.0;
-  for (int t = 0; t < 2000; ++t) {
-    const double translated[] = {0.0, t == 0 ? 1.0 : 0.0};
-    const double share = t < static_cast<int>(shares.size()) ? shares[t] : 0.0;
-    DrainLinearStorages(translated, 1, share, shareOld, mainCoefficient, floodCoefficient, previous,
-                        out);
-    shareOld = share;
-    total += out[1];
+// One sub-channel's storages over K sub-intervals: the previous outflows
+// (all and the flood plain's part) and the outflow of the step.
+struct Storages {
+  explicit Storages(int k) : total(k + 1, 0.0), flood(k + 1, 0.0), out(k + 1, 0.0) {}
+  std::vector<double> total;
+  std::vector<double> flood;
+  std::vector<double> out;
+  void Drain(const std::vector<double> &translated, double share, double shareOld, double cm,
+             double cf) {
+    DrainLinearStorages(translated.data(), static_cast<int>(translated.size()) - 1, share, shareOld,
+                        cm, cf, StorageOutflows{total.data(), flood.data()}, out.data());
   }
-  return total;
+};
+
+TEST(ChannelStep, LinearStoragesReleaseTheirShares) {
+  const double c = std::exp(-1.0 / 3.0);
+  // Main channel only: out = (1 - c) p + c q.
+  Storages main(1);
+  main.total[1] = 2.0;
+  main.Drain({0.0, 5.0}, 0.0, 0.0, c, 0.9);
+  EXPECT_DOUBLE_EQ(main.out[1], (1 - c) * 5.0 + c * 2.0);
+  EXPECT_EQ(main.total[1], main.out[1]);
+  EXPECT_EQ(main.flood[1], 0.0);
+  // Each storage drains its own previous outflow, whatever the share was:
+  // 0.5 of the 2 left the main channel, 1.5 the flood plain.
+  Storages both(1);
+  both.total[1] = 2.0;
+  both.flood[1] = 1.5;
+  both.Drain({0.0, 5.0}, 0.2, 0.5, c, 0.9);
+  const double flood = 0.1 * 0.2 * 5.0 + 0.9 * 1.5;
+  EXPECT_DOUBLE_EQ(both.flood[1], flood);
+  EXPECT_DOUBLE_EQ(both.out[1], (1 - c) * 0.8 * 5.0 + c * 0.5 + flood);
+  EXPECT_EQ(both.total[1], both.out[1]);
+  // A constant series passes unchanged from the steady split.
+  Storages steady(2);
+  steady.total = {0.0, 5.0, 5.0};
+  steady.flood = {0.0, 1.5, 1.5};
+  steady.Drain({0.0, 5.0, 5.0}, 0.3, 0.3, c, 0.9);
+  for (const int s : {1, 2}) {
+    EXPECT_NEAR(steady.out[s], 5.0, 1e-14);
+    EXPECT_NEAR(steady.flood[s], 1.5, 1e-14);
+  }
 }
 
-TEST(ChannelStep, LinearStoragesKeepTheWaterWhileTheFloodShareHoldsOrBothAreAlike) {
-  const double cm = std::exp(-1.0 / 1.0);
-  const double cf = std::exp(-1.0 / 5.0);
+// Pulses of water (per step, one per sub-interval, none after the list)
+// through the storages of K sub-intervals with the flood share of every
+// step (0 after the list); the outflow of every step, sub-interval after
+// sub-interval, over 3000 steps.
+std::vector<double> Outflows(int k, const std::vector<double> &pulses,
+                             const std::vector<double> &shares, double cm, double cf) {
+  Storages storages(k);
+  std::vector<double> outflows;
+  double shareOld = 0.0;
+  for (std::size_t t = 0; t < 3000; ++t) {
+    std::vector<double> translated(static_cast<std::size_t>(k) + 1, 0.0);
+    for (int s = 1; s <= k; ++s)
+      translated[static_cast<std::size_t>(s)] = t < pulses.size() ? pulses[t] * s : 0.0;
+    const double share = t < shares.size() ? shares[t] : 0.0;
+    storages.Drain(translated, share, shareOld, cm, cf);
+    shareOld = share;
+    outflows.insert(outflows.end(), storages.out.begin() + 1, storages.out.end());
+  }
+  return outflows;
+}
+
+TEST(ChannelStep, LinearStoragesKeepTheWaterWhateverTheFloodShareDoes) {
+  const double oneHour = std::exp(-1.0 / 1.0);
+  const double fiveHours = std::exp(-1.0 / 5.0);
+  const double passing = std::exp(-1.0 / 0.01); // a storage constant of 0.01 h
   struct Case {
-    std::vector<double> shares; // per step; 0 after the list
-    double floodCoefficient;
+    const char *name;
+    int k;
+    std::vector<double> pulses;
+    std::vector<double> shares;
+    double cm;
+    double cf;
   };
   const Case cases[] = {
-      {{}, cf},                             // main channel only
-      {std::vector<double>(2000, 0.6), cf}, // a share that never changes
-      {{0.7, 0.2, 0.9, 0.0, 0.5}, cm},      // changing shares, both storages alike
+      {"main channel only", 1, {1}, {}, oneHour, fiveHours},
+      {"a share that never changes",
+       1,
+       {1, 3, 2},
+       std::vector<double>(3000, 0.6),
+       oneHour,
+       fiveHours},
+      {"a flood rises and falls",
+       1,
+       {1, 4, 9, 5, 2, 1},
+       {0.0, 0.3, 0.7, 0.4, 0.1, 0.0},
+       oneHour,
+       fiveHours},
+      {"the share falls to 0 at once", 2, {2, 8, 6}, {0.2, 0.9, 0.8}, oneHour, fiveHours},
+      {"two floods", 3, {1, 7, 1, 0, 6, 1}, {0.0, 0.8, 0.0, 0.0, 0.6, 0.0}, oneHour, fiveHours},
+      {"a faster flood plain", 1, {5, 9, 3}, {0.5, 0.9, 0.2}, fiveHours, oneHour},
+      {"a flood plain that passes its water on", 2, {4, 4, 1}, {0.6, 0.1, 0.0}, fiveHours, passing},
+      {"both constants alike", 1, {1, 5, 2, 3, 1}, {0.7, 0.2, 0.9, 0.0, 0.5}, oneHour, oneHour},
   };
-  for (const Case &c : cases)
-    EXPECT_NEAR(PulseThroughStorages(c.shares, cm, c.floodCoefficient), 1.0, 1e-9);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    double in = 0.0;
+    for (const double pulse : c.pulses)
+      for (int s = 1; s <= c.k; ++s)
+        in += pulse * s;
+    const std::vector<double> out = Outflows(c.k, c.pulses, c.shares, c.cm, c.cf);
+    EXPECT_NEAR(std::accumulate(out.begin(), out.end(), 0.0), in, 1e-12 * in);
+  }
+}
+
+TEST(ChannelStep, TheFloodPlainDrainsItsWaterWithItsOwnConstant) {
+  // All of a pulse onto the flood plain, then the share falls back: the
+  // water leaves at the flood plain's recession, not the main channel's.
+  const double cm = std::exp(-1.0 / 1.0);
+  const double cf = std::exp(-1.0 / 5.0);
+  const std::vector<double> out = Outflows(1, {1.0}, {1.0}, cm, cf);
+  for (std::size_t t = 0; t < 40; ++t)
+    EXPECT_NEAR(out[t], (1.0 - cf) * std::pow(cf, static_cast<double>(t)), 1e-15) << t;
+}
+
+TEST(ChannelStep, EqualConstantsAreOneStorageWhateverTheShares) {
+  // Equal constants: one linear storage, out = (1 - c) p + c q, with the
+  // exact recession (1 - c) c^t of a pulse, however the shares change.
+  const double c = std::exp(-1.0 / 2.0);
+  const std::vector<double> pulses = {1.0, 4.0, 0.0, 2.0};
+  const std::vector<double> shares = {0.7, 0.2, 0.9, 0.0, 0.5, 1.0, 0.3};
+  const std::vector<double> out = Outflows(1, pulses, shares, c, c);
+  double q = 0.0;
+  for (std::size_t t = 0; t < 60; ++t) {
+    const double p = t < pulses.size() ? pulses[t] : 0.0;
+    q = (1.0 - c) * p + c * q;
+    EXPECT_NEAR(out[t], q, 1e-15 * q) << t;
+  }
+  const std::vector<double> pulse = Outflows(1, {1.0}, shares, c, c);
+  for (std::size_t t = 0; t < 60; ++t)
+    EXPECT_NEAR(pulse[t], (1.0 - c) * std::pow(c, static_cast<double>(t)), 1e-15) << t;
+  // Without a flood, unequal constants are the main channel's storage alone,
+  // to the bit.
+  const std::vector<double> dry = Outflows(1, pulses, {}, c, 0.9);
+  q = 0.0;
+  for (std::size_t t = 0; t < 60; ++t) {
+    q = (1.0 - c) * (1.0 - 0.0) * (t < pulses.size() ? pulses[t] : 0.0) + c * q;
+    EXPECT_EQ(dry[t], q) << t;
+  }
 }
 
 } // namespace

@@ -103,6 +103,102 @@ TEST_F(RoutingStateTest, ARunSplitThroughTheStateEqualsOneLongRun) {
     EXPECT_EQ(split[k], longRun[k]) << k; // to the bit
 }
 
+// Sub-channels whose flood plain holds water that a split of the outflow by
+// the flood share would not give it: a state read back must carry that part.
+int FloodPlainsApartFromTheShare(abflussmodellklasse &routing) {
+  int count = 0;
+  for (int n = 1; n <= routing.RoutingSubbasinCount(); ++n) {
+    routingclass &basin = routing.RoutingSubbasin(n);
+    for (int i = 1; i <= basin.ChannelCount(); ++i) {
+      RoutingChannel c = basin.Channel(i);
+      for (int sc = 1; sc <= c.Subchannels(); ++sc) {
+        const double share = c.qvzuq[static_cast<std::size_t>(sc)];
+        const double *total = c.QausRow(sc, 2);
+        const double *flood = c.FloodOutflowRow(sc, 2);
+        for (int s = 1; s <= 2; ++s)
+          count += flood[s] != share * total[s] ? 1 : 0;
+      }
+    }
+  }
+  return count;
+}
+
+// The state file without the flood plain's outflows, as files were written
+// before the flood plain kept its own water.
+void DropFloodPlainOutflows() {
+  std::string text = test::ReadWholeFile(kState);
+  for (std::size_t at = text.find(" flood plain outflow "); at != std::string::npos;
+       at = text.find(" flood plain outflow ", at))
+    text.erase(at, text.find('\n', at) - at);
+  test::WriteFixture(kState, text);
+}
+
+TEST_F(RoutingStateTest, ARunSplitMidFloodContinuesToTheBit) {
+  // Runoff of 1 to 30 mm a day floods the channels (flood plains slower
+  // than the main channels); the split falls into a falling flood.
+  const auto flood = [this](int t) {
+    for (int i = 1; i <= 4; ++i)
+      qg_.Components[0][static_cast<std::size_t>(i)] = t >= 3 && t <= 5 ? 30.0 - 4.0 * i : 1.0;
+  };
+  const auto steps = [&](abflussmodellklasse &routing, int first, int last) {
+    std::vector<double> out;
+    for (int t = first; t <= last; ++t) {
+      SetRunoff(t);
+      flood(t);
+      routing.ComputeTimeStep(0, t, 1, 2012);
+      out.push_back(routing.Flows().RoutingInput[0][4]);
+    }
+    return out;
+  };
+  auto whole = Ready(0);
+  const std::vector<double> longRun = steps(*whole, 1, 14);
+  whole.reset();
+
+  auto head = Ready(0);
+  std::vector<double> split = steps(*head, 1, 6);
+  ASSERT_GT(FloodPlainsApartFromTheShare(*head), 0);
+  head->ReleaseMemory();
+  auto tail = Ready(3);
+  EXPECT_GT(FloodPlainsApartFromTheShare(*tail), 0);
+  const std::vector<double> rest = steps(*tail, 7, 14);
+  split.insert(split.end(), rest.begin(), rest.end());
+  ASSERT_EQ(split.size(), longRun.size());
+  for (std::size_t k = 0; k < split.size(); ++k)
+    EXPECT_EQ(split[k], longRun[k]) << k; // to the bit
+
+  // A file without the flood plain's part splits the outflows by the share.
+  auto older = Ready(0);
+  steps(*older, 1, 6);
+  older->ReleaseMemory();
+  DropFloodPlainOutflows();
+  auto restarted = Ready(3);
+  EXPECT_EQ(FloodPlainsApartFromTheShare(*restarted), 0);
+  EXPECT_NE(steps(*restarted, 7, 14), rest);
+}
+
+TEST_F(RoutingStateTest, OlderFilesRestartChannelsOfEqualConstantsToTheBit) {
+  // Equal storage constants make the split of the outflow irrelevant: a file
+  // without the flood plain's part continues as the one long run.
+  const std::string alike = "TG 3 (middle) A= 77 F= 1\nOL 1" +
+                            ChannelText(3, 3, 2, 50, 0.5, 25, 15, 0.005, 6000, 37) +
+                            "\nTG 4 (outlet) A= 114 F= 1\nSUMTRIB 3&2" +
+                            ChannelText(4, 4, 3, 80, 0.5, 30, 15, 0.003, 8000, 101) + "\n";
+  auto whole = Ready(0, alike);
+  const std::vector<double> longRun = Steps(*whole, 1, 12);
+  whole.reset();
+  auto head = Ready(0, alike);
+  std::vector<double> split = Steps(*head, 1, 5);
+  ASSERT_GT(FloodPlainsApartFromTheShare(*head), 0);
+  head->ReleaseMemory();
+  DropFloodPlainOutflows();
+  auto tail = Ready(3, alike);
+  const std::vector<double> rest = Steps(*tail, 6, 12);
+  split.insert(split.end(), rest.begin(), rest.end());
+  ASSERT_EQ(split.size(), longRun.size());
+  for (std::size_t k = 0; k < split.size(); ++k)
+    EXPECT_EQ(split[k], longRun[k]) << k;
+}
+
 // The outlet subbasin with a reservoir of a linear rule and one abstraction.
 const std::string kReservoirNetwork = kStateNetwork +
                                       "AL 2 (modus = extern) al2.txt 0.1 0.5 2 mm)\n" +

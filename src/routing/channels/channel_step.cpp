@@ -68,18 +68,30 @@ int TranslateSubChannel(double *const *chains, int components, const double *inf
 
 void DrainLinearStorages(const double *translated, int subIntervals, double floodShare,
                          double floodShareOld, double mainCoefficient, double floodCoefficient,
-                         double *previousOutflow, double *outflow) {
+                         const StorageOutflows &previous, double *outflow) {
   const double f = floodShare;
   const double fOld = floodShareOld;
   const double cm = mainCoefficient;
   const double cf = floodCoefficient;
   for (int s = 1; s <= subIntervals; ++s) {
     const double p = translated[s];
-    const double q = previousOutflow[s];
-    const double out =
-        (1.0 - cm) * (1.0 - f) * p + cm * (1.0 - fOld) * q + (1.0 - cf) * f * p + cf * fOld * q;
+    const double q = previous.total[s];
+    const double qFlood = previous.flood[s];
+    const double floodOut = (1.0 - cf) * f * p + cf * qFlood;
+    double out = 0.0;
+    if (cm == cf) {
+      // Equal constants make the two storages one, so how the previous
+      // outflow splits between them does not change the total: it is split
+      // by the previous share, as channels of equal constants always did,
+      // which keeps their results to the bit.
+      out = (1.0 - cm) * (1.0 - f) * p + cm * (1.0 - fOld) * q + (1.0 - cf) * f * p + cf * fOld * q;
+    } else {
+      const double mainOut = (1.0 - cm) * (1.0 - f) * p + cm * (q - qFlood);
+      out = mainOut + floodOut;
+    }
     outflow[s] = out;
-    previousOutflow[s] = out;
+    previous.total[s] = out;
+    previous.flood[s] = floodOut;
   }
 }
 

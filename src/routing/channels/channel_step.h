@@ -29,14 +29,22 @@ struct SubChannelPart {
 int TranslateSubChannel(double *const *chains, int components, const double *inflow,
                         const SubChannelPart &part, int previousEnd, const double *decay);
 
+// The previous step's outflows of one sub-channel per sub-interval 1..K: all
+// of it and the flood plain's part (the main channel's is the difference).
+struct StorageOutflows {
+  double *total = nullptr;
+  double *flood = nullptr;
+};
+
 // Outflow of the first K elements of the part (translated[1..K]): the share
-// floodShare of an element passes the flood-plain storage (coefficient
-// floodCoefficient), the rest the main channel's (mainCoefficient), each a
-// single linear storage with its outflow of the previous step,
-// previousOutflow[s], whose share was floodShareOld. Writes outflow[1..K] and
-// the same into previousOutflow for the next step.
+// floodShare of an element enters the flood-plain storage (coefficient
+// floodCoefficient), the rest the main channel's (mainCoefficient), two
+// single linear storages side by side, each draining its own water whatever
+// the shares do. floodShareOld is the previous step's share. Writes
+// outflow[1..K] and the same, with the flood plain's part, into previous for
+// the next step.
 void DrainLinearStorages(const double *translated, int subIntervals, double floodShare,
                          double floodShareOld, double mainCoefficient, double floodCoefficient,
-                         double *previousOutflow, double *outflow);
+                         const StorageOutflows &previous, double *outflow);
 
 } // namespace tavro
