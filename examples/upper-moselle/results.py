@@ -2,14 +2,18 @@
 """Summarises a run of the upper Moselle in its run folder.
 
 Usage: results.py RUN_FOLDER [WALL_SECONDS]
+       results.py --balance RUN_FOLDER START_FOLDER
 
 Writes into RUN_FOLDER/results/:
 - outlet_discharge.txt: date, simulated and observed daily discharge (m3/s);
 - fit.txt: Nash-Sutcliffe efficiency, that of the logarithms and the volume
   error over 1990-1993 (the run's own goodness-of-fit blocks are at the end of
   discharge.stat);
-- water_balance.txt: the catchment balance per year and over 1990-1993 from
-  the run's tables (mm over the catchment);
+- water_balance.txt: the balance over 1990-1993 of the catchment and of its
+  parts (mm over the catchment): fluxes from the yearly sum grids (binary
+  doubles), the stores at the end of 1993 from the run's state grids and state
+  files, those at the end of 1989 from RUN_FOLDER/end_1989 (the spin-up year
+  run alone, kept by run.sh);
 - evapotranspiration_YYYY.asc, runoff_YYYY.asc, max_swe_YYYY.asc: yearly
   grids (sums in mm, the largest snow water equivalent in mm).
 Python 3 standard library only.
