@@ -120,8 +120,6 @@ private:
   void CouplingOutput();
   void SubSteps();
   void ReadNextRow();
-  // Fatal (52) when some variables' files ended and others go on.
-  void CheckDataEndTogether() const;
   bool RepeatForSpinUp(int &runNumber);
   void FlushAll();
   void DeliverFloatingPointError();

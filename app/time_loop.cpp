@@ -185,25 +185,6 @@ void ModellApplication::ReadNextRow() {
   for (auto &variable : modules_.Interpolators)
     if (!variable->EndOfData())
       endOfRun_ = 0;
-  if (endOfRun_ == 0)
-    CheckDataEndTogether();
-}
-
-void ModellApplication::CheckDataEndTogether() const {
-  // A variable whose file ended before the others keeps its last date, and the
-  // next step would only stop on a date mismatch that names another variable.
-  // Name the file that ended instead; the exit code is the mismatch's.
-  for (const auto &variable : modules_.Interpolators) {
-    if (!variable->EndOfData())
-      continue;
-    long h = 0, d = 0, mo = 0, y = 0;
-    variable->GetActualDate(h, d, mo, y);
-    ThrowFatal(*Log, meteointerpol::StepDateExitCode,
-               Concat("the data of ", variable->ModuleName, " end with the row of ", d, ".", mo,
-                      ".", y, " ", h, ". h in ", variable->DataFileName(),
-                      ", while other input files go on: every input file must cover the model "
-                      "time up to its end date"));
-  }
 }
 
 bool ModellApplication::RepeatForSpinUp(int &runNumber) {

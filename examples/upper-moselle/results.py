@@ -324,8 +324,9 @@ def channel_storage(lines, channels, area_km2):
       last step, up to the end position of the held water, in every
       sub-channel (part length = (chain length - K) / sub-channels);
     - every sub-channel's linear storage, c / (1 - c) times its outflow of the
-      last step (c = exp(-1 / k), k in h, the same for the main channel and the
-      flood plain, so that the flood share does not matter)."""
+      last step (c = exp(-1 / k), k in h): the main channel's with its part of
+      the outflow, the flood plain's with its own (a state without the flood
+      plain's part needs equal constants)."""
     blocks, current, chain_open = [], None, False
     for line in lines:
         m = re.match(r"\s*(\d+) (\d+) \(tracer/flow index and (tributary subbasin|external inflow)\)",
@@ -342,22 +343,29 @@ def channel_storage(lines, channels, area_km2):
             chain_open = False
             current["parts"].append([numbers(line), None])
         elif "].qvzuq[subchannel" in line:
-            current["parts"][-1][1] = int(line.split("end position")[1])
+            # " end position N" and, since the flood plain keeps its own water,
+            # " flood plain outflow v1 .. vK" (its part of the outflows).
+            rest = line.split("end position")[1].split("flood plain outflow")
+            current["parts"][-1][1] = int(rest[0])
+            current["parts"][-1].append(numbers(rest[1]) if len(rest) > 1 else None)
         elif chain_open:
             current["chain"] += numbers(line)
     held = []
     for block in blocks:
         kh, kv, area = channels[block["code"]]
-        if kh != kv:
-            fail("channel %d: the balance needs equal storage constants" % block["code"])
-        c = math.exp(-1.0 / kh)
+        cm, cf = math.exp(-1.0 / kh), math.exp(-1.0 / kv)
         k = len(block["parts"][0][0])
         part_length = (len(block["chain"]) - k) // len(block["parts"])
         water = []
-        for sc, (outflow, end) in enumerate(block["parts"], start=1):
+        for sc, (outflow, end, flood) in enumerate(block["parts"], start=1):
             base = (sc - 1) * part_length
             water += block["chain"][base + k:end]  # elements base+K+1 .. end (1-based)
-            water += [c / (1.0 - c) * q for q in outflow]
+            if flood is None:
+                if kh != kv:
+                    fail("channel %d: the balance needs the flood plain's outflow" % block["code"])
+                flood = [0.0] * len(outflow)
+            water += [cm / (1.0 - cm) * (q - f) + cf / (1.0 - cf) * f
+                      for q, f in zip(outflow, flood)]
         held.append(math.fsum(water) * area / area_km2)
     return math.fsum(held)
 

@@ -280,6 +280,8 @@ private:
   void CheckRegressionDate() const;
 
   // The step.
+  // Fatal 52 naming the file when this variable's data ended before the run.
+  void CheckDataLeft() const;
   void CheckStepDate(long hour, long day, long month, long year) const;
   void LogProgress(long hour, long day, long month, long year) const;
   void UpdateScenario();

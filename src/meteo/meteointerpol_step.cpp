@@ -26,6 +26,7 @@ const std::string kDashes(77, '-');
 } // namespace
 
 void meteointerpol::Interpolate(long hour, long day, long month, long year) {
+  CheckDataLeft();
   CheckStepDate(hour, day, month, year);
   SetActualStep(hour, day, month, year);
   if (!omp_in_parallel())
@@ -51,6 +52,20 @@ void meteointerpol::Interpolate(long hour, long day, long month, long year) {
   // Collective: every process ends the step of the table.
   if (statistics_)
     statistics_->EndOfStep(DataDate.Year, DataDate.Month, DataDate.Day, DataDate.Hour, 1);
+}
+
+void meteointerpol::CheckDataLeft() const {
+  // The run goes on while any variable has data: a variable whose file ended
+  // before the others would only meet a date mismatch, which may name another
+  // variable. Name the file that ended instead; the exit code is the mismatch's.
+  if (!endOfData_)
+    return;
+  const ModelDate &d = DataDate;
+  ThrowFatal(*Log, StepDateExitCode,
+             Concat("the data of ", ModuleName, " end with the row of ", d.Day, ".", d.Month, ".",
+                    d.Year, " ", d.Hour, ". h in ", DataFileName(),
+                    ", while other input files go on: every input file must cover the model "
+                    "time up to its end date"));
 }
 
 void meteointerpol::CheckStepDate(long hour, long day, long month, long year) const {
