@@ -84,6 +84,11 @@ GLOBAL_PARAMETERS = {
     "@SURFACE_INTERACTION@": "1",
     "@HREDUDRY@": "4.5",  # suction (m) below which root water uptake is reduced
     "@ROUTING_SUBINTERVALS@": "1",  # time sub-intervals of the channel routing
+    # Surface routing: the direct runoff flows over the terrain to the river cells; the inner
+    # step is the stable one within these bounds (s, integer fractions of the day).
+    "@SURFACE_ROUTING_ON@": "1",
+    "@SR_MIN_STEP@": "60",
+    "@SR_MAX_STEP@": "21600",
 }
 # What a run changes: its period, the state it reads, what it writes.
 RUN_DEFAULTS = {
@@ -100,6 +105,7 @@ RUN_DEFAULTS = {
     "@STATE_WRITECODE@": "3",
     "@ASCII_GRIDS@": "1",
     "@DOUBLE_GRIDS@": "0",
+    "@VELOCITY_WRITECODE@": "0",
 }
 
 NODATA = -9999
@@ -353,6 +359,25 @@ VEGETATION = {
     10: ("wetlands", 0.15, 60, 0.1, 0.4),
 }
 COVER = {1: "forest", 2: "sealed", 3: "open"}
+# Strickler coefficients of overland flow, K_ST = 1/n (m^(1/3)/s), from the Manning n of
+# sheet flow (USDA SCS 1986, TR-55, table 3-1, after Engman 1986, J. Irrig. Drain. Eng.
+# 112(1)): woods with light underbrush 0.40, smooth surfaces (asphalt, concrete) 0.011,
+# cultivated soil with little residue 0.06, short-grass prairie 0.15, dense grass 0.24,
+# natural range 0.13. Sealed land cover takes the smooth surfaces' value whatever its class.
+OVERLAND_MANNING_N = {
+    1: 0.40, 2: 0.40, 3: 0.40, 4: 0.40,  # forests
+    5: 0.011,  # sealed or water
+    6: 0.06,  # viniculture: cultivated soil between the rows
+    7: 0.15,  # orchards: short grass under the trees
+    8: 0.24,  # pasture: dense grass
+    9: 0.06,  # fields: cultivated soil with little residue
+    10: 0.13,  # wetlands: natural range
+}
+SEALED_MANNING_N = 0.011
+
+
+def overland_strickler(cover, veg):
+    return 1.0 / (SEALED_MANNING_N if cover == 2 else OVERLAND_MANNING_N[veg])
 
 
 def lai_classes(data):
@@ -391,11 +416,11 @@ def landuse_tables(codes, lai):
         rep = lambda v: " ".join(("%g" % v,) * 12)
         table.append("%d %s_%s { method = VariableDayCount; RootDist = 1.0; TReduWet = 0.95; "
                      "HReduDry = @HREDUDRY@; JulDays = %s; Albedo = %s; rsc = %s; LAI = %s; Z0 = %s; "
-                     "VCF = %s; RootDepth = %s; AltDep = %s; }"
+                     "VCF = %s; RootDepth = %s; AltDep = %s; SR_cultivation = other; SR_K_ST = %.4g; }"
                      % (code, COVER[cover], name, " ".join(str(d) for d in MID_MONTH), rep(albedo),
                         rep(rsc), " ".join("%g" % max(v, 0.01) for v in leaf), rep(z0),
                         " ".join("%.3f" % v for v in covers),
-                        rep(root), rep(0)))
+                        rep(root), rep(0), overland_strickler(cover, veg)))
         multi.append("%d %s_%s { Landuse_Layers = %d; }" % (code + 10000, COVER[cover], name, code))
     return "\n".join(table), "\n".join(multi)
 

@@ -182,6 +182,17 @@ FLUX_GRIDS = (("P", "precipitation"), ("ET", "etr"), ("QD", "direct_runoff"),
 RIVER_GRIDS = (("GWEX", "river_exfiltration"), ("GWIN", "river_infiltration"))
 STORAGES = (("snow", "snow_storage.stat"), ("interception", "interception_storage.stat"),
             ("soil", "soil_moisture_profile.stat"))
+# Surface routing: the water standing on the cells that are no river cells (the soil takes it
+# back the next step), and the subbasins' runoff handed to the routing in place of the soil
+# module's. With it on, the direct runoff grid holds what reached the river cells.
+SURFACE_STORAGE = ("surface", "surface_storage.stat")
+SURFACE_QG = "surface_total_runoff.stat"
+
+
+def storage_tables(run):
+    """The storages' statistics tables of a run; the surface's only with surface routing."""
+    names = STORAGES + ((SURFACE_STORAGE,) if os.path.exists(os.path.join(run, SURFACE_STORAGE[1])) else ())
+    return {k: areal_mean(os.path.join(run, name)) for k, name in names}
 
 
 def flux_sums(run, suffix):
@@ -211,12 +222,12 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
     when its whole-run sums are there; the storages at the start of the run
     come from the tables of START_RUN (a run that ended where this one began)
     when given. Returns the lines written and the rows by period."""
-    tables = {k: areal_mean(os.path.join(run, name)) for k, name in STORAGES}
+    tables = storage_tables(run)
     daily = {k: areal_mean(os.path.join(run, name))
              for k, name in (("P", "precipitation.stat"), ("ET", "etr.stat"))}
-    start_tables = ({k: areal_mean(os.path.join(start_run, name)) for k, name in STORAGES}
-                    if start_run else None)
-    qg = areal_mean(os.path.join(run, "total_runoff.stat"))
+    start_tables = storage_tables(start_run) if start_run else None
+    surface = "surface" in tables
+    qg = areal_mean(os.path.join(run, SURFACE_QG if surface else "total_runoff.stat"))
     q = column(os.path.join(run, "discharge.stat"), outlet)
     q = {(full_year(d[0]), d[1], d[2]): v * 86400.0 / (area_km2 * 1e3) for d, v in q.items()}
     dates = sorted(q)
@@ -241,7 +252,8 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
         r["Q"] = sum(q[d] for d in sel)
         for k in tables:
             r["d" + k] = end[k] - begin[k]
-        ds = r["dsnow"] + r["dinterception"] + r["dsoil"]
+        r.setdefault("dsurface", 0.0)
+        ds = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
         r["residual"] = r["P"] - r["ET"] - r["Q"] - ds
         r["columns"] = r["P"] - r["ET"] - r["R"] - ds
         r["concentration"] = r["R"] - r["Qg"]
@@ -262,12 +274,13 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
 
     lines = ["Water balance of the upper Moselle, mm over the catchment (%.2f km2)" % area_km2,
              "",
-             "Catchment: residual = P - ET - Q - dS (snow, interception, soil columns)",
-             "period\tP\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tresidual\tresidual/P"]
+             "Catchment: residual = P - ET - Q - dS (snow, interception, soil columns, the",
+             "water on the surface of the cells that are no river cells with surface routing)",
+             "period\tP\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tdS_surface\tresidual\tresidual/P"]
     for label, r in rows.items():
-        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
+        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
             label, r["P"], r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"],
-            r["residual"], rel(r["residual"], r["P"])))
+            r["dsurface"], r["residual"], rel(r["residual"], r["P"])))
     lines += ["",
               "Snow, interception and soil columns, with the aquifer (the groundwater module's",
               "layer is the soil profile below the water table, so its water is in dS_soil):",
@@ -275,10 +288,12 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
               "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
               "them GWIN. QB is the column's own baseflow without the groundwater module, with",
               "it the net lateral groundwater outflow of the cells (0 over a closed catchment);",
+              "With surface routing the surface of the cells is part of the columns",
+              "(dS holds dS_surface) and QD is the direct runoff that reached the river cells.",
               "residual = P - ET - R - dS",
               "period\tP\tET\tQD\tQI\tQB\tGWEX\tGWIN\tR\tdS\tresidual\tresidual/P"]
     for label, r in rows.items():
-        ds = r["dsnow"] + r["dinterception"] + r["dsoil"]
+        ds = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
         lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
             label, r["P"], r["ET"], r["QD"], r["QI"], r["QB"], r["GWEX"], r["GWIN"], r["R"], ds,
             r["columns"], rel(r["columns"], r["P"])))
@@ -296,7 +311,8 @@ def water_balance(run, out, area_km2, outlet, start_run=None):
     lines += ["",
               "Sources: P, ET and R from the run's sum grids (six significant digits per",
               "cell), the storages at the ends of each period from the statistics tables",
-              "(three to five decimals), Qg from total_runoff.stat, Q from discharge.stat.",
+              "(three to five decimals), Qg from total_runoff.stat (surface_total_runoff.stat",
+              "with surface routing), Q from discharge.stat.",
               "These digits bound what the residuals can show (the columns of a month",
               "close to about 1e-5 of P)."]
     with open(os.path.join(out, "water_balance.txt"), "w") as f:

@@ -65,7 +65,9 @@ expect_fatal_naming() { # expect_fatal_naming STATUS OUTPUT TEXT: a FATAL entry 
 
 case $case_name in
 month_np1_np3)
-  # January 1990 under one process of one thread and three of two threads.
+  # January 1990 under one process of one thread and three of two threads,
+  # surface routing on: the overland flow's inner steps run on the smallest
+  # stable step of all processes.
   prepare one
   control one month.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0
   cp -r one three
@@ -75,6 +77,7 @@ month_np1_np3)
   [ -f one/discharge.stat ] && [ -f one/etr.stat ] || fail "discharge.stat or etr.stat missing"
   grep -q "routed discharge" one/discharge.stat || fail "discharge.stat without its title"
   [ "$(ls one/daily_swe | grep -c 199001)" -eq 31 ] || fail "not 31 daily snow grids"
+  grep -q "Surface_Storage" one/surface_storage.stat || fail "surface routing wrote no storage table"
   same_outputs one three
   ;;
 split_run)
@@ -92,7 +95,8 @@ split_run)
   run long 2 both.ctl; expect_ok long
   run split 2 first.ctl; expect_ok split
   run split 2 second.ctl; expect_ok split
-  for table in discharge.stat total_runoff.stat etr.stat snow_storage.stat soil_moisture_profile.stat; do
+  for table in discharge.stat total_runoff.stat etr.stat snow_storage.stat soil_moisture_profile.stat \
+    surface_total_runoff.stat surface_storage.stat; do
     grep -P '^1992\t' "long/$table" >long.rows
     grep -P '^1992\t' "split/$table" >split.rows
     [ -s long.rows ] || fail "no 1992 rows in long/$table"
@@ -101,7 +105,7 @@ split_run)
   # The state at the end of January, binary doubles and the state file: bit for bit.
   for f in theta.stack hydraulic_heads.stack groundwater_distance.asc groundwater_level.asc \
     baseflow.asc snow_solid.asc snow_liquid.asc snow_days.asc interception_storage.asc \
-    daily_swe/snow_total.asc soil_state.txt_0 soil_state.txt_1; do
+    daily_swe/snow_total.asc surface_storage.asc soil_state.txt_0 soil_state.txt_1; do
     [ -f "long/$f" ] || fail "long/$f missing"
     cmp -s "long/$f" "split/$f" || fail "$f differs between the long and the split run"
   done
@@ -110,9 +114,11 @@ split_run)
 water_balance)
   # January 1990 in two legs through the state file: the first day, then the
   # rest with whole-run sum grids. The snow, interception and soil columns
-  # with the aquifer (groundwater module on: the exfiltration into the river
-  # cells leaves them) close their balance over the second leg to the digits
-  # of the outputs, and the table holds the water in transit.
+  # with the aquifer and the water on their surface (groundwater module on:
+  # the exfiltration into the river cells leaves them; surface routing on: the
+  # direct runoff that reached the river cells leaves them) close their
+  # balance over the second leg to the digits of the outputs, and the table
+  # holds the water in transit.
   prepare run
   control run day.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 END_DAY=1 FIT_OFFSET=0
   control run rest.ctl START_YEAR=1990 START_DAY=2 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0 \
@@ -134,6 +140,8 @@ catchment, columns = run_row("Catchment"), run_row("Snow, interception")
 transit = run_row("Water in transit")
 assert catchment["P"] > 10.0, catchment
 assert abs(columns["residual/P"]) < 3e-5, columns
+# The water standing on the surface is one of the storages (it grows in January).
+assert catchment["dS_surface"] > 0.1, catchment
 # The water in transit is what the catchment residual holds beyond the columns'.
 held = transit["concentration_dS"] + transit["routing_dS"]
 assert abs(catchment["residual"] - columns["residual"] - held) < 1e-3, (catchment, transit)
