@@ -103,8 +103,11 @@ RUN_DEFAULTS = {
     "@BASEFLOW_WRITECODE@": "23",
     "@SWE_WRITECODE@": "2",
     "@STATE_WRITECODE@": "3",
-    "@ASCII_GRIDS@": "1",
-    "@DOUBLE_GRIDS@": "0",
+    # Output grids as binary doubles: the sums and stores of every cell as the
+    # model holds them, so that the balance closes (results.py writes the
+    # yearly grids as ESRI ASCII).
+    "@ASCII_GRIDS@": "0",
+    "@DOUBLE_GRIDS@": "1",
     "@VELOCITY_WRITECODE@": "0",
 }
 

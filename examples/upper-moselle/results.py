@@ -2,14 +2,18 @@
 """Summarises a run of the upper Moselle in its run folder.
 
 Usage: results.py RUN_FOLDER [WALL_SECONDS]
+       results.py --balance RUN_FOLDER START_FOLDER
 
 Writes into RUN_FOLDER/results/:
 - outlet_discharge.txt: date, simulated and observed daily discharge (m3/s);
 - fit.txt: Nash-Sutcliffe efficiency, that of the logarithms and the volume
   error over 1990-1993 (the run's own goodness-of-fit blocks are at the end of
   discharge.stat);
-- water_balance.txt: the catchment balance per year and over 1990-1993 from
-  the run's tables (mm over the catchment);
+- water_balance.txt: the balance over 1990-1993 of the catchment and of its
+  parts (mm over the catchment): fluxes from the yearly sum grids (binary
+  doubles), the stores at the end of 1993 from the run's state grids and state
+  files, those at the end of 1989 from RUN_FOLDER/end_1989 (the spin-up year
+  run alone, kept by run.sh);
 - evapotranspiration_YYYY.asc, runoff_YYYY.asc, max_swe_YYYY.asc: yearly
   grids (sums in mm, the largest snow water equivalent in mm).
 Python 3 standard library only.
@@ -18,10 +22,12 @@ Python 3 standard library only.
 import math
 import os
 import re
+import struct
 import sys
 from collections import defaultdict
 
 FIRST_YEAR, LAST_YEAR = 1990, 1993  # the years compared (1989 is spin-up)
+SPIN_UP_STATE = "end_1989"  # grids and state file of the spin-up year run alone
 
 
 def fail(message):
@@ -94,8 +100,27 @@ def fit(sim, obs):
 
 
 def read_grid(path):
-    with open(path) as f:
-        lines = f.read().split("\n")
+    """A grid file as written by the model: ESRI ASCII, or binary doubles (a
+    header of twelve doubles: ncols, nrows, xllcorner, yllcorner, cellsize,
+    nodata and statistics, then the rows from the top, each west to east).
+    Returns the ESRI ASCII header lines, the rows and the nodata value."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"ncol":
+        if len(data) < 96:
+            fail("%s is neither an ASCII nor a binary grid" % path)
+        head = struct.unpack("<12d", data[:96])
+        ncols, nrows = int(head[0]), int(head[1])
+        if len(data) != 96 + 8 * ncols * nrows:
+            fail("%s: %d bytes, not a binary double grid of %d x %d cells"
+                 % (path, len(data), ncols, nrows))
+        cells = struct.unpack("<%dd" % (ncols * nrows), data[96:])
+        values = [list(cells[r * ncols:(r + 1) * ncols]) for r in range(nrows)]
+        header = ["ncols %d" % ncols, "nrows %d" % nrows, "xllcorner %s" % repr(head[2]),
+                  "yllcorner %s" % repr(head[3]), "cellsize %s" % repr(head[4]),
+                  "NODATA_value %d" % head[5]]
+        return header, values, head[5]
+    lines = data.decode().split("\n")
     header = lines[:6]
     values = [[float(v) for v in line.split()] for line in lines[6:] if line.strip()]
     nodata = float(header[5].split()[1])
@@ -164,189 +189,342 @@ def areal_mean(path):
     return {(full_year(d[0]), d[1], d[2]): v[i] for d, v in rows}
 
 
-def grid_mean(path):
-    """The mean over the catchment's cells of a grid (all cells are alike)."""
+def grid_sum(path):
+    """The exact sum (math.fsum) and count of a grid's cells, None when absent."""
     if not os.path.exists(path):
         return None
     _, values, nodata = read_grid(path)
     cells = [v for row in values for v in row if v != nodata]
-    return sum(cells) / len(cells) if cells else None
+    return math.fsum(cells), len(cells)
 
 
-# Sum grids of the run and the statistics tables of the storages.
+def grid_mean(path):
+    """The mean over the catchment's cells of a grid (all cells are alike)."""
+    s = grid_sum(path)
+    return s[0] / s[1] if s and s[1] else None
+
+
+# Sum grids of the run (binary doubles: every cell's sum as the model holds it).
 FLUX_GRIDS = (("P", "precipitation"), ("ET", "etr"), ("QD", "direct_runoff"),
               ("QI", "interflow"), ("QB", "baseflow"))
 # The river exchange of the groundwater module: exfiltration into the river
 # cells (the subbasins' baseflow when the module is on) and infiltration from
 # them. A run without the module writes neither grid; both are 0 there.
 RIVER_GRIDS = (("GWEX", "river_exfiltration"), ("GWIN", "river_infiltration"))
-STORAGES = (("snow", "snow_storage.stat"), ("interception", "interception_storage.stat"),
-            ("soil", "soil_moisture_profile.stat"))
-# Surface routing: the water standing on the cells that are no river cells (the soil takes it
-# back the next step), and the subbasins' runoff handed to the routing in place of the soil
-# module's. With it on, the direct runoff grid holds what reached the river cells.
-SURFACE_STORAGE = ("surface", "surface_storage.stat")
+# The groundwater module's own balance per cell (mm): the storage change of the
+# layer that its lateral inflows do not explain; absent without the module.
+GROUNDWATER_BALANCE = ("GWB", "gw_balance")
+# The stores of the columns, from the grids written at the end of a run
+# (binary doubles): the snow pack's solid and liquid water, the interception
+# store, the water of the soil profile (mm; the aquifer is the profile below
+# the water table).
+STATE_GRIDS = (("snow", ("snow_solid.asc", "snow_liquid.asc")),
+               ("interception", ("interception_storage.asc",)),
+               ("soil", ("soil_moisture_profile.asc",)))
+STATE_FILE = "soil_state.txt"  # the state file of the control file; each process appends _<rank>
+# Surface routing (its section in the state file): the water standing on the
+# cells that are no river cells at the end of a step (mm; the soil takes it
+# back in the next step, and the overland flow's depth is this water), and the
+# subbasins' runoff Qg handed to the routing in place of the soil module's.
+SURFACE_SECTION = "SurfaceRoutingModel"
+SURFACE_GRID = "surface_storage.asc"
 SURFACE_QG = "surface_total_runoff.stat"
 
 
-def storage_tables(run):
-    """The storages' statistics tables of a run; the surface's only with surface routing."""
-    names = STORAGES + ((SURFACE_STORAGE,) if os.path.exists(os.path.join(run, SURFACE_STORAGE[1])) else ())
-    return {k: areal_mean(os.path.join(run, name)) for k, name in names}
-
-
-def flux_sums(run, suffix):
-    """Catchment means (mm) of the sum grids NAME<suffix>.sum, None unless all are there."""
-    sums = {k: grid_mean(os.path.join(run, "%s%s.sum" % (name, suffix))) for k, name in FLUX_GRIDS}
-    if any(v is None for v in sums.values()):
-        return None
-    river = {k: grid_mean(os.path.join(run, "%s%s.sum" % (name, suffix))) for k, name in RIVER_GRIDS}
-    sums.update({k: 0.0 if v is None else v for k, v in river.items()})
-    return sums
-
-
-def storages_at(tables, date):
-    """The storages (mm) at the end of the last step dated date or before."""
+def flux_sums(run, suffixes):
+    """Catchment means (mm) of the sum grids NAME<suffix>.sum added over the
+    suffixes (per cell, exactly); None unless all are there."""
     out = {}
-    for k, series in tables.items():
-        before = [d for d in series if d <= date]
-        if not before:
+    for key, name in FLUX_GRIDS + RIVER_GRIDS:
+        total, count = [], None
+        for suffix in suffixes:
+            s = grid_sum(os.path.join(run, "%s%s.sum" % (name, suffix)))
+            if s is None:
+                break
+            total.append(s[0])
+            count = s[1]
+        if len(total) < len(suffixes):
+            if (key, name) in RIVER_GRIDS:
+                out[key] = 0.0
+                continue
             return None
-        out[k] = series[max(before)]
+        out[key] = math.fsum(total) / count
+    key, name = GROUNDWATER_BALANCE
+    parts = [grid_sum(os.path.join(run, "%s%s.sum" % (name, suffix))) for suffix in suffixes]
+    out[key] = (math.fsum(p[0] for p in parts) / parts[0][1]
+                if all(p is not None for p in parts) else None)
     return out
 
 
-def water_balance(run, out, area_km2, outlet, start_run=None):
-    """The catchment balance and each module's over every year that the run's
-    yearly sum grids cover, over FIRST_YEAR-LAST_YEAR and over the whole run
-    when its whole-run sums are there; the storages at the start of the run
-    come from the tables of START_RUN (a run that ended where this one began)
-    when given. Returns the lines written and the rows by period."""
-    tables = storage_tables(run)
-    daily = {k: areal_mean(os.path.join(run, name))
-             for k, name in (("P", "precipitation.stat"), ("ET", "etr.stat"))}
-    start_tables = storage_tables(start_run) if start_run else None
-    surface = "surface" in tables
-    qg = areal_mean(os.path.join(run, SURFACE_QG if surface else "total_runoff.stat"))
+def state_sections(folder):
+    """The sections of the state file of rank 0 (which holds the delay lines of
+    the runoff concentration and the routing) by name, as lists of lines."""
+    path = os.path.join(folder, STATE_FILE + "_0")
+    if not os.path.exists(path):
+        path = os.path.join(folder, STATE_FILE)
+    if not os.path.exists(path):
+        return None
+    sections, name = {}, None
+    with open(path) as f:
+        for line in f.read().split("\n"):
+            if line.startswith("["):
+                name = line.strip().strip("[]")
+                sections[name] = []
+            elif name is not None:
+                sections[name].append(line)
+    return sections
+
+
+def numbers(line):
+    """The numbers of a state line before its annotation in parentheses."""
+    return [float(v) for v in line.split("(")[0].split()]
+
+
+def concentration_storage(lines, cells, step_minutes, surface_lines=None):
+    """Water in the runoff concentration (mm over the catchment) from the
+    soil-water module's state section, or with surface_lines from surface
+    routing's (which concentrates the water of the river cells and the
+    interflow itself, with the soil module's subbasins and storage constants):
+    zones 2 and later of the flow-time zones of every subbasin (sx, weighted
+    runoff, over the weight that zone 1 carries in every step: what the zone
+    gives when it leaves), and the two linear storages, whose content is
+    a / (1 - a) times their outflow (a = exp(-step / storage constant)), as the
+    module keeps its balance. With surface routing on, the soil module's own
+    zones and storages pass their inflow on (one zone, a = 0): only surface
+    routing's hold water."""
+    n = int(numbers(lines[0])[0])
+    codes = [int(v) for v in numbers(lines[1])]
+    kelsqd, kelsqi = numbers(lines[2]), numbers(lines[3])
+    if surface_lines is None:
+        i = 8
+        if int(numbers(lines[i])[0]) < 0:
+            fail("unexpected state section")
+        i += 2  # the tracer count and the "0 (0=runoff...)" line
+    else:
+        lines = surface_lines
+        if int(numbers(lines[0])[0]) != n:
+            fail("surface routing's state section holds %s subbasins, the soil's %d"
+                 % (lines[0].split()[0], n))
+        i = 3  # the subbasin count, the tracer count and the "0 (0=runoff...)" line
+    total_cells = sum(cells.values())
+    held = []
+    for k in range(n):
+        max_zone = int(numbers(lines[i])[1])
+        zones = [numbers(l) for l in lines[i + 1:i + 1 + 2 * max_zone]]
+        i += 1 + 2 * max_zone
+        qdd, qii = numbers(lines[i])[0], numbers(lines[i + 1])[0]
+        i += 2
+        weight = zones[0][4]
+        in_zones = math.fsum(z[1] for z in zones[2:]) / weight if weight > 0 else 0.0
+        ad = math.exp(-step_minutes / kelsqd[k]) if kelsqd[k] > 0 else 0.0
+        ai = math.exp(-step_minutes / kelsqi[k]) if kelsqi[k] > 0 else 0.0
+        content = in_zones + ad / (1.0 - ad) * qdd + ai / (1.0 - ai) * qii
+        held.append(content * cells[codes[k]] / total_cells)
+    return math.fsum(held)
+
+
+def routing_channels(control):
+    """The channels of the routing description: tributary code -> (storage
+    constants of the main channel and the flood plain in h, drained area AE in km2)."""
+    channels = {}
+    with open(control) as f:
+        for line in f:
+            m = re.match(r"OL\s+(\d+)\s.*kh=\s*(\S+)\s+kv=\s*(\S+).*AE=\s*(\S+)", line)
+            if m:
+                channels[int(m.group(1))] = (float(m.group(2)), float(m.group(3)),
+                                             float(m.group(4)))
+    return channels
+
+
+def channel_storage(lines, channels, area_km2):
+    """Water in the channels (mm over the catchment) from the routing's state
+    section, per tributary's channel (mm over its drained area AE):
+    - the translation: the chain elements behind the part that drained in the
+      last step, up to the end position of the held water, in every
+      sub-channel (part length = (chain length - K) / sub-channels);
+    - every sub-channel's linear storage, c / (1 - c) times its outflow of the
+      last step (c = exp(-1 / k), k in h, the same for the main channel and the
+      flood plain, so that the flood share does not matter)."""
+    blocks, current, chain_open = [], None, False
+    for line in lines:
+        m = re.match(r"\s*(\d+) (\d+) \(tracer/flow index and (tributary subbasin|external inflow)\)",
+                     line)
+        if m:
+            if m.group(3) != "tributary subbasin":
+                fail("the balance does not know the storage of external inflows")
+            chain_open = m.group(1) == "0"
+            if chain_open:
+                current = {"code": int(m.group(2)), "chain": [], "parts": []}
+                blocks.append(current)
+            continue
+        if ".Qaus[subchannel" in line:
+            chain_open = False
+            current["parts"].append([numbers(line), None])
+        elif "].qvzuq[subchannel" in line:
+            current["parts"][-1][1] = int(line.split("end position")[1])
+        elif chain_open:
+            current["chain"] += numbers(line)
+    held = []
+    for block in blocks:
+        kh, kv, area = channels[block["code"]]
+        if kh != kv:
+            fail("channel %d: the balance needs equal storage constants" % block["code"])
+        c = math.exp(-1.0 / kh)
+        k = len(block["parts"][0][0])
+        part_length = (len(block["chain"]) - k) // len(block["parts"])
+        water = []
+        for sc, (outflow, end) in enumerate(block["parts"], start=1):
+            base = (sc - 1) * part_length
+            water += block["chain"][base + k:end]  # elements base+K+1 .. end (1-based)
+            water += [c / (1.0 - c) * q for q in outflow]
+        held.append(math.fsum(water) * area / area_km2)
+    return math.fsum(held)
+
+
+def storages(folder, run, area_km2, cells, step_minutes):
+    """Every store of the catchment (mm) at the end of the run that left its
+    grids and state file in folder; None when something is missing. With
+    surface routing on, the water on the surface is one of the columns' stores
+    and its runoff concentration replaces the soil module's (whose storages
+    then pass their inflow on)."""
+    out = {}
+    for key, names in STATE_GRIDS:
+        means = [grid_mean(os.path.join(folder, n)) for n in names]
+        if any(m is None for m in means):
+            return None
+        out[key] = math.fsum(means)
+    sections = state_sections(folder)
+    if sections is None or "unsatzon_model" not in sections or "routing_model" not in sections:
+        return None
+    if SURFACE_SECTION in sections:
+        out["surface"] = grid_mean(os.path.join(folder, SURFACE_GRID))
+        if out["surface"] is None:
+            return None
+        out["concentration"] = concentration_storage(sections["unsatzon_model"], cells, step_minutes,
+                                                     sections[SURFACE_SECTION])
+    else:
+        out["surface"] = 0.0
+        out["concentration"] = concentration_storage(sections["unsatzon_model"], cells, step_minutes)
+    out["channels"] = channel_storage(sections["routing_model"],
+                                      routing_channels(os.path.join(run, "upper-moselle.ctl")),
+                                      area_km2)
+    return out
+
+
+def subbasin_cells(run):
+    cells = {}
+    with open(os.path.join(run, "subbasins.txt")) as f:
+        for line in f.read().split("\n")[1:]:
+            w = line.split()
+            if len(w) >= 4:
+                cells[int(w[0])] = int(w[3])
+    return cells
+
+
+def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
+    """The catchment balance and each module's from first to last (dates),
+    fluxes from the sum grids NAME<suffix>.sum of run added over suffixes, the
+    stores at the start from the folder start (grids and state file of a run
+    that ended the day before first), those at the end from run. Returns the
+    lines written and the rows (None when something is missing)."""
+    cells = subbasin_cells(run)
+    begin = storages(start, run, area_km2, cells, 1440.0)
+    end = storages(run, run, area_km2, cells, 1440.0)
+    sums = flux_sums(run, suffixes)
+    if begin is None or end is None or sums is None:
+        return [], None
     q = column(os.path.join(run, "discharge.stat"), outlet)
-    q = {(full_year(d[0]), d[1], d[2]): v * 86400.0 / (area_km2 * 1e3) for d, v in q.items()}
-    dates = sorted(q)
-    rows = {}
+    q = {(full_year(d[0]), d[1], d[2]): v for d, v in q.items()}
+    surface = SURFACE_SECTION in state_sections(run)
+    qg = areal_mean(os.path.join(run, SURFACE_QG if surface else "total_runoff.stat"))
+    days = [d for d in sorted(q) if first <= d <= last]
+    mm = 86400.0 / (area_km2 * 1e3)  # m3/s over a day -> mm over the catchment
+    r = dict(sums)
+    r["Q"] = math.fsum(q[d] for d in days) * mm
+    r["Qg"] = math.fsum(qg[d] for d in days)
+    r["R"] = r["QD"] + r["QI"] + r["QB"] + r["GWEX"] - r["GWIN"]
+    for k in end:
+        r["d" + k] = end[k] - begin[k]
+    columns = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
+    transit = r["dconcentration"] + r["dchannels"]
+    r["residual"] = r["P"] - r["ET"] - r["Q"] - columns - transit
+    r["columns"] = r["P"] - r["ET"] - r["R"] - columns
+    r["transit"] = r["R"] - r["Q"] - transit
+    r["concentration"] = r["R"] - r["Qg"] - r["dconcentration"]
+    r["routing"] = r["Qg"] - r["Q"] - r["dchannels"]
+    # Q is written with five decimals in m3/s: each day's value is off by at
+    # most half a unit of the last one, independently of the others.
+    half = 0.5e-5 * mm
+    r["Q_bound"] = len(days) * half
+    r["Q_expected"] = math.sqrt(len(days) / 3.0) * half
+    # total_runoff.stat: six decimals of mm.
+    r["Qg_expected"] = math.sqrt(len(days) / 3.0) * 0.5e-6
+    p = r["P"]
 
-    def period(label, first, last, sums):
-        before = (first[0] - 1, 12, 31) if first[1:] == (1, 1) else None
-        begin = storages_at(tables, before) if before and before >= dates[0] else None
-        if begin is None and start_tables is not None and first == dates[0]:
-            begin = storages_at(start_tables, first)
-        end = storages_at(tables, last)
-        if sums is None or begin is None or end is None:
-            return
-        sel = [d for d in dates if first <= d <= last]
-        r = dict(sums)
-        # With the groundwater module on, "baseflow" is the water that the lateral
-        # groundwater flow took out of (positive) or brought into each cell, which
-        # over the catchment is what crossed its border (0 here: no fixed heads); the
-        # water that leaves for the rivers is the exfiltration.
-        r["R"] = sums["QD"] + sums["QI"] + sums["QB"] + sums["GWEX"] - sums["GWIN"]
-        r["Qg"] = sum(qg[d] for d in sel)
-        r["Q"] = sum(q[d] for d in sel)
-        for k in tables:
-            r["d" + k] = end[k] - begin[k]
-        r.setdefault("dsurface", 0.0)
-        ds = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
-        r["residual"] = r["P"] - r["ET"] - r["Q"] - ds
-        r["columns"] = r["P"] - r["ET"] - r["R"] - ds
-        r["concentration"] = r["R"] - r["Qg"]
-        r["routing"] = r["Qg"] - r["Q"]
-        rows[label] = r
-
-    years = sorted({d[0] for d in dates})
-    for year in years:
-        period(str(year), (year, 1, 1), (year, 12, 31), flux_sums(run, "_%02d00" % (year % 100)))
-    compared = [str(y) for y in range(FIRST_YEAR, LAST_YEAR + 1)]
-    if all(y in rows for y in compared):
-        sums = {k: sum(rows[y][k] for y in compared) for k, _ in FLUX_GRIDS + RIVER_GRIDS}
-        period("%d-%d" % (FIRST_YEAR, LAST_YEAR), (FIRST_YEAR, 1, 1), (LAST_YEAR, 12, 31), sums)
-    period("run", dates[0], dates[-1], flux_sums(run, ""))
-
-    def rel(v, p):
+    def rel(v):
         return "%.2e" % (v / p) if p else "nan"
 
-    lines = ["Water balance of the upper Moselle, mm over the catchment (%.2f km2)" % area_km2,
+    label = "%04d-%02d-%02d..%04d-%02d-%02d" % (first + last)
+    lines = ["Water balance of the upper Moselle, mm over the catchment (%.2f km2), %s (%d days)"
+             % (area_km2, label, len(days)),
              "",
-             "Catchment: residual = P - ET - Q - dS (snow, interception, soil columns, the",
-             "water on the surface of the cells that are no river cells with surface routing)",
-             "period\tP\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tdS_surface\tresidual\tresidual/P"]
-    for label, r in rows.items():
-        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
-            label, r["P"], r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"],
-            r["dsurface"], r["residual"], rel(r["residual"], r["P"])))
-    lines += ["",
-              "Snow, interception and soil columns, with the aquifer (the groundwater module's",
-              "layer is the soil profile below the water table, so its water is in dS_soil):",
-              "in P; out ET and the runoff R that leaves the columns: direct runoff QD +",
-              "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
-              "them GWIN. QB is the column's own baseflow without the groundwater module, with",
-              "it the net lateral groundwater outflow of the cells (0 over a closed catchment);",
-              "With surface routing the surface of the cells is part of the columns",
-              "(dS holds dS_surface) and QD is the direct runoff that reached the river cells.",
-              "residual = P - ET - R - dS",
-              "period\tP\tET\tQD\tQI\tQB\tGWEX\tGWIN\tR\tdS\tresidual\tresidual/P"]
-    for label, r in rows.items():
-        ds = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
-        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
-            label, r["P"], r["ET"], r["QD"], r["QI"], r["QB"], r["GWEX"], r["GWIN"], r["R"], ds,
-            r["columns"], rel(r["columns"], r["P"])))
-    lines += ["",
-              "Water in transit (the model writes no table of it; each is in - out):",
-              "runoff concentration: in R, out the subbasins' runoff Qg; held in the flow-time",
-              "zones and linear storages. River routing: in Qg, out Q at the outlet; held in",
-              "the channels. The catchment residual is the columns' residual plus both.",
-              "period\tR\tQg\tQ\tconcentration_dS\trouting_dS\tboth/P"]
-    for label, r in rows.items():
-        lines.append("%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s" % (
-            label, r["R"], r["Qg"], r["Q"], r["concentration"], r["routing"],
-            rel(r["concentration"] + r["routing"], r["P"])))
-    lines += drift_lines(tables, daily, qg, q)
-    lines += ["",
-              "Sources: P, ET and R from the run's sum grids (six significant digits per",
-              "cell), the storages at the ends of each period from the statistics tables",
-              "(three to five decimals), Qg from total_runoff.stat (surface_total_runoff.stat",
-              "with surface routing), Q from discharge.stat.",
-              "These digits bound what the residuals can show (the columns of a month",
-              "close to about 1e-5 of P)."]
+             "Catchment: residual = P - ET - Q - dS, dS the change of every store (snow,",
+             "interception, soil columns with the aquifer, the water standing on the surface",
+             "of the cells that are no river cells (surface routing), runoff concentration,",
+             "channels)",
+             "P\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tdS_surface\tdS_concentration\tdS_channels\t"
+             "residual\tresidual/P",
+             "%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
+                 p, r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"], r["dsurface"],
+                 r["dconcentration"], r["dchannels"], r["residual"], rel(r["residual"])),
+             "",
+             "Snow, interception and soil columns with the aquifer (the groundwater module's",
+             "layer is the soil profile below the water table, so its water is in dS_soil):",
+             "in P; out ET and the runoff R that leaves the columns: direct runoff QD +",
+             "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
+             "them GWIN. QB is the column's own baseflow without the groundwater module, with",
+             "it the net lateral groundwater outflow of the cells (0 over a closed catchment).",
+             "With surface routing the water standing on the surface is one of the columns'",
+             "stores (dS holds dS_surface) and QD is the direct runoff that reached the river",
+             "cells; residual = P - ET - R - dS",
+             "P\tET\tQD\tQI\tQB\tGWEX\tGWIN\tR\tdS\tresidual\tresidual/P",
+             "%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
+                 p, r["ET"], r["QD"], r["QI"], r["QB"], r["GWEX"], r["GWIN"], r["R"], columns,
+                 r["columns"], rel(r["columns"])),
+             ] + ([] if r["GWB"] is None else [
+             "The groundwater module's own balance: the storage change of its layer that",
+             "the lateral inflows do not explain, summed over the cells (its solver stops",
+             "at a head change of maxerror_allowed):",
+             "GW_balance\t%.6e\t%s" % (r["GWB"], rel(r["GWB"]))]) + [
+             "",
+             "Water in transit: runoff concentration (flow-time zones and linear storages of",
+             "every subbasin, surface routing's when it is on) and channels together: in R,",
+             "out Q at the outlet;",
+             "residual = R - Q - dS_concentration - dS_channels",
+             "R\tQ\tdS\tresidual\tresidual/P",
+             "%.9f\t%.9f\t%.9f\t%.6e\t%s" % (r["R"], r["Q"], transit, r["transit"],
+                                             rel(r["transit"])),
+             "",
+             "Each on its own, through the subbasins' runoff Qg (%s, six" % (
+                 SURFACE_QG if surface else "total_runoff.stat"),
+             "decimals of mm a day: expected rounding %.1e of P over these days):" % (
+                 r["Qg_expected"] / p if p else 0.0),
+             "module\tin\tout\tdS\tresidual\tresidual/P",
+             "concentration\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
+                 r["R"], r["Qg"], r["dconcentration"], r["concentration"], rel(r["concentration"])),
+             "channels\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
+                 r["Qg"], r["Q"], r["dchannels"], r["routing"], rel(r["routing"])),
+             "",
+             "Sources: P, ET and R from the sum grids (binary doubles, added exactly over the",
+             "cells); the stores at both ends from the grids written at the end of a run",
+             "(binary doubles) and the state file (round-trip digits); Q from",
+             "discharge.stat, five decimals of m3/s: rounding at most %.1e of P, expected" % (
+                 r["Q_bound"] / p if p else 0.0),
+             "%.1e of P (independent roundings of the %d days)." % (
+                 r["Q_expected"] / p if p else 0.0, len(days))]
     with open(os.path.join(out, "water_balance.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
-    return lines, rows
-
-
-def drift_lines(tables, daily, qg, q):
-    """Water held in transit on the day of each year with the lowest outlet
-    discharge, from the daily tables, relative to the end of the first step:
-    stores that keep their water come back to the same low content every dry
-    season, a leak drifts from year to year."""
-    precipitation, evapotranspiration = daily["P"], daily["ET"]
-    dates = [d for d in sorted(q) if d in qg and all(d in t for t in tables.values())
-             and d in precipitation and d in evapotranspiration]
-    if len(dates) < 2:
-        return []
-    held_zones, held_channels = 0.0, 0.0
-    by_date = {}
-    for a, b in zip(dates, dates[1:]):
-        ds = sum(t[b] - t[a] for t in tables.values())
-        held_zones += precipitation[b] - evapotranspiration[b] - ds - qg[b]
-        held_channels += qg[b] - q[b]
-        by_date[b] = (held_zones, held_channels)
-    lines = ["",
-             "Drift: on the day of each year with the lowest outlet discharge, the water in",
-             "transit relative to the end of the first step (daily tables, mm); a store that",
-             "keeps its water returns to the same low content every dry season, a leak drifts.",
-             "year\tday\tQ\tconcentration\trouting"]
-    for year in sorted({d[0] for d in by_date}):
-        days = [d for d in by_date if d[0] == year]
-        low = min(days, key=lambda d: (q[d], d))
-        lines.append("%d\t%04d-%02d-%02d\t%.4f\t%.4f\t%.4f" % ((year,) + low + (q[low],) + by_date[low]))
-    return lines
+    return lines, r
 
 
 def outlet_and_area(run):
@@ -356,15 +534,21 @@ def outlet_and_area(run):
 
 
 def balance_only(args):
-    """results.py --balance RUN_FOLDER [START_RUN_FOLDER]: the water balance
-    table of any run, without the fit and the grids."""
-    run = args[0]
+    """results.py --balance RUN_FOLDER START_FOLDER: the water balance table of
+    a run with whole-run sum grids over its whole period, the stores at its
+    start from START_FOLDER (grids and state file of the run that ended where
+    this one began), without the fit and the grids."""
+    run, start = args[0], args[1]
     out = os.path.join(run, "results")
     os.makedirs(out, exist_ok=True)
     outlet, area = outlet_and_area(run)
-    lines, rows = water_balance(run, out, area, outlet, args[1] if len(args) > 1 else None)
+    dates = sorted((full_year(d[0]), d[1], d[2])
+                   for d in column(os.path.join(run, "discharge.stat"), outlet))
+    if not dates:
+        fail("%s/discharge.stat has no rows" % run)
+    lines, rows = water_balance(run, out, area, outlet, start, dates[0], dates[-1], [""])
     if not rows:
-        fail("%s: no period with sum grids and the storages at both ends" % run)
+        fail("%s: no sum grids or no stores at both ends (%s)" % (run, start))
     sys.stdout.write("\n".join(lines) + "\n")
 
 
@@ -374,7 +558,7 @@ def main():
         return
     if len(sys.argv) < 2:
         sys.stderr.write("usage: results.py RUN_FOLDER [WALL_SECONDS]\n"
-                         "       results.py --balance RUN_FOLDER [START_RUN_FOLDER]\n")
+                         "       results.py --balance RUN_FOLDER START_FOLDER\n")
         sys.exit(2)
     run = sys.argv[1]
     wall = sys.argv[2] if len(sys.argv) > 2 else "?"
@@ -400,7 +584,15 @@ def main():
     with open(os.path.join(out, "fit.txt"), "w") as f:
         f.write(text)
     sys.stdout.write(text)
-    balance, _ = water_balance(run, out, area, outlet)
+    # The stores at the end of the spin-up year come from the run of that year
+    # alone, which run.sh kept in SPIN_UP_STATE (it equals the five-year run on
+    # that day bit for bit: a run continued from the state file equals one long run).
+    balance, rows = water_balance(run, out, area, outlet, os.path.join(run, SPIN_UP_STATE),
+                                  (FIRST_YEAR, 1, 1), (LAST_YEAR, 12, 31),
+                                  ["_%02d00" % (y % 100) for y in range(FIRST_YEAR, LAST_YEAR + 1)])
+    if rows is None:
+        fail("no water balance: sum grids or the stores of %s or of the run's end missing"
+             % SPIN_UP_STATE)
     sys.stdout.write("\n".join(balance) + "\n")
     grids = yearly_grids(run, out)
     sys.stdout.write("yearly grids in %s: %s\n" % (out, " ".join(grids)))

@@ -115,40 +115,76 @@ split_run)
   echo "January 1992 and the final state equal in the long and the split run"
   ;;
 water_balance)
-  # January 1990 in two legs through the state file: the first day, then the
-  # rest with whole-run sum grids. The snow, interception and soil columns
-  # with the aquifer and the water on their surface (groundwater module on:
-  # the exfiltration into the river cells leaves them; surface routing on: the
-  # direct runoff that reached the river cells leaves them) close their
-  # balance over the second leg to the digits of the outputs, and the table
-  # holds the water in transit.
-  prepare run
-  control run day.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 END_DAY=1 FIT_OFFSET=0
-  control run rest.ctl START_YEAR=1990 START_DAY=2 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0 \
-    READ_STATE=1 PRECIPITATION_WRITECODE=10 ETR_WRITECODE=10 RUNOFF_WRITECODE=10 BASEFLOW_WRITECODE=13
-  run run 2 day.ctl; expect_ok run
-  mkdir -p start && cp run/*.stat start/
-  run run 2 rest.ctl; expect_ok run
-  python3 "$example/results.py" --balance run start >balance.txt 2>&1 || { cat balance.txt; fail "no balance"; }
-  cat run/results/water_balance.txt
-  python3 - run/results/water_balance.txt <<'PY' || fail "the balance does not close"
+  # January 1990 in two legs through the state file (the first day, then the
+  # rest with whole-run sum grids), with the groundwater module on (the
+  # catchment's configuration) and off. The table's stores come from the grids
+  # and state files at the ends of the legs, its fluxes from binary double sum
+  # grids, so the water in transit (runoff concentration and channels, R - Q)
+  # and, without the groundwater module, the columns and the catchment close
+  # to the digits of the outlet discharge. Surface routing is on in both: the
+  # water standing on the surface is a store of the columns, and its runoff
+  # concentration holds the water in transit to the channels. With the module on, its layer
+  # closes its own balance; the columns with the aquifer leave the gap of the
+  # coupling, which the bound below keeps from growing unseen.
+  prepare on
+  cp -r on off
+  legs() { # legs FOLDER KEY=VALUE...: the two legs, the stores after the first in FOLDER.start
+    local folder=$1
+    shift
+    control "$folder" day.ctl START_YEAR=1990 END_YEAR=1990 END_MONTH=1 END_DAY=1 FIT_OFFSET=0 "$@"
+    control "$folder" rest.ctl START_YEAR=1990 START_DAY=2 END_YEAR=1990 END_MONTH=1 FIT_OFFSET=0 \
+      READ_STATE=1 PRECIPITATION_WRITECODE=10 ETR_WRITECODE=10 RUNOFF_WRITECODE=10 \
+      BASEFLOW_WRITECODE=13 "$@"
+    run "$folder" 2 day.ctl; expect_ok "$folder"
+    mkdir -p "$folder.start" && cp "$folder"/*.asc "$folder"/soil_state.txt_* "$folder.start"/
+    run "$folder" 2 rest.ctl; expect_ok "$folder"
+    python3 "$example/results.py" --balance "$folder" "$folder.start" >"$folder.balance" 2>&1 ||
+      { cat "$folder.balance"; fail "no balance of $folder"; }
+    cat "$folder/results/water_balance.txt"
+  }
+  legs on
+  legs off GROUNDWATER_ON=0 SURFACE_INTERACTION=0
+  python3 - on/results/water_balance.txt off/results/water_balance.txt <<'PY' || fail "the balance does not close"
 import sys
-tables = open(sys.argv[1]).read().split("\n\n")
-def run_row(heading):
-    table = [t for t in tables if t.startswith(heading)][0].split("\n")
-    names = [t for t in table if t.startswith("period")][0].split("\t")
-    values = [r for r in table if r.startswith("run\t")][0].split("\t")
-    return {n: float(v) for n, v in zip(names[1:], values[1:])}
-catchment, columns = run_row("Catchment"), run_row("Snow, interception")
-transit = run_row("Water in transit")
-assert catchment["P"] > 10.0, catchment
-assert abs(columns["residual/P"]) < 3e-5, columns
-# The water standing on the surface is one of the storages (it grows in January).
-assert catchment["dS_surface"] > 0.1, catchment
-# The water in transit is what the catchment residual holds beyond the columns'.
-held = transit["concentration_dS"] + transit["routing_dS"]
-assert abs(catchment["residual"] - columns["residual"] - held) < 1e-3, (catchment, transit)
-print("columns' residual %.1e of P; in transit %.4f mm" % (columns["residual/P"], held))
+def rows(path):
+    text = open(path).read().split("\n")
+    out = {}
+    for i, line in enumerate(text):
+        if line.startswith("P\tET\tQ\t"):
+            out["catchment"] = dict(zip(line.split("\t"), map(float, text[i + 1].split("\t"))))
+        elif line.startswith("P\tET\tQD\t"):
+            out["columns"] = dict(zip(line.split("\t"), map(float, text[i + 1].split("\t"))))
+        elif line.startswith("R\tQ\tdS\t"):
+            out["transit"] = dict(zip(line.split("\t"), map(float, text[i + 1].split("\t"))))
+        elif line.startswith("GW_balance\t"):
+            out["groundwater"] = float(line.split("\t")[1])
+        elif "rounding at most" in line:
+            out["q_bound"] = float(line.split("rounding at most ")[1].split()[0])
+    return out
+on, off = rows(sys.argv[1]), rows(sys.argv[2])
+p = on["catchment"]["P"]
+assert p > 10.0, on
+# The water standing on the surface is one of the stores (it grows in January).
+assert on["catchment"]["dS_surface"] > 0.1, on["catchment"]
+# The catchment's residual is that of the columns plus that of the water in transit.
+for r in (on, off):
+    parts = r["columns"]["residual"] + r["transit"]["residual"]
+    assert abs(r["catchment"]["residual"] - parts) < 1e-12 * p + 1e-5 * abs(parts), r
+# Groundwater module on: the water in transit closes to the rounding of the
+# outlet discharge, the module's own layer to 1e-9 of P.
+assert abs(on["transit"]["residual"]) <= on["q_bound"] * p, (on["transit"], on["q_bound"])
+assert abs(on["groundwater"]) < 1e-9 * p, on["groundwater"]
+# The coupling's gap of the columns with the aquifer (-1.65e-6 of P this month).
+assert abs(on["columns"]["residual"]) < 3e-6 * p, on["columns"]
+# Groundwater module off: the columns close; the catchment and the water in
+# transit to the rounding of the outlet discharge's five decimals.
+assert abs(off["columns"]["residual"]) < 1e-9 * p, off["columns"]
+assert abs(off["transit"]["residual"]) <= off["q_bound"] * p, (off["transit"], off["q_bound"])
+assert abs(off["catchment"]["residual"]) <= (1e-9 + off["q_bound"]) * p, off["catchment"]
+print("in transit %.1e of P (module on), %.1e (off); columns %.1e (on), %.1e (off); "
+      "groundwater layer %.1e" % (on["transit"]["residual"] / p, off["transit"]["residual"] / p,
+                                  on["columns"]["residual"] / p, off["columns"]["residual"] / p,
+                                  on["groundwater"] / p))
 PY
   ;;
 missing_data_folder)
