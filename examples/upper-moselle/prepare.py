@@ -20,6 +20,7 @@ import json
 import math
 import os
 import sys
+import heapq
 from collections import defaultdict, deque
 
 # ---------------------------------------------------------------- choices
@@ -82,6 +83,11 @@ GLOBAL_PARAMETERS = {
     "@SURFACE_INTERACTION@": "1",
     "@HREDUDRY@": "4.5",  # suction (m) below which root water uptake is reduced
     "@ROUTING_SUBINTERVALS@": "1",  # time sub-intervals of the channel routing
+    # Surface routing: the direct runoff flows over the terrain to the river cells; the inner
+    # step is the stable one within these bounds (s, integer fractions of the day).
+    "@SURFACE_ROUTING_ON@": "1",
+    "@SR_MIN_STEP@": "60",
+    "@SR_MAX_STEP@": "21600",
 }
 # What a run changes: its period, the state it reads, what it writes.
 RUN_DEFAULTS = {
@@ -101,6 +107,7 @@ RUN_DEFAULTS = {
     # yearly grids as ESRI ASCII).
     "@ASCII_GRIDS@": "0",
     "@DOUBLE_GRIDS@": "1",
+    "@VELOCITY_WRITECODE@": "0",
 }
 
 NODATA = -9999
@@ -223,6 +230,42 @@ def catchment(fdir, outlet):
                 inside.add(u)
                 queue.append(u)
     return inside, upstream
+
+
+# Rise of the filled elevation model from a cell to the next one upstream on flats and in
+# filled depressions (m): one unit of the grid's two decimals, so that the overland flow
+# finds a lower neighbour in every cell (priority-flood with epsilon: Barnes, Lehman and
+# Mulla 2014, Computers & Geosciences 62, 117-127).
+FILL_RISE_CM = 1
+
+
+def filled_elevation(dem, cells, outlet):
+    """The elevation of the catchment's cells (m, two decimals) with its pits and
+    flats filled so that every cell but the outlet has a neighbour (of eight,
+    inside the catchment) at least FILL_RISE_CM lower: a flood from the outlet
+    that always takes the lowest cell of its shore next, raising it to its
+    neighbour's height plus the rise when it lies lower. Works in whole
+    centimetres, so that the rise survives the grid's two decimals exactly."""
+    own = {cell: round(dem.values[cell[0]][cell[1]] * 100.0) for cell in cells}
+    filled = {outlet: own[outlet]}
+    shore = [(own[outlet], outlet)]
+    while shore:
+        height, (r, c) = heapq.heappop(shore)
+        for dr in (-1, 0, 1):
+            for dc in (-1, 0, 1):
+                n = (r + dr, c + dc)
+                if n in cells and n not in filled:
+                    filled[n] = max(own[n], height + FILL_RISE_CM)
+                    heapq.heappush(shore, (filled[n], n))
+    for cell in cells:
+        if cell != outlet and not any(
+                filled.get((cell[0] + dr, cell[1] + dc), filled[cell]) < filled[cell]
+                for dr in (-1, 0, 1) for dc in (-1, 0, 1)):
+            fail("filled elevation model: no lower neighbour at row %d, column %d"
+                 % (cell[0] + 1, cell[1] + 1))
+    raised = [(filled[c] - own[c]) / 100.0 for c in cells if filled[c] != own[c]]
+    return ({c: v / 100.0 for c, v in filled.items()},
+            (len(raised), max(raised, default=0.0), sum(raised) / len(cells)))
 
 
 def accumulation(cells, upstream, outlet):
@@ -354,6 +397,25 @@ VEGETATION = {
     10: ("wetlands", 0.15, 60, 0.1, 0.4),
 }
 COVER = {1: "forest", 2: "sealed", 3: "open"}
+# Strickler coefficients of overland flow, K_ST = 1/n (m^(1/3)/s), from the Manning n of
+# sheet flow (USDA SCS 1986, TR-55, table 3-1, after Engman 1986, J. Irrig. Drain. Eng.
+# 112(1)): woods with light underbrush 0.40, smooth surfaces (asphalt, concrete) 0.011,
+# cultivated soil with little residue 0.06, short-grass prairie 0.15, dense grass 0.24,
+# natural range 0.13. Sealed land cover takes the smooth surfaces' value whatever its class.
+OVERLAND_MANNING_N = {
+    1: 0.40, 2: 0.40, 3: 0.40, 4: 0.40,  # forests
+    5: 0.011,  # sealed or water
+    6: 0.06,  # viniculture: cultivated soil between the rows
+    7: 0.15,  # orchards: short grass under the trees
+    8: 0.24,  # pasture: dense grass
+    9: 0.06,  # fields: cultivated soil with little residue
+    10: 0.13,  # wetlands: natural range
+}
+SEALED_MANNING_N = 0.011
+
+
+def overland_strickler(cover, veg):
+    return 1.0 / (SEALED_MANNING_N if cover == 2 else OVERLAND_MANNING_N[veg])
 
 
 def lai_classes(data):
@@ -392,11 +454,11 @@ def landuse_tables(codes, lai):
         rep = lambda v: " ".join(("%g" % v,) * 12)
         table.append("%d %s_%s { method = VariableDayCount; RootDist = 1.0; TReduWet = 0.95; "
                      "HReduDry = @HREDUDRY@; JulDays = %s; Albedo = %s; rsc = %s; LAI = %s; Z0 = %s; "
-                     "VCF = %s; RootDepth = %s; AltDep = %s; }"
+                     "VCF = %s; RootDepth = %s; AltDep = %s; SR_cultivation = other; SR_K_ST = %.4g; }"
                      % (code, COVER[cover], name, " ".join(str(d) for d in MID_MONTH), rep(albedo),
                         rep(rsc), " ".join("%g" % max(v, 0.01) for v in leaf), rep(z0),
                         " ".join("%.3f" % v for v in covers),
-                        rep(root), rep(0)))
+                        rep(root), rep(0), overland_strickler(cover, veg)))
         multi.append("%d %s_%s { Landuse_Layers = %d; }" % (code + 10000, COVER[cover], name, code))
     return "\n".join(table), "\n".join(multi)
 
@@ -581,8 +643,14 @@ def main():
     cell_km2 = dem.cellsize ** 2 / 1e6
     write_grid(os.path.join(out, "zone.asc"), dem,
                [[zone[(r, c)] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%d")
+    # The elevation model with its pits and flats filled: the overland flow leaves no water
+    # standing in them. Every module that reads the elevation takes it (the changes are
+    # small; prepare.py prints them).
+    elevation, (raised, largest, mean_rise) = filled_elevation(dem, cells, outlet)
+    print("elevation model filled: %d of %d cells raised, by at most %.2f m, %.4f m on average "
+          "over the catchment" % (raised, len(cells), largest, mean_rise))
     write_grid(os.path.join(out, "elevation.asc"), dem,
-               [[dem.values[r][c] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%.2f")
+               [[elevation[(r, c)] if inside(r, c) else None for c in range(cols)] for r in range(rows)], "%.2f")
     # The data set's slope and aspect: the model's own derivation leaves
     # no-data at cells whose neighbours lie outside the catchment.
     for n in ("slope", "aspect"):

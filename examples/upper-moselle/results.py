@@ -222,6 +222,13 @@ STATE_GRIDS = (("snow", ("snow_solid.asc", "snow_liquid.asc")),
                ("interception", ("interception_storage.asc",)),
                ("soil", ("soil_moisture_profile.asc",)))
 STATE_FILE = "soil_state.txt"  # the state file of the control file; each process appends _<rank>
+# Surface routing (its section in the state file): the water standing on the
+# cells that are no river cells at the end of a step (mm; the soil takes it
+# back in the next step, and the overland flow's depth is this water), and the
+# subbasins' runoff Qg handed to the routing in place of the soil module's.
+SURFACE_SECTION = "SurfaceRoutingModel"
+SURFACE_GRID = "surface_storage.asc"
+SURFACE_QG = "surface_total_runoff.stat"
 
 
 def flux_sums(run, suffixes):
@@ -273,20 +280,32 @@ def numbers(line):
     return [float(v) for v in line.split("(")[0].split()]
 
 
-def concentration_storage(lines, cells, step_minutes):
+def concentration_storage(lines, cells, step_minutes, surface_lines=None):
     """Water in the runoff concentration (mm over the catchment) from the
-    soil-water module's state section: zones 2 and later of the flow-time
-    zones of every subbasin (sx, weighted runoff, over the weight that zone 1
-    carries in every step: what the zone gives when it leaves), and the two
-    linear storages, whose content is a / (1 - a) times their outflow (a =
-    exp(-step / storage constant)), as the module keeps its balance."""
+    soil-water module's state section, or with surface_lines from surface
+    routing's (which concentrates the water of the river cells and the
+    interflow itself, with the soil module's subbasins and storage constants):
+    zones 2 and later of the flow-time zones of every subbasin (sx, weighted
+    runoff, over the weight that zone 1 carries in every step: what the zone
+    gives when it leaves), and the two linear storages, whose content is
+    a / (1 - a) times their outflow (a = exp(-step / storage constant)), as the
+    module keeps its balance. With surface routing on, the soil module's own
+    zones and storages pass their inflow on (one zone, a = 0): only surface
+    routing's hold water."""
     n = int(numbers(lines[0])[0])
     codes = [int(v) for v in numbers(lines[1])]
     kelsqd, kelsqi = numbers(lines[2]), numbers(lines[3])
-    i = 8
-    if int(numbers(lines[i])[0]) < 0:
-        fail("unexpected state section")
-    i += 2  # the tracer count and the "0 (0=runoff...)" line
+    if surface_lines is None:
+        i = 8
+        if int(numbers(lines[i])[0]) < 0:
+            fail("unexpected state section")
+        i += 2  # the tracer count and the "0 (0=runoff...)" line
+    else:
+        lines = surface_lines
+        if int(numbers(lines[0])[0]) != n:
+            fail("surface routing's state section holds %s subbasins, the soil's %d"
+                 % (lines[0].split()[0], n))
+        i = 3  # the subbasin count, the tracer count and the "0 (0=runoff...)" line
     total_cells = sum(cells.values())
     held = []
     for k in range(n):
@@ -372,7 +391,10 @@ def channel_storage(lines, channels, area_km2):
 
 def storages(folder, run, area_km2, cells, step_minutes):
     """Every store of the catchment (mm) at the end of the run that left its
-    grids and state file in folder; None when something is missing."""
+    grids and state file in folder; None when something is missing. With
+    surface routing on, the water on the surface is one of the columns' stores
+    and its runoff concentration replaces the soil module's (whose storages
+    then pass their inflow on)."""
     out = {}
     for key, names in STATE_GRIDS:
         means = [grid_mean(os.path.join(folder, n)) for n in names]
@@ -382,9 +404,15 @@ def storages(folder, run, area_km2, cells, step_minutes):
     sections = state_sections(folder)
     if sections is None or "unsatzon_model" not in sections or "routing_model" not in sections:
         return None
-    if "SurfaceRoutingModel" in sections:
-        fail("surface routing's state is in %s: the balance does not count its stores yet" % folder)
-    out["concentration"] = concentration_storage(sections["unsatzon_model"], cells, step_minutes)
+    if SURFACE_SECTION in sections:
+        out["surface"] = grid_mean(os.path.join(folder, SURFACE_GRID))
+        if out["surface"] is None:
+            return None
+        out["concentration"] = concentration_storage(sections["unsatzon_model"], cells, step_minutes,
+                                                     sections[SURFACE_SECTION])
+    else:
+        out["surface"] = 0.0
+        out["concentration"] = concentration_storage(sections["unsatzon_model"], cells, step_minutes)
     out["channels"] = channel_storage(sections["routing_model"],
                                       routing_channels(os.path.join(run, "upper-moselle.ctl")),
                                       area_km2)
@@ -415,7 +443,8 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
         return [], None
     q = column(os.path.join(run, "discharge.stat"), outlet)
     q = {(full_year(d[0]), d[1], d[2]): v for d, v in q.items()}
-    qg = areal_mean(os.path.join(run, "total_runoff.stat"))
+    surface = SURFACE_SECTION in state_sections(run)
+    qg = areal_mean(os.path.join(run, SURFACE_QG if surface else "total_runoff.stat"))
     days = [d for d in sorted(q) if first <= d <= last]
     mm = 86400.0 / (area_km2 * 1e3)  # m3/s over a day -> mm over the catchment
     r = dict(sums)
@@ -424,7 +453,7 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
     r["R"] = r["QD"] + r["QI"] + r["QB"] + r["GWEX"] - r["GWIN"]
     for k in end:
         r["d" + k] = end[k] - begin[k]
-    columns = r["dsnow"] + r["dinterception"] + r["dsoil"]
+    columns = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
     transit = r["dconcentration"] + r["dchannels"]
     r["residual"] = r["P"] - r["ET"] - r["Q"] - columns - transit
     r["columns"] = r["P"] - r["ET"] - r["R"] - columns
@@ -448,10 +477,13 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
              % (area_km2, label, len(days)),
              "",
              "Catchment: residual = P - ET - Q - dS, dS the change of every store (snow,",
-             "interception, soil columns with the aquifer, runoff concentration, channels)",
-             "P\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tdS_concentration\tdS_channels\tresidual\tresidual/P",
-             "%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
-                 p, r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"],
+             "interception, soil columns with the aquifer, the water standing on the surface",
+             "of the cells that are no river cells (surface routing), runoff concentration,",
+             "channels)",
+             "P\tET\tQ\tdS_snow\tdS_interception\tdS_soil\tdS_surface\tdS_concentration\tdS_channels\t"
+             "residual\tresidual/P",
+             "%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
+                 p, r["ET"], r["Q"], r["dsnow"], r["dinterception"], r["dsoil"], r["dsurface"],
                  r["dconcentration"], r["dchannels"], r["residual"], rel(r["residual"])),
              "",
              "Snow, interception and soil columns with the aquifer (the groundwater module's",
@@ -459,8 +491,10 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
              "in P; out ET and the runoff R that leaves the columns: direct runoff QD +",
              "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
              "them GWIN. QB is the column's own baseflow without the groundwater module, with",
-             "it the net lateral groundwater outflow of the cells (0 over a closed catchment);",
-             "residual = P - ET - R - dS",
+             "it the net lateral groundwater outflow of the cells (0 over a closed catchment).",
+             "With surface routing the water standing on the surface is one of the columns'",
+             "stores (dS holds dS_surface) and QD is the direct runoff that reached the river",
+             "cells; residual = P - ET - R - dS",
              "P\tET\tQD\tQI\tQB\tGWEX\tGWIN\tR\tdS\tresidual\tresidual/P",
              "%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
                  p, r["ET"], r["QD"], r["QI"], r["QB"], r["GWEX"], r["GWIN"], r["R"], columns,
@@ -472,13 +506,15 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
              "GW_balance\t%.6e\t%s" % (r["GWB"], rel(r["GWB"]))]) + [
              "",
              "Water in transit: runoff concentration (flow-time zones and linear storages of",
-             "every subbasin) and channels together: in R, out Q at the outlet;",
+             "every subbasin, surface routing's when it is on) and channels together: in R,",
+             "out Q at the outlet;",
              "residual = R - Q - dS_concentration - dS_channels",
              "R\tQ\tdS\tresidual\tresidual/P",
              "%.9f\t%.9f\t%.9f\t%.6e\t%s" % (r["R"], r["Q"], transit, r["transit"],
                                              rel(r["transit"])),
              "",
-             "Each on its own, through the subbasins' runoff Qg (total_runoff.stat, six",
+             "Each on its own, through the subbasins' runoff Qg (%s, six" % (
+                 SURFACE_QG if surface else "total_runoff.stat"),
              "decimals of mm a day: expected rounding %.1e of P over these days):" % (
                  r["Qg_expected"] / p if p else 0.0),
              "module\tin\tout\tdS\tresidual\tresidual/P",

@@ -61,6 +61,8 @@ fi
 mkdir end_1989
 mv soil_state.txt_* end_1989/
 cp snow_solid.asc snow_liquid.asc interception_storage.asc soil_moisture_profile.asc end_1989/
+# The water standing on the surface, written when surface routing is on.
+if [ -f surface_storage.asc ]; then cp surface_storage.asc end_1989/; fi
 
 clean
 start=$(date +%s.%N)
