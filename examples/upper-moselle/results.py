@@ -155,9 +155,18 @@ def yearly_grids(run, out):
             written.append("evapotranspiration_%d.asc" % year)
         # What leaves each column, as in the balance table: the river exchange of
         # the groundwater module counts when the run wrote it.
-        parts = [os.path.join(run, "%s_%s.sum" % (n, yy)) for n in ("direct_runoff", "interflow", "baseflow")]
-        if all(os.path.exists(p) for p in parts):
+        parts = [os.path.join(run, "%s_%s.sum" % (n, yy)) for n in ("direct_runoff", "interflow")]
+        baseflow = os.path.join(run, "baseflow_%s.sum" % yy)
+        if all(os.path.exists(p) for p in parts + [baseflow]):
             header, acc, nodata = combine(parts, lambda a, b: a + b)
+            # With the groundwater module the baseflow grid sums its hand-over
+            # rates (m/s, a day each; the rate of the last day of the year moves
+            # water on the first of the next, that of the last day before it on
+            # this year's first).
+            scale = DAY_MM if os.path.exists(os.path.join(run, "gw_balance_%s.sum" % yy)) else 1.0
+            _, values, _ = read_grid(baseflow)
+            acc = [[a if a == nodata else a + scale * v for a, v in zip(ra, rv)]
+                   for ra, rv in zip(acc, values)]
             for name, sign in (("river_exfiltration", 1.0), ("river_infiltration", -1.0)):
                 path = os.path.join(run, "%s_%s.sum" % (name, yy))
                 if os.path.exists(path):
@@ -221,6 +230,15 @@ GROUNDWATER_BALANCE = ("GWB", "gw_balance")
 STATE_GRIDS = (("snow", ("snow_solid.asc", "snow_liquid.asc")),
                ("interception", ("interception_storage.asc",)),
                ("soil", ("soil_moisture_profile.asc",)))
+# The soil's water, exactly: the water contents of the layers (theta.stack)
+# times their thicknesses (the differences of geodetic_heads.stack, whose
+# levels are the surface and the lower boundary of every layer), binary
+# stacks written at the end of a run. The profile grid of the soil
+# (soil_moisture_profile.asc) integrates the water down to 1e-8 m above the
+# bottom of the column, so its change misses that of the lowest sliver (the
+# lateral groundwater flow and the river exchange change the bottom layer);
+# it gives the cells of the catchment.
+SOIL_STACKS = ("theta.stack", "geodetic_heads.stack")
 STATE_FILE = "soil_state.txt"  # the state file of the control file; each process appends _<rank>
 # Surface routing (its section in the state file): the water standing on the
 # cells that are no river cells at the end of a step (mm; the soil takes it
@@ -254,6 +272,31 @@ def flux_sums(run, suffixes):
     out[key] = (math.fsum(p[0] for p in parts) / parts[0][1]
                 if all(p is not None for p in parts) else None)
     return out
+
+
+# With the groundwater module on, "baseflow" is its hand-over to the columns:
+# at the end of every day the grid holds the rate (m/s) at which each column
+# gives water (negative: takes it) on the next day, and the sum grids add
+# those rates. The water the columns moved laterally from the first to the
+# last day of a period is therefore the rates summed, less that of the last
+# day (moved after the period), plus the rate handed over on the day before
+# the first (the grid baseflow.asc that the run ending there left), times the
+# seconds of a day; in mm.
+HAND_OVER = "baseflow.asc"
+DAY_MM = 86400.0 * 1000.0  # a rate in m/s over a day, in mm
+
+
+def lateral_baseflow(run, start, suffixes):
+    """The catchment mean (mm) of the water the columns gave through the
+    groundwater module's hand-over over the period of the sum grids
+    baseflow<suffix>.sum; None when a grid is missing."""
+    parts = [grid_sum(os.path.join(run, "baseflow%s.sum" % suffix)) for suffix in suffixes]
+    end = grid_sum(os.path.join(run, HAND_OVER))
+    begin = grid_sum(os.path.join(start, HAND_OVER))
+    if any(part is None for part in parts) or end is None or begin is None:
+        return None
+    total = math.fsum([part[0] for part in parts] + [-end[0], begin[0]])
+    return total * DAY_MM / parts[0][1]
 
 
 def state_sections(folder):
@@ -389,6 +432,44 @@ def channel_storage(lines, channels, area_km2):
     return math.fsum(held)
 
 
+def read_stack(path):
+    """A binary double stack: a header of twelve doubles (ncols, nrows, ...,
+    the highest level in the seventh), then the levels 0..L of every cell,
+    rows from the top, each west to east. Returns the levels of every cell as
+    one list per cell, row by row; None when the file is absent."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        data = f.read()
+    head = struct.unpack("<12d", data[:96])
+    ncols, nrows = int(head[0]), int(head[1])
+    levels = (len(data) - 96) // 8 // (ncols * nrows)
+    if len(data) != 96 + 8 * ncols * nrows * levels:
+        fail("%s: %d bytes, not a binary double stack of %d x %d cells" % (path, len(data), ncols,
+                                                                           nrows))
+    values = struct.unpack("<%dd" % (ncols * nrows * levels), data[96:])
+    return [values[i * levels:(i + 1) * levels] for i in range(ncols * nrows)]
+
+
+def soil_water(folder):
+    """The mean water of the soil columns (mm), from the stacks of folder over
+    the cells of its profile grid; None when a file is missing."""
+    theta, geodetic = (read_stack(os.path.join(folder, name)) for name in SOIL_STACKS)
+    path = os.path.join(folder, STATE_GRIDS[2][1][0])
+    if theta is None or geodetic is None or not os.path.exists(path):
+        return None
+    _, profile, nodata = read_grid(path)
+    ncols = len(profile[0])
+    water = []
+    for r, row in enumerate(profile):
+        for c, v in enumerate(row):
+            if v == nodata:
+                continue
+            t, z = theta[r * ncols + c], geodetic[r * ncols + c]
+            water.extend(t[k] * (z[k - 1] - z[k]) * 1000.0 for k in range(1, len(t)))
+    return math.fsum(water) / sum(1 for row in profile for v in row if v != nodata)
+
+
 def storages(folder, run, area_km2, cells, step_minutes):
     """Every store of the catchment (mm) at the end of the run that left its
     grids and state file in folder; None when something is missing. With
@@ -401,6 +482,9 @@ def storages(folder, run, area_km2, cells, step_minutes):
         if any(m is None for m in means):
             return None
         out[key] = math.fsum(means)
+    out["soil"] = soil_water(folder)
+    if out["soil"] is None:
+        return None
     sections = state_sections(folder)
     if sections is None or "unsatzon_model" not in sections or "routing_model" not in sections:
         return None
@@ -448,17 +532,27 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
     days = [d for d in sorted(q) if first <= d <= last]
     mm = 86400.0 / (area_km2 * 1e3)  # m3/s over a day -> mm over the catchment
     r = dict(sums)
+    coupled = r["GWB"] is not None  # the groundwater module's balance grids exist
+    if coupled:
+        r["QB"] = lateral_baseflow(run, start, suffixes)
+        if r["QB"] is None:
+            return [], None
     r["Q"] = math.fsum(q[d] for d in days) * mm
     r["Qg"] = math.fsum(qg[d] for d in days)
     r["R"] = r["QD"] + r["QI"] + r["QB"] + r["GWEX"] - r["GWIN"]
+    # What reaches the runoff concentration: with the groundwater module the
+    # baseflow moves water between the columns (its sum is what the module's
+    # solver leaves unbalanced), and the rivers get the exfiltration instead.
+    r["lateral"] = r["QB"] if coupled else 0.0
+    r["Rriver"] = r["R"] - r["lateral"]
     for k in end:
         r["d" + k] = end[k] - begin[k]
     columns = r["dsnow"] + r["dinterception"] + r["dsoil"] + r["dsurface"]
     transit = r["dconcentration"] + r["dchannels"]
     r["residual"] = r["P"] - r["ET"] - r["Q"] - columns - transit
     r["columns"] = r["P"] - r["ET"] - r["R"] - columns
-    r["transit"] = r["R"] - r["Q"] - transit
-    r["concentration"] = r["R"] - r["Qg"] - r["dconcentration"]
+    r["transit"] = r["Rriver"] - r["Q"] - transit
+    r["concentration"] = r["Rriver"] - r["Qg"] - r["dconcentration"]
     r["routing"] = r["Qg"] - r["Q"] - r["dchannels"]
     # Q is written with five decimals in m3/s: each day's value is off by at
     # most half a unit of the last one, independently of the others.
@@ -491,7 +585,10 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
              "in P; out ET and the runoff R that leaves the columns: direct runoff QD +",
              "interflow QI + QB + exfiltration into the river cells GWEX - infiltration from",
              "them GWIN. QB is the column's own baseflow without the groundwater module, with",
-             "it the net lateral groundwater outflow of the cells (0 over a closed catchment).",
+             "it the net lateral groundwater outflow of the cells (0 over a closed catchment),",
+             "the water the columns gave through the module's hand-over (its rates from",
+             "the day before the first to the day before the last, from the sum grids and",
+             "the grids baseflow.asc at both ends).",
              "With surface routing the water standing on the surface is one of the columns'",
              "stores (dS holds dS_surface) and QD is the direct runoff that reached the river",
              "cells; residual = P - ET - R - dS",
@@ -503,14 +600,19 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
              "The groundwater module's own balance: the storage change of its layer that",
              "the lateral inflows do not explain, summed over the cells (its solver stops",
              "at a head change of maxerror_allowed):",
-             "GW_balance\t%.6e\t%s" % (r["GWB"], rel(r["GWB"]))]) + [
+             "GW_balance\t%.6e\t%s" % (r["GWB"], rel(r["GWB"])),
+             "Its lateral flow over the catchment: QB, what the columns gave less what they",
+             "took, which is that balance a day later (catchment residual = columns +",
+             "water in transit + QB):",
+             "GW_lateral\t%.6e\t%s" % (r["lateral"], rel(r["lateral"]))]) + [
              "",
              "Water in transit: runoff concentration (flow-time zones and linear storages of",
-             "every subbasin, surface routing's when it is on) and channels together: in R,",
-             "out Q at the outlet;",
+             "every subbasin, surface routing's when it is on) and channels together: in R",
+             "(less QB with the groundwater module: that water stays in the columns), out Q",
+             "at the outlet;",
              "residual = R - Q - dS_concentration - dS_channels",
              "R\tQ\tdS\tresidual\tresidual/P",
-             "%.9f\t%.9f\t%.9f\t%.6e\t%s" % (r["R"], r["Q"], transit, r["transit"],
+             "%.9f\t%.9f\t%.9f\t%.6e\t%s" % (r["Rriver"], r["Q"], transit, r["transit"],
                                              rel(r["transit"])),
              "",
              "Each on its own, through the subbasins' runoff Qg (%s, six" % (
@@ -519,7 +621,8 @@ def water_balance(run, out, area_km2, outlet, start, first, last, suffixes):
                  r["Qg_expected"] / p if p else 0.0),
              "module\tin\tout\tdS\tresidual\tresidual/P",
              "concentration\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
-                 r["R"], r["Qg"], r["dconcentration"], r["concentration"], rel(r["concentration"])),
+                 r["Rriver"], r["Qg"], r["dconcentration"], r["concentration"],
+                 rel(r["concentration"])),
              "channels\t%.9f\t%.9f\t%.9f\t%.6e\t%s" % (
                  r["Qg"], r["Q"], r["dchannels"], r["routing"], rel(r["routing"])),
              "",

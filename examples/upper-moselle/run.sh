@@ -61,6 +61,10 @@ fi
 mkdir end_1989
 mv soil_state.txt_* end_1989/
 cp snow_solid.asc snow_liquid.asc interception_storage.asc soil_moisture_profile.asc end_1989/
+# The soil's water contents and layer boundaries (its exact water), and the
+# groundwater module's hand-over rates of the last day.
+cp theta.stack geodetic_heads.stack end_1989/
+if [ -f baseflow.asc ]; then cp baseflow.asc end_1989/; fi
 # The water standing on the surface, written when surface routing is on.
 if [ -f surface_storage.asc ]; then cp surface_storage.asc end_1989/; fi
 

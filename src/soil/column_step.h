@@ -432,7 +432,9 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     if (!settings.groundwaterCoupled && !settings.externalTable)
       qb =
           in.maxBaseflow * std::exp(cell.groundwaterDistance * in.invKelsqlat) / (D * t_ms * steps);
-    qb = ApplyBaseflow(geometry, state, qb, dt);
+    qb = ApplyBaseflow(geometry, state, qb, dt,
+                       settings.groundwaterCoupled ? BaseflowDelivery::Whole
+                                                   : BaseflowDelivery::Drainable);
     cell.groundwaterLevel = state.groundwater_layer;
     std::copy(state.theta.begin(), state.theta.begin() + n + 1, state.theta_old.begin());
     std::copy(state.theta.begin(), state.theta.begin() + n + 1, state.theta_new.begin());

@@ -21,6 +21,33 @@ double TakeDownTo(const ColumnGeometry &geometry, ColumnState &state, int j, dou
   return rate;
 }
 
+// Takes up to rest (m/s) out of layer j down to floor, adding it to the
+// layer's withdrawal; returns what is still to be taken.
+double WithdrawDownTo(const ColumnGeometry &geometry, ColumnState &state, int j, double rest,
+                      double floor, double dt) {
+  const auto i = At(j);
+  const double held = (state.theta[i] - floor) * geometry.dz[i] / dt;
+  if (!(held > 0.0))
+    return rest;
+  const double taken = std::min(rest, held);
+  state.theta[i] = taken == held ? floor : state.theta[i] - taken * dt / geometry.dz[i];
+  state.withdrawal[i] += taken;
+  return rest - taken;
+}
+
+// The part of a withdrawal that the layers from the lowest unsaturated one
+// down could not give: the water above field capacity of the layers above
+// it (the lowest first), then, while any remains, the water above the
+// residual content of every layer from the bottom up. Returns what remains.
+double WithdrawFromDrainedColumn(const ColumnGeometry &geometry, ColumnState &state,
+                                 int lowestUnsaturated, double rest, double dt) {
+  for (int j = lowestUnsaturated - 1; j >= 1 && rest > 0.0; --j)
+    rest = WithdrawDownTo(geometry, state, j, rest, geometry.theta_fc[At(j)], dt);
+  for (int j = geometry.layers; j >= 1 && rest > 0.0; --j)
+    rest = WithdrawDownTo(geometry, state, j, rest, geometry.theta_r[At(j)], dt);
+  return rest;
+}
+
 } // namespace
 
 void EvaporateStore(double &store, std::span<double> etp, std::span<double> real,
@@ -120,7 +147,8 @@ int GroundwaterLayer(const ColumnGeometry &geometry, const ColumnState &state) {
   return 1;
 }
 
-double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double qb, double dt) {
+double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double qb, double dt,
+                     BaseflowDelivery delivery) {
   const int n = geometry.layers;
   if (qb < 0.0) {
     double rest = -qb;
@@ -139,7 +167,8 @@ double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double 
     state.groundwater_layer = GroundwaterLayer(geometry, state);
     return qb;
   }
-  int g = GroundwaterLayer(geometry, state);
+  const int lowestUnsaturated = GroundwaterLayer(geometry, state);
+  int g = lowestUnsaturated;
   double rest = qb;
   for (int j = g; j <= n && rest > 0.0; ++j) {
     const auto i = At(j);
@@ -158,6 +187,8 @@ double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double 
     ++g;
   }
   state.groundwater_layer = std::min(g, n);
+  if (delivery == BaseflowDelivery::Whole && rest > 0.0)
+    rest = WithdrawFromDrainedColumn(geometry, state, lowestUnsaturated, rest, dt);
   return qb - rest;
 }
 

@@ -44,13 +44,28 @@ double TakeTranspiration(const ColumnGeometry &geometry, ColumnState &state, int
 double TakeSoilEvaporation(const ColumnGeometry &geometry, ColumnState &state, int rootedLayers,
                            double dt, int &layersUsed);
 
+// How much of a withdrawal a column gives.
+enum class BaseflowDelivery {
+  // What the layers from the lowest unsaturated one down hold above field
+  // capacity: the column's own baseflow, which is what it delivers.
+  Drainable,
+  // All of it, as far as the column holds water above its residual content:
+  // the groundwater module has already given this water to the neighbours,
+  // so a column whose deeper layers were drained (by the river exchange,
+  // say) below the table that the module saw gives it from the layers above
+  // them, and below field capacity only when nothing else is left.
+  Whole,
+};
+
 // The baseflow of the step: a withdrawal qb >= 0 from the groundwater layer
 // down to field capacity (the groundwater layer moving down with every layer
-// emptied), or a supply -qb filling the layers from the lowest unsaturated
+// emptied; with BaseflowDelivery::Whole then from the layers above, see
+// there), or a supply -qb filling the layers from the lowest unsaturated
 // one up (what they cannot hold leaves at the surface, supply[0]). Sets
 // the groundwater layer of the state and returns the rate delivered (the
 // undelivered rest taken off; a supply whole).
-double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double qb, double dt);
+double ApplyBaseflow(const ColumnGeometry &geometry, ColumnState &state, double qb, double dt,
+                     BaseflowDelivery delivery = BaseflowDelivery::Drainable);
 
 // The groundwater layer: the lowest layer, scanning up from n, below
 // kSaturatedShare of saturation; 1 when every layer lies above.

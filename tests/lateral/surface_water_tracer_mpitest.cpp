@@ -98,11 +98,7 @@ protected:
 
   // Sums over every process's cells.
   template <class Value> double Total(Value &&value) const {
-    double local = 0.0;
-    ForOwnCell(*soil_, [&](long r, long c) { local += value(r, c); });
-    double total = 0.0;
-    MPI_Allreduce(&local, &total, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
-    return total;
+    return TotalOverProcesses(*soil_, value);
   }
 
   Grid *rain_ = nullptr;

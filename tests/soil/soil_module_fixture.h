@@ -199,6 +199,16 @@ protected:
           body(r, c);
   }
 
+  // The sum of value(r, c) over the valid cells of every process.
+  template <class Value>
+  double TotalOverProcesses(const unsatzonmodellklasse &m, Value &&value) const {
+    double local = 0.0;
+    ForOwnCell(m, [&](long r, long c) { local += value(r, c); });
+    double total = 0.0;
+    MPI_Allreduce(&local, &total, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+    return total;
+  }
+
   bool Own(long r, long c) const {
     return decomposition_.regions.HasRow(r) && decomposition_.regions[r][c] == Rank();
   }
