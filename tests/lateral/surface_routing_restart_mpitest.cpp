@@ -320,6 +320,12 @@ TEST_F(SurfaceRoutingRestart, FilesThatDoNotFitStopTheRunNamingThem) {
       {"cut short", velocity,
        [&] { std::filesystem::resize_file(velocity, std::filesystem::file_size(velocity) / 2); },
        22, "error reading " + velocity + ": the header announces 9 rows and 7 columns"},
+      {"the weights in place of the velocities", velocity,
+       [&] {
+         std::filesystem::copy_file(weights, velocity,
+                                    std::filesystem::copy_options::overwrite_existing);
+       },
+       22, "error reading " + velocity + ": 9 levels, SurfaceRoutingModel carries 10"},
       {"another raster", velocity, [&] { WriteWiderRaster(velocity, plane_); }, 24,
        velocity + " has not the specified grid measures"},
       {"a main direction outside 0..8", velocity,
