@@ -59,7 +59,15 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 mkdir end_1989
+# The state files of every process and, beside them, surface routing's
+# per-cell state (soil_state.txt_SurfaceRouting*: velocities, outflow weights
+# and fluxes of the overland flow, binary doubles of the whole raster).
 mv soil_state.txt_* end_1989/
+if [ -f end_1989/soil_state.txt_0 ] && grep -q '^\[SurfaceRoutingModel\]' end_1989/soil_state.txt_0 &&
+  [ ! -f end_1989/soil_state.txt_SurfaceRoutingVelocity ]; then
+  echo "FATAL: surface routing wrote no per-cell state beside soil_state.txt" >&2
+  exit 1
+fi
 cp snow_solid.asc snow_liquid.asc interception_storage.asc soil_moisture_profile.asc end_1989/
 # The soil's water contents and layer boundaries (its exact water), and the
 # groundwater module's hand-over rates of the last day.

@@ -156,6 +156,11 @@ public:
   void WriteStripGrid(const std::string &fileName, Grid &grid, bool writeAscii, bool writeDouble);
   void WriteStack(const std::string &fileName, const Stack &stack, int levels, bool writeAscii,
                   bool writeDouble);
+  // Collective: gathers the registered stack at index on rank 0 and writes
+  // its levels 0..levels as a binary double stack of the whole raster, rank 0
+  // writing every cell, so that the file is the same for any decomposition
+  // and nothing is rounded. Failures as WriteStack.
+  void WriteGatheredStack(int index, const std::string &fileName, int levels);
   // accumulateOnly: the grid joins its period sums, means, minimum and
   // maximum, but no period, minimum or maximum file is written by this call
   // (a grid written several times within one step, before the last time).

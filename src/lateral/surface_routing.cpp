@@ -9,6 +9,7 @@
 #include "kernel/string_helpers.h"
 #include "lateral/overland/plan_curvature.h"
 #include "raster/cell_iteration.h"
+#include "raster/collective_failure.h"
 #include "raster/zonal_statistic.h"
 #include "tables/multilayer_landuse.h"
 
@@ -369,8 +370,13 @@ void surfaceroutingclass::CheckWiring() const {
 void surfaceroutingclass::FinishRun(bool append) {
   if (FlowControl > 0) {
     if (Initialized == 1 && !StorageFileName.empty()) {
+      // The collective part first, so that no process waits in it for one
+      // whose state section failed; a failure of either ends the run after both.
+      const int flowFailure = CaptureExitCode([&] { WriteFlowState(); });
       WriteStorage(StorageFileName, append);
       Initialized = 0;
+      if (flowFailure != 0)
+        throw flowFailure;
     }
     FinishTracerGrids();
     for (auto &table : tables_)

@@ -66,12 +66,21 @@ public:
   // The first zones through the linear storages into Qg; collective.
   virtual void ConcentrateRunoff(long hour, long day, long month, long year);
   virtual void FlushStatistics();
-  // With FlowControl above 0: writes its state section when marked
-  // initialised and a state file name is known (appended when append), then
-  // releases its tracer grids and the base resources.
+  // With FlowControl above 0: writes its per-cell state files and its state
+  // section when marked initialised and a state file name is known (the
+  // section appended when append), then releases its tracer grids and the
+  // base resources.
   virtual void FinishRun(bool append);
   virtual void WriteStorage(const std::string &fileName, bool append);
   void ReadStorage();
+  // The per-cell overland flow beside the state section: whole-raster binary
+  // stacks gathered on rank 0 (collective). Reading takes every process's
+  // own cells; a missing file leaves that part of the flow at rest.
+  void WriteFlowState();
+  void ReadFlowState();
+  // The name of a per-cell state file: the state file without "_<rank>",
+  // then suffix.
+  std::string FlowStateFileName(const std::string &suffix) const;
   void ReleaseMemory() override;
 
   // --- Parts of the sub-step (public for the tests) -------------------------
@@ -129,6 +138,17 @@ public:
   Grid &TracerConcentration(int tracer);
 
 private:
+  // A stack of the per-cell state and the levels 0..Levels it carries.
+  struct FlowStateStack {
+    Stack *Data;
+    int Index;
+    const char *Suffix;
+    int Levels;
+    bool LevelZeroCounts; // level 0 a direction or a count of directions
+    bool Halo;            // held with the neighbours' rows
+  };
+  std::vector<FlowStateStack> FlowStateStacks();
+  void ReadFlowStack(const FlowStateStack &target);
   void ReadSettings();
   void AdjustInnerStepLimits();
   void ReadStorageSettings();

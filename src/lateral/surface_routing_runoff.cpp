@@ -9,6 +9,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/string_helpers.h"
+#include "raster/collective_failure.h"
 #include "raster/zonal_statistic.h"
 #include "raster/zone_reduction.h"
 
@@ -243,8 +244,12 @@ void surfaceroutingclass::InitTracerGrids(int &error, int tracerCount,
   for (SubbasinRunoffArrays *arrays : {&qg_, &QDInflow, &QDd, &QIInflow, &QIi})
     arrays->Resize(std::max(ZoneCount, 0));
   qgCreated_ = true;
-  if (GridReadParameter == 1)
-    ReadStorage();
+  if (GridReadParameter == 1) {
+    // Each process reads its own section; all stop together before the
+    // collective reading of the per-cell state.
+    ThrowIfAnyFailed(CaptureExitCode([&] { ReadStorage(); }));
+    ReadFlowState();
+  }
 }
 
 zonalstatistic *surfaceroutingclass::TracerTable(int tracer) const {

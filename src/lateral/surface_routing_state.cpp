@@ -1,7 +1,8 @@
 // Surface routing: the section "[SurfaceRoutingModel]" of the state file,
 // which carries the flow-time zones and the two linear storages from one run
 // to the next. Each process writes and reads the file of its own rank, so a
-// restart needs the same process count and decomposition.
+// restart needs the same process count and decomposition. The overland flow
+// of every cell goes beside it in whole-raster files (surface_routing_flow_state.cpp).
 #include "lateral/surface_routing.h"
 
 #include "kernel/diagnostics_log.h"

@@ -56,4 +56,13 @@ void modelobject::WriteStack(const std::string &fileName, const Stack &stack, in
   tavro::WriteStack(FileContextOf(*this), fileName, stack, levels, writeAscii, writeDouble);
 }
 
+void modelobject::WriteGatheredStack(int index, const std::string &fileName, int levels) {
+  const Stack whole = MPIGatherStackForOutput(index, nullptr);
+  GridFileContext context = FileContextOf(*this);
+  // Without owners rank 0, which holds every cell, writes them all; the
+  // other processes only take part in the collective file operations.
+  context.mpiRegions = nullptr;
+  tavro::WriteStack(context, fileName, whole, levels, false, true);
+}
+
 } // namespace tavro

@@ -84,11 +84,12 @@ split_run)
   # December 1991 and January 1992 in one run, and split at 1991-12-31
   # through the state file: January's outputs equal.
   # The state grids are written as binary doubles, so that nothing is rounded.
-  # Surface routing is off here: its state section holds the flow-time zones
-  # and linear storages but not the velocities and outflow shares that each
-  # cell's next inner step starts from, so a run split while water flows
-  # over the surface can differ from the run in one piece.
-  local_keys="FIT_OFFSET=0 SWE_WRITECODE=3 ASCII_GRIDS=0 DOUBLE_GRIDS=1 SURFACE_ROUTING_ON=0"
+  # Surface routing is on: its state section holds the flow-time zones and
+  # linear storages, the water on the surface is the state grid
+  # surface_storage.asc, and the velocities, outflow weights and fluxes that
+  # each cell's next inner step starts from are the binary stacks beside the
+  # state file (soil_state.txt_SurfaceRouting*).
+  local_keys="FIT_OFFSET=0 SWE_WRITECODE=3 ASCII_GRIDS=0 DOUBLE_GRIDS=1"
   prepare long
   control long both.ctl START_YEAR=1991 START_MONTH=12 END_YEAR=1992 END_MONTH=1 $local_keys
   cp -r long split
@@ -99,7 +100,8 @@ split_run)
   run long 2 both.ctl; expect_ok long
   run split 2 first.ctl; expect_ok split
   run split 2 second.ctl; expect_ok split
-  for table in discharge.stat total_runoff.stat etr.stat snow_storage.stat soil_moisture_profile.stat; do
+  for table in discharge.stat total_runoff.stat etr.stat snow_storage.stat soil_moisture_profile.stat \
+    surface_total_runoff.stat surface_storage.stat; do
     grep -P '^1992\t' "long/$table" >long.rows
     grep -P '^1992\t' "split/$table" >split.rows
     [ -s long.rows ] || fail "no 1992 rows in long/$table"
@@ -108,7 +110,9 @@ split_run)
   # The state at the end of January, binary doubles and the state file: bit for bit.
   for f in theta.stack hydraulic_heads.stack groundwater_distance.asc groundwater_level.asc \
     baseflow.asc snow_solid.asc snow_liquid.asc snow_days.asc interception_storage.asc \
-    daily_swe/snow_total.asc soil_state.txt_0 soil_state.txt_1; do
+    daily_swe/snow_total.asc soil_state.txt_0 soil_state.txt_1 surface_storage.asc \
+    soil_state.txt_SurfaceRoutingVelocity soil_state.txt_SurfaceRoutingWeights \
+    soil_state.txt_SurfaceRoutingFluxes; do
     [ -f "long/$f" ] || fail "long/$f missing"
     cmp -s "long/$f" "split/$f" || fail "$f differs between the long and the split run"
   done

@@ -113,6 +113,34 @@ inline SurfacePlane SteepPlane(bool rivers) {
   return plane;
 }
 
+// A plane falling south and east in two subbasins (west and east), with a
+// no-data corner, a no-data cell inside and river cells in the last row: the
+// water of the upper rows crosses every strip border on its way down.
+inline SurfacePlane StripCrossingPlane() {
+  SurfacePlane plane;
+  plane.rows = 9;
+  plane.columns = 7;
+  plane.cellSize = 25.0;
+  plane.slopeEast = 0.03;
+  plane.slopeSouth = 0.07;
+  plane.zoneOf = [](long r, long c) {
+    if ((r == 1 && c == 1) || (r == 5 && c == 4))
+      return kSrNoData;
+    return c <= 3 ? 1.0 : 2.0;
+  };
+  plane.river = [](long r, long c) { return r == 9 && c >= 2; };
+  return plane;
+}
+
+// The soil's water of a cell in a sub-step (mm): uneven direct runoff and
+// interflow.
+inline double UnevenDirectRunoff(long r, long c, int substep) {
+  return 1.0 + ((r * 5 + c * 3 + substep) % 7);
+}
+inline double UnevenInterflow(long r, long c, int substep) {
+  return 0.1 * ((r + 2 * c + substep) % 4);
+}
+
 class SurfaceRoutingTest : public testing::Test {
 protected:
   // Builds the raster and its grids (collective).

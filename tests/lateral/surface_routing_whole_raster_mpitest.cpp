@@ -22,36 +22,15 @@ namespace tavro {
 namespace {
 
 using test::kSrNoData;
+using test::StripCrossingPlane;
 using test::SurfacePlane;
 using test::SurfaceRoutingTest;
 using test::SurfaceSectionText;
+using test::UnevenDirectRunoff;
+using test::UnevenInterflow;
 
 constexpr int kLevels = surfaceroutingclass::StackLevels;
 constexpr int kSubbasins = 2;
-
-// A plane falling south and east in two subbasins (west and east), with a
-// no-data corner, a no-data cell inside and river cells in the last row: the
-// water of the upper rows crosses every strip border on its way down.
-SurfacePlane Plane() {
-  SurfacePlane plane;
-  plane.rows = 9;
-  plane.columns = 7;
-  plane.cellSize = 25.0;
-  plane.slopeEast = 0.03;
-  plane.slopeSouth = 0.07;
-  plane.zoneOf = [](long r, long c) {
-    if ((r == 1 && c == 1) || (r == 5 && c == 4))
-      return kSrNoData;
-    return c <= 3 ? 1.0 : 2.0;
-  };
-  plane.river = [](long r, long c) { return r == 9 && c >= 2; };
-  return plane;
-}
-
-// The soil's water of a cell in a sub-step (mm): uneven direct runoff and
-// interflow.
-double DirectRunoff(long r, long c, int substep) { return 1.0 + ((r * 5 + c * 3 + substep) % 7); }
-double Interflow(long r, long c, int substep) { return 0.1 * ((r + 2 * c + substep) % 4); }
 
 // The overland flow of the whole raster on one process, by the same passes
 // and kernels, driven sub-step by sub-step as the module drives its strip;
@@ -124,7 +103,7 @@ public:
     for (int s = 0; s < substeps_; ++s) {
       ForValid([&](long r, long c) {
         // The soil takes the surface water back and hands it over again.
-        const double input = DirectRunoff(r, c, s) + storage[r][c];
+        const double input = UnevenDirectRunoff(r, c, s) + storage[r][c];
         depth[r][c] = input / 1000.0;
         storage[r][c] = input;
         direct[r][c] = 0.0;
@@ -138,7 +117,7 @@ public:
         d[k].sx.Add(passes_.IsRiver(r, c) ? w * m * direct[r][c] : 0.0);
         d[k].RelCellSum.Add(w);
         i[k].n.Add(1.0);
-        i[k].sx.Add(w * m * Interflow(r, c, s));
+        i[k].sx.Add(w * m * UnevenInterflow(r, c, s));
         i[k].RelCellSum.Add(w);
       });
     }
@@ -232,7 +211,7 @@ protected:
 };
 
 TEST_F(SurfaceRoutingWholeRaster, StripsEqualTheWholeRasterBitForBit) {
-  Raster(Plane());
+  Raster(StripCrossingPlane());
   SurfaceSectionText text;
   text.minStep = 1.0;
   text.maxStep = 150.0;
@@ -258,8 +237,8 @@ TEST_F(SurfaceRoutingWholeRaster, StripsEqualTheWholeRasterBitForBit) {
       module->BeginTimeStep(0, step, 6, 2012);
       for (int s = 0; s < substeps; ++s) {
         ForOwn([&](long r, long c) {
-          (*direct_)[r][c] = DirectRunoff(r, c, s) + (*storage_)[r][c];
-          (*inter_)[r][c] = Interflow(r, c, s);
+          (*direct_)[r][c] = UnevenDirectRunoff(r, c, s) + (*storage_)[r][c];
+          (*inter_)[r][c] = UnevenInterflow(r, c, s);
         });
         module->ComputeTimeStep(0, step, 6, 2012);
       }
