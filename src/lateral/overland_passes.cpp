@@ -71,6 +71,21 @@ overland::Neighbourhood OverlandPasses::NeighbourhoodOf(long r, long c) const {
   return n;
 }
 
+void OverlandPasses::LoadOutflow(long r, long c, overland::OutflowState &outflow) const {
+  const double *weights = (*grids_.Weights)[r][c];
+  const double *velocity = (*grids_.Velocity)[r][c];
+  std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
+  outflow.MainDirection = static_cast<int>(velocity[0]);
+  outflow.WaterSurface = velocity[9];
+}
+
+void OverlandPasses::StoreOutflow(long r, long c, const overland::OutflowState &outflow) const {
+  std::copy(outflow.Weights.begin(), outflow.Weights.end(), (*grids_.Weights)[r][c]);
+  double *velocity = (*grids_.Velocity)[r][c];
+  velocity[0] = outflow.MainDirection;
+  velocity[9] = outflow.WaterSurface;
+}
+
 int OverlandPasses::DistributeCell(long r, long c, const overland::Neighbourhood &n, int innerStep,
                                    overland::OutflowState &outflow) const {
   const int method = settings_.Method;
@@ -79,11 +94,7 @@ int OverlandPasses::DistributeCell(long r, long c, const overland::Neighbourhood
   if (ReportPending())
     fpe_.Report(r, c, slopeCase, innerStep, slope.Slope, slope.Aspect, n.Depth,
                 (*grids_.DirectFlow)[r][c], n.Storage);
-  double *weights = (*grids_.Weights)[r][c];
-  double *velocity = (*grids_.Velocity)[r][c];
-  std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
-  outflow.MainDirection = static_cast<int>(velocity[0]);
-  outflow.WaterSurface = velocity[9];
+  LoadOutflow(r, c, outflow);
   overland::NormalisationReport normalisation;
   if (ReportPending()) {
     normalisation.Pending = fpe_.Pending;
@@ -93,19 +104,13 @@ int OverlandPasses::DistributeCell(long r, long c, const overland::Neighbourhood
   }
   overland::DistributeOutflow(n, method, slopeCase, innerStep, slope.Slope, slope.Aspect, outflow,
                               normalisation);
-  std::copy(outflow.Weights.begin(), outflow.Weights.end(), weights);
-  velocity[0] = outflow.MainDirection;
-  velocity[9] = outflow.WaterSurface;
+  StoreOutflow(r, c, outflow);
   return slopeCase;
 }
 
 int OverlandPasses::ReuseDistribution(long r, long c, const TerrainOutflow &kept,
                                       overland::OutflowState &outflow) const {
-  double *weights = (*grids_.Weights)[r][c];
-  double *velocity = (*grids_.Velocity)[r][c];
-  std::copy(weights, weights + kDirections + 1, outflow.Weights.begin());
-  outflow.MainDirection = static_cast<int>(velocity[0]);
-  outflow.WaterSurface = velocity[9];
+  LoadOutflow(r, c, outflow);
   // River cells keep their state, as the distribution leaves it.
   if (kept.SlopeCase == overland::kInteriorCell || kept.SlopeCase == overland::kEdgeCell) {
     overland::PerDirection shares{};
@@ -115,10 +120,8 @@ int OverlandPasses::ReuseDistribution(long r, long c, const TerrainOutflow &kept
     outflow.MainDirection = kept.MainDirection;
     outflow.WaterSurface =
         overland::WaterSurfaceLevel((*grids_.Elevation)[r][c], (*grids_.Storage)[r][c]);
-    std::copy(shares.begin(), shares.end(), weights);
   }
-  velocity[0] = outflow.MainDirection;
-  velocity[9] = outflow.WaterSurface;
+  StoreOutflow(r, c, outflow);
   return kept.SlopeCase;
 }
 

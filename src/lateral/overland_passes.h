@@ -114,6 +114,10 @@ private:
     return terrainOutflow_[static_cast<std::size_t>((r - cells_.FirstRow) * raster_.Columns + c -
                                                     1)];
   }
+  // A cell's outflow shares, main direction and water surface: level 0-8 of
+  // the weights and levels 0 and 9 of the velocities.
+  void LoadOutflow(long r, long c, overland::OutflowState &outflow) const;
+  void StoreOutflow(long r, long c, const overland::OutflowState &outflow) const;
   int DistributeCell(long r, long c, const overland::Neighbourhood &n, int innerStep,
                      overland::OutflowState &outflow) const;
   int ReuseDistribution(long r, long c, const TerrainOutflow &kept,
