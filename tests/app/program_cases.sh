@@ -21,7 +21,15 @@ run_with_input() { # run_with_input NP TEXT ARGS...: the text is standard input
 examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
 # Copies the example catchment into the run directory example/run, as the
 # example's script does. Optional: a section to drop from the control file.
-copy_example_inputs() { cp "$examples"/*.asc "$examples"/*.dat "$1"; }
+# Every process reads the same speed from MpiSpeedFactor.dat, so the cases skip the
+# speed benchmark of the decomposition (the plain example runs keep it).
+copy_example_inputs() { cp "$examples"/*.asc "$examples"/*.dat "$1" && echo 1.0 >"$1/MpiSpeedFactor.dat"; }
+# Ends the run of the control file $1 after four days: for cases that check the
+# frame (files, processes, errors) rather than a month of the physics.
+four_days() {
+  grep -q -x '28 end day' "$1" || fail "no end day to change in $1"
+  sed -i 's/^28 end day$/4 end day/' "$1"
+}
 prepare_example() {
   mkdir -p example/run && copy_example_inputs example/run/
   if [ $# -gt 0 ]; then
@@ -126,6 +134,7 @@ three_ranks_one_log)
   ;;
 example_np1 | example_np3)
   prepare_example
+  rm MpiSpeedFactor.dat # run as a user does, with the speed benchmark
   run "${case_name#example_np}" example.ctl
   expect_status 0
   expect_console "o.k."
@@ -297,6 +306,7 @@ example_bad_silting_formula)
   ;;
 example_without_special_output)
   prepare_example "[special_output]"
+  four_days example.ctl
   run 3 example.ctl
   expect_status 0
   expect_console "no section [special_output]: special output is off"
@@ -530,6 +540,7 @@ zone_nodata_same_output)
   for name in example zone_nodata_zero zone_nodata_thousand; do
     for np in 1 2 3; do
       make_variant "$name" "$work/$name$np" || fail "no input $name"
+      four_days "$work/$name$np/run/example.ctl"
       (cd "$work/$name$np/run" && "$mpiexec" -n "$np" "$tavro" example.ctl >out.txt 2>err.txt </dev/null)
       status=$?
       cd "$work/$name$np/run" || exit 1

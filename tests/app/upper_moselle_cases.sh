@@ -81,8 +81,9 @@ month_np1_np3)
   same_outputs one three
   ;;
 split_run)
-  # December 1991 and January 1992 in one run, and split at 1991-12-31
-  # through the state file: January's outputs equal.
+  # 22 December 1991 to 10 January 1992 in one run, and split at 1991-12-31
+  # through the state file: January's outputs equal. (Ten days on each side of
+  # the split: what carries over is the state, not the length of the run.)
   # The state grids are written as binary doubles, so that nothing is rounded.
   # Surface routing is on: its state section holds the flow-time zones and
   # linear storages, the water on the surface is the state grid
@@ -91,12 +92,13 @@ split_run)
   # state file (soil_state.txt_SurfaceRouting*).
   local_keys="FIT_OFFSET=0 SWE_WRITECODE=3 ASCII_GRIDS=0 DOUBLE_GRIDS=1"
   prepare long
-  control long both.ctl START_YEAR=1991 START_MONTH=12 END_YEAR=1992 END_MONTH=1 $local_keys
+  control long both.ctl START_YEAR=1991 START_MONTH=12 START_DAY=22 END_YEAR=1992 END_MONTH=1 \
+    END_DAY=10 $local_keys
   cp -r long split
-  control split first.ctl START_YEAR=1991 START_MONTH=12 END_YEAR=1991 END_MONTH=12 END_DAY=31 \
-    $local_keys
-  control split second.ctl START_YEAR=1992 START_MONTH=1 END_YEAR=1992 END_MONTH=1 READ_STATE=1 \
-    $local_keys
+  control split first.ctl START_YEAR=1991 START_MONTH=12 START_DAY=22 END_YEAR=1991 END_MONTH=12 \
+    END_DAY=31 $local_keys
+  control split second.ctl START_YEAR=1992 START_MONTH=1 END_YEAR=1992 END_MONTH=1 END_DAY=10 \
+    READ_STATE=1 $local_keys
   run long 2 both.ctl; expect_ok long
   run split 2 first.ctl; expect_ok split
   run split 2 second.ctl; expect_ok split
@@ -107,7 +109,7 @@ split_run)
     [ -s long.rows ] || fail "no 1992 rows in long/$table"
     cmp -s long.rows split.rows || { diff long.rows split.rows | head -5; fail "$table differs"; }
   done
-  # The state at the end of January, binary doubles and the state file: bit for bit.
+  # The state at the end of the run, binary doubles and the state file: bit for bit.
   for f in theta.stack hydraulic_heads.stack groundwater_distance.asc groundwater_level.asc \
     baseflow.asc snow_solid.asc snow_liquid.asc snow_days.asc interception_storage.asc \
     daily_swe/snow_total.asc soil_state.txt_0 soil_state.txt_1 surface_storage.asc \
