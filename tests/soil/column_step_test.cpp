@@ -124,6 +124,17 @@ TEST(ColumnStep, Methode3StepCountFollowsTheFastestLayer) {
   EXPECT_EQ(InternalStepCount(run.soil, run.column.geometry, state, run.settings, true), 1);
 }
 
+// A loam-like column of daily steps under a table at 0.8 m, with one
+// land-use layer, baseflow and evaporation.
+void DailyLoamColumn(ColumnRun &run) {
+  run.settings.intervalMinutes = 1440.0;
+  run.Equilibrium(0.8);
+  run.inputs.invKelsqlat = 2.0;
+  run.inputs.maxBaseflow = 2.0;
+  run.landuse[1] = LanduseLayerValues{true, 3.0, 0.8, 0.5, 1.0, 3.45, 0.95, 0.5};
+  run.inputs.potentialEvaporation = 1.0;
+}
+
 // One row of the balance table: what differs from a plain loam-like column
 // under daily rain and evaporation.
 struct BalanceCase {
@@ -137,12 +148,7 @@ class ColumnBalanceTest : public testing::TestWithParam<BalanceCase> {};
 
 TEST_P(ColumnBalanceTest, YearOfDailyStepsCloses) {
   ColumnRun run(10, 0.1, 2.0, 0.40, 0.05, 1e-5);
-  run.settings.intervalMinutes = 1440.0;
-  run.Equilibrium(0.8);
-  run.inputs.invKelsqlat = 2.0;
-  run.inputs.maxBaseflow = 2.0;
-  run.landuse[1] = LanduseLayerValues{true, 3.0, 0.8, 0.5, 1.0, 3.45, 0.95, 0.5};
-  run.inputs.potentialEvaporation = 1.0;
+  DailyLoamColumn(run);
   GetParam().configure(run);
   const double start = run.Water() + run.state.ponding;
   const double baseRain = run.inputs.waterInput;
@@ -254,12 +260,7 @@ class PondBalanceTest : public testing::TestWithParam<PondCase> {};
 
 TEST_P(PondBalanceTest, ThePondsOwnTermsCloseItsChange) {
   ColumnRun run(10, 0.1, 2.0, 0.40, 0.05, 1e-5);
-  run.settings.intervalMinutes = 1440.0;
-  run.Equilibrium(0.8);
-  run.inputs.invKelsqlat = 2.0;
-  run.inputs.maxBaseflow = 2.0;
-  run.landuse[1] = LanduseLayerValues{true, 3.0, 0.8, 0.5, 1.0, 3.45, 0.95, 0.5};
-  run.inputs.potentialEvaporation = 1.0;
+  DailyLoamColumn(run);
   run.inputs.maxPonding = 2000.0;
   run.state.ponding = 300.0;
   GetParam().configure(run);
