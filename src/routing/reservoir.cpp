@@ -145,7 +145,10 @@ void SP_class::ComputeBalance(double dt, double irrigation, double abstraction,
   previousState = state;
   if (lake != nullptr) {
     report.m3[ReservoirReport::ETR] = lake->evaporation;
-    report.m3[ReservoirReport::QGW] = lake->groundwater;
+    // The water spilled over the cells' largest depth left the lake with
+    // their direct runoff: its exchange at the surface, booked with the one
+    // below it.
+    report.m3[ReservoirReport::QGW] = lake->groundwater - lake->overflow;
     report.m3[ReservoirReport::PREC] = lake->precipitation;
     report.area = lake->wetArea;
     state[0] = lake->volume;

@@ -43,7 +43,8 @@ struct LakeExchange {
   double groundwater = 0.0;
   double evaporation = 0.0;
   double precipitation = 0.0;
-  double wetArea = 0.0; // m2 of cells with water
+  double overflow = 0.0; // spilled over the cells' largest depth
+  double wetArea = 0.0;  // m2 of cells with water
 };
 
 // Rank 0's whole-raster copies of the grids the lakes read and write (the
@@ -51,9 +52,9 @@ struct LakeExchange {
 // sends the ponding back after it).
 struct LakeGrids {
   Grid *ponding = nullptr;       // mm
-  Grid *evaporation = nullptr;   // mm per step
-  Grid *downwardFlux = nullptr;  // m/s, none when the soil gives none
-  Grid *baseflow = nullptr;      // none when the soil gives none
+  Grid *evaporation = nullptr;   // mm per step, of the ponds
+  Grid *exchange = nullptr;      // mm per step, into the ponds
+  Grid *overflow = nullptr;      // mm per step, out of the ponds
   Grid *precipitation = nullptr; // mm per step
   std::vector<Grid *> tracers;   // per tracer 1..n at k - 1
 };
@@ -85,7 +86,7 @@ public:
   void StartLake(bool fromCells);
   // A lake step's start: the terms the cells exchanged, their water gathered
   // and spread again with one level, and the area then wet.
-  LakeExchange TakeWaterFromCells(double seconds);
+  LakeExchange TakeWaterFromCells();
   // The stored volume spread over the cells; returns the level (m).
   double SpreadOverCells();
   void WriteHeader();

@@ -22,20 +22,19 @@ void SP_class::SetLakeCells(std::vector<std::pair<long, long>> cells,
                             std::vector<double> elevations, double cellArea) {
   lakeCells_ = std::move(cells);
   cellArea_ = cellArea;
-  lakeValues_.Resize(lakeCells_.size(), static_cast<int>(tracerNames_.size()), true);
+  lakeValues_.Resize(lakeCells_.size(), static_cast<int>(tracerNames_.size()));
   lakeValues_.elevation = std::move(elevations);
   lakeValues_.elevation.resize(lakeCells_.size(), 0.0);
 }
 
 void SP_class::LoadLakeCells(const LakeGrids &grids) {
   LakeCellValues &v = lakeValues_;
-  const bool groundwater = grids.downwardFlux != nullptr && grids.baseflow != nullptr;
-  v.downwardFlux.assign(groundwater ? lakeCells_.size() : 0, 0.0);
-  v.baseflow.assign(groundwater ? lakeCells_.size() : 0, 0.0);
+  // The water the lake left on its cells, before the soil's step changed it.
+  v.pondingBefore = v.ponding;
   Load(grids.ponding, lakeCells_, v.ponding);
-  Load(grids.evaporation, lakeCells_, v.evaporation);
-  Load(grids.downwardFlux, lakeCells_, v.downwardFlux);
-  Load(grids.baseflow, lakeCells_, v.baseflow);
+  Load(grids.evaporation, lakeCells_, v.pondEvaporation);
+  Load(grids.exchange, lakeCells_, v.pondExchange);
+  Load(grids.overflow, lakeCells_, v.pondOverflow);
   Load(grids.precipitation, lakeCells_, v.precipitation);
   const auto n = static_cast<std::size_t>(v.tracerCount);
   for (std::size_t k = 0; k < n && k < grids.tracers.size(); ++k) {
@@ -70,12 +69,13 @@ void SP_class::StartLake(bool fromCells) {
   previousState = state;
 }
 
-LakeExchange SP_class::TakeWaterFromCells(double seconds) {
+LakeExchange SP_class::TakeWaterFromCells() {
   LakeExchange exchange;
-  const LakeCellTerms terms = SumLakeCellTerms(lakeValues_, cellArea_, seconds);
+  const LakeCellTerms terms = SumLakeCellTerms(lakeValues_, cellArea_);
   exchange.groundwater = terms.groundwater;
   exchange.evaporation = terms.evaporation;
   exchange.precipitation = terms.precipitation;
+  exchange.overflow = terms.overflow;
   exchange.concentrations.assign(state.size(), 0.0);
   GatherLakeWater(lakeValues_, cellArea_, exchange.concentrations);
   exchange.volume = exchange.concentrations[0];

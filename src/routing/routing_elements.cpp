@@ -216,7 +216,7 @@ void routingclass::BalanceReservoirs(long year, long month, long day, long hour)
     LakeExchange exchange;
     if (lake) {
       sp.LoadLakeCells(*lakeGrids_);
-      exchange = sp.TakeWaterFromCells(dt_ * 60.0);
+      exchange = sp.TakeWaterFromCells();
     }
     sp.ComputeBalance(dt_, last ? irrigation : 0.0, abstracted, input, inflow, vector_.data(),
                       last ? directAbstractions_ : none, lake ? &exchange : nullptr,

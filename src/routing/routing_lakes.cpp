@@ -127,13 +127,13 @@ void abflussmodellklasse::InitLakeModel(bool interceptionFirst) {
 
 void abflussmodellklasse::FindLakeGrids(bool interceptionFirst) {
   pondingIndex_ = GetGridIndex(kPonding);
-  const int evaporation = GetGridIndex("real_transpiration0");
-  lakeGatherIndices_ = {pondingIndex_, evaporation};
-  const int downwardFlux = FindGrid("q_downext", true);
-  const int baseflow = FindGrid("baseflow", true);
-  for (const int index : {downwardFlux, baseflow})
-    if (index != 0)
-      lakeGatherIndices_.push_back(index);
+  // What the ponds of the cells themselves lost and exchanged in the step:
+  // the cell's whole evapotranspiration or the flux below its column would
+  // book water the lake never held.
+  const int evaporation = GetGridIndex("pond_evaporation");
+  const int exchange = GetGridIndex("pond_exchange");
+  const int overflow = GetGridIndex("pond_overflow");
+  lakeGatherIndices_ = {pondingIndex_, evaporation, exchange, overflow};
   waterInputIndex_ = interceptionFirst
                          ? GetGridIndexOf3("snowcover_outflow", "throughfall0", "precipitation")
                          : GetGridIndexOf3("throughfall0", "snowcover_outflow", "precipitation");
@@ -158,8 +158,8 @@ void abflussmodellklasse::FindLakeGrids(bool interceptionFirst) {
     return;
   lakeGrids_.ponding = LakeCopy(pondingIndex_);
   lakeGrids_.evaporation = LakeCopy(evaporation);
-  lakeGrids_.downwardFlux = downwardFlux != 0 ? LakeCopy(downwardFlux) : nullptr;
-  lakeGrids_.baseflow = baseflow != 0 ? LakeCopy(baseflow) : nullptr;
+  lakeGrids_.exchange = LakeCopy(exchange);
+  lakeGrids_.overflow = LakeCopy(overflow);
   lakeGrids_.precipitation = LakeCopy(waterInputIndex_);
   for (const int index : tracers)
     lakeGrids_.tracers.push_back(LakeCopy(index));

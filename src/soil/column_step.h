@@ -146,6 +146,15 @@ struct ColumnStepOutputs {
   std::vector<double> lastTranspiration;
   std::vector<double> lastInterflow;
   double lastInfiltration = 0.0; // mm
+  // The pond of a cell with ponding: what evaporated from it, what it
+  // exchanged with the column and the surface around it (silting-up water
+  // in; infiltration and macropores out, negative; a supply from below in)
+  // and what spilled over its largest depth as direct runoff. The pond's
+  // change is the water input plus the exchange less the other two, which
+  // is what a lake on the cell books.
+  double pondEvaporation = 0.0;
+  double pondExchange = 0.0;
+  double pondOverflow = 0.0;
   ColumnBalance balance;
 
   void Resize(int layers, int landuseLayers);
@@ -377,7 +386,10 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
                                             settings.siltingUpIsStorage});
     if (ponding) {
       double pond = cell.ponding + silting + snow;
+      const double unevaporated = pond;
       EvaporateStore(pond, work.etp, work.real, work.valid);
+      out.pondEvaporation += unevaporated - pond;
+      out.pondExchange += silting;
       x += pond;
       cell.ponding = x;
       silting = 0.0;
@@ -511,6 +523,10 @@ void ColumnStep(const Hydraulics &soil, const ColumnGeometry &geometry,
     const SurfaceRunoff surface =
         FormSurfaceRunoff(inputRate, snowRate, state.flux[0], state.supply[0],
                           siltingRunsOff ? silting : 0.0, in.maxPonding, t_ms, cell.ponding);
+    if (ponding) {
+      out.pondExchange += (state.flux[0] + state.supply[0]) * t_ms - macropore;
+      out.pondOverflow += surface.direct;
+    }
     if (tracers != nullptr) {
       TracerSurface moved;
       moved.pond = ponding;

@@ -136,6 +136,12 @@ struct SoilWaterGrids {
   // With the groundwater module coupled, mm per step.
   SoilGrid RiverInfiltration; // "river_infiltration"
   SoilGrid RiverExfiltration; // "river_exfiltration"
+  // With ponding, mm summed over the calls of a model step: the pond's own
+  // evaporation, exchange and overflow (see ColumnStepOutputs), which a lake
+  // on the cell books.
+  SoilGrid PondEvaporation; // "pond_evaporation"
+  SoilGrid PondExchange;    // "pond_exchange"
+  SoilGrid PondOverflow;    // "pond_overflow"
 };
 
 // Per subbasin: whether it has glacier cells, the sum of their glacier

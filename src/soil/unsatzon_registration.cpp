@@ -227,6 +227,13 @@ void unsatzonmodellklasse::RegisterRemainingGrids(int &next) {
     plain("drainage_flow", g.DrainageFlow, file(SoilGridFile::DrainageFlow));
     plain("drainage_level", g.DrainageLevel, Unnamed("drainage_level"));
   }
+  // Last, so that the entries of the others stay where they are without ponds.
+  if (Links.MaxPonding != nullptr)
+    for (auto [identifier, grid] :
+         {std::pair<const char *, SoilGrid *>{"pond_evaporation", &g.PondEvaporation},
+          {"pond_exchange", &g.PondExchange},
+          {"pond_overflow", &g.PondOverflow}})
+      plain(identifier, *grid, Unnamed(identifier));
   if (irrigation)
     ComputeIrrigationGrids();
   if (Links.DrainageDepth != nullptr)

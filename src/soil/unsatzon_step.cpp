@@ -335,8 +335,14 @@ void unsatzonmodellklasse::SolveRows() {
     // Grids of the cell.
     const ColumnStepOutputs &o = work.outputs;
     work.iterations += o.iterations;
-    if (in.maxPonding > 0.0)
+    if (in.maxPonding > 0.0) {
       g.Ponding.Values[r][c] = cell.ponding;
+      if (g.PondEvaporation.Index != 0) {
+        g.PondEvaporation.Values[r][c] += o.pondEvaporation;
+        g.PondExchange.Values[r][c] += o.pondExchange;
+        g.PondOverflow.Values[r][c] += o.pondOverflow;
+      }
+    }
     g.GroundwaterDistance.Values[r][c] = cell.groundwaterDistance;
     g.GroundwaterLevel.Values[r][c] = cell.groundwaterLevel;
     g.ThetaInGwLevel.Values[r][c] = cell.thetaInGwLevel;

@@ -47,6 +47,10 @@ void unsatzonmodellklasse::BeginTimeStep(long hour, long day, long month, long y
     return;
   SetActualStep(hour, day, month, year);
   CallOfStep = 0;
+  // The ponds' terms add up over the calls of the step.
+  for (SoilGrid *pond : {&Grids.PondEvaporation, &Grids.PondExchange, &Grids.PondOverflow})
+    if (pond->Index != 0)
+      ResetOwnGrid(pond->Values, 0.0);
   LinkSurfaceWaterTracers();
   InitialiseSoilTemperatures();
   if (ProgressLineDue(HourDivisor, hour, HoursToIntervalEnd)) {

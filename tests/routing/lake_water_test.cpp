@@ -1,5 +1,5 @@
-// Lake water on its cells: the terms of the wet cells (the baseflow where the
-// flux below is none), the ponded water gathered with its mean
+// Lake water on its cells: the ponds' terms of the cells wet at the start or
+// the end of the step, the ponded water gathered with its mean
 // concentrations, a volume spread with one level, and the start from the
 // first wet cell, each against sums worked out by hand.
 #include "routing/reservoirs/lake_water.h"
@@ -16,7 +16,7 @@ constexpr double kArea = 100.0; // m2 per cell
 // Four cells, bottoms 10, 10.5, 11 and 12 m; the table from 12.5 m down.
 LakeCellValues FourCells(int tracers) {
   LakeCellValues cells;
-  cells.Resize(4, tracers, true);
+  cells.Resize(4, tracers);
   cells.elevation = {10.0, 10.5, 11.0, 12.0};
   return cells;
 }
@@ -31,21 +31,28 @@ LakeTable TableOf(const LakeCellValues &cells) {
   return built.table;
 }
 
-TEST(LakeWater, TermsCountTheWetCellsOnly) {
+TEST(LakeWater, TermsCountTheCellsWetAtTheStartOrTheEnd) {
   LakeCellValues cells = FourCells(0);
-  cells.ponding = {100.0, 0.0, 20.0, 5.0};
-  cells.evaporation = {1.0, 7.0, 2.0, 3.0};
+  // Cell 1 wet throughout, cell 2 dry throughout, cell 3 dried out in the
+  // step, cell 4 wetted by it.
+  cells.pondingBefore = {100.0, 0.0, 2.0, 0.0};
+  cells.ponding = {100.0, 0.0, 0.0, 5.0};
+  cells.pondEvaporation = {1.0, 7.0, 2.0, 3.0};
   cells.precipitation = {4.0, 9.0, 5.0, 6.0};
-  cells.downwardFlux = {2e-6, 3e-6, 1e-11, -1e-6};
-  cells.baseflow = {8e-7, 8e-7, 5e-7, 8e-7};
-  const LakeCellTerms terms = SumLakeCellTerms(cells, kArea, 60.0);
-  // Cell 2 is dry; cell 3's flux is none, its baseflow leaves the lake.
+  cells.pondExchange = {-2.5, -2.0, -5.0, 2.25};
+  cells.pondOverflow = {0.5, 0.0, 0.0, 0.25};
+  const LakeCellTerms terms = SumLakeCellTerms(cells, kArea);
   EXPECT_NEAR(terms.evaporation, (1.0 + 2.0 + 3.0) * kArea / 1000.0, 1e-12);
   EXPECT_NEAR(terms.precipitation, (4.0 + 5.0 + 6.0) * kArea / 1000.0, 1e-12);
-  EXPECT_NEAR(terms.groundwater, (2e-6 - 5e-7 - 1e-6) * kArea * 60.0, 1e-15);
-  // Without the soil's fluxes there is no groundwater term.
-  cells.downwardFlux.clear();
-  EXPECT_EQ(SumLakeCellTerms(cells, kArea, 60.0).groundwater, 0.0);
+  EXPECT_NEAR(terms.groundwater, (-2.5 - 5.0 + 2.25) * kArea / 1000.0, 1e-12);
+  EXPECT_NEAR(terms.overflow, (0.5 + 0.25) * kArea / 1000.0, 1e-12);
+  // The terms are what the wet cells' water changed by.
+  double change = 0.0;
+  for (std::size_t i = 0; i < cells.Count(); ++i)
+    if (cells.ponding[i] > 0.0 || cells.pondingBefore[i] > 0.0)
+      change += (cells.ponding[i] - cells.pondingBefore[i]) * kArea / 1000.0;
+  EXPECT_NEAR(change, terms.precipitation + terms.groundwater - terms.evaporation - terms.overflow,
+              1e-12);
 }
 
 TEST(LakeWater, GatheredWaterAndItsMeanConcentrations) {

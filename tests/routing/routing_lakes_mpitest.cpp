@@ -66,7 +66,8 @@ protected:
     grids_.Add("zonegrid_soilmodel", held_.first, held_.last, Subbasin);
     grids_.Add("lake_codes", held_.first, held_.last,
                [](long r, long c) { return LakeCode(r, c) ? 7.0 : kNoData; });
-    std::vector<std::string> names = {"ponding_storage", "real_transpiration0", "baseflow"};
+    std::vector<std::string> names = {"ponding_storage", "pond_evaporation", "pond_exchange",
+                                      "pond_overflow"};
     names.insert(names.end(), waterInputs.begin(), waterInputs.end());
     for (std::size_t g = 0; g < names.size(); ++g)
       grids_.Add(names[g], held_.first, held_.last, [&, g](long r, long c) {

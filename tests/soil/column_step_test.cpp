@@ -124,6 +124,17 @@ TEST(ColumnStep, Methode3StepCountFollowsTheFastestLayer) {
   EXPECT_EQ(InternalStepCount(run.soil, run.column.geometry, state, run.settings, true), 1);
 }
 
+// A loam-like column of daily steps under a table at 0.8 m, with one
+// land-use layer, baseflow and evaporation.
+void DailyLoamColumn(ColumnRun &run) {
+  run.settings.intervalMinutes = 1440.0;
+  run.Equilibrium(0.8);
+  run.inputs.invKelsqlat = 2.0;
+  run.inputs.maxBaseflow = 2.0;
+  run.landuse[1] = LanduseLayerValues{true, 3.0, 0.8, 0.5, 1.0, 3.45, 0.95, 0.5};
+  run.inputs.potentialEvaporation = 1.0;
+}
+
 // One row of the balance table: what differs from a plain loam-like column
 // under daily rain and evaporation.
 struct BalanceCase {
@@ -137,12 +148,7 @@ class ColumnBalanceTest : public testing::TestWithParam<BalanceCase> {};
 
 TEST_P(ColumnBalanceTest, YearOfDailyStepsCloses) {
   ColumnRun run(10, 0.1, 2.0, 0.40, 0.05, 1e-5);
-  run.settings.intervalMinutes = 1440.0;
-  run.Equilibrium(0.8);
-  run.inputs.invKelsqlat = 2.0;
-  run.inputs.maxBaseflow = 2.0;
-  run.landuse[1] = LanduseLayerValues{true, 3.0, 0.8, 0.5, 1.0, 3.45, 0.95, 0.5};
-  run.inputs.potentialEvaporation = 1.0;
+  DailyLoamColumn(run);
   GetParam().configure(run);
   const double start = run.Water() + run.state.ponding;
   const double baseRain = run.inputs.waterInput;
@@ -237,6 +243,91 @@ INSTANTIATE_TEST_SUITE_P(
                                   r.landuse[1].coverage = 0.1;
                                 }}),
     [](const testing::TestParamInfo<BalanceCase> &info) { return std::string(info.param.name); });
+
+// One row of the pond table: a pond under daily rain and evaporation, and
+// what it is to show at least once.
+struct PondCase {
+  const char *name;
+  void (*configure)(ColumnRun &run);
+  bool overflows; // spills over its largest depth
+  bool fedFromBelow;
+};
+
+// The pond's own terms close its balance in every call: its change is the
+// water input plus its exchange less its evaporation and overflow. A lake on
+// the cell books exactly these.
+class PondBalanceTest : public testing::TestWithParam<PondCase> {};
+
+TEST_P(PondBalanceTest, ThePondsOwnTermsCloseItsChange) {
+  ColumnRun run(10, 0.1, 2.0, 0.40, 0.05, 1e-5);
+  DailyLoamColumn(run);
+  run.inputs.maxPonding = 2000.0;
+  run.state.ponding = 300.0;
+  GetParam().configure(run);
+  double evaporation = 0.0;
+  double overflow = 0.0;
+  double maxExchange = -1e300;
+  double worst = 0.0;
+  for (int day = 0; day < 120; ++day) {
+    const double rain = day % 7 == 0 ? 40.0 : day % 3 == 0 ? 6.0 : 0.0;
+    run.inputs.waterInput = rain;
+    for (int call = 0; call < run.settings.substeps; ++call) {
+      const double before = run.state.ponding;
+      run.Step();
+      const ColumnStepOutputs &o = run.work.outputs;
+      const double booked =
+          rain / run.settings.substeps + o.pondExchange - o.pondEvaporation - o.pondOverflow;
+      worst = std::max(worst, std::fabs(run.state.ponding - before - booked));
+      EXPECT_GE(o.pondEvaporation, 0.0);
+      EXPECT_GE(o.pondOverflow, 0.0);
+      EXPECT_LE(o.pondEvaporation, o.realTranspiration[0] + 1e-12);
+      evaporation += o.pondEvaporation;
+      overflow += o.pondOverflow;
+      maxExchange = std::max(maxExchange, o.pondExchange);
+    }
+  }
+  EXPECT_LT(worst, 1e-9) << GetParam().name;
+  EXPECT_GT(evaporation, 0.0);
+  EXPECT_EQ(overflow > 0.0, GetParam().overflows);
+  EXPECT_EQ(maxExchange > 0.0, GetParam().fedFromBelow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PondBalanceTest,
+    testing::Values(PondCase{"deep_pond", [](ColumnRun &) {}, false, false},
+                    // Strong evaporation dries a shallow pond out and rain fills it again.
+                    PondCase{"drying_pond",
+                             [](ColumnRun &r) {
+                               r.state.ponding = 2.0;
+                               r.landuse[1].potentialTranspiration = 15.0;
+                             },
+                             false, false},
+                    PondCase{"overflowing_pond",
+                             [](ColumnRun &r) {
+                               r.inputs.maxPonding = 5.0;
+                               r.state.ponding = 5.0;
+                             },
+                             true, false},
+                    PondCase{"macropores_under_the_pond",
+                             [](ColumnRun &r) {
+                               r.column.geometry.PMacroThresh = 0.5 / 3.6e6;
+                               r.column.geometry.MacroCapacity = 2.0 / 3.6e6;
+                               r.column.geometry.MacroDepth = 0.5;
+                             },
+                             false, false},
+                    PondCase{"silting_up_in_three_calls",
+                             [](ColumnRun &r) {
+                               r.settings.substeps = 3;
+                               r.inputs.siltingUp = 4.0;
+                             },
+                             false, true},
+                    PondCase{"methode3",
+                             [](ColumnRun &r) {
+                               r.settings.methode = 3;
+                               r.settings.dParameterMinStep = 900.0;
+                             },
+                             false, false}),
+    [](const testing::TestParamInfo<PondCase> &info) { return std::string(info.param.name); });
 
 TEST(FormSurfaceRunoff, BooksAnUpwardSurfaceFluxAndThePondOverflow) {
   double pond = 0.0;

@@ -207,7 +207,8 @@ TEST_F(UnsatzonModelTest, GridsAreRegisteredInTheirOrder) {
             tail,
             {"irrigation_amounts", "Max_Pumping", "SBLOW_grid", "SBHIGH_grid", "ETR2ETP"},
             rest,
-            {"frozenSoilInGroundwater", "ThawDepthTMod", "drainage_flow", "drainage_level"}});
+            {"frozenSoilInGroundwater", "ThawDepthTMod", "drainage_flow", "drainage_level",
+             "pond_evaporation", "pond_exchange", "pond_overflow"}});
   const std::vector<std::string> plainRead =
       join({{"theta", "geodetic_heads", "hydraulic_heads", "groundwater_distance",
              "groundwater_level", "Theta_in_GWLEVEL", "baseflow"},
@@ -221,7 +222,8 @@ TEST_F(UnsatzonModelTest, GridsAreRegisteredInTheirOrder) {
             tail,
             {"irrigation_amounts", "Max_Pumping", "SBLOW_grid", "SBHIGH_grid", "ETR2ETP"},
             rest,
-            {"frozenSoilInGroundwater", "ThawDepthTMod", "drainage_flow", "drainage_level"}});
+            {"frozenSoilInGroundwater", "ThawDepthTMod", "drainage_flow", "drainage_level",
+             "pond_evaporation", "pond_exchange", "pond_overflow"}});
 
   const Options all{true, true, true, true};
   AddOptionGrids(all);

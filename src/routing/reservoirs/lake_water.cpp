@@ -1,36 +1,30 @@
 // Lake water on its cells: step terms, gathering and spreading by level.
 #include "routing/reservoirs/lake_water.h"
 
-#include <cmath>
-
 namespace tavro {
 
-void LakeCellValues::Resize(std::size_t cells, int n, bool groundwater) {
+void LakeCellValues::Resize(std::size_t cells, int n) {
   elevation.assign(cells, 0.0);
   ponding.assign(cells, 0.0);
-  evaporation.assign(cells, 0.0);
-  downwardFlux.assign(groundwater ? cells : 0, 0.0);
-  baseflow.assign(groundwater ? cells : 0, 0.0);
+  pondingBefore.assign(cells, 0.0);
+  pondEvaporation.assign(cells, 0.0);
+  pondExchange.assign(cells, 0.0);
+  pondOverflow.assign(cells, 0.0);
   precipitation.assign(cells, 0.0);
   tracers.assign(cells * static_cast<std::size_t>(n), 0.0);
   tracerCount = n;
 }
 
-LakeCellTerms SumLakeCellTerms(const LakeCellValues &cells, double cellArea, double seconds) {
+LakeCellTerms SumLakeCellTerms(const LakeCellValues &cells, double cellArea) {
   LakeCellTerms terms;
-  const bool groundwater = !cells.downwardFlux.empty() && !cells.baseflow.empty();
+  const double m3 = cellArea / 1000.0;
   for (std::size_t i = 0; i < cells.Count(); ++i) {
-    if (!(cells.ponding[i] > 0.0))
+    if (!(cells.ponding[i] > 0.0) && !(cells.pondingBefore[i] > 0.0))
       continue;
-    terms.evaporation += cells.evaporation[i] * cellArea / 1000.0;
-    if (groundwater) {
-      const double q = cells.downwardFlux[i];
-      if (std::fabs(q) > kLakeFluxThreshold)
-        terms.groundwater += q * cellArea * seconds;
-      else
-        terms.groundwater -= cells.baseflow[i] * cellArea * seconds;
-    }
-    terms.precipitation += cellArea * cells.precipitation[i] / 1000.0;
+    terms.evaporation += cells.pondEvaporation[i] * m3;
+    terms.groundwater += cells.pondExchange[i] * m3;
+    terms.overflow += cells.pondOverflow[i] * m3;
+    terms.precipitation += cells.precipitation[i] * m3;
   }
   return terms;
 }

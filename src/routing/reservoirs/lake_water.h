@@ -14,33 +14,35 @@
 namespace tavro {
 
 // The values of a lake's cells, cell i at index i (tracers at i * n + k - 1).
+// The pond terms are the soil's own of the step: what the water on the cell
+// lost to evaporation, exchanged with the soil and the surface around it,
+// and spilled over its largest depth.
 struct LakeCellValues {
-  std::vector<double> elevation;     // m
-  std::vector<double> ponding;       // mm
-  std::vector<double> evaporation;   // mm per step
-  std::vector<double> downwardFlux;  // m/s, empty when the soil gives none
-  std::vector<double> baseflow;      // m/s, empty when the soil gives none
-  std::vector<double> precipitation; // mm per step
-  std::vector<double> tracers;       // concentrations of the ponded water
+  std::vector<double> elevation;       // m
+  std::vector<double> ponding;         // mm
+  std::vector<double> pondingBefore;   // mm, as the lake left it the step before
+  std::vector<double> pondEvaporation; // mm per step
+  std::vector<double> pondExchange;    // mm per step, into the pond
+  std::vector<double> pondOverflow;    // mm per step
+  std::vector<double> precipitation;   // mm per step
+  std::vector<double> tracers;         // concentrations of the ponded water
   int tracerCount = 0;
 
   std::size_t Count() const { return elevation.size(); }
-  // Sizes every column for `cells` cells and n tracers (the fluxes of the
-  // groundwater only when the soil gives them).
-  void Resize(std::size_t cells, int n, bool groundwater);
+  // Sizes every column for `cells` cells and n tracers.
+  void Resize(std::size_t cells, int n);
 };
 
-// What the wet cells (ponding above 0) exchanged in a step of `seconds`, m3.
+// What the cells' ponds exchanged in a step, m3: the sums over the cells wet
+// at its start or at its end (a cell dry at both gained as much as it lost).
 struct LakeCellTerms {
-  double groundwater = 0.0; // into the lake
+  double groundwater = 0.0; // into the lake from the soil below and around it
   double evaporation = 0.0;
   double precipitation = 0.0;
+  double overflow = 0.0; // spilled as the cells' direct runoff
 };
 
-// Flux below a cell that counts as none (m/s): the baseflow stands for it.
-inline constexpr double kLakeFluxThreshold = 1e-10;
-
-LakeCellTerms SumLakeCellTerms(const LakeCellValues &cells, double cellArea, double seconds);
+LakeCellTerms SumLakeCellTerms(const LakeCellValues &cells, double cellArea);
 
 // water[0]: the ponded volume (m3), water[k]: its volume-weighted mean
 // concentration (0 without water).
