@@ -252,7 +252,8 @@ void unsatzonmodellklasse::ShareGroundwaterTracers() {
 
 // --- The column step ------------------------------------------------------------------
 
-void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, long column) const {
+void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, long column,
+                                             const RiverflowRecord *river) const {
   const auto levels = At(MaxSoilLayers) + 1;
   tracers.aquiferThickness =
       Links.AquiferThickness != nullptr ? (*Links.AquiferThickness)[row][column] : 0.0;
@@ -264,7 +265,9 @@ void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, l
     tracers.inputConc[i] = s.input != nullptr ? (*s.input)[row][column] : 0.0;
     tracers.siltPresent[i] = s.siltingUp != nullptr ? 1 : 0;
     tracers.siltConc[i] = s.siltingUp != nullptr ? (*s.siltingUp)[row][column] : 0.0;
-    tracers.riverConc[i] = 0.0; // river water carries no tracer into the soil
+    // River water enters the layers at the concentration the routing left in
+    // the record; a cell that cannot take river water never uses it.
+    tracers.riverConc[i] = river != nullptr && i < river->flow_mm.size() ? river->flow_mm[i] : 0.0;
     tracers.groundwaterConc[i] = s.groundwater != nullptr ? (*s.groundwater)[row][column] : 0.0;
   }
 }
