@@ -395,7 +395,9 @@ private:
   // Concentration of a tracer in a layer (withoutWater when the layer holds
   // none).
   double TracerInLayer(int tracer, long row, long column, int layer, double withoutWater) const;
-  void FillColumnTracers(ColumnTracers &tracers, long row, long column) const;
+  // river: the record of the river the cell may take water from, or null.
+  void FillColumnTracers(ColumnTracers &tracers, long row, long column,
+                         const RiverflowRecord *river) const;
   void StoreColumnTracers(const ColumnTracers &tracers, long row, long column);
   void ClearCellTracers(long row, long column);
   // The tracer rows of the zone sums and the baseflow records of a cell.

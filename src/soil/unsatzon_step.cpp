@@ -208,7 +208,7 @@ void unsatzonmodellklasse::SolveRows() {
   if (riverTakers)
     CheckRiverLinks();
 
-  auto solveCell = [&](long r, long c, std::size_t thread, RiverExchangeBook *riverBook) {
+  auto solveCell = [&](long r, long c, std::size_t thread, RiverRecordBook *riverBook) {
     const double glacier =
         Links.Glacier != nullptr ? std::clamp((*Links.Glacier)[r][c], 0.0, 1.0) : 0.0;
     if (glacier >= 1.0) {
@@ -300,7 +300,7 @@ void unsatzonmodellklasse::SolveRows() {
       own.row = r;
       own.column = c;
       tracers = &own.tracers;
-      FillColumnTracers(*tracers, r, c);
+      FillColumnTracers(*tracers, r, c, riverBook != nullptr ? &riverBook->Record() : nullptr);
     }
     CellDumpContext dumpContext;
     std::optional<CellDumper> dumper;

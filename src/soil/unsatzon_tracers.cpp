@@ -2,9 +2,9 @@
 // tracer at set-up with the initial concentrations and the tracer rows of
 // Qg; per call the cell's tracer columns handed to the column step and its
 // runoff tracers taken back; per step the tracer rows of the zone sums and
-// the baseflow records, reduced exactly to rank 0, where the tracer rows of
-// the runoff arrays are computed; then the concentration grids, the stacks
-// and the tables; and the release.
+// the baseflow records (what the columns released), reduced exactly to
+// rank 0, where the tracer rows of the runoff arrays are computed; then the
+// concentration grids, the stacks and the tables; and the release.
 #include "soil/unsatzon_model.h"
 
 #include "kernel/diagnostics_log.h"
@@ -151,6 +151,8 @@ void unsatzonmodellklasse::CreateSoilTracer(int t, const TracerInfo &info,
   };
   runoffGrid(s.direct, s.directIndex, Concat("_CONC_QD_", t, "_"));
   runoffGrid(s.interflow, s.interflowIndex, Concat("_CONC_QI_", t, "_"));
+  s.baseflow = NewGrid(FirstRow, LastRow);
+  ResetOwnGrid(s.baseflow, 0.0);
 
   if (GroundwaterCoupling != 0) {
     s.groundwaterIndex = GetGridIndex(Concat("concstor_tracer_", t, "_layer_1_groundwater_flow"));
@@ -250,7 +252,8 @@ void unsatzonmodellklasse::ShareGroundwaterTracers() {
 
 // --- The column step ------------------------------------------------------------------
 
-void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, long column) const {
+void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, long column,
+                                             const RiverflowRecord *river) const {
   const auto levels = At(MaxSoilLayers) + 1;
   tracers.aquiferThickness =
       Links.AquiferThickness != nullptr ? (*Links.AquiferThickness)[row][column] : 0.0;
@@ -262,7 +265,9 @@ void unsatzonmodellklasse::FillColumnTracers(ColumnTracers &tracers, long row, l
     tracers.inputConc[i] = s.input != nullptr ? (*s.input)[row][column] : 0.0;
     tracers.siltPresent[i] = s.siltingUp != nullptr ? 1 : 0;
     tracers.siltConc[i] = s.siltingUp != nullptr ? (*s.siltingUp)[row][column] : 0.0;
-    tracers.riverConc[i] = 0.0; // river water carries no tracer into the soil
+    // River water enters the layers at the concentration the routing left in
+    // the record; a cell that cannot take river water never uses it.
+    tracers.riverConc[i] = river != nullptr && i < river->flow_mm.size() ? river->flow_mm[i] : 0.0;
     tracers.groundwaterConc[i] = s.groundwater != nullptr ? (*s.groundwater)[row][column] : 0.0;
   }
 }
@@ -274,6 +279,10 @@ void unsatzonmodellklasse::StoreColumnTracers(const ColumnTracers &tracers, long
     const bool evaporating = s.kind.evaporating;
     s.direct[row][column] = tracers.direct[i].Value(evaporating);
     s.interflow[row][column] = tracers.interflow[i].Value(evaporating);
+    // With coupling the baseflow feeds the aquifer and the river gets the exfiltration.
+    const TracerCallSum &base =
+        GroundwaterCoupling != 0 ? tracers.exfiltration[i] : tracers.baseflow[i];
+    s.baseflow[row][column] = base.Value(evaporating);
     if (s.groundwater != nullptr)
       (*s.groundwater)[row][column] = tracers.groundwaterConc[i];
   }
@@ -283,6 +292,7 @@ void unsatzonmodellklasse::ClearCellTracers(long row, long column) {
   for (int t = 1; t <= TracerCount; ++t) {
     SoilTracers[At(t)].direct[row][column] = 0.0;
     SoilTracers[At(t)].interflow[row][column] = 0.0;
+    SoilTracers[At(t)].baseflow[row][column] = 0.0;
   }
 }
 
@@ -293,21 +303,24 @@ void unsatzonmodellklasse::AddCellTracersToZones(long r, long c, int k, int z, d
   const double inter = Grids.Interflow.Values[r][c];
   const double base =
       GroundwaterCoupling != 0 ? Grids.RiverExfiltration.Values[r][c] : Grids.Baseflow.Values[r][c];
-  const int layer = GroundwaterLayerOf(r, c);
   for (int t = 1; t <= TracerCount; ++t) {
     SoilTracerGrids &s = SoilTracers[At(t)];
     const bool evaporating = s.kind.evaporating;
     // The water of the call weighs each row, so the D calls add up to a mean
     // concentration without a factor D.
+    auto carried = [&](double flow, double value) {
+      return evaporating ? a * flow * value * w : a * value * w;
+    };
     auto add = [&](ZoneAdditions &additions, double flow, double value) {
-      const double sx = evaporating ? a * flow * value * w : a * value * w;
-      additions.Add(k, z, flow * w, sx, a * flow * w);
+      additions.Add(k, z, flow * w, carried(flow, value), a * flow * w);
     };
     add(s.additionsQD, direct, s.direct[r][c]);
     add(s.additionsQI, inter, s.interflow[r][c]);
+    // The tracer the column released with its baseflow, so that the row
+    // times the water row is what left the columns.
     if (base > 0.0) {
       ExactZoneSums &sum = s.baseflowSums[At(k)];
-      sum.sx.Add(a * TracerInLayer(t, r, c, layer, 0.0) * base * w);
+      sum.sx.Add(carried(base, s.baseflow[r][c]));
       sum.n.Add(base * w);
       sum.RelCellSum.Add(a * base * w);
     }

@@ -5,14 +5,17 @@
 // a deep river that only drains the table. Over a step of three calls
 // (methode 3) the exchange booked in the river table is the water the cells
 // took, never more than the river carries; every cell closes its balance;
-// one and two threads give the same bits; an invalid link ends the run.
+// the river water brings its tracer into the soil; one and two threads give
+// the same bits; an invalid link ends the run.
 #include "soil/soil_module_fixture.h"
 
 #include "raster/module_statistic.h"
+#include "raster/tracer_grid_hooks.h"
 #include "tables/soil_class.h"
 
 #include <omp.h>
 
+#include <functional>
 #include <vector>
 
 namespace tavro {
@@ -68,8 +71,10 @@ protected:
     ForOwnCell(m, body);
   }
 
-  // One step of three calls; the groundwater module leaves no baseflow.
-  RiverRun Step(unsatzonmodellklasse &m, double flow, bool balance = true) {
+  // One step of three calls; the groundwater module leaves no baseflow. afterCall, when
+  // given, runs after every call.
+  RiverRun Step(unsatzonmodellklasse &m, double flow, bool balance = true,
+                const std::function<void()> &afterCall = {}) {
     SetRivers(m, flow);
     RiverRun run;
     std::vector<double> before;
@@ -83,6 +88,8 @@ protected:
     for (int call = 0; call < kCalls; ++call) {
       ForOwn(m, [&](long r, long c) { m.Grids.Baseflow.Values[r][c] = 0.0; });
       m.ComputeTimeStep(1, 2, 1, 2012);
+      if (afterCall)
+        afterCall();
       std::size_t i = 0;
       ForOwn(m, [&](long r, long c) {
         const SoilWaterGrids &g = m.Grids;
@@ -154,6 +161,55 @@ TEST_F(RiverExchangeTest, TheBookedExchangeIsTheWaterTheCellsTookAndNoMoreThanTh
     });
     m->ReleaseMemory();
   }
+}
+
+// River water brings its tracer: an amount tracer in the cells, their
+// aquifer share and what their runoff and exfiltration carried changes over
+// a step by the rain's tracer and the river water's concentration times the
+// water each cell took.
+TEST_F(RiverExchangeTest, RiverWaterCarriesItsTracerIntoTheSoil) {
+  AddGrid("river_links", [](long, long c) { return c == 3 ? 2.0 : 0.0; });
+  constexpr double kRain = 2.0;   // concentration of the rain
+  constexpr double kRiver = 40.0; // of the river water
+  constexpr double kAquifer = 10.0;
+  InstallTracerGridHooks(registry_);
+  AddGrid("concflux_tracer_1_input", [](long, long) { return kRain; });
+  const Grid &aquifer =
+      AddGrid("concstor_tracer_1_layer_1_groundwater_flow", [](long, long) { return 1.0; });
+  OneBasedArray<TracerInfo> info(1);
+  info[1].name = "ces";
+  info[1].max_conc = 1000.0;
+  info[1].soilini = 0.5;
+  info[1].gwini = 1.0;
+  info[1].path = "./";
+  info[1].statext = "sta";
+  info[1].gridext = "asc";
+  auto m = BuildCoupled(SoilSection(test::CoupledHourly(2)), kCalls, &info);
+  const SoilTracerGrids &tracer = m->SoilTracers[1];
+  riverflow_table &table = *m->GetRiverflowTable();
+  for (std::size_t k = 0; k <= table.Records.Count(); ++k)
+    table.Records[k].flow_mm[1] = kRiver;
+  std::vector<double> before, released;
+  ForOwn(*m, [&](long r, long c) {
+    before.push_back(CoupledTracerContent(*m, aquifer, kAquifer, r, c));
+    released.push_back(0.0);
+  });
+  const RiverRun run = Step(*m, 50.0, true, [&] {
+    std::size_t i = 0;
+    ForOwn(*m, [&](long r, long c) {
+      released[i++] += tracer.direct[r][c] + tracer.interflow[r][c] + tracer.baseflow[r][c];
+    });
+  });
+  EXPECT_GT(TakenVolume(run), 0.0);
+  std::size_t i = 0;
+  ForOwn(*m, [&](long r, long c) {
+    const double gained = kRain * Precipitation(r, c) + kRiver * run.infiltration[i];
+    EXPECT_NEAR(CoupledTracerContent(*m, aquifer, kAquifer, r, c) + released[i], before[i] + gained,
+                1e-12 * before[i])
+        << r << "," << c;
+    ++i;
+  });
+  m->ReleaseMemory();
 }
 
 TEST_F(RiverExchangeTest, OneAndTwoThreadsGiveTheSameBits) {

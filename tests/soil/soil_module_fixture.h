@@ -10,6 +10,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
+#include "kernel/tracer_info.h"
 #include "raster/mpi_decomposition.h"
 #include "raster/statistics_registry.h"
 #include "soil/unsatzon_model.h"
@@ -161,14 +162,18 @@ protected:
   }
 
   // The module of a control file, coupled to the groundwater module, with `calls` calls a
-  // step and the water input of the precipitation grid.
-  std::unique_ptr<unsatzonmodellklasse> BuildCoupled(const std::string &control, int calls) {
+  // step, the water input of the precipitation grid and the given tracers (none when null).
+  std::unique_ptr<unsatzonmodellklasse> BuildCoupled(const std::string &control, int calls,
+                                                     OneBasedArray<TracerInfo> *tracers = nullptr) {
     auto m = Build(control);
     m->SetGroundwaterCoupling(1);
     m->SetSubstepCount(calls);
     m->SelectWaterInput(false);
     int error = -1;
-    m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+    const int count = tracers != nullptr ? static_cast<int>(tracers->Count()) : 0;
+    testing::internal::CaptureStdout();
+    m->InitTracerGrids(error, count, tracers, &statistics_, 200);
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(error, 0);
     return m;
   }

@@ -2,8 +2,8 @@
 // three processes (with three, subbasins 2 and 3 have no cell on rank 0):
 // the set-up of its stack, grids and decay, the initial tracer rows of Qg,
 // the tracer rows of a solved run with three calls per step against sums
-// over every process's cells, and the refusal of a tracer without an input
-// concentration.
+// over every process's cells, the closure of an amount tracer through those
+// rows, and the refusal of a tracer without an input concentration.
 #include "soil/soil_module_fixture.h"
 
 #include "kernel/tracer_info.h"
@@ -360,11 +360,10 @@ TEST_F(SoilTracerTest, TracerRowsOfASolvedRunComeFromEveryProcessesCells) {
         const auto k = static_cast<std::size_t>(SoilSubbasin(r, c));
         qd[k] += tracer.direct[r][c];
         qi[k] += tracer.interflow[r][c];
+        // The tracer the column released with its baseflow in the call.
         const double b = m->Grids.Baseflow.Values[r][c];
         if (b > 0.0) {
-          const int g = static_cast<int>(m->Grids.GroundwaterLevel.Values[r][c]);
-          baseSx[k] +=
-              b * tracer.storage[r][c][g] / (m->Grids.Theta.Levels[r][c][g] * 1000.0 * 0.15);
+          baseSx[k] += tracer.baseflow[r][c];
           baseWeight[k] += b;
         }
       });
@@ -390,6 +389,8 @@ TEST_F(SoilTracerTest, TracerRowsOfASolvedRunComeFromEveryProcessesCells) {
         const double leftQI = QI.Components[1][k] * QI.Components[0][k] * weights[k];
         EXPECT_NEAR(leftQD, qd[k], 1e-12 * std::max(1.0, qd[k])) << "step " << step;
         EXPECT_NEAR(leftQI, qi[k], 1e-12 * std::max(1.0, qi[k])) << "step " << step;
+        const double leftQB = QBb.Components[1][k] * QBb.Components[0][k] * weights[k];
+        EXPECT_NEAR(leftQB, baseSx[k], 1e-12 * std::max(1.0, baseSx[k])) << "step " << step;
         const double g = QBb.Components[0][k];
         const double h = m->QIi.Components[0][k];
         const double i = m->QDd.Components[0][k];
@@ -407,6 +408,62 @@ TEST_F(SoilTracerTest, TracerRowsOfASolvedRunComeFromEveryProcessesCells) {
   for (std::size_t k = 1; k <= 3; ++k) {
     EXPECT_GT(releasedQD[k] + releasedQI[k], 0.0) << k;
     EXPECT_GT(m->GetQg()->Components[1][k], 0.0) << k;
+  }
+  m->ReleaseMemory();
+}
+
+// An amount tracer closes over the catchment: what the cells held and the
+// rain brought is what they hold after the run plus what the tracer rows of
+// the direct runoff, the interflow and the baseflow carried (each row times
+// its water row and the subbasin's cells). Rain falls in the first step
+// only, so the later steps' tracer leaves mostly with the baseflow.
+TEST_F(SoilTracerTest, BaseflowTracerRowCarriesWhatTheColumnsReleased) {
+  SoilSectionText s = ThreeSubbasins();
+  s.methode = 3;
+  constexpr int kCalls = 3;
+  auto m = Linked(s, kCalls);
+  const SoilTracerGrids &tracer = m->SoilTracers[1];
+  std::vector<double> weights(4, 0.0);
+  ForOwn(*m, [&](long r, long c) { weights[static_cast<std::size_t>(SoilSubbasin(r, c))] += 1.0; });
+  weights = SummedOverProcesses(weights);
+  const auto content = [&] {
+    std::vector<double> held(1, 0.0);
+    ForOwn(*m, [&](long r, long c) {
+      for (int j = 0; j <= m->MaxSoilLayers; ++j)
+        held[0] += tracer.storage[r][c][j];
+    });
+    return SummedOverProcesses(held)[0];
+  };
+  const double before = content();
+  double input = 0.0;
+  double rows = 0.0;
+  double baseflowRows = 0.0;
+  for (int step = 1; step <= 6; ++step) {
+    for (long r = held_.first; r <= held_.last; ++r)
+      for (long c = 1; c <= kSoilColumns; ++c)
+        (*rain_)[r][c] = step == 1 ? 10.0 + 2.0 * r + c : 0.0;
+    m->BeginTimeStep(0, step, 1, 2012);
+    // The calls share the step's rain.
+    std::vector<double> rain(1, 0.0);
+    ForOwn(*m, [&](long r, long c) { rain[0] += (2.0 + 0.1 * r + 0.05 * c) * (*rain_)[r][c]; });
+    input += SummedOverProcesses(rain)[0];
+    for (int call = 0; call < kCalls; ++call)
+      m->ComputeTimeStep(0, step, 1, 2012);
+    m->ConcentrateRunoff(0, step, 1, 2012);
+    if (Rank() == 0)
+      for (std::size_t k = 1; k <= 3; ++k) {
+        const auto left = [&](const SubbasinRunoffArrays &row) {
+          return row.Components[1][k] * row.Components[0][k] * weights[k];
+        };
+        const double base = left(*m->GetQBb());
+        rows += left(*m->GetQD()) + left(*m->GetQI()) + base;
+        baseflowRows += base;
+      }
+  }
+  const double after = content();
+  if (Rank() == 0) {
+    EXPECT_GT(baseflowRows, 0.5 * rows); // the baseflow carried most of it
+    EXPECT_NEAR(before + input, after + rows, 1e-12 * input);
   }
   m->ReleaseMemory();
 }

@@ -14,14 +14,13 @@ double StoredWater(std::span<const double> theta, std::span<const double> dz, in
   return sum * 1000.0;
 }
 
-// Draws from the layers in turn until nothing remains; returns what remains.
+// Draws from the layers in turn until nothing remains.
 struct Draw {
   double remaining;
-  double Take(double &into, double limit) {
+  void Take(double &into, double limit) {
     const double amount = std::max(0.0, std::min(remaining, limit));
     into += amount;
     remaining -= amount;
-    return amount;
   }
 };
 
@@ -76,9 +75,7 @@ SurfaceWaterExchange Infiltrate(const RiverCell &cell, const ExchangeColumn &c, 
   const int s = RiverSurfaceLayer(c.dz, c.layers, cell.riverDepth - h);
   Draw draw{q};
   auto fill = [&](int j) {
-    const double free = (c.thetaSat[j] - (c.thetaOld[j] + c.thetaIter[j]) / 2.0) * c.dz[j] / c.dt;
-    if (draw.Take(in[j], free) > 0.0)
-      r.tookRiverWater = true;
+    draw.Take(in[j], (c.thetaSat[j] - (c.thetaOld[j] + c.thetaIter[j]) / 2.0) * c.dz[j] / c.dt);
   };
   if (g >= i)
     for (int j = i; j <= std::min(g, c.layers) && draw.remaining > 0.0; ++j)
@@ -118,7 +115,7 @@ SurfaceWaterExchange ExchangeWithSurfaceWater(const RiverCell &cell, const Excha
   const double tableH = z0 + cell.groundwaterDistance;
   const double bedH = z0 - cell.riverDepth;
   if (tableH > bedH)
-    return {0.0, Exfiltrate(cell, column, i, tableH, bedH, exchangeOut), false};
+    return {0.0, Exfiltrate(cell, column, i, tableH, bedH, exchangeOut)};
   return Infiltrate(cell, column, i, tableH, bedH, exchangeIn);
 }
 

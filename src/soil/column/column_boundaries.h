@@ -60,7 +60,6 @@ struct ExchangeColumn {
 struct SurfaceWaterExchange {
   double riverInfiltration = 0; // m/s over the cell
   double exfiltration = 0;      // m/s over the cell
-  bool tookRiverWater = false;  // some layer took river water
 };
 
 // The river layer: the first whose cumulative thickness reaches depth, else n.
