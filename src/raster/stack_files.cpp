@@ -8,6 +8,7 @@
 #include "raster/collective_failure.h"
 #include "raster/grid_file_size.h"
 #include "raster/mpi_file_chunks.h"
+#include "raster/stack_write_cells.h"
 #include "raster/text_rows.h"
 
 #include <mpi.h>
@@ -260,27 +261,40 @@ void WriteAsciiStack(const GridFileContext &context, const std::string &path, co
     ThrowFatal(log, 27, Concat("error closing ", path));
 }
 
+// The values of the cells of a span: a cell this process owns from the
+// stack, every other cell (without owner) nodata in all levels.
 template <class Value>
-bool WriteRuns(MPI_File file, const GridFileContext &context, const Stack &stack, int levels,
-               const std::vector<CellRun> &runs) {
+bool WriteSpans(MPI_File file, const GridFileContext &context, const Stack &stack, int levels,
+                const std::vector<CellSpan> &spans) {
   const RasterGeometry &g = context.geometry;
+  const Grid *owners = context.mpiRegions;
   const MPI_Datatype type = sizeof(Value) == sizeof(double) ? MPI_DOUBLE : MPI_FLOAT;
+  const auto owned = [&](int r, int c) {
+    if (!stack.HasRow(r))
+      return false;
+    if (owners == nullptr)
+      return true;
+    return owners->HasRow(r) && owners->LastColumn() >= c && (*owners)[r][c] == context.rank;
+  };
   std::vector<Value> buffer;
-  for (const CellRun &run : runs) {
+  for (const CellSpan &span : spans) {
     buffer.clear();
-    int r = run.row;
-    int c = run.column;
-    for (std::int64_t i = 0; i < run.cells; ++i) {
-      const bool held = stack.HasRow(r);
+    buffer.reserve(static_cast<std::size_t>(span.count * (levels + 1)));
+    const int firstRow = static_cast<int>(span.first / g.ncols) + 1;
+    const int firstColumn = static_cast<int>(span.first % g.ncols) + 1;
+    int r = firstRow;
+    int c = firstColumn;
+    for (std::int64_t i = 0; i < span.count; ++i) {
+      const bool own = owned(r, c);
       for (int k = 0; k <= levels; ++k)
-        buffer.push_back(static_cast<Value>(held ? stack[r][c][k] : g.nodata));
+        buffer.push_back(static_cast<Value>(own ? stack[r][c][k] : g.nodata));
       if (++c > g.ncols) {
         c = 1;
         ++r;
       }
     }
     const MPI_Offset offset =
-        StackElementIndex(run.row, run.column, 0, g.ncols, levels) * MPI_Offset{sizeof(Value)};
+        StackElementIndex(firstRow, firstColumn, 0, g.ncols, levels) * MPI_Offset{sizeof(Value)};
     if (!WriteAllAt(file, offset, buffer.data(), static_cast<std::int64_t>(buffer.size()), type))
       return false;
   }
@@ -302,6 +316,8 @@ void WriteBinaryStack(const GridFileContext &context, const std::string &path, c
   const MPI_Offset size =
       StackElementIndex(g.nrows, g.ncols, levels + 1, g.ncols, levels) * elementSize;
   bool ok = MPI_File_set_size(file, size) == MPI_SUCCESS;
+  const std::vector<CellSpan> spans = DistributeStackWriteSpans(
+      context.mpiRegions, g.ncols, g.nrows, context.rank, context.processCount);
 
   GridFileHeader header = GridFileHeader::FromGeometry(g);
   header.deviation = levels;
@@ -315,11 +331,8 @@ void WriteBinaryStack(const GridFileContext &context, const std::string &path, c
     }
   }
   if (ok) {
-    const auto runs =
-        StackWriteRuns(g, context.rank, context.processCount, context.firstRow, context.lastRow,
-                       context.mpiRegions, [&stack](int row) { return stack.HasRow(row); });
-    ok = writeDouble ? WriteRuns<double>(file, context, stack, levels, runs)
-                     : WriteRuns<float>(file, context, stack, levels, runs);
+    ok = writeDouble ? WriteSpans<double>(file, context, stack, levels, spans)
+                     : WriteSpans<float>(file, context, stack, levels, spans);
   }
   const bool closeFailed = MPI_File_close(&file) != MPI_SUCCESS;
   ThrowFatalIfAny(log, context.rank, !ok, WriteErrorCode,
@@ -337,44 +350,6 @@ bool StackCovers(const Stack &stack, int firstRow, int lastRow, int ncols, int l
 }
 
 } // namespace
-
-std::vector<CellRun> StackWriteRuns(const RasterGeometry &g, int rank, int processCount,
-                                    int firstRow, int lastRow, const Grid *owners,
-                                    const std::function<bool(int row)> &holdsRow) {
-  std::vector<CellRun> runs;
-  if (owners == nullptr) {
-    if (rank == 0 && g.nrows > 0 && g.ncols > 0)
-      runs.push_back({1, 1, static_cast<std::int64_t>(g.nrows) * g.ncols});
-    return runs;
-  }
-  const int top = rank == processCount - 1 ? 1 : std::max(firstRow, 1);
-  const int bottom = rank == 0 ? g.nrows : std::min(lastRow, g.nrows);
-  bool open = rank == processCount - 1;
-  for (int r = top; r <= bottom; ++r) {
-    const bool held = holdsRow(r) && owners->HasRow(r) && owners->LastColumn() >= g.ncols;
-    const double *owner = held ? (*owners)[r] : nullptr;
-    for (int c = 1; c <= g.ncols; ++c) {
-      bool take = open;
-      if (owner != nullptr && owner[c] >= 0.0) {
-        take = owner[c] == rank;
-        open = take;
-      }
-      if (!take)
-        continue;
-      const bool extends = !runs.empty() && [&] {
-        const CellRun &last = runs.back();
-        const std::int64_t end =
-            (static_cast<std::int64_t>(last.row) - 1) * g.ncols + last.column - 1 + last.cells;
-        return end == (static_cast<std::int64_t>(r) - 1) * g.ncols + c - 1;
-      }();
-      if (extends)
-        ++runs.back().cells;
-      else
-        runs.push_back({r, c, 1});
-    }
-  }
-  return runs;
-}
 
 StackReadResult ReadStack(const GridFileContext &context, const std::string &fileName, Stack &stack,
                           bool keepWholeOnRoot) {

@@ -38,9 +38,12 @@ void unsatzonmodellklasse::CompleteSoilHeatProperties() {
 }
 
 bool unsatzonmodellklasse::HeatRuns() const {
-  return HeatTransferModel > 0 && Config.Heat.HeatTransferMethod > 0 &&
-         Links.Temperature != nullptr && Links.LowerBoundaryTemperature != nullptr &&
-         Grids.SoilTemperature.Levels.HasRow(FirstRow);
+  return HeatTransferModel > 0 && Links.Temperature != nullptr &&
+         Links.LowerBoundaryTemperature != nullptr && Grids.SoilTemperature.Levels.HasRow(FirstRow);
+}
+
+bool unsatzonmodellklasse::HeatOutputsRun() const {
+  return HeatRuns() && Config.Heat.HeatTransferMethod > 0;
 }
 
 void unsatzonmodellklasse::PrepareHeat() {

@@ -333,7 +333,11 @@ private:
   // missing heat properties filled with the module's defaults and the
   // freezing curves built; the module reads that copy from then on.
   void CompleteSoilHeatProperties();
+  // The heat model advances the columns whatever its method (0, the
+  // default, and up to 10 being the explicit scheme) ...
   bool HeatRuns() const;
+  // ... while its thaw-depth table, stack and grid output need a method above 0.
+  bool HeatOutputsRun() const;
   // The cell's heat inputs for the call; its land use gives the n-factor.
   ColumnHeatCell HeatCellOf(long row, long column, std::size_t soilIndex,
                             const soil_class &soil) const;

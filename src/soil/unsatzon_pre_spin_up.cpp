@@ -8,6 +8,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "raster/collective_failure.h"
+#include "raster/grid_output.h"
 #include "soil/column/permafrost_profile.h"
 #include "tables/landuse_class.h"
 #include "tables/soil_class.h"
@@ -127,10 +128,8 @@ void unsatzonmodellklasse::PreSpinUpFinish() {
     write("FreezingDegreeDays", freezingIndex, p.freezing);
     write("thawingDegreeDays", p.thawingIndex, &p.thawing);
     write("AnnualTemperature", p.annualIndex, &p.annual);
-    const Stack whole =
-        MPIGatherStackForOutput(Grids.SoilTemperature.Index, &Grids.SoilTemperature.Levels);
-    // Every process takes part in writing a stack; rank 0 writes the file.
-    WriteStack("Soil_Temperature_Stack", whole, n, WriteAsciiGrids, WriteDoubleGrids);
+    WriteOutputStack(*this, GatherOf(*this), "Soil_Temperature_Stack", Grids.SoilTemperature.Levels,
+                     n);
   }));
   // Only the grids created here are freed.
   for (const int index :

@@ -208,15 +208,26 @@ void unsatzonmodellklasse::SolveRows() {
   if (riverTakers)
     CheckRiverLinks();
 
+  auto isControlCell = [this](long r, long c) {
+    return HasControlPoint && SpinUpSwitch == 0 && r == Config.control_row &&
+           c == Config.control_column;
+  };
+
   auto solveCell = [&](long r, long c, std::size_t thread, RiverRecordBook *riverBook) {
     const double glacier =
         Links.Glacier != nullptr ? std::clamp((*Links.Glacier)[r][c], 0.0, 1.0) : 0.0;
+    ColumnWorkspace &work = workspaces[thread];
     if (glacier >= 1.0) {
       zeroGlacierCell(r, c);
       ClearCellTracers(r, c);
+      if (isControlCell(r, c)) {
+        // Nothing moved: the details are zeros, the other data the zeroed grids.
+        ColumnStepOutputs &nothing = work.outputs;
+        nothing.Clear();
+        RecordControlCellDetails(nothing.lastTranspiration, nothing.lastInterflow, 0.0);
+      }
       return;
     }
-    ColumnWorkspace &work = workspaces[thread];
     const soil_class *soil = SoilOf(r, c);
     if (soil == nullptr)
       return;
@@ -376,8 +387,7 @@ void unsatzonmodellklasse::SolveRows() {
       (*Links.GwStorageCoefficient)[r][c] = o.storageCoefficient;
     g.Baseflow.Values[r][c] = o.baseflow;
     // Only the thread of the control cell gets here (not with response units).
-    if (HasControlPoint && SpinUpSwitch == 0 && r == Config.control_row &&
-        c == Config.control_column)
+    if (isControlCell(r, c))
       RecordControlCellDetails(o.lastTranspiration, o.lastInterflow, o.lastInfiltration);
     if (IrrigationTable != nullptr && Links.Etr2Etp != nullptr) {
       double real = 0.0;

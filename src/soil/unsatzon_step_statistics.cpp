@@ -63,7 +63,7 @@ void unsatzonmodellklasse::AddStepStatistics() {
     add(table(SoilStatistic::POND), grid(g.Ponding.Values, 1.0));
   if (Links.DrainageDepth != nullptr)
     add(table(SoilStatistic::QDRAIN), grid(g.DrainageFlow.Values, D));
-  if (HeatRuns() && ThawDepthTable && (*ThawDepthTable)->Active())
+  if (HeatOutputsRun() && ThawDepthTable && (*ThawDepthTable)->Active())
     feeds.push_back({&**ThawDepthTable, grid(g.ThawDepth.Values, 1.0), false, true});
   if (feeds.empty())
     return;
@@ -113,7 +113,7 @@ void unsatzonmodellklasse::WriteStepOutputs() {
     WriteGridOutput(g.Ponding.Index);
   if (Links.DrainageDepth != nullptr)
     WriteGridOutput(g.DrainageFlow.Index);
-  if (HeatRuns()) {
+  if (HeatOutputsRun()) {
     WriteStackOutput(g.SoilTemperature.Index);
     WriteGridOutput(g.ThawDepth.Index);
   }

@@ -4,8 +4,11 @@
 // the grids and frees the ones it created.
 #include "soil/soil_module_fixture.h"
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
 namespace tavro {
 namespace {
@@ -26,18 +29,46 @@ protected:
     settings_.MinToIntEnd = 60.0; // hourly data: step s ends at hour s + 1
     temperature_ = &AddGrid("temperature", [](long r, long) { return Hourly(0, r); });
   }
-  Grid *temperature_ = nullptr;
-};
 
-TEST_F(PreSpinUpTest, DegreeDaysAndTheProfileAroundTtop) {
-  std::string section = SoilSection(ThreeSubbasins()) + test::HeatSection(1);
-  section.replace(section.find("1 method"), 8, "11 method");
-  auto m = Build(section);
-  for (int s = 0; s < 24; ++s) {
+  // The 24 hourly steps of one cold day.
+  void AccumulateTheDay(unsatzonmodellklasse &m) {
+    for (int s = 0; s < 24; ++s) {
+      SetHour(s);
+      m.PreSpinUpAccumulate(s, 2, 1, 2012);
+    }
+  }
+
+  void SetHour(int s) {
     for (long r = settings_.FirstRow; r <= settings_.LastRow; ++r)
       for (long c = 1; c <= kSoilColumns; ++c)
         if (temperature_->HasRow(r))
           (*temperature_)[r][c] = Hourly(s, r);
+  }
+
+  Grid *temperature_ = nullptr;
+};
+
+constexpr std::array<const char *, 4> kOutputs{"FreezingDegreeDays", "thawingDegreeDays",
+                                               "AnnualTemperature", "Soil_Temperature_Stack"};
+
+// Once every process is done with them.
+void RemoveOutputs() {
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (Rank() == 0)
+    for (const char *file : kOutputs)
+      std::remove(file);
+}
+
+std::string HeatSectionWithOutputsOnly() {
+  std::string section = SoilSection(ThreeSubbasins()) + test::HeatSection(1);
+  section.replace(section.find("1 method"), 8, "11 method");
+  return section;
+}
+
+TEST_F(PreSpinUpTest, DegreeDaysAndTheProfileAroundTtop) {
+  auto m = Build(HeatSectionWithOutputsOnly());
+  for (int s = 0; s < 24; ++s) {
+    SetHour(s);
     m->PreSpinUpAccumulate(s, 2, 1, 2012);
     if (s == 22) {
       // The day is still open: its sum waits in "DailyTemperature".
@@ -85,14 +116,40 @@ TEST_F(PreSpinUpTest, DegreeDaysAndTheProfileAroundTtop) {
       EXPECT_GT(T[1], mean);
     }
   if (Rank() == 0)
-    for (const char *file :
-         {"FreezingDegreeDays", "thawingDegreeDays", "AnnualTemperature", "Soil_Temperature_Stack"})
+    for (const char *file : kOutputs)
       EXPECT_TRUE(std::filesystem::exists(file)) << file;
+  RemoveOutputs();
+  m->ReleaseMemory();
+}
+
+// A binary stack is written by every process for its own cells, so each
+// owner's profile must be in the file, wherever the gathered copy lives.
+TEST_F(PreSpinUpTest, BinaryTemperatureStackHoldsEveryOwnersProfile) {
+  settings_.WriteDoubleGrids = true;
+  auto m = Build(HeatSectionWithOutputsOnly());
+  AccumulateTheDay(*m);
+  m->PreSpinUpFinish();
   MPI_Barrier(MPI_COMM_WORLD);
-  if (Rank() == 0)
-    for (const char *file :
-         {"FreezingDegreeDays", "thawingDegreeDays", "AnnualTemperature", "Soil_Temperature_Stack"})
-      std::remove(file);
+  const int n = m->MaxSoilLayers;
+  std::ifstream file("Soil_Temperature_Stack", std::ios::binary);
+  ASSERT_TRUE(file.good());
+  const auto perCell = static_cast<std::streamoff>(n) + 1;
+  int cells = 0;
+  ForOwnCell(*m, [&](long r, long c) {
+    const std::streamoff cell = (r - 1) * kSoilColumns + (c - 1);
+    file.seekg(static_cast<std::streamoff>(sizeof(double)) * (12 + cell * perCell));
+    std::vector<double> profile(static_cast<std::size_t>(perCell));
+    file.read(reinterpret_cast<char *>(profile.data()),
+              static_cast<std::streamsize>(profile.size() * sizeof(double)));
+    ASSERT_TRUE(file.good()) << r << "," << c;
+    const double *T = m->Grids.SoilTemperature.Levels[r][c];
+    for (int k = 0; k <= n; ++k)
+      EXPECT_EQ(profile[static_cast<std::size_t>(k)], T[k]) << r << "," << c << " level " << k;
+    ++cells;
+  });
+  EXPECT_GT(cells, 0);
+  file.close();
+  RemoveOutputs();
   m->ReleaseMemory();
 }
 

@@ -115,5 +115,13 @@ TEST_F(SoilHeatModuleTest, OneAndTwoThreadsGiveTheSameBits) {
   }
 }
 
+// Method 0, the default, and every method up to 10 advance the columns by
+// the explicit scheme; a method above 0 only adds the outputs.
+TEST_F(SoilHeatModuleTest, DefaultMethodZeroRunsTheExplicitScheme) {
+  const std::vector<double> zero = Run(0, 1, 4);
+  EXPECT_EQ(zero, Run(1, 1, 4));
+  EXPECT_TRUE(std::any_of(zero.begin(), zero.end(), [](double t) { return t != 0.0; }));
+}
+
 } // namespace
 } // namespace tavro

@@ -133,6 +133,33 @@ TEST_F(UnsatzonStepTest, WhollyGlacierizedCellsHaveZeroOutputs) {
   }
 }
 
+// The control cell's records go on while it lies under the glacier: the
+// details of a step that moved nothing are zeros.
+TEST_F(UnsatzonStepTest, AWhollyGlacierizedControlCellKeepsEveryRecord) {
+  AddGrid("ice_firn", [](long r, long) { return r == 3 ? 1.0 : 0.0; });
+  SoilSectionText s = ThreeSubbasins();
+  s.controlPoint = "3 2";
+  auto m = Build(SoilSection(s));
+  m->SelectWaterInput(false);
+  const int steps = 2;
+  for (int step = 0; step < steps; ++step)
+    m->ComputeTimeStep(0, 2 + step, 1, 2012);
+  EXPECT_EQ(m->HasControlPoint, Own(3, 2));
+  if (m->HasControlPoint) {
+    EXPECT_EQ(m->ControlPointBuffers.size(), 6u);
+    for (const ControlPointBuffer &b : m->ControlPointBuffers) {
+      EXPECT_EQ(b.Count, static_cast<std::size_t>(steps)) << b.FileName;
+      if (b.File == ControlPointFile::EtrDetail || b.File == ControlPointFile::Interflow)
+        for (std::size_t i = 0; i < b.Count * static_cast<std::size_t>(b.ValueCount); ++i)
+          EXPECT_EQ(b.Values[i], 0.0) << b.FileName << " value " << i;
+      if (b.File == ControlPointFile::Otherdata)
+        for (const int flux : {1, 2, 3, 4, 7, 8, 9, 10}) // flows and the infiltration
+          EXPECT_EQ(b.Values[static_cast<std::size_t>(flux)], 0.0) << "other data " << flux;
+    }
+  }
+  m->ReleaseMemory();
+}
+
 TEST_F(UnsatzonStepTest, CellsBeyondTheIterationLimitAreReportedOnRankZero) {
   auto m = BuildStep("[unsatzon_tuning]\nmax_error = 0\nmax_iterations = 101\n");
   m->ComputeTimeStep(0, 2, 1, 2012);
