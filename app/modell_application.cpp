@@ -506,21 +506,28 @@ void ModellApplication::ReleaseModules() {
   FinishTracers(m.Groundwater);
   FinishTracers(m.Superposition);
 
+  // A state section that cannot be written ends the run (18), but only once
+  // every module has finished its run and written its tables and sections;
+  // the first such failure is the run's, agreed by all processes at the end.
+  int stateFailure = 0;
+  auto finish = [&stateFailure](auto &&step) {
+    const int failure = CaptureExitCode(step);
+    if (stateFailure == 0)
+      stateFailure = failure;
+  };
   // The routing section creates the state file; the later sections append.
   const bool routingFlag = m.Routing && m.Routing->IsActive() != 0;
-  Release(m.Routing);
+  finish([&] { Release(m.Routing); });
   const bool soilFlag = m.SoilWater && m.SoilWater->IsActive() != 0;
-  // A soil-water state that cannot be written ends the run (18), but only
-  // once the other modules have written their output and state sections.
-  const int soilFailure =
-      m.SoilWater ? CaptureExitCode([&] { m.SoilWater->FinishRun(routingFlag); }) : 0;
+  if (m.SoilWater)
+    finish([&] { m.SoilWater->FinishRun(routingFlag); });
   Release(m.SiltingUp);
   if (m.SurfaceRouting)
-    m.SurfaceRouting->FinishRun(routingFlag || soilFlag);
+    finish([&] { m.SurfaceRouting->FinishRun(routingFlag || soilFlag); });
 
   Release(m.Interception);
   Release(m.Irrigation);
-  Release(m.Snow);
+  finish([&] { Release(m.Snow); });
   Release(m.Evapotranspiration);
   Release(m.RadiationCorrection);
   Release(m.Superposition);
@@ -529,8 +536,7 @@ void ModellApplication::ReleaseModules() {
   Release(m.Tracers);
   Release(m.SpecialOutput);
   Release(m.Setup);
-  if (soilFailure != 0)
-    throw soilFailure;
+  ThrowIfAnyFailed(stateFailure);
 }
 
 void ModellApplication::DeleteModules() {

@@ -8,6 +8,7 @@
 #include "kernel/module_construction.h"
 #include "kernel/tracer_info.h"
 #include "landsurface/snow/snow_formulas.h"
+#include "raster/collective_failure.h"
 #include "raster/zonal_statistic.h"
 #include "tables/multilayer_landuse.h"
 
@@ -219,8 +220,9 @@ void schneemodellklasse::FlushStatistics() {
 }
 
 void schneemodellklasse::ReleaseMemory() {
-  if (configured_ && Initialized == 1)
-    WriteStorage(true);
+  // A section that cannot be written ends the run (18) once all is released.
+  const int stateFailure =
+      configured_ && Initialized == 1 ? CaptureExitCode([&] { WriteStorage(true); }) : 0;
   Initialized = 0; // the section is written once, also when released twice
   for (StatisticFeed &feed : statistics_)
     feed.Table().ReleaseMemory();
@@ -279,6 +281,8 @@ void schneemodellklasse::ReleaseMemory() {
   waterInput_ = nullptr;
   qg_ = nullptr;
   teilmodellklasse::ReleaseMemory();
+  if (stateFailure != 0)
+    throw stateFailure;
 }
 
 } // namespace tavro

@@ -368,21 +368,24 @@ void surfaceroutingclass::CheckWiring() const {
 }
 
 void surfaceroutingclass::FinishRun(bool append) {
+  int stateFailure = 0;
   if (FlowControl > 0) {
     if (Initialized == 1 && !StorageFileName.empty()) {
       // The collective part first, so that no process waits in it for one
-      // whose state section failed; a failure of either ends the run after both.
-      const int flowFailure = CaptureExitCode([&] { WriteFlowState(); });
-      WriteStorage(StorageFileName, append);
+      // whose state section failed; a failure of either ends the run after
+      // both, the tracer grids, the tables and the release.
+      stateFailure = CaptureExitCode([&] { WriteFlowState(); });
+      const int sectionFailure = CaptureExitCode([&] { WriteStorage(StorageFileName, append); });
+      stateFailure = stateFailure != 0 ? stateFailure : sectionFailure;
       Initialized = 0;
-      if (flowFailure != 0)
-        throw flowFailure;
     }
     FinishTracerGrids();
     for (auto &table : tables_)
       table.reset();
   }
   ReleaseMemory();
+  if (stateFailure != 0)
+    throw stateFailure;
 }
 
 void surfaceroutingclass::ReleaseMemory() {

@@ -136,6 +136,13 @@ void AL_class::ReadParameters(const std::string &description, std::size_t positi
   }
 }
 
+void AL_class::MoveToArea(double area) {
+  const double ratio = area_ / area;
+  share.threshold *= ratio;
+  share.maximum *= ratio;
+  area_ = area;
+}
+
 void AL_class::ReadRules(std::FILE *controlFile) {
   if (mode != kAbstractionInternWithRule && mode != kAbstractionExternWithRule &&
       mode != kAbstractionFromReservoir)

@@ -34,6 +34,9 @@ public:
                       int startYear, int startMonth, int startDay, int startHour);
   // Reads "[abstraction_rule_abstraction_<n>]" for the rule modes (34).
   void ReadRules(std::FILE *controlFile);
+  // The subbasin's area turned out to be `area` (km2): the threshold and the
+  // maximum keep the volumes they stood for over the former area.
+  void MoveToArea(double area);
 
   // The amount (mm per step) of a mode other than 8 for the available
   // amount (mm per step); taken grows by it. A month below 1 marks an

@@ -9,6 +9,7 @@
 #include "kernel/module_construction.h"
 #include "kernel/state_file.h"
 #include "kernel/tracer_info.h"
+#include "raster/collective_failure.h"
 #include "raster/module_statistic.h"
 #include "raster/river_exchange.h"
 
@@ -381,9 +382,11 @@ void abflussmodellklasse::OpenObservedDischarge() {
 
 void abflussmodellklasse::ReleaseMemory() {
   const bool setUp = FlowControl != 0 && MPIRank == 0 && Initialized == 1;
+  // The routing section starts the state file. One that cannot be written
+  // ends the run (18), but only after the goodness of fit and every table.
+  int stateFailure = 0;
   if (setUp) {
-    // The routing section starts the state file.
-    WriteStorage();
+    stateFailure = CaptureExitCode([&] { WriteStorage(); });
     Initialized = 0;
   }
   FinishTracerGrids();
@@ -403,6 +406,8 @@ void abflussmodellklasse::ReleaseMemory() {
   irrigationAmounts_ = nullptr;
   riverflow_ = nullptr;
   teilmodellklasse::ReleaseMemory();
+  if (stateFailure != 0)
+    throw stateFailure;
 }
 
 } // namespace tavro

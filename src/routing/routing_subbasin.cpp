@@ -213,6 +213,9 @@ void routingclass::CheckAreas() {
       Log->Entry(Concat("INFO: Basin ", tgCode_, ": area in contr.file: ", tgArea_,
                         " <-> zone-grid ", area, " (adjusted to the latter)",
                         DiagnosticsLog::EndToken));
+      // The abstractions convert with the area the routing converts with.
+      for (std::size_t a = 1; a < abstractions_.size(); ++a)
+        abstractions_[a].MoveToArea(area / tgFactor_);
       tgArea_ = area;
     }
   }

@@ -630,21 +630,39 @@ fatal_end_all_disagree)
   grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
     fail "XML lacks the abort entry"
   ;;
-example_state_unwritable)
-  # The soil-water state file lies in a directory that does not exist: the
-  # run ends with the write error (18), but only after every other output,
-  # the statistics tables and the routing section among them, is written.
+example_state_unwritable | example_state_unwritable_np3)
+  # The state file of the routing, the soil water and the snow lies in a
+  # directory that does not exist: the run ends with the write error (18),
+  # but only after every module has finished its run. Every table, the
+  # routing's goodness of fit among them, equals that of a run whose state
+  # can be written; the soil water reports its end of the run and surface
+  # routing writes its section into its own file.
+  np=1
+  [ "$case_name" = example_state_unwritable_np3 ] && np=3
   prepare_example
-  sed -i 's|^soil_state.txt state file|missing_directory/soil_state.txt state file|' example.ctl
-  grep -q '^missing_directory/soil_state.txt' example.ctl || fail "no state file line to change"
-  run 1 example.ctl
+  run "$np" example.ctl
+  expect_status 0
+  mkdir ../written && mv -- * ../written/
+  cp "$examples/example.ctl" . && copy_example_inputs .
+  # The soil water's line names the file; surface routing keeps its own.
+  sed -i '0,/^soil_state.txt state file/s||missing_directory/soil_state.txt state file|' example.ctl
+  [ "$(grep -c '^missing_directory/soil_state.txt' example.ctl)" -eq 1 ] ||
+    fail "not one state file line changed"
+  run "$np" example.ctl
   expect_status 18
-  grep -q 'description= "write error missing_directory/soil_state.txt_0 ! (1)' Tavro_Diag_0.xml ||
-    fail "no write-error entry of the state file"
-  [ "$(grep -c -P '^2012\t 1\t' total_runoff.stat)" -eq 28 ] ||
-    fail "total_runoff.stat lacks rows of the run"
-  [ "$(grep -c -P '^2012\t 1\t' snow_storage.stat)" -eq 28 ] ||
-    fail "snow_storage.stat lacks rows of the run"
+  expect_wellformed Tavro_Diag_0.xml
+  grep -q 'level="0" description= "write error missing_directory/soil_state.txt_0 ! (1)' \
+    Tavro_Diag_0.xml || fail "no FATAL entry naming the state file"
+  [ "$(grep -c -P '^2012\t 1\t' discharge.stat)" -eq 28 ] || fail "discharge.stat lacks rows of the run"
+  cmp -s ../written/discharge.stat discharge.stat || fail "discharge.stat is not complete"
+  grep -q 'at model-end' modell_0.log || fail "the soil water did not report the end of the run"
+  grep -q -x '\[SurfaceRoutingModel\]' soil_state.txt_0 || fail "surface routing wrote no section"
+  skip='^(MPIRegions_0|MpiSpeedFactor\.dat|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*|modell_0\.log|soil_state\.txt_[0-9])$'
+  written_files=$(cd ../written && ls | grep -v -E "$skip")
+  [ "$written_files" = "$(ls | grep -v -E "$skip")" ] || fail "not the files of a run whose state is written"
+  for f in $written_files; do
+    cmp -s "../written/$f" "$f" || fail "$f differs from a run whose state is written"
+  done
   ;;
 example_wind_as_grid)
   # Wind speed as a standard grid instead of an interpolated variable: the

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,62 @@ TEST_F(RoutingReservoirTest, AnInternalAbstractionFeedsItsInflowElsewhere) {
       middle.GetAbstractionSum(), middle.TgArea() / middle.TgFactor(), 60.0);
   EXPECT_NEAR(routing->Flows().SubIntervalInput.Row(0, 1)[4],
               routingclass::ToMillimetres(rate, 12, 60.0), 1e-9);
+}
+
+// The m3/s values (fifth column) of the rows of an element's table.
+std::vector<double> TableRates(const std::string &name) {
+  std::istringstream in(test::ReadWholeFile(name));
+  std::string line;
+  for (int header = 0; header < 3; ++header)
+    std::getline(in, line);
+  std::vector<double> rates;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    double date[4] = {};
+    double rate = 0.0;
+    if (row >> date[0] >> date[1] >> date[2] >> date[3] >> rate)
+      rates.push_back(rate);
+  }
+  return rates;
+}
+
+TEST_F(RoutingReservoirTest, AbstractionsFollowTheAreaOfTheZoneGrid) {
+  // The outlet's TG line states 228 km2, the zone grid gives it 114: the
+  // thresholds and maxima in m3/s keep their meaning over the grid's area.
+  struct Case {
+    const char *table;
+    double threshold; // m3/s
+    double maximum;   // m3/s
+  };
+  const std::vector<Case> cases = {{"abstraction_7.txt", 0.0, 0.4},
+                                   {"abstraction_8.txt", 0.0, 1000.0},
+                                   {"abstraction_9.txt", 2.0, 1000.0}};
+  for (const Case &c : cases) {
+    auto routing = Ready("TG 2 (middle) A= 61 F= 1\n" + test::kTestOl1 +
+                             "TG 3 (outlet) A= 228 F= 1\n" + test::kTestOl2 +
+                             Concat("AL 7 (modus = extern) ", c.table, " ", c.threshold, " 1 ",
+                                    c.maximum, " m3/s)\n"),
+                         "");
+    EXPECT_DOUBLE_EQ(routing->RoutingSubbasin(2).TgArea(), 114.0);
+    for (int step = 1; step <= 5; ++step) {
+      for (int i = 1; i <= 3; ++i)
+        qg_.Components[0][static_cast<std::size_t>(i)] = 2.0 + step;
+      routing->ComputeTimeStep(step, 1, 1, 2012);
+    }
+    routing->FlushOutputs();
+  }
+  EXPECT_TRUE(Logged("area in contr.file: 228 <-> zone-grid 114 (adjusted to the latter)"));
+  const std::vector<double> capped = TableRates("abstraction_7.txt");
+  const std::vector<double> whole = TableRates("abstraction_8.txt");
+  const std::vector<double> aboveThreshold = TableRates("abstraction_9.txt");
+  ASSERT_EQ(capped.size(), 5u);
+  ASSERT_EQ(whole.size(), 5u);
+  ASSERT_EQ(aboveThreshold.size(), 5u);
+  for (std::size_t row = 0; row < capped.size(); ++row) {
+    EXPECT_GT(whole[row], 2.0) << row;
+    EXPECT_NEAR(capped[row], 0.4, 1e-6) << row;
+    EXPECT_NEAR(aboveThreshold[row], whole[row] - 2.0, 1e-5 * whole[row]) << row;
+  }
 }
 
 TEST_F(RoutingReservoirTest, ConnectionsOfInternalInflowsAsATable) {

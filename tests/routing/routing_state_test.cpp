@@ -280,6 +280,20 @@ TEST_F(RoutingStateTest, ABlockWithoutChannelsOrReservoirs) {
       "[routing_model]\n1 (routing subbasin with tributaries\n0 (number of reservoirs)\n\n\n\n");
 }
 
+TEST_F(RoutingStateTest, AStateThatCannotBeWrittenEndsTheRunAfterTheRelease) {
+  const std::string lake = "TG 1 (lake) A= 37 F= 1\nSP 4 file= sp4.out V0= 12500.5 C0= 3.25 8 8 "
+                           "8 8 8 8 8 8 dTmin= 60\n";
+  auto routing =
+      Ready(0, lake, "1 2000 20 2", 1, "[abstraction_rule_reservoir_4]\n2\n0 0\n10000000 40\n\n");
+  routing->ReadStorage("no_such_directory/routing.ska", 0);
+  Steps(*routing, 1, 6);
+  EXPECT_EQ(test::ExitCodeOf([&] { routing->ReleaseMemory(); }), 18);
+  EXPECT_TRUE(Logged("FATAL: write error no_such_directory/routing.ska ! (1)"));
+  // Released all the same: the reservoir's table holds every step.
+  const std::string table = test::ReadWholeFile("sp4.out");
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3 + 6);
+}
+
 TEST_F(RoutingStateTest, ReservoirsWriteTheirStartOrTheStateRead) {
   const std::string one = "TG 1 (lake) A= 37 F= 1\nSP 4 file= sp4.out V0= 12500.5 C0= 3.25 8 8 "
                           "8 8 8 8 8 8 dTmin= 60\n";
