@@ -306,6 +306,14 @@ std::string ControlFileReader::NextWord() {
   return word.text;
 }
 
+void RequireAbove0(DiagnosticsLog &log, std::string_view key, double value,
+                   std::string_view where) {
+  if (!(value > 0.0))
+    ThrowFatal(
+        log, kControlFileExitCode,
+        Concat("error in control file, ", key, " (must be above 0, found ", value, "); ", where));
+}
+
 void ControlFileReader::ControlFileError(std::string_view what, std::string_view where) {
   ThrowFatal(log_, kControlFileExitCode,
              Concat("error in control file, ", what, "; ", where, "not found!"));

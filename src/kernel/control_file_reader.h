@@ -35,6 +35,12 @@ struct WholeLine {
 };
 WholeLine ReadWholeLine(std::FILE *file, std::size_t limit);
 
+// Refuses a step length, divisor or iteration limit that is not above 0 (a
+// value that would make a loop endless or divide by zero later in the run):
+// "error in control file, <key> (must be above 0, found <value>); <where>",
+// exit code 17.
+void RequireAbove0(DiagnosticsLog &log, std::string_view key, double value, std::string_view where);
+
 class ControlFileReader {
 public:
   // moduleName is named in value errors ("time interval for ; snow_model...").
@@ -77,6 +83,10 @@ public:
   std::string NextWord();
 
   [[noreturn]] void ControlFileError(std::string_view what, std::string_view where);
+  // RequireAbove0 with the module name as the place.
+  void RequireAbove0(std::string_view key, double value) {
+    tavro::RequireAbove0(log_, key, value, moduleName_);
+  }
   [[noreturn]] void WriteError(std::string_view fileName, int code);
   [[noreturn]] void ReadError(std::string_view fileName, int code);
 

@@ -23,6 +23,9 @@ namespace tavro {
 namespace {
 
 constexpr const char *kSourceName = "gwflow";
+// Every layer registers kGroundwaterGridCount state grids: more layers than
+// the registry can hold are refused before anything is sized from the count.
+constexpr int kMaxLayers = GridRegistry::LastIndex / kGroundwaterGridCount;
 
 } // namespace
 
@@ -81,6 +84,12 @@ void gwflowclass::ReadSettings() {
     ThrowFatal(*Log, ControlFileExitCode,
                Concat("in modul ", ModuleName, ": the number of layers (", layers,
                       ") must be at least 1"));
+  if (layers > kMaxLayers)
+    ThrowFatal(*Log, ControlFileExitCode,
+               Concat("in modul ", ModuleName, ": the number of layers (", layers,
+                      ") must be at most ", kMaxLayers, ", as the grid registry holds at most ",
+                      GridRegistry::LastIndex, " grids and each layer needs ",
+                      static_cast<int>(kGroundwaterGridCount)));
   ReadControlValues2(ControlRow, ControlColumn, "control_row/column for control point fluxes in ");
   ReadControlValue(ControlPointFileName, "name of the control point file  ");
   AddPathPrefix(DefaultOutputDirectory, ControlPointFileName, *Log);

@@ -121,6 +121,9 @@ void surfaceroutingclass::ReadSettings() {
   ReadControlValue(v.Resistance.MinCropRoughnessDepth,
                    "minimum flow depth to take into account the roughness of the crops [m] in ");
   ReadControlValue(v.ConcentrationFactor, "Concentration factor [1/1] in ");
+  // The inner step limits divide the sub-step and the cell lengths.
+  ControlFile().RequireAbove0("MinSubTimeStep", v.MinSubTimeStep);
+  ControlFile().RequireAbove0("MaxSubTimeStep", v.MaxSubTimeStep);
   if (v.MaxIterVelocity < 1)
     ThrowFatal(*Log, ControlFileExitCode,
                Concat("in modul ", ModuleName, ": the maximum iteration steps for velocity (",

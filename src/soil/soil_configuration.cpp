@@ -145,6 +145,8 @@ void ReadStateSource(ControlFileReader &reader, const SoilSectionContext &contex
   if (c.methode != 3)
     return;
   c.dParameterMinStep = reader.ReadDouble("minimum dynamic time step in secounds ");
+  // The internal step count divides the call by it.
+  reader.RequireAbove0("dParameterMinStep", c.dParameterMinStep);
   auto [name, code] = reader.ReadWordAndInt("name of the SUBSTEPSstatfiles in ");
   c.SubstepsStatistics = {std::move(name), code};
   c.SubstepsGrid.name = reader.ReadWord("name of SUBSTEPS-Grids for ");
@@ -215,6 +217,10 @@ HeatTransferConfiguration ReadHeatTransferSection(ControlFileReader &reader,
   };
   for (const auto &[label, target] : reals)
     *target = reader.ReadDouble(label);
+  // The heat step count halves the module step until it is short enough: a
+  // limit not above 0 would never be met.
+  RequireAbove0(reader.Log(), "dTModShortestStep", h.dTModShortestStep, "[heat_transfer]");
+  RequireAbove0(reader.Log(), "dTModLongestStep", h.dTModLongestStep, "[heat_transfer]");
   h.TemperatureFile = PrefixedName(reader.Log(), outputDirectory,
                                    reader.ReadWord("Name of the temperature-file in "));
   auto [name, code] = reader.ReadWordAndInt("name of the temperstatfiles in ");
@@ -242,6 +248,7 @@ TuningConfiguration ReadTuningLines(std::FILE *file, DiagnosticsLog &log) {
     else if (line.find("max_iterations") != std::string::npos)
       t.max_iterations = TuningValue(log, line, "max_iterations");
   }
+  RequireAbove0(log, "max_iterations", t.max_iterations, "[unsatzon_tuning]");
   return t;
 }
 

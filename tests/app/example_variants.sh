@@ -8,7 +8,7 @@
 
 example_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
 
-variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand"
+variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand heat_longest_step_zero heat_longest_step_negative routing_min_step_zero tuning_iterations_zero gw_layers_million gw_layers_2e9"
 
 make_variant() {
   local name=$1 dir=$2
@@ -52,13 +52,22 @@ make_variant() {
     awk '/^\[/ { list = ($1 == "[output_list]"); line = 0; print; next }
       list && ++line > 1 && $1 ~ /^[123]$/ { $1 = "100" $1 } { print }' "$dir/run/example.ctl" \
       >"$dir/run/example.ctl.new" && mv "$dir/run/example.ctl.new" "$dir/run/example.ctl" ;;
+  # Step limits and iteration limits that would never be met.
+  heat_longest_step_zero) sed -i 's/^1800 dTModLongestStep:/0 dTModLongestStep:/' "$dir/run/example.ctl" ;;
+  heat_longest_step_negative) sed -i 's/^1800 dTModLongestStep:/-1 dTModLongestStep:/' "$dir/run/example.ctl" ;;
+  routing_min_step_zero) sed -i 's/^10 minimum inner time step (s)$/0 minimum inner time step (s)/' "$dir/run/example.ctl" ;;
+  tuning_iterations_zero) printf '\n[unsatzon_tuning]\nmax_iterations = 0\n\n' >>"$dir/run/example.ctl" ;;
+  # Layer counts far beyond the layer lines of the section.
+  gw_layers_million) sed -i 's/^1 number of layers$/1000000 number of layers/' "$dir/run/example.ctl" ;;
+  gw_layers_2e9) sed -i 's/^1 number of layers$/2000000000 number of layers/' "$dir/run/example.ctl" ;;
   *) echo "unknown variant $name" >&2; return 1 ;;
   esac
 }
 
 variant_status() {
   case $1 in
-  substeps_zero | variable_grid_count) echo 17 ;;
+  substeps_zero | variable_grid_count | heat_longest_step_zero | heat_longest_step_negative | \
+    routing_min_step_zero | tuning_iterations_zero | gw_layers_million | gw_layers_2e9) echo 17 ;;
   zone_nodata_half) echo 3 ;;
   zone_rows_1e9) echo 22 ;;
   station_year_overflow) echo 49 ;;
@@ -75,6 +84,18 @@ variant_entry() {
     echo "error reading zone.asc: the header announces 1000000000 rows and 12 columns, which need at least 24000000000 bytes, but the file holds" ;;
   variable_grid_count)
     echo "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds at most 999 grids" ;;
+  heat_longest_step_zero)
+    echo "error in control file, dTModLongestStep (must be above 0, found 0); [heat_transfer]" ;;
+  heat_longest_step_negative)
+    echo "error in control file, dTModLongestStep (must be above 0, found -1); [heat_transfer]" ;;
+  routing_min_step_zero)
+    echo "error in control file, MinSubTimeStep (must be above 0, found 0); SurfaceRoutingModel" ;;
+  tuning_iterations_zero)
+    echo "error in control file, max_iterations (must be above 0, found 0); [unsatzon_tuning]" ;;
+  gw_layers_million)
+    echo "in modul groundwater_flow: the number of layers (1000000) must be at most 90, as the grid registry holds at most 999 grids and each layer needs 11" ;;
+  gw_layers_2e9)
+    echo "in modul groundwater_flow: the number of layers (2000000000) must be at most 90, as the grid registry holds at most 999 grids and each layer needs 11" ;;
   station_year_overflow)
     echo "error reading station data file temperature.dat, line 15: no date (year month day hour) could be read" ;;
   esac

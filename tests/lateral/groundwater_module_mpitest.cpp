@@ -182,6 +182,44 @@ TEST_F(GroundwaterModule, ControlCellIsCheckedAndItsFileWritten) {
   gw->ReleaseMemory();
 }
 
+// A layer count is checked before anything is sized from it: beyond what the
+// grid registry holds (eleven grids a layer, 90 layers), or beyond the layer
+// lines the section holds, the run ends with 17 and the count named.
+TEST_F(GroundwaterModule, LayerCountsBeyondTheRegistryOrTheSectionAreRefused) {
+  AddAquifer({AquiferInputs{}, AquiferInputs{}});
+  struct Case {
+    const char *what;
+    int written; // layers whose lines the section holds
+    std::string count;
+    std::string entry;
+  };
+  const std::string registry = ", as the grid registry holds at most 999 grids and each layer "
+                               "needs 11";
+  const Case cases[] = {
+      {"one beyond the registry", 91, "91",
+       "FATAL: in modul groundwater_flow: the number of layers (91) must be at most 90" + registry},
+      {"a million", 1, "1000000",
+       "FATAL: in modul groundwater_flow: the number of layers (1000000) must be at most 90" +
+           registry},
+      {"two thousand million", 1, "2000000000",
+       "FATAL: in modul groundwater_flow: the number of layers (2000000000) must be at most 90" +
+           registry},
+      {"more than the section holds", 2, "3",
+       "FATAL: error in control file, name of grid with hydraulic heads in ; "
+       "groundwater_flownot found!"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    GroundwaterSectionText text;
+    text.layers = c.written;
+    std::string section = text.Text();
+    const std::string line = "\n" + std::to_string(c.written) + " layers\n";
+    section.replace(section.find(line), line.size(), "\n" + c.count + " layers\n");
+    EXPECT_EQ(Failure(section), 17);
+    EXPECT_TRUE(Rank0Logged(c.entry));
+  }
+}
+
 TEST_F(GroundwaterModule, LakeSection) {
   AddAquifer({AquiferInputs{}});
   GroundwaterSectionText text;

@@ -66,6 +66,31 @@ TEST_F(SurfaceRoutingTest, ConstructionTable) {
   EXPECT_EQ(Failure(text.Text()), 2);
 }
 
+// The inner step limits divide the sub-step and the cell lengths: a limit
+// that is not above 0 is refused while the section is read, naming the key.
+TEST_F(SurfaceRoutingTest, InnerStepLengthsNotAbove0AreRefused) {
+  Raster(SurfacePlane{});
+  struct Case {
+    const char *key;
+    double SurfaceSectionText::*limit;
+  };
+  const Case cases[] = {{"MinSubTimeStep", &SurfaceSectionText::minStep},
+                        {"MaxSubTimeStep", &SurfaceSectionText::maxStep}};
+  for (const Case &c : cases) {
+    for (const double bad : {0.0, -1.0, -600.0}) {
+      SCOPED_TRACE(Concat(c.key, " ", bad));
+      SurfaceSectionText text;
+      text.*c.limit = bad;
+      EXPECT_EQ(Failure(text.Text()), 17);
+      if (test::Rank() == 0) {
+        EXPECT_TRUE(
+            test::Logged(Concat("FATAL: error in control file, ", c.key,
+                                " (must be above 0, found ", bad, "); SurfaceRoutingModel")));
+      }
+    }
+  }
+}
+
 TEST_F(SurfaceRoutingTest, CellsWithoutLandUseAndMissingSoilArraysAreRefused) {
   SurfacePlane plane;
   Raster(plane);

@@ -255,6 +255,57 @@ TEST_F(SoilConfigurationTest, ATuningValueThatIsNoNumberIsRefused) {
   EXPECT_TRUE(Logged("max_iterations in [unsatzon_tuning] needs a number"));
 }
 
+// A limit that is not above 0 makes a step count endless or divides by zero:
+// refused while the section is read, naming the key.
+TEST_F(SoilConfigurationTest, StepLengthsAndIterationLimitsNotAbove0AreRefused) {
+  enum class Section { Heat, Soil, Tuning };
+  struct Case {
+    Section section;
+    std::string key;
+    std::string line;  // the line of the valid section that takes the bad value
+    std::string label; // what follows the value on that line
+    std::string where;
+  };
+  const std::vector<Case> cases = {
+      {Section::Heat, "dTModShortestStep", "\n60 heat value", " heat value", "[heat_transfer]"},
+      {Section::Heat, "dTModLongestStep", "\n1800 heat value", " heat value", "[heat_transfer]"},
+      {Section::Soil, "dParameterMinStep", "\n1 minimum step", " minimum step", "unsatzon_model"},
+      {Section::Tuning, "max_iterations", "\nmax_iterations = 50", "", "[unsatzon_tuning]"},
+  };
+  for (const Case &c : cases) {
+    for (const std::string bad : {"0", "-1", "-0.5"}) {
+      SCOPED_TRACE(c.key + " " + bad);
+      test::SoilSectionText soil;
+      soil.methode = 3;
+      std::string text = c.section == Section::Heat ? test::HeatSection(1)
+                         : c.section == Section::Soil
+                             ? test::SoilSection(soil)
+                             : "[unsatzon_tuning]\nmax_iterations = 50\n\n";
+      const std::size_t at = text.find(c.line);
+      ASSERT_NE(at, std::string::npos);
+      const std::string valueStart = c.section == Section::Tuning ? "\nmax_iterations = " : "\n";
+      text.replace(at, c.line.size(), valueStart + bad + c.label);
+      const int code = test::ExitCodeOf([&] {
+        switch (c.section) {
+        case Section::Heat:
+          At(text, "[heat_transfer]");
+          ReadHeatTransferSection(reader_, "out/");
+          break;
+        case Section::Soil:
+          Read(text);
+          break;
+        case Section::Tuning:
+          ReadTuningLines(At(text, "[unsatzon_tuning]"), log_);
+          break;
+        }
+      });
+      EXPECT_EQ(code, 17);
+      EXPECT_TRUE(Logged(Concat("FATAL: error in control file, ", c.key,
+                                " (must be above 0, found ", bad, "); ", c.where)));
+    }
+  }
+}
+
 TEST_F(SoilConfigurationTest, PermafrostLinePassesOverTheSnowModelsLines) {
   At("[permafrost]\n1 switch\n0.5 a\n0.2 b\nthaw.asc 3\n2e-9 reduced k_sat (in m/s)\n",
      "[permafrost]");
