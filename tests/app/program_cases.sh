@@ -357,6 +357,32 @@ example_first_row_without_values)
     fail "the FATAL entry does not name air_humidity.dat and 1.1.2012"
   grep -q -F "Exception 1050 caught at top level!" out.txt || fail "the console lacks code 1050"
   ;;
+example_coupling_semaphore_unwritable)
+  # The coupled example whose own semaphore file lies in a directory that does
+  # not exist: the partner would wait for it without limit, so the run stops
+  # after the first step's exchange with 1036 (12 at the shell) and names the
+  # file. The partner's first grid and semaphore are there from the start.
+  prepare_example
+  sed 's|^tavro.sem own semaphore file|no_such_directory/tavro.sem own semaphore file|' \
+    "$examples/coupling.section" >>example.ctl
+  grep -q '^no_such_directory/tavro.sem' example.ctl || fail "the semaphore line was not replaced"
+  {
+    head -6 zone.asc
+    awk -v n="$(awk 'tolower($1) == "ncols" { print $2 }' zone.asc)" \
+      -v m="$(awk 'tolower($1) == "nrows" { print $2 }' zone.asc)" 'BEGIN {
+      for (r = 1; r <= m; r++) { line = 1; for (c = 2; c <= n; c++) line = line " 1"; print line } }'
+  } >partner_depth.asc
+  echo "step 1" >partner.sem
+  timeout 240 "$mpiexec" -n 1 "$tavro" example.ctl >out.txt 2>err.txt </dev/null
+  status=$?
+  expect_status $((1036 % 256))
+  expect_wellformed Tavro_Diag_0.xml
+  grep 'level="0"' Tavro_Diag_0.xml | grep -q -F 'error writing the semaphore file no_such_directory/tavro.sem' ||
+    fail "the FATAL entry does not name the semaphore file"
+  grep -q -F "Exception 1036 caught at top level!" out.txt || fail "the console lacks code 1036"
+  [ ! -e partner.sem ] || fail "the partner's semaphore was not taken"
+  [ -e tavro_height.asc ] || fail "the step's exchange grid was not written before the semaphore"
+  ;;
 example_one_tracer)
   # A copy of the example with one radioactive tracer: every active module
   # that carries tracers writes the header of its concentration statistics,
