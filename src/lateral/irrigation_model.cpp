@@ -78,6 +78,7 @@ void irrigationclass::LinkGrids() {
   codes_ = NeededGrid(*this, "irrigation_codes");
   maxPumping_ = NeededGrid(*this, "Max_Pumping");
   amountsGrid_ = NeededGrid(*this, "irrigation_amounts");
+  amountsIndex_ = GetGridIndex("irrigation_amounts");
   sb1_ = NeededGrid(*this, "SB_1_grid");
   sbLow_ = NeededGrid(*this, "SBLOW_grid");
   sbHigh_ = NeededGrid(*this, "SBHIGH_grid");

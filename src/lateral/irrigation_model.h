@@ -94,6 +94,7 @@ private:
   const Grid *codes_ = nullptr;
   const Grid *maxPumping_ = nullptr;
   Grid *amountsGrid_ = nullptr; // "irrigation_amounts"
+  int amountsIndex_ = 0;        // its registry entry, written by its writecode every step
   const Grid *sb1_ = nullptr;
   const Grid *sbLow_ = nullptr;
   const Grid *sbHigh_ = nullptr;

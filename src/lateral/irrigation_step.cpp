@@ -43,6 +43,9 @@ void irrigationclass::ComputeTimeStep(long hour, long day, long month, long year
   ComputeDemand(month, day);
   DecideSupply();
   ApplySupply();
+  // The amounts applied in this step, which this module owns from now on.
+  if (amountsIndex_ > 0)
+    WriteGridOutput(amountsIndex_);
   EndStatistics(hour, day, month, year);
 }
 

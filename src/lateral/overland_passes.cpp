@@ -142,8 +142,15 @@ void OverlandPasses::FlowOfCell(long r, long c, int slopeCase,
     // The land-use lookup is only needed where velocities are computed.
     const overland::LandUseResistance use =
         n.Depth > 0.0 ? landUse_(r, c) : overland::LandUseResistance{};
+    overland::VelocityReport report;
+    if (ReportPending()) {
+      report.Pending = fpe_.Pending;
+      report.Report = [&, r, c](int direction, double weight, double v, double flux, double sum) {
+        fpe_.Report(r, c, direction, slopeCase, weight, v, flux, n.Depth, sum);
+      };
+    }
     overland::FlowVelocity(n, settings_, use, (*grids_.CriticalShear)[r][c], slopeCase, outflow,
-                           innerStep, recomputeStep, flow);
+                           innerStep, recomputeStep, flow, report);
     std::copy(flow.Velocity.begin() + 1, flow.Velocity.end(), velocity + 1);
     std::copy(flow.Flux.begin(), flow.Flux.end(), fluxes);
   };

@@ -51,7 +51,9 @@ inline constexpr int kMaxOverlandTracers = 9;
 // teilmodellklasse::ReportFPE): per cell its row, column, slope case, inner
 // step, slope, aspect, h, D and S; per direction of a weight normalisation
 // its row, column, direction, slope case, the weight before, the sum, the
-// weight after, slope and aspect. Called only while the flag is raised, so
+// weight after, slope and aspect; per direction of a velocity computation
+// its row, column, direction, slope case, W_d, v_d, F_d, h and the flux sum
+// F_0 so far. Called only while the flag is raised, so
 // that the threads do not write the shared flag for every cell.
 struct FloatingPointReport {
   const std::atomic<int> *Pending = nullptr;

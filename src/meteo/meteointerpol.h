@@ -66,6 +66,9 @@ public:
   static constexpr int AnisotropyExitCode = 54;
   static constexpr int MeshExitCode = 70;
   static constexpr int NoCellAreaExitCode = 74;
+  // Also a step that would keep the previous grid before any grid was
+  // computed (a first row without any valid value, methods 1, 4, 5, 7; a
+  // first step without a regression, methods 2, 10).
   static constexpr int NoGridNameExitCode = 1050;
   static constexpr int StatisticsDecimals = 3;
 
@@ -289,9 +292,12 @@ private:
   // Method 9: reads the grid of the row (or the last valid one) into the
   // result grid; "-9999" before any valid name is fatal (1050).
   void ReadListedGrid();
-  // False when the row of the first station file has no valid value: the
-  // grid then keeps the previous step's values.
+  // False when the step keeps the previous step's grid: methods 1, 4, 5 and
+  // 7 on a row of the first station file without any valid value, methods 2
+  // and 10 without a regression. Fatal (1050) when no grid was computed yet.
   bool InterpolateCells();
+  // The grid stays as the last step left it; fatal before the first grid.
+  void KeepPreviousGrid(const char *missing) const;
   double CellValue(long row, long column, std::span<double> work, bool uniform,
                    double uniformValue) const;
   double PostProcess(long row, long column, double value) const;
@@ -358,6 +364,7 @@ private:
   RegistryEntries entries_;
   bool endOfData_ = false;
   bool renewed_ = false;
+  bool computed_ = false; // some step has computed the grid since construction
   bool released_ = false;
 };
 

@@ -147,8 +147,10 @@ bool meteointerpol::InterpolateCells() {
   const double validFrom = -NodataBound;
   // Decided here, before the threads start: without a regression, methods 2
   // and 10 leave the grid as it was, unprocessed.
-  if ((method == 2 || method == 10) && regression_.Intercept[1] < validFrom)
+  if ((method == 2 || method == 10) && regression_.Intercept[1] < validFrom) {
+    KeepPreviousGrid("no regression");
     return false;
+  }
   std::size_t stations = 0;
   bool uniform = false;
   double firstValid = 0.0;
@@ -162,9 +164,14 @@ bool meteointerpol::InterpolateCells() {
         anyValid = true;
         break;
       }
-    // A row without any valid value keeps the previous grid (method 3 has
-    // its regression from the regression file).
-    if (!anyValid && method != 3) {
+    // A row without any valid value keeps the previous grid where the
+    // values themselves are interpolated. The methods that combine them with
+    // gradients, a regression or a lapse rate compute the missing marker,
+    // which the limits then treat like any value (a precipitation limited
+    // below by 0 becomes 0).
+    const bool keeps = method == 1 || method == 4 || method == 5 || method == 7;
+    if (!anyValid && keeps) {
+      KeepPreviousGrid("no valid station value");
       if (Warnings != 0)
         Log->Entry(Concat("WARNING: no valid station value for ", ModuleName, " on ", DataDate.Day,
                           ".", DataDate.Month, ".", DataDate.Year, " ", DataDate.Hour,
@@ -196,7 +203,21 @@ bool meteointerpol::InterpolateCells() {
     const double value = CellValue(row, column, work, uniform, firstValid);
     result_[row][column] = PostProcess(row, column, value);
   });
+  computed_ = true;
   return true;
+}
+
+void meteointerpol::KeepPreviousGrid(const char *missing) const {
+  // Before the first computed grid there is only the fill of the
+  // construction, which the modules downstream would take as a value.
+  if (computed_)
+    return;
+  const ModelDate &d = DataDate;
+  ThrowFatal(*Log, NoGridNameExitCode,
+             Concat(missing, " for ", ModuleName, " in the first row used, of ", d.Day, ".",
+                    d.Month, ".", d.Year, " ", d.Hour, ". h in ", DataFileName(),
+                    ": there is no previous grid to keep; the data must begin with a row that "
+                    "gives a value"));
 }
 
 double meteointerpol::CellValue(long row, long column, std::span<double> work, bool uniform,

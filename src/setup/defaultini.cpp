@@ -115,41 +115,35 @@ void defaultini::PerformStep(int step) {
     StepLanduseLayers();
     break;
   case 14:
-    if (FindGrid("landuse1", true) > 0 || FindGrid("landuse", true) > 0) {
-      Progress("generateMultiLayerParameterGrids...");
-      generateMultiLayerParameterGrids(landuseLayerCount_);
-    }
+    if (FindGrid("landuse1", true) > 0 || FindGrid("landuse", true) > 0)
+      ProgressStep("generateMultiLayerParameterGrids...",
+                   [&] { generateMultiLayerParameterGrids(landuseLayerCount_); });
     break;
   case 15:
-    if (irrigationSwitch_) {
-      Progress("check_irrig_Codes...");
-      check_irrig_Codes(FindGrid("irrigation_codes", true));
-    } else {
+    if (irrigationSwitch_)
+      ProgressStep("check_irrig_Codes...",
+                   [&] { check_irrig_Codes(FindGrid("irrigation_codes", true)); });
+    else
       irrigation_.Table.reset(); // not handed on
-    }
     break;
   case 16:
-    Progress("check_SOIL_Codes...");
-    check_SOIL_Codes(FindGrid("soil_types", true));
+    ProgressStep("check_SOIL_Codes...", [&] { check_SOIL_Codes(FindGrid("soil_types", true)); });
     break;
   case 17:
     break;
   case 18:
-    Progress("make_Slope_and_Aspect...");
-    make_Slope_and_Aspect();
+    ProgressStep("make_Slope_and_Aspect...", [&] { make_Slope_and_Aspect(); });
     break;
   case 19:
-    Progress("check_ice_firn_grid...");
-    check_ice_firn_grid();
+    ProgressStep("check_ice_firn_grid...", [&] { check_ice_firn_grid(); });
     break;
   case 20:
-    Progress("MakeRegionWeightGrids...");
-    MakeRegionWeightGrids();
+    ProgressStep("MakeRegionWeightGrids...", [&] { MakeRegionWeightGrids(); });
     break;
   case 21:
     break;
   case 22:
-    StepCouplingParameters();
+    ProgressStep("GetCouplingParameters...", [&] { GetCouplingParameters(); });
     break;
   case 23:
     StepFinish();
@@ -245,11 +239,6 @@ void defaultini::StepLanduseLayers() {
   GridEntry &entry = (*Registry)[index];
   entry.Identifier = Concat(entry.Identifier, "1");
   landuseLayerCount_ = 1;
-}
-
-void defaultini::StepCouplingParameters() {
-  Progress("GetCouplingParameters...");
-  GetCouplingParameters();
 }
 
 void defaultini::StepFinish() {

@@ -325,7 +325,6 @@ private:
   void StepStandardAndVariableGrids();
   void StepCellWeights();
   void StepLanduseLayers();
-  void StepCouplingParameters();
   void StepFinish();
   // External coupling (external_coupling.cpp).
   [[noreturn]] void CouplingSectionFailure(const char *text);
@@ -341,6 +340,12 @@ private:
   // An INFO entry naming a set-up step whose work is not built yet.
   void NotBuiltYet(int step, const char *what);
   void Progress(const char *text);
+  // A step of the later set-up: its progress entry, the work, then "...ok".
+  template <class Work> void ProgressStep(const char *text, Work &&work) {
+    Progress(text);
+    work();
+    Progress("...ok");
+  }
   void CloseControlFileOrFail();
 
   // Grids of this object and their registration.

@@ -368,6 +368,56 @@ example_station_file_ends_early)
     fail "the FATAL entry does not name temperature.dat and its last row"
   grep -q -F "the end." out.txt && fail "the run reported its end"
   ;;
+example_first_row_without_values)
+  # The first rows of precipitation (method 11) and of the air humidity
+  # (method 1) hold no valid value. Precipitation passes the missing marker
+  # through its lower limit 0: the first step rains 0 mm, not the fill of the
+  # grid's construction. The humidity would keep the previous grid, but there
+  # is none yet: every process stops with 1050 (26 at the shell), naming the
+  # file and the date.
+  prepare_example
+  sed -i 's/^2012 01 01 00 .*/2012 01 01 00  -99999  -99999/' precipitation.dat
+  run 1 example.ctl
+  expect_status 0
+  expect_no_fatal Tavro_Diag_0.xml
+  awk -F '\t' '$1 == 2012 && $2 == 1 && $3 == 1 { found = 1; for (i = 5; i <= NF; ++i) if ($i + 0 != 0) bad = 1 }
+       END { exit !(found && !bad) }' precipitation.stat ||
+    fail "precipitation.stat does not show 0 mm on 1 January: $(grep -m1 '^2012' precipitation.stat)"
+  sed -i 's/^2012 01 01 00 .*/2012 01 01 00  -99999  -99999/' air_humidity.dat
+  run 3 example.ctl
+  expect_status $((1050 % 256))
+  expect_wellformed Tavro_Diag_0.xml
+  grep 'level="0"' Tavro_Diag_0.xml | grep -q -F \
+    'no valid station value for air_humidity in the first row used, of 1.1.2012 0. h in air_humidity.dat: there is no previous grid to keep' ||
+    fail "the FATAL entry does not name air_humidity.dat and 1.1.2012"
+  grep -q -F "Exception 1050 caught at top level!" out.txt || fail "the console lacks code 1050"
+  ;;
+example_coupling_semaphore_unwritable)
+  # The coupled example whose own semaphore file lies in a directory that does
+  # not exist: the partner would wait for it without limit, so the run stops
+  # after the first step's exchange with 1036 (12 at the shell) and names the
+  # file. The partner's first grid and semaphore are there from the start.
+  prepare_example
+  sed 's|^tavro.sem own semaphore file|no_such_directory/tavro.sem own semaphore file|' \
+    "$examples/coupling.section" >>example.ctl
+  grep -q '^no_such_directory/tavro.sem' example.ctl || fail "the semaphore line was not replaced"
+  {
+    head -6 zone.asc
+    awk -v n="$(awk 'tolower($1) == "ncols" { print $2 }' zone.asc)" \
+      -v m="$(awk 'tolower($1) == "nrows" { print $2 }' zone.asc)" 'BEGIN {
+      for (r = 1; r <= m; r++) { line = 1; for (c = 2; c <= n; c++) line = line " 1"; print line } }'
+  } >partner_depth.asc
+  echo "step 1" >partner.sem
+  timeout 240 "$mpiexec" -n 1 "$tavro" example.ctl >out.txt 2>err.txt </dev/null
+  status=$?
+  expect_status $((1036 % 256))
+  expect_wellformed Tavro_Diag_0.xml
+  grep 'level="0"' Tavro_Diag_0.xml | grep -q -F 'error writing the semaphore file no_such_directory/tavro.sem' ||
+    fail "the FATAL entry does not name the semaphore file"
+  grep -q -F "Exception 1036 caught at top level!" out.txt || fail "the console lacks code 1036"
+  [ ! -e partner.sem ] || fail "the partner's semaphore was not taken"
+  [ -e tavro_height.asc ] || fail "the step's exchange grid was not written before the semaphore"
+  ;;
 example_one_tracer)
   # A copy of the example with one radioactive tracer: every active module
   # that carries tracers writes the header of its concentration statistics,

@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <string>
+#include <vector>
+
 namespace tavro {
 namespace {
 
@@ -114,6 +117,50 @@ TEST_F(IrrigationModuleTest, SupplyAndPrecipitationMatchTheHandComputedValues) {
   const double mine = local.ToDouble();
   MPI_Allreduce(&mine, &total, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
   EXPECT_NEAR(total, 61.0 + 11.0 * fraction1 + 15.0 + 9.0 * 0.5, 1e-9);
+  irrigation.ReleaseMemory();
+}
+
+// With the writecode 2 (a file of every step, stamped with the step's date)
+// the amounts applied in the step reach the grid's file: the scaled surface
+// water, the groundwater cut to Max_Pumping, 0 where nothing is irrigated.
+TEST_F(IrrigationModuleTest, AmountsGridIsWrittenByItsWritecode) {
+  GridEntry &entry = registry_[registry_.FindGrid("irrigation_amounts", false)];
+  entry.OutputKind = DecodeWritecode(2).OutputKind;
+  entry.outname = "irrigation.asc";
+  const std::string file = "irrigation_20120101.001";
+  settings_.WriteAsciiGrids = true;
+  int error = 0;
+  irrigationclass irrigation(error, settings_, &table_);
+  ASSERT_EQ(error, 0);
+  irrigation.SetMaxIrrig(&limits_, &reservoirs_);
+  irrigation.SetRoutingTarget(&targets_);
+  irrigation.SetAbfrel(&relations_);
+  reservoirs_[0][1] = 0.3;
+  limits_[0][1] = 0.05;
+  limits_[0][2] = 5.0;
+  irrigation.ComputeTimeStep(1, 1, 1, 2012);
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (test::Rank() == 0) {
+    ASSERT_TRUE(test::FileExists(file));
+    const std::vector<double> values = test::ReadAsciiGridValues(file);
+    ASSERT_EQ(values.size(), static_cast<std::size_t>(test::kGwRows * test::kGwColumns));
+    const double fraction1 = (0.3 + 0.05) / (110.0 / 270.0);
+    for (long r = 1; r <= test::kGwRows; ++r)
+      for (long c = 1; c <= test::kGwColumns; ++c) {
+        const double code = Code(r, c);
+        double expected = 0.0;
+        if (code == test::kGwNoData)
+          expected = test::kGwNoData;
+        else if (code == 1.0)
+          expected = test::GwZone(r, c) == 1.0 ? fraction1 : 1.0;
+        else if (code == 2.0)
+          expected = 0.5;
+        // The file's first row is the raster's first row.
+        EXPECT_NEAR(values[static_cast<std::size_t>((r - 1) * test::kGwColumns + c - 1)], expected,
+                    1e-6)
+            << r << " " << c;
+      }
+  }
   irrigation.ReleaseMemory();
 }
 

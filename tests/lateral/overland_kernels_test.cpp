@@ -368,6 +368,46 @@ TEST(FlowVelocity, StricklerInTheDepthLimitedRegime) {
   }
 }
 
+// A pending floating-point error is reported per direction with the
+// direction's weight, velocity and flux and the flux sum so far; without one
+// nothing is reported.
+TEST(FlowVelocity, PendingFloatingPointErrorReportsEveryDirection) {
+  LandUseResistance u;
+  u.Strickler = 25.0;
+  for (const int pending : {0, 1}) {
+    std::atomic<int> flag{pending};
+    struct Call {
+      int direction;
+      double weight, velocity, flux, sum;
+    };
+    std::vector<Call> calls;
+    VelocityReport report;
+    report.Pending = &flag;
+    report.Report = [&](int direction, double weight, double velocity, double flux, double sum) {
+      calls.push_back({direction, weight, velocity, flux, sum});
+    };
+    EastCell cell(10.0, 0.1, 0.004);
+    CellFlow flow;
+    FlowVelocity(cell.n, Settings(1, 10.0), u, 1e9, kEdgeCell, cell.outflow, 0, 0, flow, report);
+    if (pending == 0) {
+      EXPECT_TRUE(calls.empty());
+      continue;
+    }
+    ASSERT_EQ(calls.size(), 8u);
+    double sum = 0.0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      const Call &call = calls[i];
+      EXPECT_EQ(call.direction, static_cast<int>(i) + 1);
+      EXPECT_EQ(call.weight, cell.outflow.Weights[i + 1]);
+      EXPECT_EQ(call.velocity, flow.Velocity[i + 1]);
+      EXPECT_EQ(call.flux, flow.Flux[i + 1]); // the cell limit does not bind here
+      sum += call.flux;
+      EXPECT_EQ(call.sum, sum);
+    }
+    EXPECT_GT(calls[2].flux, 0.0); // east
+  }
+}
+
 TEST(FlowVelocity, VolumeLimitedFixedPointAndMethodFiveCap) {
   LandUseResistance u;
   u.Strickler = 20.0;

@@ -9,6 +9,7 @@
 
 #include "meteo/interpolation/inverse_distance.h"
 #include "meteo/interpolation/rotated_frame.h"
+#include "support/diagnostics_entries.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,90 @@ TEST_F(StationMethodsTest, RegressionFittedToTheStationRow) {
   Step(*eleven);
   const double v = InverseDistanceOf(stations, values, 1000.0, 1000.0);
   EXPECT_NEAR(eleven->ResultGrid()[2][2], 0.75 * regression(620.0) + 0.25 * v, 1e-9);
+}
+
+// A station row without any valid value: the methods that interpolate the
+// values themselves keep the previous grid, and stop the run when there is
+// none yet; those that combine them with gradients, a regression or a lapse
+// rate pass the missing marker -N - 1 through the scaling and the limits.
+TEST_F(StationMethodsTest, ARowWithoutValidValuesByMethod) {
+  const std::vector<double> values =
+      AtStations(kMesh, [](double x, double y) { return 10.0 + F(x, y); });
+  const std::vector<double> gradients = AtStations(kMesh, G);
+  const std::vector<double> none(kMesh.size(), -99999.0);
+  // Rows of 2, 3 and 4 January: values, none, values.
+  test::WriteFixture("mesh.dat", StationFile(kMesh, {values, none, values}));
+  test::WriteFixture("gradients.dat", StationFile(kMesh, {gradients, none, gradients}));
+  struct Case {
+    int method;
+    const char *stationLines;
+    const char *methodLine;
+    bool keeps;
+  };
+  const std::vector<Case> cases = {
+      {1, "mesh.dat", "regression.dat", true},
+      {4, "mesh.dat", "regression.dat", true},
+      {5, "mesh.dat", "regression.dat", true},
+      {7, "mesh.dat", "regression.dat", true},
+      {6, "mesh.dat\ngradients.dat", "regression.dat", false},
+      {8, "mesh.dat\ngradients.dat", "regression.dat", false},
+      {11, "mesh.dat", "600 1000 100 0 50", false},
+      {12, "mesh.dat", "-0.0065", false},
+  };
+  const auto step = [&](meteointerpol &variable) {
+    variable.CalcElevationRegression(0);
+    Step(variable);
+  };
+  struct Limits {
+    double scaling, lower, lowerReplacement, missing;
+  };
+  // A precipitation limited below by 0 becomes 0; without a limit in the
+  // way the marker stays (and is scaled like any value).
+  for (const Limits limits :
+       {Limits{2.0, 0.0, 0.0, 0.0}, Limits{1.0, -20000.0, -20000.0, -10000.0}})
+    for (const Case &c : cases) {
+      SCOPED_TRACE(testing::Message() << "method " << c.method << ", lower limit " << limits.lower);
+      SectionSpec s;
+      s.method = c.method;
+      s.stationLines = c.stationLines;
+      s.methodLine = c.methodLine;
+      s.scaling = limits.scaling;
+      s.lower = limits.lower;
+      s.lowerReplacement = limits.lowerReplacement;
+      s.upper = s.upperReplacement = 5000.0;
+      auto variable = Make(s);
+      step(*variable);
+      std::vector<double> before;
+      for (long r = 1; r <= 3; ++r)
+        for (long col = 1; col <= 4; ++col)
+          before.push_back(variable->ResultGrid()[r][col]);
+      const auto previous = [&](long r, long col) {
+        return before[static_cast<std::size_t>((r - 1) * 4 + col - 1)];
+      };
+      variable->ReadNextData();
+      step(*variable);
+      for (long r = 1; r <= 3; ++r)
+        for (long col = 1; col <= 4; ++col)
+          if (Valid(r, col)) {
+            EXPECT_GT(previous(r, col), 0.0) << r << " " << col;
+            EXPECT_EQ(variable->ResultGrid()[r][col], c.keeps ? previous(r, col) : limits.missing)
+                << r << " " << col;
+          }
+      variable->ReleaseMemory();
+
+      // The same row first: nothing to keep.
+      auto first = Make(s, ModelDate{0, 3, 1, 2001});
+      if (c.keeps) {
+        EXPECT_EQ(test::ExitCodeOf([&] { step(*first); }), meteointerpol::NoGridNameExitCode);
+        EXPECT_TRUE(test::Logged("FATAL: no valid station value for temperature in the first row "
+                                 "used, of 3.1.2001 0. h in mesh.dat: there is no previous grid to "
+                                 "keep; the data must begin with a row that gives a value"));
+      } else {
+        step(*first);
+        EXPECT_EQ(first->ResultGrid()[2][2], limits.missing);
+      }
+      first->ReleaseMemory();
+    }
 }
 
 TEST_F(StationMethodsTest, ValueAtPointEqualsTheGridValue) {

@@ -34,19 +34,25 @@ TEST(DefaultiniSetup, RunsEveryStepOnceAndSetsDoneOnTheLastCall) {
 
   if (test::Rank() == 0) {
     const std::string xml = test::ReadWholeFile("Tavro_Diag_0.xml");
-    // Progress of the steps, in the order of the steps.
+    // Progress of the steps, in the order of the steps; the later steps end
+    // each with "...ok".
     const std::vector<std::string> order = {"ranking zones from zone.asc for defaults",
                                             "before reading variable grids 0",
                                             "Checking cell sizes for variable Cells...",
                                             "check_SOIL_Codes...",
+                                            "...ok",
                                             "make_Slope_and_Aspect...",
                                             "calculating the lokal topography",
+                                            "...ok",
                                             "check_ice_firn_grid...",
                                             "ice-grid not found in memory (at position 19)",
+                                            "...ok",
                                             "MakeRegionWeightGrids...",
                                             "ranking regions from zone.$r1 for defaults",
                                             "generating region weight grids",
-                                            "GetCouplingParameters..."};
+                                            "...ok",
+                                            "GetCouplingParameters...",
+                                            "...ok"};
     std::size_t at = 0;
     for (const std::string &text : order) {
       const std::size_t found = xml.find(text, at);

@@ -142,14 +142,19 @@ bool KeepsLastFlow(const OutflowState &outflow, const VelocitySettings &settings
 
 void FlowVelocity(const Neighbourhood &n, const VelocitySettings &settings,
                   const LandUseResistance &landUse, double criticalShearStress, int slopeCase,
-                  const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow) {
+                  const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow,
+                  const VelocityReport &report) {
   if (!KeepsLastFlow(outflow, settings, innerStep, recomputeStep)) {
     flow.Flux[0] = 0.0;
     DepthPower power;
+    const bool reports = report.Raised();
     for (int d = 1; d <= kDirections; ++d) {
-      DirectionFlow(n, settings, landUse, criticalShearStress, slopeCase,
-                    outflow.Weights[static_cast<std::size_t>(d)], d, power, flow);
-      flow.Flux[0] += flow.Flux[static_cast<std::size_t>(d)];
+      const auto k = static_cast<std::size_t>(d);
+      DirectionFlow(n, settings, landUse, criticalShearStress, slopeCase, outflow.Weights[k], d,
+                    power, flow);
+      flow.Flux[0] += flow.Flux[k];
+      if (reports)
+        report.Report(d, outflow.Weights[k], flow.Velocity[k], flow.Flux[k], flow.Flux[0]);
     }
     if (settings.Method != 5 && flow.Flux[0] > 0.0) {
       const double cap = n.CellSize * n.CellSize * n.Depth / settings.MaxSubTimeStep;

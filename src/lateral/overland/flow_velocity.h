@@ -8,6 +8,9 @@
 #include "lateral/overland/flow_resistance.h"
 #include "lateral/overland/outflow_weights.h"
 
+#include <atomic>
+#include <functional>
+
 namespace tavro::overland {
 
 struct VelocitySettings {
@@ -23,6 +26,19 @@ struct VelocitySettings {
 struct CellFlow {
   PerDirection Velocity{}; // [1..8] m/s
   PerDirection Flux{};     // [1..8] m3/s; [0] towards the main direction (or the sum)
+};
+
+// Called per direction of a velocity computation while a floating-point
+// error is pending, so that it is reported with its context: the direction,
+// its weight W_d, velocity v_d and flux F_d (before the cell limit), and the
+// cell's flux sum F_0 including it.
+struct VelocityReport {
+  const std::atomic<int> *Pending = nullptr;
+  std::function<void(int direction, double weight, double velocity, double flux, double sum)>
+      Report;
+  bool Raised() const {
+    return Pending != nullptr && Report && Pending->load(std::memory_order_relaxed) != 0;
+  }
 };
 
 // Whether a cell keeps the velocities and fluxes of its last computation:
@@ -42,6 +58,7 @@ inline void SetMainDirectionFlux(int mainDirection, double *flux) {
 // i = N and with method 5.
 void FlowVelocity(const Neighbourhood &n, const VelocitySettings &settings,
                   const LandUseResistance &landUse, double criticalShearStress, int slopeCase,
-                  const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow);
+                  const OutflowState &outflow, int innerStep, int recomputeStep, CellFlow &flow,
+                  const VelocityReport &report = {});
 
 } // namespace tavro::overland
