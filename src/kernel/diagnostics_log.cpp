@@ -127,6 +127,8 @@ DiagnosticsLog::DiagnosticsLog(const std::string &fileName, int levelThreshold)
 }
 
 DiagnosticsLog::~DiagnosticsLog() {
+  if (Rank_ == 0)
+    WritePendingConsole();
   if (Rank_ != 0 || !FileWritable())
     return;
   if (!EntryClosed_ && LineWritten_)
@@ -142,11 +144,20 @@ void DiagnosticsLog::WriteConsole(std::string_view text) {
   if (text.empty())
     return;
   if (Rank_ == 0) {
-    *Console_ << text;
+    ConsoleEntry_ << text;
   } else if (!EntryClosed_ && EntryLevel_ == 0) {
     // Only rank 0 logs, but a fatal error found elsewhere must not go unseen.
     FatalEcho_ += text;
   }
+}
+
+void DiagnosticsLog::WritePendingConsole() {
+  const std::string text = ConsoleEntry_.str();
+  if (!text.empty())
+    *Console_ << text;
+  Console_->flush();
+  ConsoleEntry_.str({});
+  ConsoleEntry_.clear();
 }
 
 void DiagnosticsLog::WriteFile(std::string_view text) {
@@ -267,9 +278,9 @@ void DiagnosticsLog::PrepareValue() {
 
 void DiagnosticsLog::EndEntry() {
   if (Rank_ == 0) {
-    *Console_ << '\n';
-    Console_->flush();
-    *Console_ << "(mpi-rank " << std::setw(2) << Rank_ << ") ";
+    ConsoleEntry_ << '\n';
+    WritePendingConsole();
+    ConsoleEntry_ << "(mpi-rank " << std::setw(2) << Rank_ << ") ";
     if (!Suppressed_ && LineWritten_ && FileWritable()) {
       XmlFile_ << '\n';
       XmlFile_.flush();
@@ -354,7 +365,7 @@ DiagnosticsLog &DiagnosticsLog::operator<<(decltype(std::setw(0)) width) {
   // The field width applies to the next item on both streams; values are
   // formatted through a string, so keep it on the real streams.
   if (Rank_ == 0)
-    *Console_ << width;
+    ConsoleEntry_ << width;
   PrepareValue();
   if (Rank_ == 0 && FileWritable() && !Suppressed_)
     XmlFile_ << width;
@@ -368,7 +379,7 @@ void DiagnosticsLog::Entry(std::string_view text) {
 
 void DiagnosticsLog::FlushConsole() {
   std::lock_guard lock(mutex_);
-  Console_->flush();
+  WritePendingConsole();
 }
 
 } // namespace tavro

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <iosfwd>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -64,12 +65,16 @@ private:
   template <class T> DiagnosticsLog &ValueItem(const T &value);
   void EndEntry();
   void WriteConsole(std::string_view text);
+  void WritePendingConsole();
   void WriteFile(std::string_view text);
 
   int Rank_ = 0;
   int ProcessCount_ = 1;
   std::ofstream XmlFile_;
   std::ostream *Console_;
+  // Rank 0's console text of the open entry: written in one piece when the entry
+  // ends, so that the lines of other processes on the same console cannot cut it.
+  std::ostringstream ConsoleEntry_;
   bool EntryClosed_ = true;
   bool Suppressed_ = false;
   bool LineWritten_ = false; // the open entry's XML line has been started

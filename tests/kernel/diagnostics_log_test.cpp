@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -142,6 +144,40 @@ TEST(DiagnosticsLog, ValuesAndWidth) {
   EXPECT_EQ(lines[0], "\t<line level=\"2\" description= \"value 5\"/>");
   EXPECT_EQ(lines[1], "\t<line level=\"4\" description= \"          snow_model 2.5 &lt;\"/>");
   EXPECT_EQ(lines[2], "\t<line level=\"4\" description= \"7 starts a level-4 entry\"/>");
+}
+
+// Keeps every piece the console stream hands on as one chunk: what a process
+// writes to a console it shares with the other processes of the job.
+class ChunkRecorder : public std::streambuf {
+public:
+  std::vector<std::string> chunks;
+
+protected:
+  std::streamsize xsputn(const char *text, std::streamsize count) override {
+    chunks.emplace_back(text, static_cast<std::size_t>(count));
+    return count;
+  }
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof()))
+      chunks.emplace_back(1, traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+};
+
+TEST(DiagnosticsLog, AnEntryReachesTheConsoleInOnePiece) {
+  ChunkRecorder recorder;
+  std::streambuf *const console = std::cout.rdbuf(&recorder);
+  {
+    DiagnosticsLog log("", 4);
+    log << "FATAL: Exception " << 17 << " caught at top level!"
+        << "[end-entry]";
+    log << "FATAL: Program aborted with exit code " << 17 << "[end-entry]";
+  }
+  std::cout.rdbuf(console);
+  const std::vector<std::string> expected = {"Exception 17 caught at top level!\n",
+                                             "(mpi-rank  0) Program aborted with exit code 17\n",
+                                             "(mpi-rank  0) "};
+  EXPECT_EQ(recorder.chunks, expected);
 }
 
 TEST(DiagnosticsLog, FileNamesCarryTheRank) {
