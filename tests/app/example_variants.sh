@@ -8,7 +8,7 @@
 
 example_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
 
-variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand"
+variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand groundwater_over_relaxation elevation_nan"
 
 make_variant() {
   local name=$1 dir=$2
@@ -52,6 +52,11 @@ make_variant() {
     awk '/^\[/ { list = ($1 == "[output_list]"); line = 0; print; next }
       list && ++line > 1 && $1 ~ /^[123]$/ { $1 = "100" $1 } { print }' "$dir/run/example.ctl" \
       >"$dir/run/example.ctl.new" && mv "$dir/run/example.ctl.new" "$dir/run/example.ctl" ;;
+  # Over-relaxation beyond 2 makes the groundwater solve diverge to 1e32 m.
+  groundwater_over_relaxation)
+    sed -i 's/^0 sor-parameter/2.5 sor-parameter/' "$dir/run/example.ctl" ;;
+  # A NaN in a valid cell of an input grid (row 3, column 4).
+  elevation_nan) sed -i '9 s/^\(\([^ ]* \)\{3\}\)[^ ]*/\1nan/' "$dir/run/elevation.asc" ;;
   *) echo "unknown variant $name" >&2; return 1 ;;
   esac
 }
@@ -60,7 +65,8 @@ variant_status() {
   case $1 in
   substeps_zero | variable_grid_count) echo 17 ;;
   zone_nodata_half) echo 3 ;;
-  zone_rows_1e9) echo 22 ;;
+  zone_rows_1e9 | elevation_nan) echo 22 ;;
+  groundwater_over_relaxation) echo 140 ;;
   station_year_overflow) echo 49 ;;
   *) echo 0 ;;
   esac
@@ -75,6 +81,9 @@ variant_entry() {
     echo "error reading zone.asc: the header announces 1000000000 rows and 12 columns, which need at least 24000000000 bytes, but the file holds" ;;
   variable_grid_count)
     echo "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds at most 999 grids" ;;
+  groundwater_over_relaxation)
+    echo "groundwater_flow: water out of range on 1.1.2012 0h: gw_head_1 holds 2.59667e+32 at row 1, col 3" ;;
+  elevation_nan) echo "error reading elevation.asc: the value at row 3, col 4 is nan, not a finite number" ;;
   station_year_overflow)
     echo "error reading station data file temperature.dat, line 15: no date (year month day hour) could be read" ;;
   esac
