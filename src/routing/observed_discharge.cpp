@@ -28,6 +28,7 @@ void ObservedDischarge::Open(const std::string &fileName, const ModelDate &start
                              DiagnosticsLog &log) {
   fileName_ = fileName;
   lastTakenRow_ = 0;
+  lastChecked_ = false;
   reader_.Open(fileName, 0, BufferBytes, &log);
   if (reader_.State() == BufferedTableReader::kNoFile) {
     log.Entry(Concat("INFO: error opening ", fileName,
@@ -104,6 +105,18 @@ bool ObservedDischarge::CheckDate(const ModelDate &model, DiagnosticsLog &log) {
   constexpr auto current = static_cast<std::size_t>(ObservedDischargeRing::CurrentRow);
   // Rows repeated past the end carry no date of their own; they count
   // towards the end of the comparison instead.
+  // A spin-up pass starts the model time again: the table has been compared
+  // with the first pass, the later passes are not compared.
+  const bool timeRestarted = lastChecked_ && DateCode(model) <= DateCode(lastCheckedDate_);
+  lastChecked_ = true;
+  lastCheckedDate_ = model;
+  if (timeRestarted) {
+    log.Entry(Concat("INFO: observed runoff: the model time starts again at ", DateText(model),
+                     "; the comparison with observed discharge covers the first pass only",
+                     DiagnosticsLog::EndToken));
+    endOfFileCount_ = EndOfFileLimit;
+    return false;
+  }
   if (!dated_[current] || dates_[current] == model)
     return true;
   ThrowFatal(log, ReadErrorExitCode,

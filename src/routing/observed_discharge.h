@@ -34,7 +34,9 @@ public:
   // end, no date mismatch).
   bool Comparing() const { return opened_ && endOfFileCount_ < EndOfFileLimit; }
   // True while comparing and the current ring row's table date equals the
-  // model date; a different date is fatal (203), naming the file and row.
+  // model date; a different date is fatal (203), naming the file and row. A
+  // model date that is not after the last one checked (a new spin-up pass)
+  // ends the comparison with an information entry.
   bool CheckDate(const ModelDate &model, DiagnosticsLog &log);
   // The move to the next step (after the comparison of this one).
   void Advance(const ModelDate &model, DiagnosticsLog &log);
@@ -59,6 +61,8 @@ private:
   std::array<bool, ObservedDischargeRing::Rows> dated_{};
   std::array<long, ObservedDischargeRing::Rows> rows_{}; // data row numbers of the file
   long lastTakenRow_ = 0;
+  bool lastChecked_ = false;
+  ModelDate lastCheckedDate_;
   ModelDate lastTakenDate_;
   DiagnosticsLog *log_ = nullptr;
   ModelDate readerDate_;
