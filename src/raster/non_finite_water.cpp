@@ -111,7 +111,9 @@ void StopIfWaterNotFinite(const modelobject &module, const CellIteration &cells,
   } else {
     const ValuePlace place = PlaceOf(key, cellCount, levelCount);
     const WaterGrid &water = grids[static_cast<std::size_t>(place.grid)];
-    text += Concat(": ", water.name, " holds ", value, " at row ", place.cell / module.NCols + 1,
+    // A NaN prints with or without its sign, as it happened to arise.
+    const std::string shown = std::isnan(value) ? std::string("nan") : Concat(value);
+    text += Concat(": ", water.name, " holds ", shown, " at row ", place.cell / module.NCols + 1,
                    ", col ", place.cell % module.NCols + 1);
     if (water.stack != nullptr)
       text += Concat(", level ", place.level);

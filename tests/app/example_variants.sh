@@ -8,7 +8,7 @@
 
 example_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
 
-variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand groundwater_over_relaxation elevation_nan observed_day_missing observed_value_unreadable"
+variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand groundwater_over_relaxation elevation_nan observed_day_missing observed_value_unreadable silting_divide_by_zero"
 
 make_variant() {
   local name=$1 dir=$2
@@ -60,6 +60,8 @@ make_variant() {
   # The observed discharge of 2 January is missing; on 3 January a value is no number.
   observed_day_missing) sed -i '/^2012 1 2 0 /d' "$dir/run/observed.dat" ;;
   observed_value_unreadable) sed -i 's/^\(2012 1 3 0\) .*/\1 x/' "$dir/run/observed.dat" ;;
+  # A silting-up formula that divides by zero: the disposition becomes infinite.
+  silting_divide_by_zero) sed -i 's|^  Z = 0.013 \* |  Z = 0.013 / 0 * |' "$dir/run/example.ctl" ;;
   *) echo "unknown variant $name" >&2; return 1 ;;
   esac
 }
@@ -69,7 +71,7 @@ variant_status() {
   substeps_zero | variable_grid_count) echo 17 ;;
   zone_nodata_half) echo 3 ;;
   zone_rows_1e9 | elevation_nan) echo 22 ;;
-  groundwater_over_relaxation) echo 140 ;;
+  groundwater_over_relaxation | silting_divide_by_zero) echo 140 ;;
   observed_day_missing | observed_value_unreadable) echo 203 ;;
   station_year_overflow) echo 49 ;;
   *) echo 0 ;;
@@ -87,6 +89,8 @@ variant_entry() {
     echo "number of variable grids in [variable_grids] is 2000000000, but the grid registry holds at most 999 grids" ;;
   groundwater_over_relaxation)
     echo "groundwater_flow: water out of range on 1.1.2012 0h: gw_head_1 holds 2.59667e+32 at row 1, col 3" ;;
+  silting_divide_by_zero)
+    echo "SiltingUpModel: water out of range on 1.1.2012 0h: SiltingUpDisposition holds nan at row 1, col 3" ;;
   elevation_nan) echo "error reading elevation.asc: the value at row 3, col 4 is nan, not a finite number" ;;
   observed_day_missing)
     echo "observed runoff: row 2 of observed.dat holds 3.1.2012 0h, but the model date is 2.1.2012 0h (a missing or an extra row)" ;;
