@@ -104,6 +104,7 @@ int BufferedTableReader::Open(const std::string &fileName, unsigned int /*count*
 
   state_ = kReady;
   currentRow_ = rowCount_ + 1;
+  blockStart_ = nextBlockStart_ = failedRow_ = 0;
   Refill();
   return headerLines;
 }
@@ -140,6 +141,7 @@ void BufferedTableReader::Refill() {
     if (in.fail()) {
       // No row of a block that failed is handed out.
       state_ = kParseError;
+      failedRow_ = nextBlockStart_ + read + 1;
       rowCount_ = 0;
       return;
     }
@@ -153,6 +155,8 @@ void BufferedTableReader::Refill() {
   state_ = end ? kDataEnd : kReady;
   rowCount_ = read;
   currentRow_ = 0;
+  blockStart_ = nextBlockStart_;
+  nextBlockStart_ += read;
   if (position >= 0)
     dataPosition_ = static_cast<long>(position);
 }
@@ -177,8 +181,10 @@ void BufferedTableReader::NextRow() {
   // last row stays current instead of a stale record of the buffer.
   const long previousRow = currentRow_;
   const long previousCount = rowCount_;
+  const long previousStart = blockStart_;
   Refill();
   if (state_ == kDataEnd && rowCount_ == 0) {
+    blockStart_ = previousStart;
     rowCount_ = previousCount;
     currentRow_ = previousRow;
     state_ = kPastEnd;

@@ -88,6 +88,12 @@ public:
   void FreeBuffer();
 
   int State() const { return state_; }
+  // Number of the current row among all data rows of the file (1 for the
+  // first data row), 0 without a current row.
+  long DataRow() const { return Current() != nullptr ? blockStart_ + currentRow_ + 1 : 0; }
+  // Number of the data row that could not be read (kParseError), 0 when no
+  // row failed (or no data line was found at all).
+  long FailedRow() const { return failedRow_; }
   long CurrentRow() const { return currentRow_; }
   long RowCount() const { return rowCount_; }
   long RowCapacity() const { return rowCapacity_; }
@@ -108,6 +114,9 @@ private:
   long columnCount_ = 0;
   long fileSize_ = 0;
   long dataPosition_ = 0;
+  long blockStart_ = 0;     // data rows before the buffered block
+  long nextBlockStart_ = 0; // data rows before the next block
+  long failedRow_ = 0;
   int state_ = kNotOpened;
 };
 

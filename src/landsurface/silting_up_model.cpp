@@ -11,6 +11,7 @@
 #include "raster/collective_failure.h"
 #include "raster/module_statistic.h"
 #include "raster/mpi_decomposition.h"
+#include "raster/non_finite_water.h"
 #include "tables/landuse_class.h"
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_class.h"
@@ -200,6 +201,7 @@ void siltingupclass::SelectWaterInput(bool interceptionFirst) {
                         ? GetGridIndexOf3("snowcover_outflow", throughfall, "precipitation")
                         : GetGridIndexOf3(throughfall, "snowcover_outflow", "precipitation");
   waterInput_ = (*Registry)[index].Data;
+  waterInputName_ = (*Registry)[index].Identifier;
 }
 
 void siltingupclass::InitTracerGrids(int &error, int tracerCount, OneBasedArray<TracerInfo> *info,
@@ -241,7 +243,7 @@ void siltingupclass::ComputeTimeStep(long hour, long day, long month, long year)
   // Every process learns whether any failed, so none waits in the
   // statistics for one that has stopped.
   ThrowIfAnyFailed(CaptureExitCode([&] { RunCells(date); }));
-  CompleteStep();
+  StopIfNotFinite(CompleteStep());
   (*dispositionStatistics_)->EndOfStep(year, month, day, hour, 1);
   (*runoffStatistics_)->EndOfStep(year, month, day, hour, 1);
   WriteOutput();
@@ -441,8 +443,9 @@ void siltingupclass::ExportTracers(long row, long column, double directRunoff, d
 
 // The statistics and the step's balance take every valid own cell, unit
 // members included, one at a time in the order of the raster.
-void siltingupclass::CompleteStep() {
+double siltingupclass::CompleteStep() {
   balance_ = StepBalance();
+  double dispositionSum = 0.0;
   const CellIteration cells(CellLoopSetup());
   const Grid &disposition = grids_[DispositionGrid];
   const Grid &runoff = grids_[RunoffGrid];
@@ -461,8 +464,23 @@ void siltingupclass::CompleteStep() {
       balance_.water += (*surfaceStorage_)[r][c];
       balance_.infiltrating += (*waterInput_)[r][c];
       balance_.directRunoff += runoff[r][c];
+      dispositionSum += disposition[r][c];
     }
   }
+  return dispositionSum;
+}
+
+void siltingupclass::StopIfNotFinite(double dispositionSum) const {
+  const std::array<WaterGrid, 5> grids{{
+      {"DirectRunoffSiltingUp", &grids_[RunoffGrid]},
+      {"SurfStorSiltingUp", surfaceStorage_},
+      {waterInputName_, waterInput_},
+      {"SiltingUpDisposition", &grids_[DispositionGrid]},
+      {"KineticEnergy", &grids_[EnergyGrid]},
+  }};
+  const double sum =
+      balance_.water + balance_.infiltrating + balance_.directRunoff + dispositionSum;
+  StopIfWaterNotFinite(*this, CellIteration(CellLoopSetup()), sum, grids);
 }
 
 void siltingupclass::WriteOutput() {

@@ -122,7 +122,12 @@ private:
   // log once after the loop; outside it is logged and thrown at once.
   [[noreturn]] void CellFailed(int exitCode, const std::string &message) const;
   void RunCells(const StepDate &date);
-  void CompleteStep();
+  // The statistics and the balance of the step; returns the sum of the
+  // disposition over the same cells.
+  double CompleteStep();
+  // Ends the run (collectively) when the step's sums are not finite, naming
+  // the first cell that is not.
+  void StopIfNotFinite(double dispositionSum) const;
   void WriteOutput();
 
   SiltingUpSection section_;
@@ -132,6 +137,7 @@ private:
   int layerCount_ = 1;
   const Grid *elevation_ = nullptr;
   Grid *waterInput_ = nullptr;                // mm per step, not owned
+  std::string waterInputName_;                // its registry identifier
   std::vector<const Grid *> landuse_;         // layers 1..L
   std::vector<const Grid *> vegetationCover_; // layers 1..L
   const Grid *soilTypes_ = nullptr;

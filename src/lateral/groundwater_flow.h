@@ -139,12 +139,16 @@ public:
   // One red-black sweep of layer k with the halo of the heads exchanged
   // before each colour; the largest change on this process.
   SweepResult SweepLayer(int k);
-  // Oscillating cells of layer k on this process; amplitude sum and maximum.
-  long CountOscillations(int k, double &amplitudeSum, double &amplitudeMax) const;
+  // Oscillating cells of layer k on this process; amplitude sum and maximum,
+  // and the sum of the layer's heads over this process's cells (non-finite
+  // when any head is).
+  long CountOscillations(int k, double &amplitudeSum, double &amplitudeMax, double &headSum) const;
   void ComputeFlows();
   void ComputeBaseflow();
   // Balance and tracer transport of layer k.
   void ComputeBalance(int k);
+  // Stops the run (collectively) when a head or balance became non-finite.
+  void StopIfHeadsNotFinite() const;
   void RecordControlPoint();
   void WriteControlPointFluxes();
 
@@ -194,6 +198,9 @@ public:
   long HaloFirstRow = 0; // the strip widened by one row where the raster continues
   long HaloLastRow = -1;
   GroundwaterSolveReport LastSolve;
+  // Sum of the heads of every layer after the solves of the sub-step on this
+  // process's cells: the test that the step's water is still finite.
+  double StepHeadSum = 0.0;
   std::vector<GroundwaterTracer> Tracers;
 
   // --- Control-point buffer ---------------------------------------------------

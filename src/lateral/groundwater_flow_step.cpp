@@ -10,7 +10,10 @@
 #include "lateral/groundwater/flow_balance.h"
 #include "lateral/groundwater/leakage.h"
 #include "lateral/groundwater/transmissivity.h"
+#include "lateral/groundwater_names.h"
+#include "raster/cell_iteration.h"
 #include "raster/mpi_regions.h"
+#include "raster/non_finite_water.h"
 #include "raster/zonal_statistic.h"
 
 #include <mpi.h>
@@ -64,6 +67,7 @@ void gwflowclass::ComputeTimeStep(long hour, long day, long month, long year) {
   SetActualStep(hour, day, month, year);
   ComputeLeakage();
   StartSubstep();
+  StepHeadSum = 0.0;
   for (Grid *grid : {ThawDepth, FrozenSoil})
     if (grid != nullptr && grid->HasRow(HaloFirstRow) && grid->HasRow(HaloLastRow))
       MPIExchangeHalo(-1, grid);
@@ -76,7 +80,18 @@ void gwflowclass::ComputeTimeStep(long hour, long day, long month, long year) {
   ComputeBaseflow();
   for (int k = 1; k <= LayerCount(); ++k)
     ComputeBalance(k);
+  StopIfHeadsNotFinite();
   RecordControlPoint();
+}
+
+void gwflowclass::StopIfHeadsNotFinite() const {
+  std::vector<WaterGrid> grids;
+  for (int k = 1; k <= LayerCount(); ++k)
+    grids.push_back({LayerIdentifier("gw_head_", k), &Layer(k)[kHead]});
+  for (int k = 1; k <= LayerCount(); ++k)
+    grids.push_back({LayerIdentifier("gw_balance", k), &Layer(k)[kBalance]});
+  const CellIteration cells(StripCellsOf(*this, Zone));
+  StopIfWaterNotFinite(*this, cells, StepHeadSum, grids);
 }
 
 void gwflowclass::ComputeLeakage() {
@@ -234,9 +249,10 @@ void gwflowclass::SolveLayer(int k) {
   } while (report.Iterations < MaxIterations && change > MaxErrorAllowed);
   report.Change = change;
 
-  double amplitudeSum = 0.0, amplitudeMax = 0.0;
-  const double local[2] = {static_cast<double>(CountOscillations(k, amplitudeSum, amplitudeMax)),
-                           amplitudeSum};
+  double amplitudeSum = 0.0, amplitudeMax = 0.0, headSum = 0.0;
+  const double local[2] = {
+      static_cast<double>(CountOscillations(k, amplitudeSum, amplitudeMax, headSum)), amplitudeSum};
+  StepHeadSum += headSum;
   double sums[2] = {0.0, 0.0};
   MPI_Reduce(local, sums, 2, MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD);
   MPI_Bcast(sums, 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
@@ -262,18 +278,20 @@ void gwflowclass::SolveLayer(int k) {
   }
 }
 
-long gwflowclass::CountOscillations(int k, double &amplitudeSum, double &amplitudeMax) const {
+long gwflowclass::CountOscillations(int k, double &amplitudeSum, double &amplitudeMax,
+                                    double &headSum) const {
   const GroundwaterLayerGrids &layer = Layer(k);
   const Grid &h = layer[kHead];
   const Grid &hOld = layer[kHeadOld];
   const Grid &hPrevStep = layer[kHeadPrevStep];
   long count = 0;
-  double sum = 0.0, maximum = 0.0;
+  double sum = 0.0, maximum = 0.0, heads = 0.0;
   // Row order, so that the sum does not depend on the threads.
   for (long r = FirstRow; r <= LastRow; ++r)
     for (long c = 1; c <= NCols; ++c) {
       if (!IsModelCell(r, c))
         continue;
+      heads += h[r][c];
       const double dNow = h[r][c] - hOld[r][c];
       if (Oscillates(hOld[r][c] - hPrevStep[r][c], dNow, MaxErrorAllowed)) {
         ++count;
@@ -283,6 +301,7 @@ long gwflowclass::CountOscillations(int k, double &amplitudeSum, double &amplitu
     }
   amplitudeSum = sum;
   amplitudeMax = maximum;
+  headSum = heads;
   return count;
 }
 

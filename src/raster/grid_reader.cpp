@@ -7,6 +7,7 @@
 #include "raster/ascii_grid_cells.h"
 #include "raster/ascii_token_reader.h"
 #include "raster/collective_failure.h"
+#include "raster/finite_input_check.h"
 #include "raster/grid_file_size.h"
 #include "raster/grid_hole_filling.h"
 #include "raster/mpi_file_chunks.h"
@@ -310,6 +311,8 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
     failure = root ? CaptureExitCode([&] { CloseStream(log, rootFile, path); }) : 0;
     ThrowIfAnyFailed(failure);
     ReadStripThroughMpiIo(context, path, rootFile.format, stripFirst, stripLast, grid);
+    RefuseNonFiniteValue(context, path, FirstNonFiniteValue(context, grid, stripFirst, stripLast),
+                         -1, true);
   } else {
     failure = root ? CaptureExitCode([&] {
       ReadWholeOnRoot(context, path, rootFile, grid);
@@ -326,6 +329,9 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
       ThrowIfAnyFailed(failure);
     else if (failure != 0)
       throw failure;
+    RefuseNonFiniteValue(context, path,
+                         root ? FirstNonFiniteValue(context, grid, 1, g.nrows) : std::nullopt, -1,
+                         collective);
     if (collective && context.scatterGrid && context.processCount > 1)
       context.scatterGrid(grid);
     if (root && !options.keepWholeOnRoot)

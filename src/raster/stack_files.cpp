@@ -6,6 +6,7 @@
 #include "kernel/grid.h"
 #include "raster/ascii_token_reader.h"
 #include "raster/collective_failure.h"
+#include "raster/finite_input_check.h"
 #include "raster/grid_file_size.h"
 #include "raster/mpi_file_chunks.h"
 #include "raster/stack_write_cells.h"
@@ -386,9 +387,17 @@ StackReadResult ReadStack(const GridFileContext &context, const std::string &fil
     })
                           : 0);
     ReadStackStripThroughMpiIo(context, path, rootFile.format, levels, stack);
+    RefuseNonFiniteValue(
+        context, path,
+        FirstNonFiniteValue(context, stack, levels, context.firstRow, context.lastRow), levels,
+        true);
   } else {
     ThrowIfAnyFailed(
         root ? CaptureExitCode([&] { ReadStackOnRoot(context, path, rootFile, stack); }) : 0);
+    RefuseNonFiniteValue(context, path,
+                         root ? FirstNonFiniteValue(context, stack, levels, 1, g.nrows)
+                              : std::nullopt,
+                         levels, true);
     if (context.scatterStack && context.processCount > 1)
       context.scatterStack(stack, levels);
     if (!root) {

@@ -22,6 +22,7 @@ public:
   // The comparison ends after this many reads past the end of the table.
   static constexpr int EndOfFileLimit = 10;
   static constexpr unsigned long BufferBytes = 1000000;
+  // An unreadable table, or rows that do not fit the model dates.
   static constexpr int ReadErrorExitCode = 203;
 
   // Opens the table and fills the ring from the row of the start date. A
@@ -32,8 +33,10 @@ public:
   // True while the current step is compared (fewer than ten reads past the
   // end, no date mismatch).
   bool Comparing() const { return opened_ && endOfFileCount_ < EndOfFileLimit; }
-  // The current ring row's table date equals the model date; otherwise a
-  // WARNING names both and the comparison stops for good.
+  // True while comparing and the current ring row's table date equals the
+  // model date; a different date is fatal (203), naming the file and row. A
+  // model date that is not after the last one checked (a new spin-up pass)
+  // ends the comparison with an information entry.
   bool CheckDate(const ModelDate &model, DiagnosticsLog &log);
   // The move to the next step (after the comparison of this one).
   void Advance(const ModelDate &model, DiagnosticsLog &log);
@@ -56,6 +59,12 @@ private:
   ObservedDischargeRing ring_;
   std::array<ModelDate, ObservedDischargeRing::Rows> dates_{};
   std::array<bool, ObservedDischargeRing::Rows> dated_{};
+  std::array<long, ObservedDischargeRing::Rows> rows_{}; // data row numbers of the file
+  long lastTakenRow_ = 0;
+  bool lastChecked_ = false;
+  ModelDate lastCheckedDate_;
+  ModelDate lastTakenDate_;
+  DiagnosticsLog *log_ = nullptr;
   ModelDate readerDate_;
   int endOfFileCount_ = 0;
   bool opened_ = false;

@@ -8,7 +8,7 @@
 
 example_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples" && pwd)
 
-variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand heat_longest_step_zero heat_longest_step_negative routing_min_step_zero tuning_iterations_zero gw_layers_million gw_layers_2e9"
+variant_names="substeps_zero zone_nodata_half zone_rows_1e9 variable_grid_count station_year_overflow zone_nodata_zero zone_nodata_thousand heat_longest_step_zero heat_longest_step_negative routing_min_step_zero tuning_iterations_zero gw_layers_million gw_layers_2e9 groundwater_over_relaxation elevation_nan observed_day_missing observed_value_unreadable silting_divide_by_zero"
 
 make_variant() {
   local name=$1 dir=$2
@@ -60,6 +60,16 @@ make_variant() {
   # Layer counts far beyond the layer lines of the section.
   gw_layers_million) sed -i 's/^1 number of layers$/1000000 number of layers/' "$dir/run/example.ctl" ;;
   gw_layers_2e9) sed -i 's/^1 number of layers$/2000000000 number of layers/' "$dir/run/example.ctl" ;;
+  # Over-relaxation beyond 2 makes the groundwater solve diverge to 1e32 m.
+  groundwater_over_relaxation)
+    sed -i 's/^0 sor-parameter/2.5 sor-parameter/' "$dir/run/example.ctl" ;;
+  # A NaN in a valid cell of an input grid (row 3, column 4).
+  elevation_nan) sed -i '9 s/^\(\([^ ]* \)\{3\}\)[^ ]*/\1nan/' "$dir/run/elevation.asc" ;;
+  # The observed discharge of 2 January is missing; on 3 January a value is no number.
+  observed_day_missing) sed -i '/^2012 1 2 0 /d' "$dir/run/observed.dat" ;;
+  observed_value_unreadable) sed -i 's/^\(2012 1 3 0\) .*/\1 x/' "$dir/run/observed.dat" ;;
+  # A silting-up formula that divides by zero: the disposition becomes infinite.
+  silting_divide_by_zero) sed -i 's|^  Z = 0.013 \* |  Z = 0.013 / 0 * |' "$dir/run/example.ctl" ;;
   *) echo "unknown variant $name" >&2; return 1 ;;
   esac
 }
@@ -69,7 +79,9 @@ variant_status() {
   substeps_zero | variable_grid_count | heat_longest_step_zero | heat_longest_step_negative | \
     routing_min_step_zero | tuning_iterations_zero | gw_layers_million | gw_layers_2e9) echo 17 ;;
   zone_nodata_half) echo 3 ;;
-  zone_rows_1e9) echo 22 ;;
+  zone_rows_1e9 | elevation_nan) echo 22 ;;
+  groundwater_over_relaxation | silting_divide_by_zero) echo 140 ;;
+  observed_day_missing | observed_value_unreadable) echo 203 ;;
   station_year_overflow) echo 49 ;;
   *) echo 0 ;;
   esac
@@ -96,6 +108,15 @@ variant_entry() {
     echo "in modul groundwater_flow: the number of layers (1000000) must be at most 90, as the grid registry holds at most 999 grids and each layer needs 11" ;;
   gw_layers_2e9)
     echo "in modul groundwater_flow: the number of layers (2000000000) must be at most 90, as the grid registry holds at most 999 grids and each layer needs 11" ;;
+  groundwater_over_relaxation)
+    echo "groundwater_flow: water out of range on 1.1.2012 0h: gw_head_1 holds 2.59667e+32 at row 1, col 3" ;;
+  silting_divide_by_zero)
+    echo "SiltingUpModel: water out of range on 1.1.2012 0h: SiltingUpDisposition holds nan at row 1, col 3" ;;
+  elevation_nan) echo "error reading elevation.asc: the value at row 3, col 4 is nan, not a finite number" ;;
+  observed_day_missing)
+    echo "observed runoff: row 2 of observed.dat holds 3.1.2012 0h, but the model date is 2.1.2012 0h (a missing or an extra row)" ;;
+  observed_value_unreadable)
+    echo "error reading observed.dat at row 3: a date and 1 values expected (e.g. a value missing or not a number)" ;;
   station_year_overflow)
     echo "error reading station data file temperature.dat, line 15: no date (year month day hour) could be read" ;;
   esac

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -185,11 +186,6 @@ TEST_F(RoutingStepTest, UnknownStartEarlyEndAndGapsStopTheComparison) {
       // steps that read past the end count towards the ten that stop the
       // comparison: 9 steps reach the end, 9 more follow.
       {ObservedTable(std::vector<double>(20, 2.0)), 18, "INFO: end of discharge file reached!"},
-      // Day 15 is missing: the pairs stop at the gap instead of shifting.
-      {ObservedTable(ones, 1, 15), 14,
-       "WARNING: observed runoff: the row of 16.1.2012 0h in observed.dat does not match the "
-       "model date 15.1.2012 0h (a missing or an extra row);\nthe comparison with observed "
-       "discharge stops"},
   };
   for (const Case &c : cases) {
     test::WriteFixture("observed.dat", c.table);
@@ -199,6 +195,53 @@ TEST_F(RoutingStepTest, UnknownStartEarlyEndAndGapsStopTheComparison) {
     EXPECT_EQ(routing->FitSums().linear.At(kFitZeroLagIndex, 3).pairs, c.pairs) << c.logged;
     EXPECT_TRUE(Logged(c.logged)) << c.logged;
     EXPECT_GE(routing->Observed().EndOfFileCount(), ObservedDischarge::EndOfFileLimit);
+  }
+}
+
+// Rows that would pair observations with the wrong days stop the run, naming
+// the file and the row (data rows counted from 1).
+TEST_F(RoutingStepTest, ObservedRowsOfOtherDaysAreFatal) {
+  const std::string good = ObservedTable(std::vector<double>(kSteps + 11, 2.0));
+  // The table with data row n (1-based) replaced by text.
+  auto withRow = [&good](int n, const std::string &text) {
+    std::string table;
+    std::istringstream in(good);
+    int row = -2; // two header lines
+    for (std::string line; std::getline(in, line);)
+      table += (++row == n ? text : line) + "\n";
+    return table;
+  };
+  struct Case {
+    std::string table;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      // Day 15 is missing: the rows after it would shift by a day.
+      {ObservedTable(std::vector<double>(kSteps + 11, 2.0), 1, 15),
+       "FATAL: observed runoff: row 15 of observed.dat holds 16.1.2012 0h, but the model date "
+       "is 15.1.2012 0h (a missing or an extra row)"},
+      // Day 12 repeated in place of day 13.
+      {withRow(13, "2012 1 12 0 1.0 2.0"),
+       "FATAL: observed runoff: row 13 of observed.dat holds 12.1.2012 0h, which does not "
+       "follow 12.1.2012 0h of row 12 (rows unsorted or repeated)"},
+      // Day 30 between days 19 and 21.
+      {withRow(20, "2012 1 30 0 1.0 2.0"),
+       "FATAL: observed runoff: row 21 of observed.dat holds 21.1.2012 0h, which does not "
+       "follow 30.1.2012 0h of row 20 (rows unsorted or repeated)"},
+      // A value that is not a number names its own row.
+      {withRow(3, "2012 1 3 0 1.0 x"),
+       "FATAL: error reading observed.dat at row 3: a date and 2 values expected (e.g. a value "
+       "missing or not a number)"},
+  };
+  for (const Case &c : cases) {
+    test::WriteFixture("observed.dat", c.table);
+    const int code = test::ExitCodeOf([&] {
+      auto routing = BuildRouting();
+      routing->InitializeDischarges();
+      Run(*routing);
+    });
+    EXPECT_EQ(code, ObservedDischarge::ReadErrorExitCode) << c.entry;
+    EXPECT_TRUE(Logged(c.entry)) << c.entry;
   }
 }
 
