@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 namespace tavro {
 namespace {
@@ -276,6 +277,9 @@ void DiagnosticsLog::EndEntry() {
     }
   } else if (!FatalEcho_.empty()) {
     std::cerr << "(mpi-rank " << std::setw(2) << Rank_ << ") " << FatalEcho_ << std::endl;
+    if (PendingFatal_.size() == PendingFatalLimit)
+      PendingFatal_.erase(PendingFatal_.begin());
+    PendingFatal_.push_back(std::move(FatalEcho_));
     FatalEcho_.clear();
   }
   EntryClosed_ = true;
@@ -364,6 +368,11 @@ DiagnosticsLog &DiagnosticsLog::operator<<(decltype(std::setw(0)) width) {
 void DiagnosticsLog::Entry(std::string_view text) {
   std::lock_guard lock(mutex_);
   TextItem(text);
+}
+
+std::vector<std::string> DiagnosticsLog::TakeFatalTexts() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(PendingFatal_, {});
 }
 
 void DiagnosticsLog::FlushConsole() {

@@ -263,7 +263,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
   int failure = root ? CaptureExitCode([&] { OpenAndCheck(context, path, options, rootFile); }) : 0;
   if (collective) {
     // The path, format and header as rank 0 has them; a failure stops all.
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
     std::vector<char> pathBuffer(MaxPathLength + 1, '\0');
     path.copy(pathBuffer.data(), MaxPathLength);
     MPI_Bcast(pathBuffer.data(), static_cast<int>(pathBuffer.size()), MPI_CHAR, 0, MPI_COMM_WORLD);
@@ -300,7 +300,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
     }
   });
   if (collective)
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
   else if (failure != 0)
     throw failure;
   if (options.rootOnly && !root)
@@ -308,7 +308,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
 
   if (mpiIo) {
     failure = root ? CaptureExitCode([&] { CloseStream(log, rootFile, path); }) : 0;
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
     ReadStripThroughMpiIo(context, path, rootFile.format, stripFirst, stripLast, grid);
   } else {
     failure = root ? CaptureExitCode([&] {
@@ -323,7 +323,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
     })
                    : 0;
     if (collective)
-      ThrowIfAnyFailed(failure);
+      ThrowIfAnyFailed(log, failure);
     else if (failure != 0)
       throw failure;
     if (collective && context.scatterGrid && context.processCount > 1)
