@@ -276,7 +276,11 @@ void DiagnosticsLog::EndEntry() {
       XmlFile_.flush();
     }
   } else if (!FatalEcho_.empty()) {
-    std::cerr << "(mpi-rank " << std::setw(2) << Rank_ << ") " << FatalEcho_ << std::endl;
+    // One write of the whole line: the lines of several processes that reach
+    // the same standard error through mpiexec do not cut into each other.
+    std::ostringstream line;
+    line << "(mpi-rank " << std::setw(2) << Rank_ << ") " << FatalEcho_ << '\n';
+    std::cerr << line.str() << std::flush;
     if (PendingFatal_.size() == PendingFatalLimit)
       PendingFatal_.erase(PendingFatal_.begin());
     PendingFatal_.push_back(std::move(FatalEcho_));
