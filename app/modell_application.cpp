@@ -536,7 +536,7 @@ void ModellApplication::ReleaseModules() {
   Release(m.Tracers);
   Release(m.SpecialOutput);
   Release(m.Setup);
-  ThrowIfAnyFailed(stateFailure);
+  ThrowIfAnyFailed(*Log, stateFailure);
 }
 
 void ModellApplication::DeleteModules() {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 namespace tavro {
 namespace {
@@ -286,7 +287,14 @@ void DiagnosticsLog::EndEntry() {
       XmlFile_.flush();
     }
   } else if (!FatalEcho_.empty()) {
-    std::cerr << "(mpi-rank " << std::setw(2) << Rank_ << ") " << FatalEcho_ << std::endl;
+    // One write of the whole line: the lines of several processes that reach
+    // the same standard error through mpiexec do not cut into each other.
+    std::ostringstream line;
+    line << "(mpi-rank " << std::setw(2) << Rank_ << ") " << FatalEcho_ << '\n';
+    std::cerr << line.str() << std::flush;
+    if (PendingFatal_.size() == PendingFatalLimit)
+      PendingFatal_.erase(PendingFatal_.begin());
+    PendingFatal_.push_back(std::move(FatalEcho_));
     FatalEcho_.clear();
   }
   EntryClosed_ = true;
@@ -375,6 +383,11 @@ DiagnosticsLog &DiagnosticsLog::operator<<(decltype(std::setw(0)) width) {
 void DiagnosticsLog::Entry(std::string_view text) {
   std::lock_guard lock(mutex_);
   TextItem(text);
+}
+
+std::vector<std::string> DiagnosticsLog::TakeFatalTexts() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(PendingFatal_, {});
 }
 
 void DiagnosticsLog::FlushConsole() {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavro {
 
@@ -43,6 +44,13 @@ public:
   std::recursive_mutex &Mutex() { return mutex_; }
 
   void FlushConsole();
+
+  // On ranks other than 0: the texts (without "FATAL: ") of the FATAL entries
+  // written since the last call, oldest first, at most PendingFatalLimit of
+  // them. The collective agreement on a failure hands them to rank 0, whose
+  // file would otherwise lack the reason. Always empty on rank 0.
+  std::vector<std::string> TakeFatalTexts();
+  static constexpr std::size_t PendingFatalLimit = 8;
 
   int Rank() const { return Rank_; }
   int ProcessCount() const { return ProcessCount_; }
@@ -82,7 +90,8 @@ private:
   std::string PreparedText_;
   std::string FileName_;
   int LevelThreshold_ = 4;
-  std::string FatalEcho_; // console text of a FATAL entry on ranks other than 0
+  std::string FatalEcho_;                 // console text of a FATAL entry on ranks other than 0
+  std::vector<std::string> PendingFatal_; // see TakeFatalTexts
   std::recursive_mutex mutex_;
 };
 

@@ -53,7 +53,7 @@ void schneemodellklasse::SetUpGlaciers() {
     glacierGridIndex_ = GetGridIndex("GlacierizedCells");
     glacierCodes_ = Required("GlacierCodes");
     glacierCodesIndex_ = GetGridIndex("GlacierCodes");
-    ThrowIfAnyFailed(CaptureExitCode([&] {
+    ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
       if (MPIRank == 0)
         CheckGlacierGrids();
     }));
@@ -264,7 +264,7 @@ void schneemodellklasse::RegisterDynamicGlacierGrids() {
   evaporationOnGlacier_.grid = ZoneFilledGrid(FirstRow, LastRow, 0.0);
   Register(evaporationOnGlacier_, s.EvaporationOnGlacier.FileName, "SnowEvaporation_onGlacier",
            s.EvaporationOnGlacier.Writecode);
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     if (MPIRank == 0)
       BuildGlacierList();
   }));

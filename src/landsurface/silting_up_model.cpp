@@ -242,7 +242,7 @@ void siltingupclass::ComputeTimeStep(long hour, long day, long month, long year)
   const StepDate date{static_cast<int>(day), static_cast<int>(month), static_cast<int>(year)};
   // Every process learns whether any failed, so none waits in the
   // statistics for one that has stopped.
-  ThrowIfAnyFailed(CaptureExitCode([&] { RunCells(date); }));
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] { RunCells(date); }));
   StopIfNotFinite(CompleteStep());
   (*dispositionStatistics_)->EndOfStep(year, month, day, hour, 1);
   (*runoffStatistics_)->EndOfStep(year, month, day, hour, 1);

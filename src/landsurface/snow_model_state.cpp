@@ -57,7 +57,7 @@ void schneemodellklasse::ReadStorage(const std::string &fileName, int readMode) 
     }
     ReadStateSection(file);
   });
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   ShareRankZeroReservoirs();
 }
 

@@ -11,6 +11,7 @@
 #include "kernel/string_helpers.h"
 #include "lateral/groundwater/transmissivity.h"
 #include "lateral/groundwater_names.h"
+#include "raster/collective_failure.h"
 #include "raster/zonal_statistic.h"
 #include "tables/soil_class.h"
 
@@ -384,8 +385,15 @@ void gwflowclass::InitialiseOtherGrids(GroundwaterLayerGrids &layer, int k) {
 void gwflowclass::CreateControlPointFile() {
   OwnsControlCell = ControlRow >= 1 && ControlColumn >= 1 && ControlRow >= FirstRow &&
                     ControlRow <= LastRow && IsModelCell(ControlRow, ControlColumn);
-  if (!OwnsControlCell)
-    return;
+  // Only the owner creates the file; one that it cannot create ends every
+  // process together, rank 0's log holding the owner's entry.
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
+    if (OwnsControlCell)
+      CreateOwnControlPointFile();
+  }));
+}
+
+void gwflowclass::CreateOwnControlPointFile() {
   ControlCapacity = ControlRecordCapacity(LayerCount());
   ControlDates.assign(4 * ControlCapacity, 0);
   ControlValues.assign(6 * static_cast<std::size_t>(LayerCount()) * ControlCapacity, 0.0);

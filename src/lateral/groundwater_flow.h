@@ -220,7 +220,9 @@ private:
   void RegisterStateGrids();
   void InitialiseHeads(GroundwaterLayerGrids &layer, int k);
   void InitialiseOtherGrids(GroundwaterLayerGrids &layer, int k);
+  // Collective: the owner of the control cell creates its file.
   void CreateControlPointFile();
+  void CreateOwnControlPointFile();
   int RegisterState(GroundwaterLayerGrids &layer, GroundwaterGridSlot slot,
                     const std::string &identifier, const GroundwaterFile &file, long first,
                     long last);

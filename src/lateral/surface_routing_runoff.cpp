@@ -247,7 +247,7 @@ void surfaceroutingclass::InitTracerGrids(int &error, int tracerCount,
   if (GridReadParameter == 1) {
     // Each process reads its own section; all stop together before the
     // collective reading of the per-cell state.
-    ThrowIfAnyFailed(CaptureExitCode([&] { ReadStorage(); }));
+    ThrowIfAnyFailed(*Log, CaptureExitCode([&] { ReadStorage(); }));
     ReadFlowState();
   }
 }

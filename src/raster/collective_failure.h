@@ -1,7 +1,9 @@
 // Failures of collective file operations reach every process: a step that may
 // fail on some processes records its exit code, the processes agree on the
 // largest one, and all of them throw it, so no process is left waiting in a
-// collective call for a process that has already stopped.
+// collective call for a process that has already stopped. Only rank 0 writes
+// the diagnostics file, so the reason a failing process logged is handed to
+// rank 0 as part of the agreement.
 #pragma once
 
 #include <string_view>
@@ -24,8 +26,11 @@ template <class Step> int CaptureExitCode(Step &&step) {
 int AgreedExitCode(int localCode);
 
 // Collective: when any process failed (localCode != 0), throws the largest
-// code everywhere. The failing processes have logged their entries already.
-void ThrowIfAnyFailed(int localCode);
+// code everywhere. The failing processes have logged their entries already;
+// when rank 0 is not among them, it logs the FATAL entries of the lowest
+// failing rank (DiagnosticsLog::TakeFatalTexts) again, so that its file holds
+// the reason. Every process drops its pending FATAL texts.
+void ThrowIfAnyFailed(DiagnosticsLog &log, int localCode);
 
 // Collective: when any process reports failed, rank 0 and every failing
 // process log "FATAL: <message>" (ThrowFatal) and all throw exitCode.

@@ -264,7 +264,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
   int failure = root ? CaptureExitCode([&] { OpenAndCheck(context, path, options, rootFile); }) : 0;
   if (collective) {
     // The path, format and header as rank 0 has them; a failure stops all.
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
     std::vector<char> pathBuffer(MaxPathLength + 1, '\0');
     path.copy(pathBuffer.data(), MaxPathLength);
     MPI_Bcast(pathBuffer.data(), static_cast<int>(pathBuffer.size()), MPI_CHAR, 0, MPI_COMM_WORLD);
@@ -301,7 +301,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
     }
   });
   if (collective)
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
   else if (failure != 0)
     throw failure;
   if (options.rootOnly && !root)
@@ -309,7 +309,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
 
   if (mpiIo) {
     failure = root ? CaptureExitCode([&] { CloseStream(log, rootFile, path); }) : 0;
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(log, failure);
     ReadStripThroughMpiIo(context, path, rootFile.format, stripFirst, stripLast, grid);
     RefuseNonFiniteValue(context, path, FirstNonFiniteValue(context, grid, stripFirst, stripLast),
                          -1, true);
@@ -326,7 +326,7 @@ GridFileHeader ReadGrid(const GridFileContext &context, const std::string &fileN
     })
                    : 0;
     if (collective)
-      ThrowIfAnyFailed(failure);
+      ThrowIfAnyFailed(log, failure);
     else if (failure != 0)
       throw failure;
     RefuseNonFiniteValue(context, path,

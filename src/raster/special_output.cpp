@@ -142,7 +142,7 @@ void SpecialOutputClass::ReadFileBlocks() {
       if (MPIRank == 0)
         files_.back().WriteHeader();
     });
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(*Log, failure);
   }
 }
 

@@ -366,7 +366,8 @@ StackReadResult ReadStack(const GridFileContext &context, const std::string &fil
         Concat("error opening ", path, ": the name is longer than ", MaxPathLength, " characters"));
 
   RootStackFile rootFile;
-  ThrowIfAnyFailed(root ? CaptureExitCode([&] { OpenAndCheckStack(context, path, rootFile); }) : 0);
+  ThrowIfAnyFailed(log,
+                   root ? CaptureExitCode([&] { OpenAndCheckStack(context, path, rootFile); }) : 0);
   Broadcast(path, rootFile);
   const int levels = rootFile.levels;
   const bool wholeOnRoot = rootFile.format == StackFormat::Ascii || keepWholeOnRoot;
@@ -374,18 +375,19 @@ StackReadResult ReadStack(const GridFileContext &context, const std::string &fil
   const int heldLast = root && wholeOnRoot ? g.nrows : context.lastRow;
   MPI_Barrier(MPI_COMM_WORLD);
 
-  ThrowIfAnyFailed(CaptureExitCode([&] {
-    stack = Stack(heldFirst, heldLast, g.ncols, levels, g.nrows, log);
-    if (!StackCovers(stack, heldFirst, heldLast, g.ncols, levels))
-      ThrowFatal(log, 22, Concat("error reading stack ", path, ": no memory for its rows"));
-  }));
+  ThrowIfAnyFailed(log, CaptureExitCode([&] {
+                     stack = Stack(heldFirst, heldLast, g.ncols, levels, g.nrows, log);
+                     if (!StackCovers(stack, heldFirst, heldLast, g.ncols, levels))
+                       ThrowFatal(log, 22,
+                                  Concat("error reading stack ", path, ": no memory for its rows"));
+                   }));
 
   if (!wholeOnRoot) {
-    ThrowIfAnyFailed(root ? CaptureExitCode([&] {
-      if (std::fclose(rootFile.file.release()) != 0)
-        ThrowFatal(log, 23, Concat("error closing grid ", path));
-    })
-                          : 0);
+    ThrowIfAnyFailed(log, root ? CaptureExitCode([&] {
+                       if (std::fclose(rootFile.file.release()) != 0)
+                         ThrowFatal(log, 23, Concat("error closing grid ", path));
+                     })
+                               : 0);
     ReadStackStripThroughMpiIo(context, path, rootFile.format, levels, stack);
     RefuseNonFiniteValue(
         context, path,
@@ -393,7 +395,7 @@ StackReadResult ReadStack(const GridFileContext &context, const std::string &fil
         true);
   } else {
     ThrowIfAnyFailed(
-        root ? CaptureExitCode([&] { ReadStackOnRoot(context, path, rootFile, stack); }) : 0);
+        log, root ? CaptureExitCode([&] { ReadStackOnRoot(context, path, rootFile, stack); }) : 0);
     RefuseNonFiniteValue(context, path,
                          root ? FirstNonFiniteValue(context, stack, levels, 1, g.nrows)
                               : std::nullopt,
@@ -441,7 +443,7 @@ void WriteStack(const GridFileContext &context, const std::string &fileName, con
     WriteAsciiStack(context, path, stack, levels);
     return;
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(log, failure);
   WriteBinaryStack(context, path, stack, levels, writeDouble);
 }
 

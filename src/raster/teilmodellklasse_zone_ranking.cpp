@@ -52,7 +52,7 @@ void teilmodellklasse::RankZones(const Grid *&zoneGrid, OneBasedArray<ZoneRecord
       failure =
           CaptureExitCode([&] { ThrowFatal(*Log, ranking.FailureCode, ranking.FailureMessage); });
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   if (MPIProcessCount > 1)
     BroadcastModuleZoneRanking(ranking, MPIRank);
   zoneTable = std::move(ranking.Table);

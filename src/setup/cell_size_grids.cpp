@@ -80,7 +80,7 @@ void defaultini::MakeCellSizeGrids() {
         }
     });
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
 
   const std::pair<int, bool> written[] = {
       {areaIndex, sources.AreaRead}, {xIndex, sources.SizeXRead}, {yIndex, sources.SizeYRead}};

@@ -91,7 +91,7 @@ void defaultini::CheckCodeGrid(int registryIndex, CodeGridKind kind) {
           ThrowFatal(*Log, layers.Failure.ExitCode, layers.Failure.Message);
       });
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   if (kind == CodeGridKind::MultilayerLanduse)
     BroadcastLayerCodes();
   ScatterGrid(decomposition_, *entry.Data, *Log);
@@ -144,7 +144,7 @@ void defaultini::RenumberRereadCodeGrid(int registryIndex) {
     failure = CheckWholeCodeGrid(entry, checked->kind);
   else
     CodeRenumbering(TableCodesOf(checked->kind)).Apply(*entry.Data, NCols);
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   if (checked->kind == CodeGridKind::MultilayerLanduse)
     FillLanduseLayerGrids();
 }

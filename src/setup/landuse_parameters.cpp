@@ -232,7 +232,7 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
         landuseParameters_->InitialiseStartTimes(k, StartDayOfYear());
       landuseParameters_->InitialiseLayer(k, start, chillingKnown);
     });
-    ThrowIfAnyFailed(failure);
+    ThrowIfAnyFailed(*Log, failure);
     for (Grid *grid : landuseParameters_->HaloGrids(k))
       ExchangeHalo(decomposition_, *grid, *Log);
   }
@@ -346,7 +346,7 @@ void defaultini::CloseLanduseDay(long hour, long day, long month, long year) {
       grids->ClearDayTemperature();
     RaiseVegetationPeriodFlags(date.Day, date.Month, date.Year);
   });
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   stepsOfDay_ = 0;
   if (phenology && movingMeanIndex_ > 0)
     WriteGridOutput(movingMeanIndex_);

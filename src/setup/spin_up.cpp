@@ -166,7 +166,7 @@ void defaultini::BuildUnits(const std::vector<HruClassGrid> &classGrids, bool gi
       hydrologicResponseUnits_ = std::move(numbering.units);
     });
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   BroadcastUnits(hydrologicResponseUnits_);
   ScatterGrid(decomposition_, unitGrid, *Log);
   ExchangeHalo(decomposition_, unitGrid, *Log);
@@ -182,13 +182,13 @@ void defaultini::WriteUnitGrids() {
   Grid &masterGrid = *(*Registry)[masterGridIndex_].Data;
   const std::string masterName = (*Registry)[masterGridIndex_].FileName;
   // A file that cannot be written stops every process before the gathers.
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     WriteGrid(RankFileName(kUnitFileName, MPIRank), unitGrid, WriteAsciiGrids, WriteDoubleGrids);
     WriteGrid(RankFileName(masterName, MPIRank), masterGrid, WriteAsciiGrids, WriteDoubleGrids);
   }));
   GatherGrid(decomposition_, unitGrid, *Log);
   GatherGrid(decomposition_, masterGrid, *Log);
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     if (MPIRank != 0)
       return;
     WriteGrid(kUnitFileName, unitGrid, WriteAsciiGrids, WriteDoubleGrids);

@@ -580,7 +580,7 @@ void defaultini::StepZoneGridAndDecomposition() {
   decomposed_ = false;
   RasterGeometry geometry;
   int failure = MPIRank == 0 ? CaptureExitCode([&] { geometry = ReadGridHeader(); }) : 0;
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   int sizes[2] = {geometry.ncols, geometry.nrows};
   MPI_Bcast(sizes, 2, MPI_INT, 0, MPI_COMM_WORLD);
   double header[4] = {geometry.xllcorner, geometry.yllcorner, geometry.cellsize, geometry.nodata};
@@ -610,7 +610,7 @@ void defaultini::StepZoneGridAndDecomposition() {
       }
     });
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
 
   const RasterShape shape{NCols, NRows, NoData};
   decomposition_ = DistributeMpiRegions(MPIRank == 0 ? (*Registry)[1].Data : nullptr, shape, *Log);
@@ -653,7 +653,7 @@ void defaultini::StepDistributeZoneGrid() {
           },
           *Log);
     });
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
 
   std::vector<int> distributed{1};
   if (const int links = FindGrid(kRiverLinksIdentifier, true); links > 0)

@@ -253,7 +253,7 @@ void defaultini::RankZones(GridRegistry &registry, const Grid *weights, int ncol
       rowRanges_ = std::move(result.RowRanges);
     }
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   const StripRows strip = decomposed_ ? decomposition_.strip : StripRows{1, nrows};
   BroadcastZoneRanking(zones_, rowRanges_, nrows, strip, MPIRank, MPIProcessCount);
   ZoneTable = &zones_.Records;
@@ -278,7 +278,7 @@ void defaultini::RankRegions(int regionGridIndex) {
     else
       regions_ = std::move(result.Table);
   }
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
   BroadcastRegionRanking(regions_, MPIRank);
 }
 

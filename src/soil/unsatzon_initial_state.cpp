@@ -49,7 +49,7 @@ void unsatzonmodellklasse::ComputeInitialState() {
                         c, " (", ModuleName, ")"));
     return *soil;
   };
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     if (read) {
       // The layer elevations follow the soil table and the elevation model.
       for (long r = FirstRow; r <= LastRow; ++r)
@@ -103,7 +103,7 @@ void unsatzonmodellklasse::ComputeLowerBoundaryTemperature(int &next) {
   Links.LowerBoundaryTemperature = &t.Values;
   // One file of the whole raster, written by rank 0.
   Grid whole = MPIGatherGridForOutput(t.Index, &t.Values);
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     if (MPIRank == 0)
       WriteGrid("T_Lower_Boundary_Condition", whole, WriteAsciiGrids, WriteDoubleGrids);
   }));

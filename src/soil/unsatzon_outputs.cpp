@@ -130,7 +130,7 @@ void unsatzonmodellklasse::CreateControlPointFiles() {
     }
   });
   // A file that the owner cannot create ends every process.
-  ThrowIfAnyFailed(failure);
+  ThrowIfAnyFailed(*Log, failure);
 }
 
 void unsatzonmodellklasse::BuildGlacierTable() {

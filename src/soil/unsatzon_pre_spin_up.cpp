@@ -124,7 +124,7 @@ void unsatzonmodellklasse::PreSpinUpFinish() {
   };
   const int freezingIndex =
       p.ownsFreezing ? p.freezingIndex : FindGrid("FreezingDegreeDays", false);
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     write("FreezingDegreeDays", freezingIndex, p.freezing);
     write("thawingDegreeDays", p.thawingIndex, &p.thawing);
     write("AnnualTemperature", p.annualIndex, &p.annual);

@@ -30,7 +30,7 @@ void unsatzonmodellklasse::InitTracerGrids(int &error, int tracerCount,
     ComputeInitialTracerRunoff();
     CheckGlacierRunoffSource();
     if (Config.readgrids == 1)
-      ThrowIfAnyFailed(CaptureExitCode([&] { ReadStorage(); }));
+      ThrowIfAnyFailed(*Log, CaptureExitCode([&] { ReadStorage(); }));
   } catch (int code) {
     error = code;
   } catch (...) {

@@ -106,7 +106,7 @@ void unsatzonmodellklasse::CreateSoilTracer(int t, const TracerInfo &info,
                                     flux(kInputModules[2]), flux(kInputModules[3]));
   s.input = (*Registry)[input].Data;
   // A file that the control cell's process cannot create ends every process.
-  ThrowIfAnyFailed(CaptureExitCode([&] {
+  ThrowIfAnyFailed(*Log, CaptureExitCode([&] {
     if (HasControlPoint)
       s.point = CreateTracerControlPointFile(
           *Log, TracerFileName(info.path, info.name, "point", info.statext),

@@ -71,6 +71,11 @@ expect_dialogue_once() {
 expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
 expect_console() { grep -q -F -- "$1" out.txt || fail "console lacks: $1"; }
 expect_wellformed() { "$xmllint" --noout "$1" || fail "$1 is not well-formed XML"; }
+# A whole diagnostics file whose FATAL entries hold the text.
+expect_fatal_logged() {
+  expect_wellformed Tavro_Diag_0.xml
+  grep 'level="0"' Tavro_Diag_0.xml | grep -q -F -- "$1" || fail "Tavro_Diag_0.xml has no FATAL entry: $1"
+}
 
 case $case_name in
 no_arguments)
@@ -679,6 +684,50 @@ fatal_end_all_disagree)
   expect_wellformed Tavro_Diag_0.xml
   grep -q 'level="0" description= "Program aborted with exit code 17"' Tavro_Diag_0.xml ||
     fail "XML lacks the abort entry"
+  ;;
+example_state_missing_on_rank1)
+  # A two-day run leaves the soil water's state grids and the state files of
+  # the three processes; the next run reads them, but the file of rank 1 is
+  # gone. Every process ends with its code, and rank 0's file names the file.
+  prepare_example
+  sed -i 's/^28 end day/2 end day/' example.ctl
+  awk '/^\[/ { soil = ($1 == "[unsatzon_model]" || $1 == "[heat_transfer]") }
+       soil && state { sub(/^[0-9]+ its writecode/, "3 its writecode"); state = 0 }
+       soil && $1 ~ /^(geodetic_heads|hydraulic_heads|theta|soil_temperature)\.stack$|^(groundwater_distance|groundwater_level|theta_in_groundwater_level|baseflow)\.asc$/ { state = 1 }
+       { print }' example.ctl >example.new && mv example.new example.ctl
+  run 3 example.ctl
+  expect_status 0
+  sed -i 's/^0 readgrids (0: the initial state is computed from ini_gw_level)/1 readgrids/' example.ctl
+  grep -q '^1 readgrids$' example.ctl || fail "no readgrids line to set"
+  rm soil_state.txt_1 || fail "the first run wrote no state file of rank 1"
+  run 3 example.ctl
+  expect_status 64
+  grep -q -F "(mpi-rank  1) error opening storage content file soil_state.txt_1" err.txt ||
+    fail "rank 1 did not meet the missing file"
+  expect_fatal_logged "error opening storage content file soil_state.txt_1"
+  ;;
+example_control_point_soil_rank2 | example_control_point_groundwater_rank2)
+  # The control cell lies in row 2, among the cells of rank 2, and its file
+  # cannot be created there: every process ends with 62, and rank 0's file
+  # holds the FATAL entry of rank 2.
+  prepare_example
+  if [ "$case_name" = example_control_point_soil_rank2 ]; then
+    sed -i -e 's|^5 3 control point|2 3 control point|' \
+      -e 's|^soil_theta.txt control point|missing_directory/soil_theta.txt control point|' example.ctl
+    grep -q '^missing_directory/soil_theta.txt' example.ctl || fail "no control-point file to change"
+    reason="error opening file for soil theta (single point)"
+  else
+    sed -i -e 's|^5 6 control row and column|2 6 control row and column|' \
+      -e 's|^gw_control_point.txt name|missing_directory/gw_control_point.txt name|' example.ctl
+    grep -q '^missing_directory/gw_control_point.txt' example.ctl || fail "no control-point file to change"
+    reason="error opening file for gw-fluxes (single point)"
+  fi
+  grep -q '^2 [36] control' example.ctl || fail "no control cell to move"
+  run 3 example.ctl
+  expect_status 62
+  grep -q -F "(mpi-rank  2) $reason" err.txt || fail "rank 2 did not meet the file"
+  expect_fatal_logged "$reason"
+  expect_console "Program aborted with exit code 62"
   ;;
 example_state_unwritable | example_state_unwritable_np3)
   # The state file of the routing, the soil water and the snow lies in a
