@@ -25,7 +25,7 @@
 #include "meteo/meteointerpol.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
-#include "raster/special_output.h"
+#include "raster/output/special_output.h"
 #include "routing/routing_model.h"
 #include "soil/unsatzon_model.h"
 

@@ -11,7 +11,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/gif_image_reader.h"
+#include "raster/files/gif_image_reader.h"
 #include "support/gif_test_files.h"
 
 namespace {

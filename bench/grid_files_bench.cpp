@@ -10,9 +10,9 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/grid_file_context.h"
-#include "raster/grid_reader.h"
-#include "raster/grid_writer.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/grid_writer.h"
 
 namespace {
 

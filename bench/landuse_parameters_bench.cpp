@@ -14,7 +14,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "kernel/one_based_array.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 #include "setup/landuse_parameter_grids.h"
 #include "tables/landuse_class.h"
 

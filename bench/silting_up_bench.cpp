@@ -18,7 +18,7 @@
 #include "kernel/module_settings.h"
 #include "kernel/zone_record.h"
 #include "landsurface/silting_up_model.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 #include "tables/landuse_class.h"
 #include "tables/soil_class.h"
 

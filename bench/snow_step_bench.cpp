@@ -17,7 +17,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "landsurface/snow_model.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 #include "tables/landuse_class.h"
 
 namespace {

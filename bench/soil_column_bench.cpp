@@ -9,7 +9,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 #include "soil/column/hydraulic_heads.h"
 #include "soil/column/soil_hydraulics.h"
 #include "soil/column/update_iterate.h"

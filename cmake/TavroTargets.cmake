@@ -42,13 +42,13 @@ function(tavro_test_build_options target)
   target_precompile_headers(${target} REUSE_FROM tavro_test_support)
 endfunction()
 
-# tavro_add_test_suite(<name> LIBS lib...): two executables from tests/<name>/:
+# tavro_add_test_suite(<name> LIBS lib...): two executables from tests/<name>/ and its folders:
 #   *_test.cpp    -> tavro_<name>_tests, run once under mpiexec -n 1
 #   *_mpitest.cpp -> tavro_<name>_mpitests, run under mpiexec -n 1 and -n 3
 function(tavro_add_test_suite name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB serial CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
-  file(GLOB parallel CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_mpitest.cpp")
+  file(GLOB_RECURSE serial CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
+  file(GLOB_RECURSE parallel CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_mpitest.cpp")
   set(libs)
   foreach(lib IN LISTS ARG_LIBS)
     list(APPEND libs tavro_${lib})

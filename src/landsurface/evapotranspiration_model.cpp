@@ -8,7 +8,7 @@
 #include "kernel/module_construction.h"
 #include "kernel/progress_line.h"
 #include "landsurface/layer_file_names.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "tables/multilayer_landuse.h"
 
 #include <cmath>

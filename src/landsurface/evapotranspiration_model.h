@@ -26,8 +26,8 @@
 #include "landsurface/evapotranspiration_section.h"
 #include "landsurface/radiation/radiation_balance.h"
 #include "landsurface/snow_evaporation/snow_evaporation.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <memory>
 #include <string>

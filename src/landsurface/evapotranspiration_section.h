@@ -12,7 +12,7 @@
 #pragma once
 
 #include "landsurface/radiation/radiation_balance.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 
 #include <array>
 #include <string>

@@ -6,7 +6,7 @@
 #include "landsurface/glacier/dynamic_glaciers.h"
 #include "landsurface/glacier/glacier_melt.h"
 #include "landsurface/snow_section.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 
 #include <string>
 

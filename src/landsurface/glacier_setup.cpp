@@ -9,7 +9,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "landsurface/snow/snow_formulas.h"
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

@@ -11,7 +11,7 @@
 #include "kernel/module_construction.h"
 #include "kernel/tracer_info.h"
 #include "landsurface/layer_file_names.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "tables/landuse_class.h"
 #include "tables/multilayer_landuse.h"
 

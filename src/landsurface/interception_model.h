@@ -20,8 +20,8 @@
 #include "kernel/registry_entries.h"
 #include "kernel/teilmodellklasse.h"
 #include "landsurface/interception_store/interception_store.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <memory>
 #include <string>

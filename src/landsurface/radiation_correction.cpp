@@ -8,8 +8,8 @@
 #include "kernel/module_construction.h"
 #include "landsurface/radiation/exposure_geometry.h"
 #include "landsurface/radiation/shadow_casting.h"
-#include "raster/cell_iteration.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <mpi.h>
 

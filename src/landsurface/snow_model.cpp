@@ -8,8 +8,8 @@
 #include "kernel/module_construction.h"
 #include "kernel/tracer_info.h"
 #include "landsurface/snow/snow_formulas.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/collective_failure.h"
 #include "tables/multilayer_landuse.h"
 
 namespace tavro {

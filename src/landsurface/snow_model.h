@@ -26,8 +26,8 @@
 #include "landsurface/glacier_section.h"
 #include "landsurface/snow/snow_pack.h"
 #include "landsurface/snow_section.h"
-#include "raster/module_statistic.h"
-#include "raster/zone_reduction.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <array>
 #include <memory>

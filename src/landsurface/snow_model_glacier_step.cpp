@@ -5,9 +5,9 @@
 #include "landsurface/snow_model.h"
 
 #include "kernel/diagnostics_log.h"
-#include "raster/cell_iteration.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/state_file.h"
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

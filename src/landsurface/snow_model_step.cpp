@@ -7,8 +7,8 @@
 #include "kernel/tracer_info.h"
 #include "landsurface/snow/snow_cover.h"
 #include "landsurface/snow/snow_tracers.h"
-#include "raster/cell_iteration.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 #include "tables/landuse_class.h"
 
 #include <mpi.h>

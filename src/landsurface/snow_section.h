@@ -6,7 +6,7 @@
 #pragma once
 
 #include "landsurface/snow/snow_pack.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 
 #include <string>
 #include <string_view>

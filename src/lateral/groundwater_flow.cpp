@@ -11,8 +11,8 @@
 #include "kernel/string_helpers.h"
 #include "lateral/groundwater/transmissivity.h"
 #include "lateral/groundwater_names.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/collective_failure.h"
 #include "tables/soil_class.h"
 
 #include <mpi.h>

@@ -17,7 +17,7 @@
 #include "kernel/registry_entries.h"
 #include "kernel/teilmodellklasse.h"
 #include "lateral/groundwater_sweep.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <algorithm>
 

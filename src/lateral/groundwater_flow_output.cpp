@@ -5,8 +5,8 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "lateral/groundwater_names.h"
-#include "raster/interrupts_ignored.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/interrupts_ignored.h"
 
 #include <cstdio>
 

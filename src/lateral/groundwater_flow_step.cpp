@@ -11,10 +11,10 @@
 #include "lateral/groundwater/leakage.h"
 #include "lateral/groundwater/transmissivity.h"
 #include "lateral/groundwater_names.h"
-#include "raster/cell_iteration.h"
-#include "raster/mpi_regions.h"
-#include "raster/non_finite_water.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/mpi_regions.h"
+#include "raster/parallel/non_finite_water.h"
 
 #include <mpi.h>
 #include <omp.h>

@@ -7,8 +7,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/tracer_info.h"
 #include "lateral/groundwater/tracer_mixing.h"
-#include "raster/module_statistic.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <cstdio>
 #include <new>

@@ -7,8 +7,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_construction.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 #include "tables/irrigation_table.h"
 
 #include <cstdio>

@@ -5,10 +5,10 @@
 
 #include "lateral/irrigation/irrigation_demand.h"
 #include "lateral/irrigation/irrigation_supply.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
-#include "raster/river_exchange.h"
-#include "raster/zone_reduction.h"
+#include "raster/handover/river_exchange.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/zone_reduction.h"
 #include "tables/irrigation_table.h"
 
 #include <mpi.h>

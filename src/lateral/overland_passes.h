@@ -9,7 +9,7 @@
 #include "kernel/grid.h"
 #include "lateral/overland/directions.h"
 #include "lateral/overland/flow_velocity.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <array>
 #include <atomic>

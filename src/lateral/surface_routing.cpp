@@ -8,9 +8,9 @@
 #include "kernel/module_construction.h"
 #include "kernel/string_helpers.h"
 #include "lateral/overland/plan_curvature.h"
-#include "raster/cell_iteration.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/collective_failure.h"
 #include "tables/multilayer_landuse.h"
 
 #include <mpi.h>

@@ -14,9 +14,9 @@
 #include "lateral/overland/flow_velocity.h"
 #include "lateral/overland_passes.h"
 #include "lateral/surface_tracers.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
-#include "raster/runoff_concentration.h"
+#include "raster/handover/runoff_concentration.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <array>
 #include <memory>

@@ -21,8 +21,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/string_helpers.h"
 #include "lateral/overland/directions.h"
-#include "raster/collective_failure.h"
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

@@ -9,9 +9,9 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/string_helpers.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
-#include "raster/zone_reduction.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/collective_failure.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <mpi.h>
 

@@ -13,7 +13,7 @@
 #include "lateral/overland/stable_step.h"
 #include "lateral/overland/storage_update.h"
 #include "lateral/overland/surface_slope.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 #include "tables/landuse_class.h"
 
 #include <mpi.h>

@@ -10,7 +10,7 @@
 #include "kernel/module_construction.h"
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/station_file_checks.h"
-#include "raster/strip_exchange.h"
+#include "raster/parallel/strip_exchange.h"
 
 #include <cmath>
 #include <cstdio>

@@ -42,7 +42,7 @@
 #include "meteo/station_file.h"
 #include "meteo/station_mesh.h"
 #include "meteo/tsplines.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <array>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include "kernel/module_construction.h"
 #include "meteo/interpolation/mesh_direction.h"
 #include "meteo/interpolation/rotated_frame.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 namespace tavro {
 

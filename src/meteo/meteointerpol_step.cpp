@@ -7,8 +7,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/progress_line.h"
 #include "meteo/default_interrupt_action.h"
-#include "raster/cell_iteration.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <omp.h>
 

@@ -7,7 +7,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_construction.h"
 #include "meteo/meteointerpol.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <algorithm>
 #include <utility>

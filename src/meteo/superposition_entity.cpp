@@ -9,7 +9,7 @@
 #include "meteo/regional_superposition.h"
 #include "meteo/statistics_zones.h"
 #include "meteo/superposition/region_blend.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <cmath>
 #include <span>

@@ -7,7 +7,7 @@
 #include "kernel/grid.h"
 #include "kernel/zone_record.h"
 #include "meteo/superposition/superposition_block.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <array>
 #include <memory>

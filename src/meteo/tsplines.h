@@ -14,7 +14,7 @@
 #include "kernel/memory_handling.h"
 #include "meteo/interpolation/cubic_spline.h"
 #include "meteo/interpolation/elevation_regression.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <cstdint>
 #include <string>

@@ -6,9 +6,9 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/strip_exchange.h"
-#include "raster/zone_reduction.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
+#include "raster/parallel/zone_reduction.h"
 
 namespace tavro {
 namespace {

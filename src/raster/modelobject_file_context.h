@@ -3,7 +3,7 @@
 // members of modelobject (defined in the raster library).
 #pragma once
 
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 
 namespace tavro {
 

@@ -2,10 +2,10 @@
 // GridFileContext from the object's fields and calls the free function.
 #include "kernel/diagnostics_log.h"
 #include "kernel/modelobject.h"
-#include "raster/grid_writer.h"
+#include "raster/files/grid_writer.h"
+#include "raster/files/stack_files.h"
 #include "raster/modelobject_file_context.h"
-#include "raster/mpi_regions.h"
-#include "raster/stack_files.h"
+#include "raster/parallel/mpi_regions.h"
 
 namespace tavro {
 

@@ -2,7 +2,7 @@
 // immediate output: each hands the object's own gathers to the engine.
 #include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
-#include "raster/grid_output.h"
+#include "raster/output/grid_output.h"
 
 namespace tavro {
 

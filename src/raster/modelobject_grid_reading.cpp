@@ -1,10 +1,10 @@
 // The grid and stack reading members of modelobject: the object's file
 // context with its strip exchanges, handed to the free functions.
 #include "kernel/modelobject.h"
-#include "raster/gif_image_grid.h"
-#include "raster/grid_reader.h"
+#include "raster/files/gif_image_grid.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/stack_files.h"
 #include "raster/modelobject_file_context.h"
-#include "raster/stack_files.h"
 
 namespace tavro {
 

@@ -2,8 +2,8 @@
 // has them.
 #include "kernel/grid_registry.h"
 #include "kernel/teilmodellklasse.h"
-#include "raster/cell_iteration.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 namespace tavro {
 namespace {

@@ -5,8 +5,8 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/teilmodellklasse.h"
-#include "raster/collective_failure.h"
-#include "raster/module_zone_ranking.h"
+#include "raster/handover/module_zone_ranking.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

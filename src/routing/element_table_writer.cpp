@@ -3,7 +3,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 
 #include <algorithm>
 #include <cstdio>

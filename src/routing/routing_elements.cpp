@@ -7,7 +7,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,9 +11,9 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/lake_cells.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/strip_exchange.h"
+#include "raster/handover/lake_cells.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
 
 #include <cstdio>
 

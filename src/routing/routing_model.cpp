@@ -9,9 +9,9 @@
 #include "kernel/module_construction.h"
 #include "kernel/state_file.h"
 #include "kernel/tracer_info.h"
-#include "raster/collective_failure.h"
-#include "raster/module_statistic.h"
-#include "raster/river_exchange.h"
+#include "raster/handover/river_exchange.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <cmath>
 #include <cstdio>

@@ -6,7 +6,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
-#include "raster/river_exchange.h"
+#include "raster/handover/river_exchange.h"
 
 #include <omp.h>
 

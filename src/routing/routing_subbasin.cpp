@@ -5,7 +5,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/module_construction.h"
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 #include "routing/channels/manning.h"
 
 #include <algorithm>

@@ -11,8 +11,8 @@
 #include "kernel/tracer_concentration.h"
 #include "kernel/tracer_info.h"
 #include "kernel/tracer_set_up.h"
-#include "raster/module_statistic.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <cmath>
 

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "kernel/grid.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 #include "setup/zone_ranking.h"
 #include "tables/multilayer_landuse.h"
 

@@ -4,7 +4,7 @@
 // defined in coordinate_grids.cpp too.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 namespace tavro {
 

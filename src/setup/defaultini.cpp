@@ -6,10 +6,10 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/grid_reader.h"
-#include "raster/grid_writer.h"
-#include "raster/strip_exchange.h"
-#include "raster/zonal_statistic.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/grid_writer.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/strip_exchange.h"
 #include "setup/control_file_preprocessor.h"
 
 #include <mpi.h>

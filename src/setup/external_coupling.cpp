@@ -7,7 +7,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 #include "setup/defaultini.h"
 
 #include <mpi.h>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "kernel/grid.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 
 #include <memory>
 #include <string>

@@ -9,7 +9,7 @@
 #include "kernel/grid.h"
 #include "kernel/hydrologic_response_unit.h"
 #include "kernel/one_based_array.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <optional>
 #include <string>

@@ -5,7 +5,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/strip_exchange.h"
+#include "raster/parallel/strip_exchange.h"
 #include "setup/defaultini.h"
 
 namespace tavro {

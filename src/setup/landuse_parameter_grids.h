@@ -11,7 +11,7 @@
 
 #include "kernel/grid.h"
 #include "kernel/one_based_array.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 #include "tables/landuse_class.h"
 
 #include <vector>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "kernel/one_based_array.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 namespace tavro {
 

@@ -5,7 +5,7 @@
 // FillNodataFromNeighbours (terrain_grids.cpp) drive it.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <optional>
 

@@ -6,8 +6,8 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/collective_failure.h"
-#include "raster/strip_exchange.h"
+#include "raster/parallel/collective_failure.h"
+#include "raster/parallel/strip_exchange.h"
 #include "setup/defaultini.h"
 #include "setup/hydrologic_response_units.h"
 

@@ -7,11 +7,11 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/string_helpers.h"
-#include "raster/collective_failure.h"
-#include "raster/grid_file_size.h"
-#include "raster/grid_reader.h"
-#include "raster/grid_writer.h"
-#include "raster/strip_exchange.h"
+#include "raster/files/grid_file_size.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/grid_writer.h"
+#include "raster/parallel/collective_failure.h"
+#include "raster/parallel/strip_exchange.h"
 #include "setup/defaultini.h"
 
 #include <mpi.h>

@@ -6,9 +6,9 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/string_helpers.h"
-#include "raster/grid_reader.h"
-#include "raster/strip_exchange.h"
-#include "raster/zonal_statistic.h"
+#include "raster/files/grid_reader.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/strip_exchange.h"
 #include "setup/defaultini.h"
 
 #include <algorithm>

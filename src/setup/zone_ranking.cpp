@@ -5,7 +5,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 #include "setup/defaultini.h"
 
 #include <mpi.h>

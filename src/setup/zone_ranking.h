@@ -9,7 +9,7 @@
 
 #include "kernel/one_based_array.h"
 #include "kernel/zone_record.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <cstdint>
 #include <string>

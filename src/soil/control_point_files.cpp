@@ -2,7 +2,7 @@
 #include "soil/control_point_files.h"
 
 #include "kernel/fatal_error.h"
-#include "raster/interrupts_ignored.h"
+#include "raster/parallel/interrupts_ignored.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,7 +10,7 @@
 // storage constants of the subbasin table in minutes (read in hours).
 #pragma once
 
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 #include "soil/subbasin_parameter_table.h"
 
 #include <array>

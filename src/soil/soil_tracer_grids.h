@@ -7,8 +7,8 @@
 #pragma once
 
 #include "kernel/grid.h"
-#include "raster/runoff_concentration.h"
-#include "raster/zone_reduction.h"
+#include "raster/handover/runoff_concentration.h"
+#include "raster/parallel/zone_reduction.h"
 #include "soil/column/solute_transport.h"
 #include "soil/control_point_files.h"
 

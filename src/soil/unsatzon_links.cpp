@@ -6,7 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <mpi.h>
 

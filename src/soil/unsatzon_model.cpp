@@ -7,9 +7,9 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_construction.h"
 #include "kernel/state_file.h"
-#include "raster/cell_iteration.h"
-#include "raster/module_statistic.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_class.h"
 

@@ -6,7 +6,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 #include "soil/initial_soil_state.h"
 #include "tables/soil_class.h"
 

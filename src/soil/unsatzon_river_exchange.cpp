@@ -4,8 +4,8 @@
 #include "soil/unsatzon_model.h"
 
 #include "kernel/fatal_error.h"
-#include "raster/collective_failure.h"
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <climits>
 

@@ -8,9 +8,9 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
-#include "raster/collective_failure.h"
-#include "raster/module_statistic.h"
-#include "raster/zone_reduction.h"
+#include "raster/output/module_statistic.h"
+#include "raster/parallel/collective_failure.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <mpi.h>
 

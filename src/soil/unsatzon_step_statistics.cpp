@@ -3,7 +3,7 @@
 // adding 0.
 #include "soil/unsatzon_model.h"
 
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 
 #include <algorithm>
 #include <functional>

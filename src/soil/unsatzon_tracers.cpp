@@ -12,8 +12,8 @@
 #include "kernel/grid_registry.h"
 #include "kernel/tracer_concentration.h"
 #include "kernel/tracer_info.h"
-#include "raster/collective_failure.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/collective_failure.h"
 #include "soil/column/tracer_start_column.h"
 #include "soil/column_tracers.h"
 

@@ -7,7 +7,7 @@
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/state_file.h"
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 #include "soil/initial_soil_state.h"
 #include "tables/soil_class.h"
 

@@ -15,7 +15,7 @@
 #include "lateral/surface_routing.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
-#include "raster/special_output.h"
+#include "raster/output/special_output.h"
 #include "routing/routing_model.h"
 #include "setup/tracer_ini_class.h"
 #include "soil/unsatzon_model.h"

@@ -19,7 +19,7 @@
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
 #include "module_factory.h"
-#include "raster/special_output.h"
+#include "raster/output/special_output.h"
 #include "routing/routing_model.h"
 #include "run_setup.h"
 #include "setup/tracer_ini_class.h"

@@ -8,7 +8,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/tracer_info.h"
 #include "landsurface/land_surface_fixture.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "landsurface/land_surface_fixture.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "landsurface/radiation/exposure_geometry.h"
 #include "landsurface/radiation/shadow_casting.h"
 #include "landsurface/radiation_correction_fixture.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/decomposed_raster.h"
 #include "support/test_support.h"
 

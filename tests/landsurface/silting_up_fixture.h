@@ -11,7 +11,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "landsurface/radiation_correction_fixture.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 #include "support/setup_grids.h"
 #include "tables/landuse_class.h"
 #include "tables/soil_class.h"

@@ -11,7 +11,7 @@
 #include "kernel/tracer_info.h"
 #include "landsurface/silting_up/silting_up_kernels.h"
 #include "landsurface/silting_up_fixture.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 #include "tables/multilayer_landuse.h"

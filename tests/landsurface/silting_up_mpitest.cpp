@@ -9,7 +9,7 @@
 #include "kernel/grid_registry.h"
 #include "landsurface/silting_up/silting_up_kernels.h"
 #include "landsurface/silting_up_fixture.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"
 #include "support/test_support.h"

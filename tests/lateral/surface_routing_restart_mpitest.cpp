@@ -7,7 +7,7 @@
 // stops the run naming it.
 #include "surface_routing_fixture.h"
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <algorithm>
 #include <cstdlib>

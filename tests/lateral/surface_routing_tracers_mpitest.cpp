@@ -8,8 +8,8 @@
 #include "surface_routing_fixture.h"
 
 #include "kernel/tracer_info.h"
-#include "raster/tracer_grid_hooks.h"
-#include "raster/zone_reduction.h"
+#include "raster/handover/tracer_grid_hooks.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <omp.h>
 

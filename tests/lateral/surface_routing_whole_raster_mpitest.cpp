@@ -10,8 +10,8 @@
 #include "lateral/overland/plan_curvature.h"
 #include "lateral/overland/stable_step.h"
 #include "lateral/overland_passes.h"
-#include "raster/runoff_concentration.h"
-#include "raster/zone_reduction.h"
+#include "raster/handover/runoff_concentration.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <omp.h>
 

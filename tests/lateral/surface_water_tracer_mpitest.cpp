@@ -8,7 +8,7 @@
 
 #include "kernel/tracer_info.h"
 #include "lateral/surface_routing.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 #include "tables/landuse_class.h"
 
 #include <mpi.h>

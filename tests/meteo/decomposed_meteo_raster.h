@@ -7,7 +7,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"

@@ -11,7 +11,7 @@
 #include "meteo/interpolation/inverse_distance.h"
 #include "meteo/interpolation/rotated_frame.h"
 #include "meteo/interpolation/thiessen.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"

@@ -10,7 +10,7 @@
 #include "meteo/meteointerpol.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "station_file_fixture.h"
 #include "support/setup_grids.h"
 #include "support/test_support.h"

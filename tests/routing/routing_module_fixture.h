@@ -9,7 +9,7 @@
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
 #include "kernel/tracer_info.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 #include "routing/routing_model.h"
 #include "support/decomposed_raster.h"
 #include "support/diagnostics_entries.h"

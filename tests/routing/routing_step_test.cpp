@@ -5,7 +5,7 @@
 // initialisation passes and the river exchange table.
 #include "routing_module_fixture.h"
 
-#include "raster/goodness_of_fit.h"
+#include "raster/output/goodness_of_fit.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // routed water of every subbasin, written each step from rank 0's values.
 #include "routing_module_fixture.h"
 
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <gtest/gtest.h>
 

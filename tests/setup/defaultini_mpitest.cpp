@@ -4,7 +4,7 @@
 // standard-grid statistics table against a hand computation.
 #include "setup/defaultini.h"
 
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 #include "setup/setup_catchment.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "setup/setup_catchment.h"
 
 #include "kernel/teilmodellklasse.h"
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <gtest/gtest.h>
 

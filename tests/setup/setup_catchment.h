@@ -6,7 +6,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid_registry.h"
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 #include "setup/defaultini.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 #include "setup/setup_catchment.h"
 
 #include "kernel/teilmodellklasse.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 // the same bits; an invalid link ends the run.
 #include "soil/soil_module_fixture.h"
 
-#include "raster/module_statistic.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
+#include "raster/output/module_statistic.h"
 #include "tables/soil_class.h"
 
 #include <omp.h>

@@ -7,7 +7,7 @@
 #include "soil/soil_module_fixture.h"
 
 #include "kernel/tracer_info.h"
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 #include "support/test_support.h"
 #include "tables/soil_class.h"
 

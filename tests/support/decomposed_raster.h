@@ -4,7 +4,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

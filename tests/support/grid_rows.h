@@ -3,7 +3,7 @@
 #pragma once
 
 #include "kernel/grid.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <vector>
 

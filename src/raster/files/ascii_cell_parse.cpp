@@ -1,7 +1,7 @@
 // Token counting and cell parsing of ASCII grid text.
-#include "raster/ascii_cell_parse.h"
+#include "raster/files/ascii_cell_parse.h"
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 // Block reading with read-ahead and the threaded parse of ASCII grid cells.
-#include "raster/ascii_grid_cells.h"
+#include "raster/files/ascii_grid_cells.h"
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <omp.h>
 

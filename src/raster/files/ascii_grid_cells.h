@@ -5,7 +5,7 @@
 // thread, 16 MB with 8 threads, whatever the file size.
 #pragma once
 
-#include "raster/ascii_cell_parse.h"
+#include "raster/files/ascii_cell_parse.h"
 
 #include <cstdint>
 #include <cstdio>

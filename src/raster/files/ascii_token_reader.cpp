@@ -1,7 +1,7 @@
 // Buffered token reading for grid and stack text files.
-#include "raster/ascii_token_reader.h"
+#include "raster/files/ascii_token_reader.h"
 
-#include "raster/ascii_cell_parse.h"
+#include "raster/files/ascii_cell_parse.h"
 
 #include <algorithm>
 #include <cstring>

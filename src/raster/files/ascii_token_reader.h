@@ -3,7 +3,7 @@
 // stream extraction per value would dominate the start-up time.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <cstdio>
 #include <optional>

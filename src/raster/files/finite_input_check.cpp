@@ -1,9 +1,9 @@
 // The search for non-finite input values and the entry that refuses them.
-#include "raster/finite_input_check.h"
+#include "raster/files/finite_input_check.h"
 
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 
 #include <mpi.h>
 

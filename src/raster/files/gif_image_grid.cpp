@@ -1,9 +1,9 @@
 // Decode, resample and map one image grid.
-#include "raster/gif_image_grid.h"
+#include "raster/files/gif_image_grid.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/gif_image_reader.h"
+#include "raster/files/gif_image_reader.h"
 
 #include <cmath>
 

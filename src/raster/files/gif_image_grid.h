@@ -3,7 +3,7 @@
 // reader calls it on rank 0 for a model object that has a georeference.
 #pragma once
 
-#include "raster/gif_resampling.h"
+#include "raster/files/gif_resampling.h"
 
 #include <string>
 

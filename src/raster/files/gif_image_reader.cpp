@@ -1,5 +1,5 @@
 // GIF block structure and LZW decoding straight into the index matrix.
-#include "raster/gif_image_reader.h"
+#include "raster/files/gif_image_reader.h"
 
 #include "kernel/grid.h"
 

@@ -1,5 +1,5 @@
 // Bilinear resampling of image indices and their exponential mapping.
-#include "raster/gif_resampling.h"
+#include "raster/files/gif_resampling.h"
 
 #include "kernel/grid.h"
 

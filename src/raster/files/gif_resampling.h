@@ -4,7 +4,7 @@
 // two-branch exponential mapping. Pure functions on grids; no files, no MPI.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 namespace tavro {
 

@@ -1,5 +1,5 @@
 // Path prefixing and the SIGINT pause of the grid and stack file operations.
-#include "raster/grid_file_context.h"
+#include "raster/files/grid_file_context.h"
 
 namespace tavro {
 

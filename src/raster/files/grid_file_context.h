@@ -5,7 +5,7 @@
 // WriteStripGrid, ReadStack and WriteStack to the free functions.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <csignal>
 #include <functional>

@@ -1,5 +1,5 @@
 // Size check of grid and stack files against their headers.
-#include "raster/grid_file_size.h"
+#include "raster/files/grid_file_size.h"
 
 #include "kernel/fatal_error.h"
 

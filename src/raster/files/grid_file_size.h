@@ -4,7 +4,7 @@
 // zero-filled) before the first cell is read.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Pure parsing and formatting of grid and stack files.
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <charconv>
 #include <climits>

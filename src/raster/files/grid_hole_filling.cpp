@@ -1,5 +1,5 @@
 // Hole filling of grids read whole on rank 0.
-#include "raster/grid_hole_filling.h"
+#include "raster/files/grid_hole_filling.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"

@@ -4,7 +4,7 @@
 // once anything was filled. Replacements are reported in the rank log file.
 #pragma once
 
-#include "raster/grid_format.h"
+#include "raster/files/grid_format.h"
 
 #include <string>
 

@@ -1,16 +1,16 @@
 // Reading of grid files on rank 0 with a scatter, or on every process through MPI-IO.
-#include "raster/grid_reader.h"
+#include "raster/files/grid_reader.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
-#include "raster/ascii_grid_cells.h"
-#include "raster/ascii_token_reader.h"
-#include "raster/collective_failure.h"
-#include "raster/finite_input_check.h"
-#include "raster/grid_file_size.h"
-#include "raster/grid_hole_filling.h"
-#include "raster/mpi_file_chunks.h"
+#include "raster/files/ascii_grid_cells.h"
+#include "raster/files/ascii_token_reader.h"
+#include "raster/files/finite_input_check.h"
+#include "raster/files/grid_file_size.h"
+#include "raster/files/grid_hole_filling.h"
+#include "raster/files/mpi_file_chunks.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

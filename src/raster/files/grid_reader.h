@@ -4,8 +4,8 @@
 // filling, and the halo exchange. The body of modelobject::ReadGrid.
 #pragma once
 
-#include "raster/grid_file_context.h"
-#include "raster/grid_format.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_format.h"
 
 #include <cstdio>
 #include <functional>

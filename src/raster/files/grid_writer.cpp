@@ -1,10 +1,10 @@
 // Writing of ASCII and binary grid files.
-#include "raster/grid_writer.h"
+#include "raster/files/grid_writer.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
-#include "raster/text_rows.h"
+#include "raster/files/text_rows.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,8 +4,8 @@
 // calling process alone; callers holding distributed data gather first.
 #pragma once
 
-#include "raster/grid_file_context.h"
-#include "raster/grid_format.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_format.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // Checked MPI-IO transfers in int-sized pieces.
-#include "raster/mpi_file_chunks.h"
+#include "raster/files/mpi_file_chunks.h"
 
 #include <algorithm>
 

@@ -1,16 +1,16 @@
 // Reading and writing of ASCII and binary stack files.
-#include "raster/stack_files.h"
+#include "raster/files/stack_files.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
-#include "raster/ascii_token_reader.h"
-#include "raster/collective_failure.h"
-#include "raster/finite_input_check.h"
-#include "raster/grid_file_size.h"
-#include "raster/mpi_file_chunks.h"
-#include "raster/stack_write_cells.h"
-#include "raster/text_rows.h"
+#include "raster/files/ascii_token_reader.h"
+#include "raster/files/finite_input_check.h"
+#include "raster/files/grid_file_size.h"
+#include "raster/files/mpi_file_chunks.h"
+#include "raster/files/stack_write_cells.h"
+#include "raster/files/text_rows.h"
+#include "raster/parallel/collective_failure.h"
 
 #include <mpi.h>
 

@@ -3,8 +3,8 @@
 // for its own cells. The bodies of modelobject::ReadStack and WriteStack.
 #pragma once
 
-#include "raster/grid_file_context.h"
-#include "raster/grid_format.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_format.h"
 
 #include <string>
 

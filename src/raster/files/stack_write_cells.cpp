@@ -1,5 +1,5 @@
 // The share of the cells of a binary stack file that each process writes.
-#include "raster/stack_write_cells.h"
+#include "raster/files/stack_write_cells.h"
 
 #include "kernel/grid.h"
 

@@ -1,5 +1,5 @@
 // Batches of rows formatted in parallel, written in order.
-#include "raster/text_rows.h"
+#include "raster/files/text_rows.h"
 
 #include <omp.h>
 

@@ -1,8 +1,8 @@
 // Selection and count of the lake cells.
-#include "raster/lake_cells.h"
+#include "raster/handover/lake_cells.h"
 
-#include "raster/mpi_decomposition.h"
-#include "raster/strip_exchange.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
 
 #include <mpi.h>
 

@@ -1,5 +1,5 @@
 // Ranking of the soil-model zone grid over the whole raster.
-#include "raster/module_zone_ranking.h"
+#include "raster/handover/module_zone_ranking.h"
 
 #include "kernel/fatal_error.h"
 

@@ -13,7 +13,7 @@
 #include "kernel/grid.h"
 #include "kernel/one_based_array.h"
 #include "kernel/zone_record.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <string>
 #include <string_view>

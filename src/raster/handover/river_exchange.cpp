@@ -1,6 +1,6 @@
 // Exact reduction of the booked river exchange and broadcast of the routed
 // river flows.
-#include "raster/river_exchange.h"
+#include "raster/handover/river_exchange.h"
 
 #include "kernel/exact_sum.h"
 

@@ -1,5 +1,5 @@
 // Flow-time zones and linear storages of the runoff concentration.
-#include "raster/runoff_concentration.h"
+#include "raster/handover/runoff_concentration.h"
 
 #include "kernel/fatal_error.h"
 

@@ -12,7 +12,7 @@
 #pragma once
 
 #include "kernel/zone_record.h"
-#include "raster/zone_reduction.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <cstddef>
 #include <span>

@@ -1,12 +1,12 @@
 // Statistics table and storage-grid reading of the modules' tracer records.
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/teilmodellklasse.h"
 #include "kernel/tracer_info.h"
-#include "raster/module_statistic.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/module_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <algorithm>
 #include <memory>

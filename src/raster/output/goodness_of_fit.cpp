@@ -1,5 +1,5 @@
 // Goodness-of-fit sums and measures.
-#include "raster/goodness_of_fit.h"
+#include "raster/output/goodness_of_fit.h"
 
 #include <cassert>
 #include <cfloat>

@@ -1,14 +1,14 @@
 // The grid output engine: accumulation on own cells, due moments, names,
 // gathering on rank 0 and writing.
-#include "raster/grid_output.h"
+#include "raster/output/grid_output.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
-#include "raster/grid_output_names.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/period_aggregates.h"
+#include "raster/output/grid_output_names.h"
+#include "raster/output/period_aggregates.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // Due moments and file names of the grid output.
-#include "raster/grid_output_names.h"
+#include "raster/output/grid_output_names.h"
 
 #include <algorithm>
 #include <cstdio>

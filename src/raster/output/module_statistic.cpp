@@ -1,5 +1,5 @@
 // Module statistics tables over their own zone records.
-#include "raster/module_statistic.h"
+#include "raster/output/module_statistic.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,8 +6,8 @@
 
 #include "kernel/modelobject.h"
 #include "kernel/zone_record.h"
-#include "raster/cell_iteration.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // Accumulation of the period, minimum/maximum and vegetation-period grids on
 // the process's own cells.
-#include "raster/period_aggregates.h"
+#include "raster/output/period_aggregates.h"
 
 #include <algorithm>
 

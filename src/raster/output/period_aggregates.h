@@ -6,7 +6,7 @@
 
 #include "kernel/grid.h"
 #include "kernel/one_based_array.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <utility>
 

@@ -1,9 +1,9 @@
 // Discharge table: header with areas, routing-step rows, goodness of fit.
-#include "raster/route_statistic.h"
+#include "raster/output/route_statistic.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
-#include "raster/interrupts_ignored.h"
+#include "raster/parallel/interrupts_ignored.h"
 
 #include <cstdio>
 #include <new>

@@ -15,8 +15,8 @@
 // module may store observed values in ObservedColumns().
 #pragma once
 
-#include "raster/goodness_of_fit.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/goodness_of_fit.h"
+#include "raster/output/zonal_statistic.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,12 +1,12 @@
 // Special output: the section's file blocks, the sampling calls and the flushes.
-#include "raster/special_output.h"
+#include "raster/output/special_output.h"
 
 #include "kernel/control_file_reader.h"
 #include "kernel/diagnostics_log.h"
 #include "kernel/module_construction.h"
 #include "kernel/string_helpers.h"
-#include "raster/collective_failure.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/collective_failure.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <variant>
 

@@ -17,7 +17,7 @@
 
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
-#include "raster/special_output_file.h"
+#include "raster/output/special_output_file.h"
 
 #include <string_view>
 #include <vector>

@@ -1,11 +1,11 @@
 // Special-output file: entities, sampling into the row buffer, header and flush.
-#include "raster/special_output_file.h"
+#include "raster/output/special_output_file.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
-#include "raster/interrupts_ignored.h"
+#include "raster/parallel/interrupts_ignored.h"
 
 #include <mpi.h>
 

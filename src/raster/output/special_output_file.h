@@ -7,7 +7,7 @@
 // process owns shows -9999. Only rank 0 opens and writes the file.
 #pragma once
 
-#include "raster/special_output_parsing.h"
+#include "raster/output/special_output_parsing.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Special-output section text: blocks, keys, entity groups, point cells.
-#include "raster/special_output_parsing.h"
+#include "raster/output/special_output_parsing.h"
 
 #include "kernel/string_helpers.h"
 

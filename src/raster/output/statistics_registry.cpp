@@ -1,5 +1,5 @@
 // Registry of statistics tables: lookup of free entries and titles.
-#include "raster/statistics_registry.h"
+#include "raster/output/statistics_registry.h"
 
 #include <algorithm>
 

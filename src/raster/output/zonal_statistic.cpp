@@ -1,11 +1,11 @@
 // Zonal statistics table: sums, interval rows, buffer, header and registry.
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
-#include "raster/interrupts_ignored.h"
-#include "raster/zone_reduction.h"
+#include "raster/parallel/interrupts_ignored.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <mpi.h>
 

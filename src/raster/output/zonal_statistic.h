@@ -24,8 +24,8 @@
 #pragma once
 
 #include "kernel/zone_record.h"
-#include "raster/statistics_registry.h"
-#include "raster/zone_reduction.h"
+#include "raster/output/statistics_registry.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Cell tests and the copy of master-cell results in spin-up mode.
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 // Agreement on failures of collective file operations.
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"

@@ -1,5 +1,5 @@
 // SIGINT ignored for the lifetime of a table write.
-#include "raster/interrupts_ignored.h"
+#include "raster/parallel/interrupts_ignored.h"
 
 namespace tavro {
 

@@ -1,6 +1,6 @@
 // MPI side of the decomposition: speed measurement, collection of the times,
 // distribution of the owners and the halo handshake. See mpi_decomposition.h.
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 #include <mpi.h>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kernel/grid.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 namespace tavro {
 

@@ -1,5 +1,5 @@
 // Pure steps of the raster decomposition; see mpi_regions.h.
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 
 #include <algorithm>
 #include <cmath>

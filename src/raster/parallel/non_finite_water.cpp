@@ -1,12 +1,12 @@
 // Locating and reporting the first non-finite value of a module's grids.
-#include "raster/non_finite_water.h"
+#include "raster/parallel/non_finite_water.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/exact_sum.h"
 #include "kernel/fatal_error.h"
 #include "kernel/grid.h"
 #include "kernel/modelobject.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 #include <mpi.h>
 

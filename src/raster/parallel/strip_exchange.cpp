@@ -4,7 +4,7 @@
 // rank 0 walks the rows from the top and each row's runs from the left, and
 // every owner walks its own runs in the same order, so rank 0's messages to
 // one process come in exactly that process's order.
-#include "raster/strip_exchange.h"
+#include "raster/parallel/strip_exchange.h"
 
 #include <mpi.h>
 

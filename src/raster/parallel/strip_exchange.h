@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "kernel/grid.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 
 namespace tavro {
 

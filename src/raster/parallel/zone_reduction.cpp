@@ -1,5 +1,5 @@
 // Zone-record reductions; see zone_reduction.h.
-#include "raster/zone_reduction.h"
+#include "raster/parallel/zone_reduction.h"
 
 #include <algorithm>
 #include <climits>

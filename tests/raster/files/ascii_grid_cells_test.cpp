@@ -3,9 +3,9 @@
 // layout of the text (tabs, CRLF, rows over several lines, no final newline);
 // the first cell that cannot be read, wherever the blocks are cut; and the
 // grid files of the tests and the example read as before.
-#include "raster/ascii_cell_parse.h"
-#include "raster/ascii_grid_cells.h"
-#include "raster/ascii_token_reader.h"
+#include "raster/files/ascii_cell_parse.h"
+#include "raster/files/ascii_grid_cells.h"
+#include "raster/files/ascii_token_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -266,8 +266,8 @@ TEST(AsciiCellParse, StopsAtTheLastCellAndAtTheFailedOne) {
 TEST(AsciiGridCells, ShippedGridsReadAsBefore) {
   const std::filesystem::path source = std::filesystem::path(__FILE__).parent_path();
   std::vector<std::filesystem::path> grids;
-  for (const auto &folder : {source / "../data/setup", source / "../../examples",
-                             source / "../../../shared/data/upper-moselle/grids"})
+  for (const auto &folder : {source / "../../data/setup", source / "../../../examples",
+                             source / "../../../../shared/data/upper-moselle/grids"})
     if (std::filesystem::is_directory(folder))
       for (const auto &entry : std::filesystem::directory_iterator(folder))
         if (entry.path().extension() == ".asc")

@@ -6,8 +6,8 @@
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
-#include "raster/gif_image_reader.h"
-#include "raster/gif_resampling.h"
+#include "raster/files/gif_image_reader.h"
+#include "raster/files/gif_resampling.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ namespace {
 
 std::string Fixture(const std::string &name) {
   const std::string file = __FILE__;
-  return test::ReadWholeFile(file.substr(0, file.find_last_of('/')) + "/../data/gif/" + name);
+  return test::ReadWholeFile(file.substr(0, file.find_last_of('/')) + "/../../data/gif/" + name);
 }
 
 constexpr int kCols = 37; // the screen of the fixture gdal_16.gif

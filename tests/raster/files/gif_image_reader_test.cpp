@@ -4,7 +4,7 @@
 // code, strings longer than a row, pixels beyond the screen), and on
 // defective files: named defects, every truncation and seeded mutations of a
 // valid file end in a decode or a GifFormatError, never out of bounds.
-#include "raster/gif_image_reader.h"
+#include "raster/files/gif_image_reader.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
@@ -30,7 +30,7 @@ using test::Bytes;
 
 std::string FixtureDirectory() {
   const std::string file = __FILE__;
-  return file.substr(0, file.find_last_of('/')) + "/../data/gif/";
+  return file.substr(0, file.find_last_of('/')) + "/../../data/gif/";
 }
 
 // An index matrix: width, height and the cells row by row from the top.

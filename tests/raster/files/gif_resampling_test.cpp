@@ -2,7 +2,7 @@
 // values: a linear image is reproduced between pixel centres, edges repeat
 // the edge pixels, nodata pixels and mask cells give nodata, and the two
 // branches of the mapping meet at the threshold.
-#include "raster/gif_resampling.h"
+#include "raster/files/gif_resampling.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"

@@ -1,6 +1,6 @@
 // The size of grid and stack files against their headers: the least bytes of
 // each format, counts that do not fit 64 bits, and the refusal entry.
-#include "raster/grid_file_size.h"
+#include "raster/files/grid_file_size.h"
 
 #include "kernel/diagnostics_log.h"
 #include "support/test_support.h"

@@ -6,12 +6,12 @@
 // that cannot be opened for writing is still read.
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/grid_file_context.h"
-#include "raster/grid_reader.h"
-#include "raster/grid_writer.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/stack_files.h"
-#include "raster/strip_exchange.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/grid_writer.h"
+#include "raster/files/stack_files.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
 #include "support/decomposed_raster.h"
 #include "support/test_support.h"
 

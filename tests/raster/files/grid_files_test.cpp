@@ -3,10 +3,10 @@
 // the filling of holes.
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/grid_file_context.h"
-#include "raster/grid_hole_filling.h"
-#include "raster/grid_reader.h"
-#include "raster/grid_writer.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_hole_filling.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/grid_writer.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

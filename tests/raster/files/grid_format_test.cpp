@@ -2,8 +2,8 @@
 // first bytes, header encoding, number parsing against strtod, the written
 // header texts, the geometry checks, offsets and header statistics, and the
 // buffered token reader.
-#include "raster/ascii_token_reader.h"
-#include "raster/grid_format.h"
+#include "raster/files/ascii_token_reader.h"
+#include "raster/files/grid_format.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -5,10 +5,10 @@
 // count. Also the shares of the cells on their own.
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/grid_file_context.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/stack_files.h"
-#include "raster/stack_write_cells.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/stack_files.h"
+#include "raster/files/stack_write_cells.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/decomposed_raster.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 // rows' texts in row order, byte for byte as one loop over the rows writes
 // them, for ranges shorter than a batch, of several batches and of rows of
 // very different lengths; a failed write is reported.
-#include "raster/text_rows.h"
+#include "raster/files/text_rows.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>

@@ -1,7 +1,7 @@
 // Ranking of the soil-model zone grid over a whole raster: zone numbers and
 // the code index, cell weights and areas, the column ranges scanned, the
 // nearest whole number as the code, and the refusals with their messages.
-#include "raster/module_zone_ranking.h"
+#include "raster/handover/module_zone_ranking.h"
 
 #include "kernel/diagnostics_log.h"
 #include "support/grid_rows.h"

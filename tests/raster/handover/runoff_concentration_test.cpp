@@ -3,7 +3,7 @@
 // of the zones, the set-up shares and their report line, the response of a
 // linear storage to a pulse and to a constant input, and the volume that
 // leaves once everything has drained.
-#include "raster/runoff_concentration.h"
+#include "raster/handover/runoff_concentration.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // table with its header and the rows its release writes, the registry
 // running full, and the release of everything. The same under any process
 // count.
-#include "raster/tracer_grid_hooks.h"
+#include "raster/handover/tracer_grid_hooks.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
@@ -12,9 +12,9 @@
 #include "kernel/module_settings.h"
 #include "kernel/teilmodellklasse.h"
 #include "kernel/tracer_info.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/statistics_registry.h"
-#include "raster/zonal_statistic.h"
+#include "raster/output/statistics_registry.h"
+#include "raster/output/zonal_statistic.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

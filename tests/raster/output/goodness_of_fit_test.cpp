@@ -3,7 +3,7 @@
 // is the Nash-Sutcliffe efficiency 1 - sum (s - o)^2 / sum (o - mean o)^2
 // (Nash and Sutcliffe, 1970) and C is 1 - var(s - o) / var(o), both computed
 // here in two passes over the series, not from the sums.
-#include "raster/goodness_of_fit.h"
+#include "raster/output/goodness_of_fit.h"
 
 #include <gtest/gtest.h>
 

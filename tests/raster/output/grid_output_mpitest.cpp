@@ -4,17 +4,17 @@
 // expected values (computed here from the step values), the same under any
 // process count. Also the vegetation-period mean (never divided by zero),
 // its missing phenology grids, and the immediate ".filled" output.
-#include "raster/grid_output.h"
+#include "raster/output/grid_output.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
 #include "kernel/modelobject.h"
-#include "raster/grid_file_context.h"
-#include "raster/grid_reader.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/stack_files.h"
-#include "raster/strip_exchange.h"
+#include "raster/files/grid_file_context.h"
+#include "raster/files/grid_reader.h"
+#include "raster/files/stack_files.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

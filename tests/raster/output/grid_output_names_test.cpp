@@ -2,7 +2,7 @@
 // completes (February always 28 days), which output kinds and period
 // aggregates are due then, and every documented file name with its date
 // stamp and collision suffix.
-#include "raster/grid_output_names.h"
+#include "raster/output/grid_output_names.h"
 
 #include <gtest/gtest.h>
 

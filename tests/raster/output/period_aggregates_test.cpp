@@ -1,7 +1,7 @@
 // Accumulation of the grid output on own cells: which cells count (column
 // range, zone data, owner rank), sums, minimum and maximum, the
 // vegetation-period sum, and means that never divide by zero.
-#include "raster/period_aggregates.h"
+#include "raster/output/period_aggregates.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"

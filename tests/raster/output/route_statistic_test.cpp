@@ -3,7 +3,7 @@
 // column modes, the four goodness-of-fit blocks with their separators, lag-0
 // labels and -9999 where a measure is undefined, and the registry entries of
 // the table and of the observed runoff.
-#include "raster/route_statistic.h"
+#include "raster/output/route_statistic.h"
 
 #include "kernel/diagnostics_log.h"
 #include "support/test_support.h"

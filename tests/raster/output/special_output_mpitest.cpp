@@ -3,13 +3,13 @@
 // unowned point and an unregistered ID, written to files whose expected text
 // is spelled out here, so that the files are the same under any process
 // count. Also the inactive module and the errors of the section.
-#include "raster/special_output.h"
+#include "raster/output/special_output.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "kernel/grid_registry.h"
 #include "kernel/module_settings.h"
-#include "raster/mpi_decomposition.h"
+#include "raster/parallel/mpi_decomposition.h"
 #include "support/decomposed_raster.h"
 #include "support/test_support.h"
 

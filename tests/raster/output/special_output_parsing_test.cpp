@@ -2,7 +2,7 @@
 // groups, keys as whole words, lists with commas and blanks, optional levels,
 // the map cell of a point at the raster's edges and the documented errors of
 // unequal counts and points outside the raster.
-#include "raster/special_output_parsing.h"
+#include "raster/output/special_output_parsing.h"
 
 #include <gtest/gtest.h>
 

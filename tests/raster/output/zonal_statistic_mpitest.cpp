@@ -4,7 +4,7 @@
 // files byte-identical to -n 1. Most values are dyadic, so sums are exact in
 // any order; the tests of exact sums use values whose double sums depend on
 // the order of addition, and their reference is the true sum rounded once.
-#include "raster/zonal_statistic.h"
+#include "raster/output/zonal_statistic.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kernel/diagnostics_log.h"
-#include "raster/cell_iteration.h"
+#include "raster/parallel/cell_iteration.h"
 
 namespace tavro {
 namespace {

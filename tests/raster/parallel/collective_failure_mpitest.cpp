@@ -1,7 +1,7 @@
 // The agreement on a failure that some processes meet alone: every process
 // throws the largest code, and rank 0's diagnostics file holds the FATAL
 // entries of the lowest failing rank, which only rank 0 could otherwise write.
-#include "raster/collective_failure.h"
+#include "raster/parallel/collective_failure.h"
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"

@@ -9,7 +9,7 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/mpi_regions.h"
+#include "raster/parallel/mpi_regions.h"
 #include "support/test_support.h"
 
 namespace tavro {

@@ -14,8 +14,8 @@
 
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
-#include "raster/mpi_decomposition.h"
-#include "raster/strip_exchange.h"
+#include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/strip_exchange.h"
 #include "support/test_support.h"
 
 namespace tavro {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "raster/zone_reduction.h"
+#include "raster/parallel/zone_reduction.h"
 #include "support/test_support.h"
 
 namespace tavro {
