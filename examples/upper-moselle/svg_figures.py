@@ -3,7 +3,7 @@
 Python 3 standard library only. Every figure is one self-contained SVG file
 that a browser opens. The hydrograph's panels state their axis transform
 in data attributes, so that the plotted values can be read back from the
-file's pixel coordinates.
+pixel coordinates of its lines.
 """
 
 import datetime
@@ -136,20 +136,32 @@ def panel_frame(svg, x0, y0, w, h, label, yticks, ymap, xticks, minor, xmap, sho
              ' transform="rotate(-90 %.1f %.1f)"' % (x0 - 52, y0 + h / 2))
 
 
+def tenths(t):
+    """A length in tenths of a pixel as the shortest decimal text."""
+    text = "%.1f" % (t / 10.0)
+    text = text[:-2] if text.endswith(".0") else text
+    return text.replace("0.", ".", 1) if text.lstrip("-").startswith("0.") else text
+
+
 def series_lines(svg, series, days, x0, w, ymin, ymax, y0, h, value_of):
-    """The polylines of every series in a panel, in pixels with one decimal;
-    a point of day i and axis value a (value_of of the data value) lies at
-    x = x0 + i * sx, y = y0 + h - (a - ymin) * sy."""
+    """The lines of every series in a panel, a path per run of days with
+    values: the first point absolute, each next one relative to the one
+    before, in tenths of a pixel (the positions are rounded, not the steps,
+    so that nothing drifts). A point of day i and axis value a (value_of of
+    the data value) lies at x = x0 + i * sx, y = y0 + h - (a - ymin) * sy."""
     sx = w / max(days - 1, 1)
     sy = h / (ymax - ymin)
     for name, values, colour, width in series:
         plotted = [value_of(v) if v is not None else None for v in values]
         for run in runs_of(plotted):
-            points = " ".join("%.1f,%.1f" % (x0 + i * sx, y0 + h - (a - ymin) * sy)
-                              for i, a in run)
-            svg.add('<polyline class="%s" fill="none" stroke="%s" stroke-width="%g" '
-                    'stroke-linejoin="round" points="%s"/>' % (name, colour, width, points))
-    return sx, sy
+            points = [(round(10.0 * (x0 + i * sx)), round(10.0 * (y0 + h - (a - ymin) * sy)))
+                      for i, a in run]
+            steps = " ".join("%s %s" % (tenths(x - px), tenths(y - py))
+                             for (px, py), (x, y) in zip(points, points[1:]))
+            d = "M%s %s" % (tenths(points[0][0]), tenths(points[0][1]))
+            svg.add('<path class="%s" fill="none" stroke="%s" stroke-width="%g" '
+                    'stroke-linejoin="round" d="%s%s"/>'
+                    % (name, colour, width, d, "l" + steps if steps else "h0"))
 
 
 def panel_group(first, x0, sx, bottom, ymin, sy, axis):
@@ -312,7 +324,7 @@ def bar_chart(path, title, subtitle, groups, names, fills, unit):
     width, height = 820, 460
     x0, y0, w, h = 80, 80, 560, 320
     values = [v for _, vs in groups for v in vs] + [0.0]
-    ticks = linear_ticks(min(values), max(values))
+    ticks = linear_ticks(min(values), max(values), 8)
     lo = min(min(values), ticks[0])
     hi = max(max(values), ticks[-1])
     ymap = lambda v: y0 + h - h * (v - lo) / (hi - lo)
