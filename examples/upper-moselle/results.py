@@ -723,7 +723,7 @@ def map_figures(out, grids, days):
         scale = svg_figures.class_breaks([v for _, rows, nodata in loaded.values()
                                           for row in rows for v in row if v != nodata])
         for name in names:
-            _, rows, nodata = loaded[name]
+            header, rows, nodata = loaded[name]
             year = int(name[-8:-4])
             n = sum(1 for d in days if d[0] == year)
             full = n in (365, 366)
@@ -731,7 +731,7 @@ def map_figures(out, grids, days):
             note = "%s of %d%s" % (what, year, "" if full else " in the run (%d days)" % n)
             svg = name[:-4] + ".svg"
             svg_figures.grid_map(os.path.join(out, svg), "%s, %d" % (title, year), rows, nodata,
-                                 scale, unit, note)
+                                 scale, unit, note, float(header[4].split()[1]))
             written.append(svg)
     return written
 

@@ -19,10 +19,11 @@ VIRIDIS = ("#440154", "#482878", "#3e4989", "#31688e", "#26828e", "#1f9e89", "#3
 class Svg:
     """The elements of one figure, written out as an SVG document."""
 
-    def __init__(self, width, height, title):
+    def __init__(self, width, height, title, background="white"):
         self.width, self.height = width, height
-        self.parts = ["<title>%s</title>" % escape(title),
-                      '<rect width="%d" height="%d" fill="white"/>' % (width, height)]
+        self.parts = ["<title>%s</title>" % escape(title)]
+        if background:
+            self.add('<rect width="%d" height="%d" fill="%s"/>' % (width, height, background))
 
     def add(self, element):
         self.parts.append(element)
@@ -252,10 +253,12 @@ def colours(count):
     return [VIRIDIS[int(round(k * (len(VIRIDIS) - 1) / (count - 1)))] for k in range(count)]
 
 
-def grid_map(path, title, rows, nodata, scale, unit, note=""):
+def grid_map(path, title, rows, nodata, scale, unit, note="", cellsize=None):
     """A map of a grid: every cell with data coloured by its class of the
     scale (breaks, open_low, open_high from class_breaks), no-data cells left
-    out (transparent). One path per class, of runs of cells along the rows."""
+    out and the figure without background, so that they are transparent. One
+    path per class, of runs of cells along the rows. With the cell size (m),
+    a scale bar."""
     breaks, open_low, open_high = scale
     n = len(breaks) - 1
     fills = colours(n)
@@ -269,7 +272,7 @@ def grid_map(path, title, rows, nodata, scale, unit, note=""):
     cell = min(560.0 / max(c1 - c0, 1), 600.0 / max(r1 - r0, 1))
     mw, mh = cell * (c1 - c0), cell * (r1 - r0)
     width, height = int(mw + 230), int(max(mh, 330) + 80)
-    svg = Svg(width, height, "%s (%s)" % (title, unit))
+    svg = Svg(width, height, "%s (%s)" % (title, unit), None)
     svg.text(20, 26, title, 15, "start", ' font-weight="bold"')
     if note:
         svg.text(20, 46, note, 11)
@@ -314,7 +317,12 @@ def grid_map(path, title, rows, nodata, scale, unit, note=""):
         else:
             label = "%s to %s" % (number(breaks[k]), number(breaks[k + 1]))
         svg.text(lx + 30, y + box / 2 + 4, label, 11)
-    svg.text(lx, ly + n * box + 20, "no data: blank", 11, "start", ' fill="#666"')
+    svg.text(lx, ly + n * box + 20, "no data: transparent", 11, "start", ' fill="#666"')
+    if cellsize:
+        km = nice_step(cellsize * (c1 - c0) / 1000.0, 4)
+        bar = km * 1000.0 / cellsize * cell
+        svg.line(lx, ly + n * box + 50, lx + bar, ly + n * box + 50, "#000", 2.0)
+        svg.text(lx + bar / 2, ly + n * box + 44, "%s km" % number(km), 11, "middle")
     svg.save(path)
 
 
