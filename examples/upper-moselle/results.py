@@ -15,16 +15,26 @@ Writes into RUN_FOLDER/results/:
   files, those at the end of 1989 from RUN_FOLDER/end_1989 (the spin-up year
   run alone, kept by run.sh);
 - evapotranspiration_YYYY.asc, runoff_YYYY.asc, max_swe_YYYY.asc: yearly
-  grids (sums in mm, the largest snow water equivalent in mm).
+  grids (sums in mm, the largest snow water equivalent in mm);
+- figures (SVG, drawn by svg_figures.py beside this script): hydrograph.svg
+  (simulated against observed discharge at the outlet, 1990-1993, the fit in
+  its title), a map NAME.svg of every yearly grid NAME.asc, and
+  water_balance.svg (each year's P, ET, Q and change of storage).
+results.py --figures RUN_FOLDER writes the outlet's discharge, the yearly grids
+and the figures of a run of any period (the fit over its days with
+observations), without the fit summary and the balance table.
 Python 3 standard library only.
 """
 
+import datetime
 import math
 import os
 import re
 import struct
 import sys
 from collections import defaultdict
+
+import svg_figures
 
 FIRST_YEAR, LAST_YEAR = 1990, 1993  # the years compared (1989 is spin-up)
 SPIN_UP_STATE = "end_1989"  # grids and state file of the spin-up year run alone
@@ -663,18 +673,108 @@ def balance_only(args):
     sys.stdout.write("\n".join(lines) + "\n")
 
 
-def main():
-    if len(sys.argv) >= 3 and sys.argv[1] == "--balance":
-        balance_only(sys.argv[2:])
-        return
-    if len(sys.argv) < 2:
-        sys.stderr.write("usage: results.py RUN_FOLDER [WALL_SECONDS]\n"
-                         "       results.py --balance RUN_FOLDER START_FOLDER\n")
-        sys.exit(2)
-    run = sys.argv[1]
-    wall = sys.argv[2] if len(sys.argv) > 2 else "?"
-    out = os.path.join(run, "results")
-    os.makedirs(out, exist_ok=True)
+MM_PER_M3S_DAY = 86400.0 * 1e-3  # m3/s over a day, over 1 km2, in mm
+
+# The yearly grids and their maps: title, what a cell holds, whether it is a
+# sum over the year's days (else the largest value of those days).
+MAPPED_GRIDS = (
+    ("evapotranspiration", "Actual evapotranspiration", "sum of the days", True),
+    ("runoff", "Runoff from the columns",
+     "direct runoff + interflow + baseflow + exfiltration - infiltration, sum of the days", True),
+    ("max_swe", "Largest snow water equivalent", "largest of the daily grids", False))
+
+
+def hydrograph_figure(out, outlet, area, days, q, observed):
+    """hydrograph.svg: simulated and observed discharge at the outlet over the
+    days (consecutive dates), the fit over those with observations in its
+    title. Returns the fit (n, NSE, NSE of the logarithms, volume error) or
+    None without observations."""
+    first = datetime.date(*days[0])
+    count = (datetime.date(*days[-1]) - first).days + 1
+    dates = [first + datetime.timedelta(days=i) for i in range(count)]
+    keys = [(d.year, d.month, d.day) for d in dates]
+    sim = [q.get(k) for k in keys]
+    obs = [observed[k] if observed.get(k, -1.0) >= 0.0 else None for k in keys]
+    measured = [k for k in keys if observed.get(k, -1.0) > 0.0 and k in q]
+    result = fit([q[k] for k in measured], [observed[k] for k in measured]) if measured else None
+    if result:
+        n, nse, lnse, volume = result
+        subtitle = ("Nash-Sutcliffe efficiency %.3f, of the logarithms %.3f, volume error %+.1f %%"
+                    " (%d days)" % (nse, lnse, 100.0 * volume, n))
+    else:
+        subtitle = "no observed discharge in this period"
+    title = ("Daily discharge at the outlet (subbasin %s, %s km\u00b2), %s to %s"
+             % (outlet, "{:,.0f}".format(area), dates[0].isoformat(), dates[-1].isoformat()))
+    svg_figures.hydrograph(os.path.join(out, "hydrograph.svg"), title, subtitle, first,
+                           [("observed", obs, "#222222", 1.0), ("simulated", sim, "#e66101", 1.2)],
+                           "m\u00b3/s")
+    return result
+
+
+def map_figures(out, grids, days):
+    """A map NAME.svg of every yearly grid NAME.asc written, on one scale per
+    quantity over its years; days: the dates of the run."""
+    written = []
+    for prefix, title, what, summed in MAPPED_GRIDS:
+        names = sorted(g for g in grids if re.fullmatch(prefix + r"_\d{4}\.asc", g))
+        if not names:
+            continue
+        loaded = {name: read_grid(os.path.join(out, name)) for name in names}
+        scale = svg_figures.class_breaks([v for _, rows, nodata in loaded.values()
+                                          for row in rows for v in row if v != nodata])
+        for name in names:
+            header, rows, nodata = loaded[name]
+            year = int(name[-8:-4])
+            n = sum(1 for d in days if d[0] == year)
+            full = n in (365, 366)
+            unit = ("mm per year" if full else "mm in %d days" % n) if summed else "mm"
+            note = "%s of %d%s" % (what, year, "" if full else " in the run (%d days)" % n)
+            svg = name[:-4] + ".svg"
+            svg_figures.grid_map(os.path.join(out, svg), "%s, %d" % (title, year), rows, nodata,
+                                 scale, unit, note, float(header[4].split()[1]))
+            written.append(svg)
+    return written
+
+
+def balance_figure(run, out, area, q, years):
+    """water_balance.svg: each year's P and ET (catchment means of the yearly
+    sum grids), Q (the outlet's discharge over the year's days of the run)
+    and the change of storage that closes them, dS = P - ET - Q. Returns the
+    rows, or None when no year has its sum grids."""
+    groups = []
+    mm = MM_PER_M3S_DAY / area
+    for year in years:
+        yy = "_%02d00" % (year % 100)
+        p = grid_mean(os.path.join(run, "precipitation%s.sum" % yy))
+        et = grid_mean(os.path.join(run, "etr%s.sum" % yy))
+        if p is None or et is None:
+            continue
+        discharge = math.fsum(v for d, v in q.items() if d[0] == year) * mm
+        groups.append((str(year), [p, et, discharge, p - et - discharge]))
+    if not groups:
+        return None
+    svg_figures.bar_chart(os.path.join(out, "water_balance.svg"),
+                          "Water balance of the upper Moselle, mm over the catchment",
+                          "each year's precipitation P, evapotranspiration ET, discharge Q at the "
+                          "outlet and change of storage dS = P - ET - Q",
+                          groups, ["P", "ET", "Q", "dS"], ["#4575b4", "#1a9850", "#74add1",
+                                                           "#999999"], "mm")
+    return groups
+
+
+def figures(run, out, outlet, area, days, q, observed, grids, years):
+    """The figures of the results: the hydrograph over days, a map of every
+    yearly grid, the water balance of the years."""
+    hydrograph_figure(out, outlet, area, days, q, observed)
+    written = ["hydrograph.svg"] + map_figures(out, grids, sorted(q))
+    if balance_figure(run, out, area, q, years):
+        written.append("water_balance.svg")
+    return written
+
+
+def outlet_discharge(run, out):
+    """Writes outlet_discharge.txt; returns the outlet, its drained area, the
+    simulated discharge by date and the observed one."""
     observed = read_observed(os.path.join(run, "observed.dat"))
     outlet, area = outlet_and_area(run)
     q = column(os.path.join(run, "discharge.stat"), outlet)
@@ -683,6 +783,41 @@ def main():
         f.write("date\tsimulated_m3s\tobserved_m3s\n")
         for d in sorted(q):
             f.write("%04d-%02d-%02d\t%.5f\t%.3f\n" % (d + (q[d], observed.get(d, -9999.0))))
+    return outlet, area, q, observed
+
+
+def figures_only(run):
+    """results.py --figures RUN_FOLDER: the outlet's discharge, the yearly
+    grids and the figures of a run of any period."""
+    out = os.path.join(run, "results")
+    os.makedirs(out, exist_ok=True)
+    outlet, area, q, observed = outlet_discharge(run, out)
+    if not q:
+        fail("%s/discharge.stat has no rows" % run)
+    grids = yearly_grids(run, out)
+    days = sorted(q)
+    written = figures(run, out, outlet, area, days, q, observed, grids,
+                      sorted(set(d[0] for d in days)))
+    sys.stdout.write("figures in %s: %s\n" % (out, " ".join(written)))
+
+
+def main():
+    if len(sys.argv) >= 3 and sys.argv[1] == "--balance":
+        balance_only(sys.argv[2:])
+        return
+    if len(sys.argv) == 3 and sys.argv[1] == "--figures":
+        figures_only(sys.argv[2])
+        return
+    if len(sys.argv) < 2:
+        sys.stderr.write("usage: results.py RUN_FOLDER [WALL_SECONDS]\n"
+                         "       results.py --balance RUN_FOLDER START_FOLDER\n"
+                         "       results.py --figures RUN_FOLDER\n")
+        sys.exit(2)
+    run = sys.argv[1]
+    wall = sys.argv[2] if len(sys.argv) > 2 else "?"
+    out = os.path.join(run, "results")
+    os.makedirs(out, exist_ok=True)
+    outlet, area, q, observed = outlet_discharge(run, out)
     if not q or max(q) < (LAST_YEAR, 12, 31):
         fail("discharge.stat ends at %s, before %d-12-31: the run did not cover the period"
              % ("-".join(str(v) for v in max(q)) if q else "its start", LAST_YEAR))
@@ -707,6 +842,9 @@ def main():
     sys.stdout.write("\n".join(balance) + "\n")
     grids = yearly_grids(run, out)
     sys.stdout.write("yearly grids in %s: %s\n" % (out, " ".join(grids)))
+    written = figures(run, out, outlet, area, compared, q, observed, grids,
+                      range(FIRST_YEAR, LAST_YEAR + 1))
+    sys.stdout.write("figures in %s: %s\n" % (out, " ".join(written)))
 
 
 if __name__ == "__main__":

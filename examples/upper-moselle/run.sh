@@ -6,8 +6,9 @@
 # examples/upper-moselle/run/ (again when prepare.py or the control template
 # changed); the spin-up year runs alone first (its stores at its end are
 # those of the water balance's start), then the five-year run writes there,
-# and results.py adds the fit summary, the water-balance table and the yearly
-# grids.
+# and results.py adds the fit summary, the water-balance table, the yearly
+# grids and their figures (SVG, Python's standard library only: nothing to
+# install).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ $# -lt 1 ]; then

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Cases of the upper Moselle catchment on the real data, each in a fresh
 # directory: a month under one and three processes with identical output
-# files, a run split through the state file against the run in one piece, and
-# broken inputs as a new user meets them.
-# Usage: upper_moselle_cases.sh CASE TAVRO MPIEXEC DATA_FOLDER
+# files, a run split through the state file against the run in one piece, the
+# figures of the results, and broken inputs as a new user meets them.
+# Usage: upper_moselle_cases.sh CASE TAVRO MPIEXEC DATA_FOLDER [XMLLINT]
 # Exit status 77 (skipped) when the data folder is not there.
 set -u
-case_name=$1 tavro=$2 mpiexec=$3 data=$4
+case_name=$1 tavro=$2 mpiexec=$3 data=$4 xmllint=${5:-xmllint}
 example=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples/upper-moselle" && pwd)
 if [ ! -d "$data/grids" ]; then
   echo "SKIPPED: data folder $data not found (configure with -DTAVRO_UPPER_MOSELLE_DATA=...)"
@@ -201,6 +201,115 @@ print("in transit %.1e of P (module on), %.1e (off); columns %.1e (on), %.1e (of
       % (on["transit"]["residual"] / p, off["transit"]["residual"] / p,
          on["columns"]["residual"] / p, off["columns"]["residual"] / p, on["groundwater"] / p,
          on["lateral"] / p, on["catchment"]["residual"] / p, off["catchment"]["residual"] / p))
+PY
+  ;;
+figures)
+  # The figures of results.py on a short run across a year's end (so that the
+  # yearly sum grids of 1989 are written, and daily snow grids of both years):
+  # every SVG well-formed, the hydrograph's plotted points those of
+  # outlet_discharge.txt (its axis transform inverted) with the fit of those
+  # days in its title, every map drawing the data cells of its grid with a
+  # legend in mm, and the balance bars closing P - ET - Q.
+  prepare fig
+  control fig figures.ctl START_YEAR=1989 START_MONTH=12 START_DAY=25 END_YEAR=1990 END_MONTH=1 \
+    END_DAY=10 FIT_OFFSET=0
+  run fig 1 figures.ctl; expect_ok fig
+  python3 "$example/results.py" --figures fig >figures.txt 2>&1 || { cat figures.txt; fail "no figures"; }
+  cat figures.txt
+  for f in hydrograph water_balance evapotranspiration_1989 runoff_1989 max_swe_1989 max_swe_1990; do
+    [ -s "fig/results/$f.svg" ] || fail "$f.svg not written"
+    "$xmllint" --noout "fig/results/$f.svg" || fail "$f.svg is not well-formed XML"
+  done
+  python3 - fig <<'PY' || fail "the figures do not show the results"
+import datetime, math, os, re, sys
+import xml.etree.ElementTree as ET
+results = os.path.join(sys.argv[1], "results")
+NS = "{http://www.w3.org/2000/svg}"
+def svg(name):
+    root = ET.parse(os.path.join(results, name)).getroot()
+    assert root.tag == NS + "svg", (name, root.tag)
+    return root
+table = {}
+for line in open(os.path.join(results, "outlet_discharge.txt")).read().split("\n")[1:]:
+    if line:
+        d, s, o = line.split("\t")
+        table[d] = (float(s), float(o))
+assert len(table) == 17, len(table)
+# The hydrograph: read every plotted point back through its panel's transform.
+root = svg("hydrograph.svg")
+texts = [t.text for t in root.iter(NS + "text")]
+plotted = {}
+for g in root.iter(NS + "g"):
+    axis = g.get("data-panel")
+    if axis is None:
+        continue
+    first = datetime.date.fromisoformat(g.get("data-first-day"))
+    x0, sx = map(float, g.get("data-x").split())
+    bottom, ymin, sy = map(float, g.get("data-y").split())
+    for line in g.iter(NS + "path"):
+        column = {"simulated": 0, "observed": 1}[line.get("class")]
+        # "Mx y" then "l" and the steps to each next point (or "h0": one point).
+        head, _, steps = line.get("d")[1:].partition("l")
+        numbers = [float(v) for v in head.replace("h0", "").split() + steps.split()]
+        x, y = numbers[0], numbers[1]
+        points = [(x, y)]
+        for dx, dy in zip(numbers[2::2], numbers[3::2]):
+            x, y = x + dx, y + dy
+            points.append((x, y))
+        for x, y in points:
+            i = round((x - x0) / sx)
+            assert abs(x - x0 - i * sx) <= 0.051, (x, i)
+            day = (first + datetime.timedelta(days=i)).isoformat()
+            value = ymin + (bottom - y) / sy
+            expected = table[day][column]
+            if axis == "log10":
+                expected = math.log10(expected)
+            # Positions in tenths of a pixel; the table rounds to its own decimals.
+            assert abs(value - expected) <= 0.051 / sy + 1e-6, (axis, day, column, value, expected)
+            key = (axis, day, column)
+            assert key not in plotted, key
+            plotted[key] = value
+for axis in ("linear", "log10"):
+    sim = sorted(d for a, d, c in plotted if a == axis and c == 0)
+    obs = sorted(d for a, d, c in plotted if a == axis and c == 1)
+    assert sim == sorted(table), (axis, sim)
+    # Observations start in 1990 (-9999 in the spin-up year: a gap, not a point).
+    assert obs == sorted(d for d in table if table[d][1] > 0), (axis, obs)
+# The fit of the observed days in the title.
+pairs = [v for v in table.values() if v[1] > 0]
+mean = sum(o for _, o in pairs) / len(pairs)
+nse = 1 - sum((s - o) ** 2 for s, o in pairs) / sum((o - mean) ** 2 for _, o in pairs)
+volume = sum(s - o for s, o in pairs) / sum(o for _, o in pairs)
+title = [t for t in texts if t and "Nash-Sutcliffe efficiency" in t]
+assert title and "%.3f" % nse in title[0] and "%+.1f %%" % (100 * volume) in title[0], (title, nse)
+assert "(%d days)" % len(pairs) in title[0], title
+# Maps: the cells drawn are the data cells of the grid, with a legend in mm.
+for name in ("evapotranspiration_1989", "runoff_1989", "max_swe_1989", "max_swe_1990"):
+    root = svg(name + ".svg")
+    lines = open(os.path.join(results, name + ".asc")).read().split("\n")
+    nodata = float(lines[5].split()[1])
+    cells = sum(1 for l in lines[6:] for v in l.split() if float(v) != nodata)
+    drawn = 0
+    for g in root.iter(NS + "g"):
+        if g.get("data-map") == "cells":
+            for path in g.iter(NS + "path"):
+                drawn += sum(int(w) for w in re.findall(r"h(\d+)v", path.get("d")))
+    assert drawn == cells == 46545, (name, drawn, cells)
+    texts = [t.text or "" for t in root.iter(NS + "text")]
+    assert any(t.startswith("mm") for t in texts), (name, texts)
+    assert any(" to " in t for t in texts), (name, texts)
+# The balance of 1989 (the run's days of that year): dS closes P - ET - Q, and
+# Q is the outlet's discharge of those days.
+root = svg("water_balance.svg")
+bars = {r.get("data-name"): float(r.get("data-value")) for r in root.iter(NS + "rect")
+        if r.get("data-name")}
+assert set(bars) == {"P", "ET", "Q", "dS"}, bars
+area = float(open(os.path.join(sys.argv[1], "subbasins.txt")).read().split("\n")[-2].split()[5])
+q = sum(v[0] for d, v in table.items() if d.startswith("1989")) * 86.4 / area
+assert abs(bars["Q"] - q) < 2e-3, (bars, q)
+assert abs(bars["dS"] - (bars["P"] - bars["ET"] - bars["Q"])) < 2e-3, bars
+print("%d plotted points read back; NSE %.3f in the title; 4 maps of 46545 cells; balance bars %s"
+      % (len(plotted), nse, bars))
 PY
   ;;
 missing_data_folder)
