@@ -12,6 +12,7 @@
 #include "kernel/tracer_info.h"
 #include "landsurface/layer_file_names.h"
 #include "raster/parallel/mpi_decomposition.h"
+#include "raster/parallel/non_finite_water.h"
 #include "tables/landuse_class.h"
 #include "tables/multilayer_landuse.h"
 
@@ -295,8 +296,25 @@ void interzeptionsmodellklasse::ComputeTimeStep(long hour, long day, long month,
   for (const BalanceSums &s : sums)
     total.Add(s);
   balance_ = total.Total();
+  StopIfNotFinite();
   AddStatistics();
   EndStep(hour, day, month, year);
+}
+
+// The step's balance sums every own cell's input, stores and fluxes; when it
+// is not a usable number, one of them is not.
+void interzeptionsmodellklasse::StopIfNotFinite() const {
+  const double sum = balance_.input + balance_.throughfall + balance_.evaporation +
+                     balance_.glacier + balance_.before + balance_.after;
+  std::vector<WaterGrid> grids{{waterInputName_, waterInput_}};
+  const auto add = [&](const std::vector<int> &indexes) {
+    for (const int index : indexes)
+      grids.push_back({(*Registry)[index].Identifier, (*Registry)[index].Data});
+  };
+  add(storageIndex_);
+  add(evaporationIndex_);
+  add(throughfallIndex_);
+  StopIfWaterNotFinite(*this, CellIteration(Cells()), sum, grids);
 }
 
 InterceptionBalance interzeptionsmodellklasse::InterceptCell(long row, long column) {

@@ -89,6 +89,9 @@ private:
   // water input and what its stores held, goes on only when interception
   // runs before snow.
   void ClearGlacierCell(long row, long column, double water);
+  // Ends the run (collectively) when the step's balance is not a usable
+  // number, naming the first cell that is not.
+  void StopIfNotFinite() const;
   void AddStatistics();
   void EndStep(long hour, long day, long month, long year);
   double Capacity(long row, long column, int k) const;

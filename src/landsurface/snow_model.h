@@ -210,6 +210,9 @@ private:
   glacier::MeltForcing GlacierMeltForcing(long row, long column) const;
   void PermafrostTail(long row, long column, double water);
   void AddGlacierMassBalance();
+  // Collective: ends the run when the pack's water of the step is no usable
+  // number, naming the first cell that is not.
+  void StopIfNotFinite() const;
   void AddGlacierStatistics();
   void GlacierReservoirs();
   void YearlyGlacierUpdate();

@@ -9,11 +9,13 @@
 #include "landsurface/snow/snow_tracers.h"
 #include "raster/output/zonal_statistic.h"
 #include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/non_finite_water.h"
 #include "tables/landuse_class.h"
 
 #include <mpi.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tavro {
@@ -51,6 +53,7 @@ void schneemodellklasse::ComputeTimeStep(long hour, long day, long month, long y
   if (dynamic)
     AddGlacierMassBalance();
   AddStatistics();
+  StopIfNotFinite();
   if (glacierGrid_ != nullptr)
     AddGlacierStatistics();
   if (thawDepthTable_ && (*thawDepthTable_)->Active()) {
@@ -345,6 +348,21 @@ void schneemodellklasse::AddStatistics() {
                                   record.StorageGrid[cell.row][cell.column],
                                   evaporating ? total_.grid[cell.row][cell.column] : 1.0);
   });
+}
+
+// The pack's water and what leaves it, summed over the own cells once per
+// step (the statistics tables take them only when they are written).
+void schneemodellklasse::StopIfNotFinite() const {
+  const std::array<const OwnedGrid *, 4> owned{&solid_, &liquid_, &total_, &outflow_};
+  double water = 0.0;
+  Cells().ForEachOwnCell([&](long r, long c) {
+    for (const OwnedGrid *grid : owned)
+      water += grid->grid[r][c];
+  });
+  std::array<WaterGrid, 4> grids;
+  for (std::size_t i = 0; i < owned.size(); ++i)
+    grids[i] = {(*Registry)[owned[i]->index].Identifier, &owned[i]->grid};
+  StopIfWaterNotFinite(*this, Cells(), water, grids);
 }
 
 void schneemodellklasse::EndStatistics() {

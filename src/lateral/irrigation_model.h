@@ -74,6 +74,9 @@ private:
   void DecideSupply();
   void ApplySupply();
   void EndStatistics(long hour, long day, long month, long year);
+  // Collective: ends the run when the step's water is no usable number,
+  // naming the first cell that is not.
+  void StopIfNotFinite(double water) const;
 
   IrrigationAmounts amounts_;
   riverflow_table *riverflow_ = nullptr;

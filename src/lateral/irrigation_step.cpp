@@ -8,10 +8,13 @@
 #include "raster/handover/river_exchange.h"
 #include "raster/output/module_statistic.h"
 #include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/non_finite_water.h"
 #include "raster/parallel/zone_reduction.h"
 #include "tables/irrigation_table.h"
 
 #include <mpi.h>
+
+#include <array>
 
 namespace tavro {
 
@@ -160,10 +163,12 @@ void irrigationclass::ApplySupply() {
 void irrigationclass::EndStatistics(long hour, long day, long month, long year) {
   const auto count = static_cast<std::size_t>(ZoneCount > 0 ? ZoneCount : 0);
   std::vector<ExactZoneSums> applied(count + 1);
+  double water = 0.0;
   Cells().ForEachOwnCell([&](long r, long c) {
     const IrrigationTableEntry *entry = EntryOf(r, c);
     const int origin = entry != nullptr ? entry->Origin : 0;
     const double amount = demand_[r][c];
+    water += amount + (*precipitation_)[r][c];
     const int zone = ZoneIndexOf(*this, (*BaseZoneGrid)[r][c]);
     if (entry == nullptr || origin == irrigation::Groundwater ||
         origin == irrigation::SurfaceWater) {
@@ -184,6 +189,7 @@ void irrigationclass::EndStatistics(long hour, long day, long month, long year) 
         record.Statistics->AddValue(r, c, zone, record.FluxGrid[r][c], (*precipitation_)[r][c]);
     }
   });
+  StopIfNotFinite(water);
   MPIReduceExactZones(applied);
   if (MPIRank == 0)
     for (std::size_t i = 0; i <= count; ++i) {
@@ -198,6 +204,14 @@ void irrigationclass::EndStatistics(long hour, long day, long month, long year) 
   for (TracerRecord &record : TracerRecords)
     if (record.Statistics)
       record.Statistics->EndOfStep(year, month, day, hour, 1);
+}
+
+// The applied amounts and the precipitation they were added to, summed over
+// the own cells with the statistics.
+void irrigationclass::StopIfNotFinite(double water) const {
+  const std::array<WaterGrid, 2> grids{
+      {{"irrigation_amounts", &demand_}, {"precipitation", precipitation_}}};
+  StopIfWaterNotFinite(*this, Cells(), water, grids);
 }
 
 } // namespace tavro

@@ -169,6 +169,9 @@ private:
   void BuildPasses();
   void StartSubstep();
   void BookSubstep();
+  // Collective: ends the run when the sub-step's balance is no usable number,
+  // naming the first cell that is not.
+  void StopIfNotFinite() const;
   void ExchangeFlowHalos();
   void SetUpTracers();
   void LinkSiltingGrid(int t, const TracerInfo &info);

@@ -14,11 +14,14 @@
 #include "lateral/overland/storage_update.h"
 #include "lateral/overland/surface_slope.h"
 #include "raster/output/zonal_statistic.h"
+#include "raster/parallel/cell_iteration.h"
+#include "raster/parallel/non_finite_water.h"
 #include "tables/landuse_class.h"
 
 #include <mpi.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tavro {
@@ -190,6 +193,16 @@ void surfaceroutingclass::ComputeTimeStep(long hour, long day, long month, long 
     innerStepsRun_ = i;
   }
   BookSubstep();
+  StopIfNotFinite();
+}
+
+// The sub-step's balance sums the input, the stored and the river water of
+// every own cell.
+void surfaceroutingclass::StopIfNotFinite() const {
+  const std::array<WaterGrid, 2> grids{
+      {{"SurfStorSiltingUp", SurfaceStorage}, {"directflow", DirectFlow}}};
+  StopIfWaterNotFinite(*this, CellIteration(StripCellsOf(*this, Zone)),
+                       balance_.Input + balance_.Surface + balance_.Rivers, grids);
 }
 
 } // namespace tavro

@@ -173,6 +173,8 @@ private:
   void CopySubIntervals();
   void RouteAll(long year, long month, long day, long hour);
   void RouteStep(long hour, long day, long month, long year);
+  // Collective: ends the run when a routed flow is no usable number.
+  void StopIfFlowsNotFinite() const;
   void CompareWithObserved();
   void WriteStepStatistics(long hour, long day, long month, long year);
   double ToDischargeUnit(int subbasin, double runoff) const;

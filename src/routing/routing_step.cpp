@@ -7,6 +7,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/fatal_error.h"
 #include "raster/handover/river_exchange.h"
+#include "raster/parallel/non_finite_water.h"
 
 #include <omp.h>
 
@@ -134,6 +135,8 @@ void abflussmodellklasse::ComputeTimeStep(long hour, long day, long month, long 
     ReduceRiverExchange(*riverflow_);
   if (MPIRank == 0 && FlowControl != 0)
     RouteStep(hour, day, month, year);
+  // Every process takes part; only rank 0 routes (the others hold flow control 0).
+  StopIfFlowsNotFinite();
   if (exchanges && riverflow_ != nullptr)
     BroadcastRiverFlows(*riverflow_, false);
   if (exchanges)
@@ -158,6 +161,21 @@ void abflussmodellklasse::RouteStep(long hour, long day, long month, long year) 
   observed_.Advance(ModelDate{hour, day, month, year}, *Log);
   WriteStepStatistics(hour, day, month, year);
   WriteTracerStatistics(hour, day, month, year);
+}
+
+// The routed flows of the subbasins carry every water the routing received
+// and stored; one that is not a usable number stops the run.
+void abflussmodellklasse::StopIfFlowsNotFinite() const {
+  std::span<const double> flows;
+  std::vector<double> codes;
+  if (MPIRank == 0 && FlowControl != 0 && flows_.RoutingInput.Components() > 0) {
+    const int last = std::min(ZoneCount, flows_.RoutingInput.LastIndex());
+    flows = std::span<const double>(flows_.RoutingInput[0], static_cast<std::size_t>(last) + 1);
+    codes.assign(flows.size(), 0.0);
+    for (int k = 1; k <= last && ZoneTable != nullptr; ++k)
+      codes[static_cast<std::size_t>(k)] = (*ZoneTable)[static_cast<std::size_t>(k)].zonenwert;
+  }
+  tavro::StopIfFlowsNotFinite(*this, "the routed flow", flows, codes);
 }
 
 void abflussmodellklasse::IrrigationDemandOfTheRivers() {

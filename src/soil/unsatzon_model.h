@@ -185,7 +185,12 @@ public:
   virtual void InitFlowTimeZones();
   // Adds the runoff and baseflow of every own cell of the sub-step just
   // computed to the step's exact zone and baseflow sums (after the column step).
-  void AddStepRunoffToZones();
+  // Returns the sum of the runoff components and the root-zone and soil
+  // water over the own cells of the subbasins (0 before the zones exist).
+  double AddStepRunoffToZones();
+  // Collective: ends the run when that sum is no usable number, naming the
+  // first cell that is not.
+  void StopIfNotFinite(double stepWater) const;
   // Appends the layer records of the step to the control-point buffers and
   // writes the full ones (after the statistics of a sub-step).
   void RecordControlPoint();

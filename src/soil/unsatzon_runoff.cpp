@@ -10,6 +10,7 @@
 #include "kernel/grid_registry.h"
 #include "raster/output/module_statistic.h"
 #include "raster/parallel/collective_failure.h"
+#include "raster/parallel/non_finite_water.h"
 #include "raster/parallel/zone_reduction.h"
 
 #include <mpi.h>
@@ -207,10 +208,11 @@ void unsatzonmodellklasse::ComputeInitialRunoff() {
 
 // --- Every sub-step ----------------------------------------------------------------
 
-void unsatzonmodellklasse::AddStepRunoffToZones() {
+double unsatzonmodellklasse::AddStepRunoffToZones() {
   // The zones exist once the module is linked after construction.
   if (!exchangeArraysCreated_)
-    return;
+    return 0.0;
+  double water = 0.0;
   const Grid *flow = SurfaceRoutingActive == 0 ? Links.FlowTimes : nullptr;
   const double d = static_cast<double>(SubstepCount);
   const Grid &direct = Grids.DirectFlow.Values;
@@ -232,6 +234,8 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
     const int k = ZoneIndexOf(*this, (*Links.Subbasins)[r][c]);
     if (k < 1)
       return;
+    water += direct[r][c] + inter[r][c] + baseflow[r][c] + Grids.SB1.Values[r][c] +
+             Grids.SB2.Values[r][c];
     const double g = GlacierFraction(r, c);
     const double a = CellWeight(r, c);
     const int z = flow != nullptr ? static_cast<int>((*flow)[r][c]) : 1;
@@ -255,6 +259,20 @@ void unsatzonmodellklasse::AddStepRunoffToZones() {
       addRiver(r, c, k, g, true);
     }
   });
+  return water;
+}
+
+void unsatzonmodellklasse::StopIfNotFinite(double stepWater) const {
+  if (!exchangeArraysCreated_)
+    return;
+  const SoilWaterGrids &g = Grids;
+  const bool coupled = GroundwaterCoupling != 0;
+  std::vector<WaterGrid> grids;
+  for (const SoilGrid *grid :
+       {&g.DirectFlow, &g.Interflow, coupled ? &g.RiverExfiltration : &g.Baseflow, &g.SB1, &g.SB2})
+    grids.push_back({(*Registry)[grid->Index].Identifier, &grid->Values});
+  StopIfWaterNotFinite(*this, CellIteration(StripCellsOf(*this, Links.Subbasins)), stepWater,
+                       grids);
 }
 
 // --- After the sub-steps --------------------------------------------------------

@@ -86,7 +86,7 @@ void unsatzonmodellklasse::ComputeTimeStep(long hour, long day, long month, long
   ShareGroundwaterTracers();
   CopyMasterHRUStates();
   AddStepStatistics();
-  AddStepRunoffToZones();
+  StopIfNotFinite(AddStepRunoffToZones());
   RecordControlPoint();
 }
 

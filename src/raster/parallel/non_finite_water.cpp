@@ -77,6 +77,22 @@ std::pair<std::int64_t, double> FirstLocal(const CellIteration &cells, long ncol
   return {NotFound, 0.0};
 }
 
+// "<module>: water out of range on <d.m.yyyy hh>h"
+std::string DatedText(const modelobject &module) {
+  return Concat(module.ModuleName, ": water out of range on ", module.ActualDay, ".",
+                module.ActualMonth, ".", module.ActualYear, " ", module.ActualHour, "h");
+}
+
+// A NaN prints with or without its sign, as it happened to arise; shown without.
+std::string Shown(double value) { return std::isnan(value) ? std::string("nan") : Concat(value); }
+
+[[noreturn]] void StopEveryProcess(const modelobject &module, std::string text) {
+  text += "; stores and fluxes must be finite and below 1.47e20 in magnitude";
+  if (module.MPIRank == 0)
+    ThrowFatal(*module.Log, NonFiniteWaterExitCode, text);
+  throw NonFiniteWaterExitCode;
+}
+
 } // namespace
 
 void StopIfWaterNotFinite(const modelobject &module, const CellIteration &cells, double localSum,
@@ -103,26 +119,51 @@ void StopIfWaterNotFinite(const modelobject &module, const CellIteration &cells,
   if (owner >= 0)
     MPI_Bcast(&value, 1, MPI_DOUBLE, owner, MPI_COMM_WORLD);
 
-  std::string text =
-      Concat(module.ModuleName, ": water out of range on ", module.ActualDay, ".",
-             module.ActualMonth, ".", module.ActualYear, " ", module.ActualHour, "h");
+  std::string text = DatedText(module);
   if (key == NotFound) {
     text += ": a sum of the step is, but no cell of its listed grids";
   } else {
     const ValuePlace place = PlaceOf(key, cellCount, levelCount);
     const WaterGrid &water = grids[static_cast<std::size_t>(place.grid)];
-    // A NaN prints with or without its sign, as it happened to arise.
-    const std::string shown = std::isnan(value) ? std::string("nan") : Concat(value);
-    text += Concat(": ", water.name, " holds ", shown, " at row ", place.cell / module.NCols + 1,
-                   ", col ", place.cell % module.NCols + 1);
+    text += Concat(": ", water.name, " holds ", Shown(value), " at row ",
+                   place.cell / module.NCols + 1, ", col ", place.cell % module.NCols + 1);
     if (water.stack != nullptr)
       text += Concat(", level ", place.level);
     text += Concat(" (MPI rank ", owner, ")");
   }
-  text += "; stores and fluxes must be finite and below 1.47e20 in magnitude";
-  if (module.MPIRank == 0)
-    ThrowFatal(*module.Log, NonFiniteWaterExitCode, text);
-  throw NonFiniteWaterExitCode;
+  StopEveryProcess(module, text);
+}
+
+void StopIfFlowsNotFinite(const modelobject &module, std::string_view name,
+                          std::span<const double> flows, std::span<const double> codes) {
+  // [found index or 0, its value]; the sum first, the search only when it fails.
+  double found[2] = {0.0, 0.0};
+  if (module.MPIRank == 0) {
+    double sum = 0.0;
+    for (std::size_t i = 1; i < flows.size(); ++i)
+      sum += flows[i];
+    if (Unusable(sum)) {
+      for (std::size_t i = 1; i < flows.size() && found[0] == 0.0; ++i)
+        if (Unusable(flows[i])) {
+          found[0] = static_cast<double>(i);
+          found[1] = flows[i];
+        }
+      if (found[0] == 0.0)
+        found[0] = -1.0; // the sum alone overflowed
+    }
+  }
+  MPI_Bcast(found, 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  if (found[0] == 0.0)
+    return;
+  std::string text = DatedText(module);
+  if (found[0] < 0.0) {
+    text += Concat(": the sum of ", name, " is, but no single subbasin");
+  } else {
+    const auto index = static_cast<std::size_t>(found[0]);
+    const double code = index < codes.size() ? codes[index] : found[0];
+    text += Concat(": ", name, " holds ", Shown(found[1]), " at subbasin ", code);
+  }
+  StopEveryProcess(module, text);
 }
 
 } // namespace tavro

@@ -12,6 +12,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -44,5 +45,17 @@ struct WaterGrid {
 // and every process throws NonFiniteWaterExitCode.
 void StopIfWaterNotFinite(const modelobject &module, const CellIteration &cells, double localSum,
                           std::span<const WaterGrid> grids);
+
+// The same for water held per subbasin by rank 0 alone (the routing's flows).
+// Collective; flows: the values of flow indices 1..n at [1..n] on rank 0
+// (ignored elsewhere), codes: the subbasin code of each index (same layout;
+// an index without a code is named by its number). When the sum over the
+// flows is not usable, rank 0 logs
+//   "FATAL: <module>: water out of range on <date>: <name> holds <value> at
+//    subbasin <code>; stores and fluxes must be finite and below 1.47e20 in
+//    magnitude"
+// and every process throws NonFiniteWaterExitCode.
+void StopIfFlowsNotFinite(const modelobject &module, std::string_view name,
+                          std::span<const double> flows, std::span<const double> codes);
 
 } // namespace tavro

@@ -7,6 +7,7 @@
 #include "kernel/diagnostics_log.h"
 #include "kernel/grid.h"
 #include "raster/files/grid_file_context.h"
+#include "raster/files/grid_format.h"
 #include "raster/files/grid_reader.h"
 #include "raster/files/grid_writer.h"
 #include "raster/files/stack_files.h"
@@ -23,9 +24,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -286,6 +289,76 @@ TEST_F(GridFilesMpiTest, TruncatedStackStopsEveryProcess) {
                         "values per cell (levels 0 to 3), which need at least 1440 bytes, but the "
                         "file holds 1432 bytes"),
               std::string::npos);
+  }
+}
+
+// A NaN or an infinity in a cell of the catchment stops the read of a grid or
+// stack on every process with 22, naming the file, the first such cell (and
+// level); in a cell outside the catchment it is read as it stands.
+TEST_F(GridFilesMpiTest, NonFiniteValuesInValidCellsAreRefused) {
+  struct Case {
+    int row, column, level;
+    const char *token; // the ASCII spelling; binary files get the value
+    double value;
+    std::string entry; // empty: the file reads
+  };
+  const double nan = std::nan("");
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<Case> cases = {
+      {2, 4, 2, "nan", nan, "the value at row 2, col 4"},
+      {5, 1, 0, "-inf", -inf, "the value at row 5, col 1"},
+      {6, 6, 3, "inf", inf, "the value at row 6, col 6"},
+      {3, 2, 1, "nan", nan, ""}, // row 3 lies outside the zone grid
+      {1, 1, 0, "inf", inf, ""},
+  };
+  for (const Case &c : cases) {
+    const std::string where = std::to_string(c.row) + "," + std::to_string(c.column);
+    {
+      std::string text = "ncols 7\nnrows 6\nxllcorner 3512345.5\nyllcorner 5612345\n"
+                         "cellsize 25\nnodata_value -9999\n";
+      for (int r = 1; r <= kRows; ++r)
+        for (int col = 1; col <= kCols; ++col) {
+          text += r == c.row && col == c.column ? std::string(c.token)
+                  : Valid(r, col)               ? std::to_string(Value(r, col))
+                                                : std::string("-9999");
+          text += col == kCols ? "\n" : " ";
+        }
+      test::WriteFixture("bad.asc", text);
+    }
+    WriteStackFile("bad.stack", Format::Double);
+    {
+      std::string bytes = test::ReadWholeFile("bad.stack");
+      std::memcpy(bytes.data() + StackElementIndex(c.row, c.column, c.level, kCols, kLevels) * 8,
+                  &c.value, 8);
+      test::WriteFixture("bad.stack", bytes);
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+    const int expected = c.entry.empty() ? -1 : 22;
+    Grid grid;
+    const test::CallOutcome read =
+        test::RunCapturingConsole([&] { ReadGrid(context_, "bad.asc", grid, {}); });
+    EXPECT_EQ(read.code, expected) << where;
+    if (Rank() == 0 && !c.entry.empty()) {
+      EXPECT_NE(read.console.find("error reading bad.asc: " + c.entry + " is " + c.token +
+                                  ", not a finite number"),
+                std::string::npos)
+          << where << "\n"
+          << read.console;
+    }
+    for (const bool keepWhole : {false, true}) {
+      Stack stack;
+      const test::CallOutcome stackRead =
+          test::RunCapturingConsole([&] { ReadStack(context_, "bad.stack", stack, keepWhole); });
+      EXPECT_EQ(stackRead.code, expected) << where << " keepWholeOnRoot " << keepWhole;
+      if (Rank() == 0 && !c.entry.empty()) {
+        EXPECT_NE(stackRead.console.find("error reading bad.stack: " + c.entry + ", level " +
+                                         std::to_string(c.level) + " is " + c.token +
+                                         ", not a finite number"),
+                  std::string::npos)
+            << where << "\n"
+            << stackRead.console;
+      }
+    }
   }
 }
 
