@@ -9,6 +9,8 @@
 #include "kernel/tracer_info.h"
 #include "landsurface/land_surface_fixture.h"
 #include "raster/handover/tracer_grid_hooks.h"
+#include "raster/parallel/non_finite_water.h"
+#include "support/diagnostics_entries.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -407,6 +410,33 @@ TEST_F(InterceptionModuleTest, MissingPotentialRatesStopTheConstruction) {
   int error = -1;
   EXPECT_EQ(test::ExitCodeOf([&] { interzeptionsmodellklasse m(error, bench.settings); }), 33);
   EXPECT_EQ(error, 33);
+}
+
+// Water that is no usable number in the rain or in a layer's store stops the
+// step with its exit code and a FATAL entry naming the module, the grid and
+// the cell.
+TEST_F(InterceptionModuleTest, WaterThatIsNoNumberStopsTheRun) {
+  struct Case {
+    const char *grid; // the grid given the bad value at (2, 2)
+    double value;
+    const char *named; // the grid and value the entry names
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case &k : {Case{"precipitation", std::nan(""), "precipitation holds nan"},
+                        Case{"interception_storage1", inf, "throughfall0 holds inf"}}) {
+    SCOPED_TRACE(k.grid);
+    Bench bench(log_, {HalfCovered()});
+    bench.Build();
+    bench.Set("precipitation", [](long, long) { return 4.0; });
+    bench.G(k.grid)[2][2] = k.value;
+    const int code = test::ExitCodeOf([&] { bench.module->ComputeTimeStep(0, 1, 6, 2004); });
+    EXPECT_EQ(code, NonFiniteWaterExitCode);
+    EXPECT_TRUE(test::Logged(std::string("FATAL: interception_model: water out of range on "
+                                         "1.6.2004 0h: ") +
+                             k.named + " at row 2, col 2"))
+        << test::ReadWholeFile("Tavro_Diag_0.xml");
+    bench.module->ReleaseMemory();
+  }
 }
 
 } // namespace

@@ -8,8 +8,10 @@
 #include "landsurface/snow/snow_formulas.h"
 #include "landsurface/snow/snow_pack.h"
 #include "landsurface/snow/snow_slides.h"
+#include "raster/parallel/non_finite_water.h"
 #include "slide_raster.h"
 #include "snow_fixture.h"
+#include "support/diagnostics_entries.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -17,6 +19,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -382,6 +385,36 @@ TEST_F(SnowModuleMpiTest, RunSplitThroughItsStateGridsEqualsOneLongRun) {
       for (long c = 1; c <= kCols; ++c)
         known += temperature[r][c] > 0.0 ? 1 : 0;
     EXPECT_GT(known, 5); // the energy balance did keep temperatures
+  }
+}
+
+// Weather that is no usable number at one cell of the last rows stops the
+// step on every process with the exit code, and rank 0's FATAL entry names
+// the module, the pack's grid and the cell.
+TEST_F(SnowModuleMpiTest, WaterThatIsNoNumberStopsTheRun) {
+  struct Case {
+    const char *input;
+    double value;
+    const char *named; // the grid and value the entry names
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case &k : {Case{"precipitation", std::nan(""), "snowstorage_solid holds nan"},
+                        Case{"precipitation", inf, "snowstorage_solid holds inf"},
+                        Case{"temperature", std::nan(""), "snowstorage_solid holds nan"}}) {
+    SCOPED_TRACE(testing::Message() << k.input << " " << k.value);
+    SnowRun run(log_, SnowSectionText{}, ModelDate{0, 31, 1, 2012});
+    run.weather.Set(0);
+    if (run.catchment.Owns(kRows, 1))
+      run.catchment.Input(k.input)[kRows][1] = k.value;
+    const int code = test::ExitCodeOf([&] { run.module->ComputeTimeStep(0, 1, 1, 2012); });
+    EXPECT_EQ(code, NonFiniteWaterExitCode);
+    if (Rank() == 0) {
+      EXPECT_TRUE(
+          test::Logged(std::string("FATAL: snow_model: water out of range on 1.1.2012 0h: ") +
+                       k.named + " at row 9, col 1"))
+          << test::ReadWholeFile("Tavro_Diag_0.xml");
+    }
+    run.module->ReleaseMemory();
   }
 }
 

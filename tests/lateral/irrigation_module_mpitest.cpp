@@ -6,11 +6,15 @@
 
 #include "kernel/exact_sum.h"
 #include "lateral/irrigation_model.h"
+#include "raster/parallel/non_finite_water.h"
+#include "support/diagnostics_entries.h"
 #include "tables/irrigation_table.h"
 
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -62,6 +66,13 @@ protected:
     targets_.Target[1] = 2; // zone 1 drains into zone 2
   }
 
+  // Hands the module the limits, targets and relations of the routing.
+  void Link(irrigationclass &irrigation) {
+    irrigation.SetMaxIrrig(&limits_, &reservoirs_);
+    irrigation.SetRoutingTarget(&targets_);
+    irrigation.SetAbfrel(&relations_);
+  }
+
   Grid *precipitation_ = nullptr;
   OneBasedArray<IrrigationTableEntry> table_;
   IrrigationLimits limits_;
@@ -74,9 +85,7 @@ TEST_F(IrrigationModuleTest, SupplyAndPrecipitationMatchTheHandComputedValues) {
   int error = 0;
   irrigationclass irrigation(error, settings_, &table_);
   ASSERT_EQ(error, 0);
-  irrigation.SetMaxIrrig(&limits_, &reservoirs_);
-  irrigation.SetRoutingTarget(&targets_);
-  irrigation.SetAbfrel(&relations_);
+  Link(irrigation);
   // Zone 1: reservoirs 0.3 mm, river 0.05 mm; zone 2: river 5 mm.
   reservoirs_[0][1] = 0.3;
   limits_[0][1] = 0.05;
@@ -132,9 +141,7 @@ TEST_F(IrrigationModuleTest, AmountsGridIsWrittenByItsWritecode) {
   int error = 0;
   irrigationclass irrigation(error, settings_, &table_);
   ASSERT_EQ(error, 0);
-  irrigation.SetMaxIrrig(&limits_, &reservoirs_);
-  irrigation.SetRoutingTarget(&targets_);
-  irrigation.SetAbfrel(&relations_);
+  Link(irrigation);
   reservoirs_[0][1] = 0.3;
   limits_[0][1] = 0.05;
   limits_[0][2] = 5.0;
@@ -162,6 +169,41 @@ TEST_F(IrrigationModuleTest, AmountsGridIsWrittenByItsWritecode) {
       }
   }
   irrigation.ReleaseMemory();
+}
+
+// Precipitation that is no usable number at a cell of the last row, irrigated
+// or not, stops the step on every process with the exit code, and rank 0's
+// FATAL entry names the module, the grid and the cell.
+TEST_F(IrrigationModuleTest, WaterThatIsNoNumberStopsTheRun) {
+  struct Case {
+    long column;
+    double value;
+    const char *named; // the grid and value the entry names
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case &k : {Case{1, std::nan(""), "precipitation holds nan"},
+                        Case{6, inf, "precipitation holds inf"}}) {
+    SCOPED_TRACE(k.column);
+    int error = 0;
+    irrigationclass irrigation(error, settings_, &table_);
+    ASSERT_EQ(error, 0);
+    Link(irrigation);
+    limits_[0][1] = 0.05;
+    limits_[0][2] = 5.0;
+    if (Own(test::kGwRows, k.column))
+      (*precipitation_)[test::kGwRows][k.column] = k.value;
+    const int code = test::ExitCodeOf([&] { irrigation.ComputeTimeStep(1, 1, 1, 2012); });
+    if (precipitation_->HasRow(test::kGwRows))
+      (*precipitation_)[test::kGwRows][k.column] = 1.0;
+    EXPECT_EQ(code, NonFiniteWaterExitCode);
+    if (test::Rank() == 0) {
+      EXPECT_TRUE(
+          test::Logged(std::string("FATAL: irrigation: water out of range on 1.1.2012 1h: ") +
+                       k.named + " at row 9, col " + std::to_string(k.column)))
+          << test::ReadWholeFile("Tavro_Diag_0.xml");
+    }
+    irrigation.ReleaseMemory();
+  }
 }
 
 } // namespace

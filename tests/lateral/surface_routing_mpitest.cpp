@@ -4,10 +4,13 @@
 // and linear storages, and the state section.
 #include "surface_routing_fixture.h"
 
+#include "raster/parallel/non_finite_water.h"
+
 #include <omp.h>
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace tavro {
 namespace {
@@ -473,6 +476,47 @@ TEST_F(SurfaceRoutingTest, ResultsDoNotDependOnTheThreads) {
   EXPECT_EQ(run(2), one);
   omp_set_num_threads(before);
 }
+
+// Water handed over to the surface that is no usable number stops the
+// sub-step on every process with the exit code, and rank 0's FATAL entry
+// names the module, the grid and the cell.
+struct BadWaterCase {
+  const char *name;
+  double value;
+  const char *named; // the grid and value the entry names
+};
+
+class SurfaceBadWater : public SurfaceRoutingTest,
+                        public testing::WithParamInterface<BadWaterCase> {};
+
+TEST_P(SurfaceBadWater, StopsTheRun) {
+  const BadWaterCase &k = GetParam();
+  SurfacePlane plane;
+  plane.rows = 4;
+  plane.columns = 5;
+  Raster(plane);
+  auto module = Ready(SurfaceSectionText{}.Text(), 1);
+  ForOwn([&](long r, long c) { (*direct_)[r][c] = 1.0 + r + c; });
+  if (Own(4, 5))
+    (*direct_)[4][5] = k.value;
+  const test::CallOutcome outcome =
+      test::RunCapturingConsole([&] { module->ComputeTimeStep(0, 1, 6, 2012); });
+  EXPECT_EQ(outcome.code, NonFiniteWaterExitCode);
+  if (test::Rank() == 0) {
+    EXPECT_TRUE(test::Logged(
+        std::string("FATAL: SurfaceRoutingModel: water out of range on 1.6.2012 0h: ") + k.named +
+        " at row 4, col 5"))
+        << test::ReadWholeFile("Tavro_Diag_0.xml");
+  }
+  module->FinishRun(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cells, SurfaceBadWater,
+    testing::Values(BadWaterCase{"NaNInput", std::nan(""), "SurfStorSiltingUp holds nan"},
+                    BadWaterCase{"InfiniteInput", std::numeric_limits<double>::infinity(),
+                                 "SurfStorSiltingUp holds inf"}),
+    [](const testing::TestParamInfo<BadWaterCase> &info) { return info.param.name; });
 
 } // namespace
 } // namespace tavro

@@ -3,10 +3,14 @@
 // are written once, by rank 0.
 #include "routing_module_fixture.h"
 
+#include "raster/parallel/non_finite_water.h"
+
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace tavro {
@@ -41,6 +45,39 @@ TEST_F(RoutingRanksTest, OnlyRankZeroBuildsTheNetwork) {
   // Off: rank 0 still marks the base as built.
   auto off = Build(Section(network, "1 2000 20 1", 0, 1440));
   EXPECT_EQ(off->RoutingOn(), test::Rank() == 0 ? 1 : 0);
+}
+
+// Runoff that is no usable number reaching one subbasin stops the routing
+// step on every process with the exit code, and rank 0's FATAL entry names
+// the module and the first subbasin (by code) whose routed flow is not usable.
+TEST_F(RoutingRanksTest, FlowThatIsNoNumberStopsTheRun) {
+  struct Case {
+    int subbasin; // given the bad runoff
+    double value;
+    const char *named; // the value and subbasin the entry names
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case &k : {Case{1, std::nan(""), "the routed flow holds nan at subbasin 1"},
+                        Case{3, inf, "the routed flow holds inf at subbasin 3"}}) {
+    SCOPED_TRACE(k.subbasin);
+    auto routing = Build(Section(test::kTestNetwork, "1 2000 20 1", 1, 1440));
+    SubbasinRunoffArrays qg;
+    qg.Resize(3);
+    for (int i = 1; i <= 3; ++i)
+      qg.Components[0][static_cast<std::size_t>(i)] = 1.0 + 0.5 * i;
+    routing->SetQg(&qg);
+    routing->InitializeDischarges();
+    routing->ComputeTimeStep(0, 1, 1, 2012); // usable runoff passes
+    qg.Components[0][static_cast<std::size_t>(k.subbasin)] = k.value;
+    const int code = test::ExitCodeOf([&] { routing->ComputeTimeStep(0, 2, 1, 2012); });
+    EXPECT_EQ(code, NonFiniteWaterExitCode);
+    if (test::Rank() == 0) {
+      EXPECT_TRUE(test::Logged(
+          std::string("FATAL: routing_model: water out of range on 2.1.2012 0h: ") + k.named))
+          << test::ReadWholeFile("Tavro_Diag_0.xml");
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
 }
 
 } // namespace

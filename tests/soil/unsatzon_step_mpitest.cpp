@@ -6,11 +6,15 @@
 #include "soil/soil_module_fixture.h"
 
 #include "kernel/fatal_error.h"
+#include "raster/parallel/non_finite_water.h"
+#include "support/diagnostics_entries.h"
 #include "tables/soil_class.h"
 
 #include <omp.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <regex>
 #include <sstream>
 
@@ -42,7 +46,7 @@ class UnsatzonStepTest : public test::SoilModuleTest {
 protected:
   void SetUp() override {
     test::SoilModuleTest::SetUp();
-    AddGrid("precipitation", [](long r, long c) { return Precipitation(r, c); });
+    precipitation_ = &AddGrid("precipitation", [](long r, long c) { return Precipitation(r, c); });
   }
 
   std::unique_ptr<unsatzonmodellklasse> BuildStep(const std::string &more = "") {
@@ -74,6 +78,8 @@ protected:
     omp_set_num_threads(2);
     return results;
   }
+
+  Grid *precipitation_ = nullptr;
 };
 
 TEST_F(UnsatzonStepTest, EveryOwnCellBalancesItsWater) {
@@ -228,6 +234,48 @@ TEST_F(UnsatzonStepTest, MembersOfAResponseUnitTakeTheirMastersResults) {
   }
   // A cell outside the unit, with more input, keeps its own results.
   EXPECT_NE(g.TotalInfiltration.Values[2][3], g.TotalInfiltration.Values[2][2]);
+}
+
+// Water that is no usable number in a cell's input or soil store stops the
+// step on every process with the exit code, and rank 0's FATAL entry names
+// the module, the grid and the cell.
+TEST_F(UnsatzonStepTest, WaterThatIsNoNumberStopsTheRun) {
+  struct Case {
+    const char *what;
+    double value;
+    const char *named; // the grid and value the entry names
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  // The last valid cell of the first column, on the last process.
+  constexpr long r = kSoilRows;
+  constexpr long c = 1;
+  for (const Case &k : {Case{"precipitation", std::nan(""), "SB_1_grid holds nan"},
+                        Case{"precipitation", inf, "SB_1_grid holds nan"},
+                        Case{"theta", std::nan(""), "SB_1_grid holds nan"}}) {
+    SCOPED_TRACE(testing::Message() << k.what << " " << k.value);
+    auto m = BuildStep();
+    int error = -1;
+    m->InitTracerGrids(error, 0, nullptr, &statistics_, 200);
+    ASSERT_EQ(error, 0);
+    Grid &precipitation = *precipitation_;
+    if (Own(r, c)) {
+      if (std::string(k.what) == "theta")
+        m->Grids.Theta.Levels[r][c][1] = k.value;
+      else
+        precipitation[r][c] = k.value;
+    }
+    const int code = test::ExitCodeOf([&] { m->ComputeTimeStep(0, 2, 1, 2012); });
+    if (precipitation.HasRow(r))
+      precipitation[r][c] = Precipitation(r, c);
+    EXPECT_EQ(code, NonFiniteWaterExitCode);
+    if (Rank() == 0) {
+      EXPECT_TRUE(
+          test::Logged(std::string("FATAL: unsatzon_model: water out of range on 2.1.2012 0h: ") +
+                       k.named + " at row " + std::to_string(r) + ", col " + std::to_string(c)))
+          << test::ReadWholeFile("Tavro_Diag_0.xml");
+    }
+    m->ReleaseMemory();
+  }
 }
 
 } // namespace
