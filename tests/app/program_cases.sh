@@ -192,6 +192,7 @@ example_binary_same_output_np1_np3)
   # by all processes together through MPI-IO, is the same file under 1 and 3
   # processes: also the cells without owner at the start of every strip.
   prepare_example
+  four_days example.ctl
   sed -i 's/^WriteAsciiGrids = 1/WriteAsciiGrids = 0/; s/^WriteDoubleGrids = 0/WriteDoubleGrids = 1/' example.ctl
   grep -q '^WriteDoubleGrids = 1' example.ctl || fail "the control file has no double-grid switch"
   OMP_NUM_THREADS=1 run 1 example.ctl
@@ -205,7 +206,7 @@ example_binary_same_output_np1_np3)
   for f in ../np1/thet_2012*.000 ../np1/soil_temperature*.stack*; do
     [ -f "$f" ] && [ "$(head -c 5 "$f" | tr -d '\000')" != stack ] && stacks=$((stacks + 1))
   done
-  [ "$stacks" -ge 29 ] || fail "the example wrote $stacks binary stacks"
+  [ "$stacks" -ge 5 ] || fail "the example wrote $stacks binary stacks"
   skip='^(MPIRegions_0|Tavro_Diag_0\.xml|out\.txt|err\.txt|example\.ctl.*|modell_0\.log|soil_state\.txt_[12])$'
   np1_files=$(cd ../np1 && ls | grep -v -E "$skip")
   np3_files=$(ls | grep -v -E "$skip")
