@@ -10,6 +10,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "default_threads.h"
 #include "fatal_end.h"
 #include "interrupt_state.h"
 #include "kernel/diagnostics_log.h"
@@ -128,6 +129,7 @@ int main(int argc, char **argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   MPI_Barrier(MPI_COMM_WORLD);
+  const tavro::NodeThreads nodeThreads = tavro::ApplyDefaultThreads(std::getenv("OMP_NUM_THREADS"));
   tavro::EndAgreement endAgreement;
 
   const tavro::CommandLine line = tavro::ParseCommandLine(argc, argv);
@@ -141,6 +143,7 @@ int main(int argc, char **argv) {
 
   try {
     WriteBanner(*log);
+    *log << tavro::DescribeNodeThreads(nodeThreads) << "[end-entry]";
     ReportInstance(*log, rank, size);
     if (!line.HasArguments) {
       LogUsage(*log);

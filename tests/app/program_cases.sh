@@ -764,6 +764,24 @@ example_state_unwritable | example_state_unwritable_np3)
     cmp -s "../written/$f" "$f" || fail "$f differs from a run whose state is written"
   done
   ;;
+example_default_threads)
+  # Without OMP_NUM_THREADS each of the three processes takes a third of the
+  # machine's cores (at least one thread), and the log says so first.
+  prepare_example
+  four_days example.ctl
+  given=${OMP_NUM_THREADS-}
+  unset OMP_NUM_THREADS # before nproc, which also reads it
+  threads=$(($(nproc) / 3))
+  [ "$threads" -ge 1 ] || threads=1
+  run 3 example.ctl
+  export OMP_NUM_THREADS=$given
+  expect_status 0
+  plural=threads
+  [ "$threads" -eq 1 ] && plural=thread
+  expect_console "3 processes x $threads $plural per node (threads: the node's cores shared among its processes)"
+  expect_console "There are $threads OpenMP threads total for MPI process 0"
+  grep -q "3 processes x $threads $plural per node" Tavro_Diag_0.xml || fail "the log lacks the layout"
+  ;;
 example_wind_as_grid)
   # Wind speed as a standard grid instead of an interpolated variable: the
   # station values cannot be corrected, so the grid is, after the
